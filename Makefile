@@ -1,0 +1,30 @@
+# Two commands for everything: `make test` and `make demo`. Both install what is missing first.
+PRESETS := win32 win64
+
+.PHONY: all deps build test demo bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@for p in $(PRESETS); do \
+	  [ -f build/$$p/CMakeCache.txt ] || cmake --preset $$p >/dev/null || exit 1; \
+	  MAKEFLAGS= cmake --build --preset $$p -j2 || exit 1; \
+	done
+
+test: build
+	@scripts/run-tests.sh $(PRESETS)
+
+demo: build
+	@scripts/demo.sh
+
+bench: build
+	@cmake --build --preset win64 --target bench
+
+format:
+	@clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+// Text in fixed buffers. Every capacity counts the terminator (characters for wide text, bytes
+// for narrow text); copying, appending and formatting cut silently and always terminate when the
+// capacity is at least 1.
+
+wchar_t* CopyText(wchar_t* dst, const wchar_t* src, size_t capacity);
+char* CopyNarrowText(char* dst, const char* src, size_t capacity);
+void AppendText(wchar_t* dst, const wchar_t* src, size_t capacity);
+void AppendNarrowText(char* dst, const char* src, size_t capacity);
+void ZeroBuffer(void* buffer, size_t size);
+
+// printf-style formatting; "%s" takes wide text. Returns the characters written, or -1 when the
+// output was cut.
+int FormatText(wchar_t* buf, size_t capacity, const wchar_t* format, ...);
+int FormatTextV(wchar_t* buf, size_t capacity, const wchar_t* format, va_list args);
+int FormatNarrowText(char* buf, size_t capacity, const char* format, ...);
+int FormatNarrowTextV(char* buf, size_t capacity, const char* format, va_list args);
+
+bool IsSpaceOrTab(wchar_t ch);
+bool IsAsciiLetter(wchar_t ch);
+bool IsDigit(wchar_t ch);
+wchar_t AsciiUpper(wchar_t ch);
+wchar_t UpperChar(wchar_t ch);
+
+// Case-insensitive under the user's locale: -1 less, 0 equal, 1 greater, -2 on failure.
+int CompareNoCase(const wchar_t* a, const wchar_t* b);
+int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n);
+
+// Conversions through the ANSI code page; false when the text did not fit or could not be
+// converted, with the destination holding a cut, terminated text.
+bool ToWide(const char* src, wchar_t* dst, size_t capacity);
+bool ToNarrow(const wchar_t* src, char* dst, size_t capacity);
+
+bool IsValidUtf8(const unsigned char* bytes, size_t count);
+bool Utf8ToWide(const char* utf8, wchar_t* dst, size_t capacity);
+
+int64_t ParseInt64(const wchar_t* text);
+void Int64ToText(int64_t value, wchar_t* dst, size_t capacity);
+
+// Reads one command-line token; returns where reading stopped, or nullptr when only blanks were
+// left.
+const wchar_t* NextToken(const wchar_t* pos, wchar_t* token, size_t capacity);
+
+// In-place heap sort; compare returns a positive number when its first element belongs after its
+// second. Equal elements may change their order.
+void SortArray(void* base, size_t count, size_t size, int (*compare)(const void*, const void*));

@@ -1,0 +1,3 @@
+#include "integration/shortcuts.h"
+
+wchar_t ProgramGroupPath[PathCapacity];

@@ -1,0 +1,30 @@
+# Unit tests (GoogleTest, one executable per area, run through Wine) and the end-to-end tests
+# that run the built Uninstall.exe in the test prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh)
+
+set(GTEST_ROOT /usr/src/googletest/googletest)
+add_library(gtest_cross STATIC ${GTEST_ROOT}/src/gtest-all.cc ${GTEST_ROOT}/src/gtest_main.cc)
+target_include_directories(gtest_cross PUBLIC ${GTEST_ROOT}/include PRIVATE ${GTEST_ROOT})
+target_compile_options(gtest_cross PRIVATE -w)
+
+file(GLOB UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
+foreach(source ${UNIT_TESTS})
+  get_filename_component(name ${source} NAME_WE)
+  # The resources come along so that string lookups find the program's own texts.
+  add_executable(${name} ${source} ${RESOURCE_SCRIPT})
+  target_link_libraries(${name} PRIVATE bdlcore gtest_cross)
+  add_test(NAME unit.${name} COMMAND ${name} --gtest_brief=1)
+endforeach()
+
+add_executable(guidriver tests/gui/guidriver.cpp)
+target_link_options(guidriver PRIVATE -municode)
+
+find_package(Python3 COMPONENTS Interpreter REQUIRED)
+file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(script ${E2E_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME e2e.${name}
+           COMMAND ${Python3_EXECUTABLE} ${script}
+                   --exe $<TARGET_FILE:Uninstall> --driver $<TARGET_FILE:guidriver>)
+  set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 600)
+endforeach()
