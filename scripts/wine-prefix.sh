@@ -31,7 +31,7 @@ ensure() {
     if [ -f "$SAVED/system.reg" ] && [ -f "$PREFIX/system.reg" ]; then return 0; fi
     rm -rf "$PREFIX" "$SAVED"
     echo "wine-prefix: creating $PREFIX" >&2
-    DISPLAY= wineboot -i >/dev/null 2>&1
+    DISPLAY= wineboot -i </dev/null >/dev/null 2>&1
     # Report Windows 10, the system the program is mostly run on; tests that need another
     # version set it themselves and reset afterwards.
     wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
@@ -46,7 +46,7 @@ reset)
     wineserver -w 2>/dev/null || true
     for r in "${REGS[@]}"; do cp -p "$SAVED/$r" "$PREFIX/$r"; done
     ;;
-start) ensure; wineserver -p ;;
+start) ensure; wineserver -p </dev/null >/dev/null 2>&1 ;;
 stop) wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true ;;
 path) echo "$PREFIX" ;;
 *) echo "usage: $0 ensure|reset|start|stop|path" >&2; exit 2 ;;

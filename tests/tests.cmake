@@ -28,3 +28,4 @@ foreach(script ${E2E_TESTS})
                    --exe $<TARGET_FILE:Uninstall> --driver $<TARGET_FILE:guidriver>)
   set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 600)
 endforeach()
+

@@ -1,0 +1,178 @@
+"""Runs the real Uninstall.exe in the test prefix: installs it into a program folder, runs it with
+given switches, environment and working folder under a time limit, and operates its windows on a
+virtual display through the GUI driver.
+
+Scenario scripts import this module and call main(); CTest passes --exe and --driver.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PREFIX_SCRIPT = os.path.join(ROOT, "scripts", "wine-prefix.sh")
+
+EXE = None  # the Uninstall.exe under test (Linux path)
+DRIVER = None  # the GUI driver of the same build
+
+PROGRAM_FOLDER = r"C:\Program Files\Bundlo"
+
+
+class Result:
+    def __init__(self, code, seconds, stdout, stderr):
+        self.code, self.seconds, self.stdout, self.stderr = code, seconds, stdout, stderr
+
+    def __repr__(self):
+        return f"Result(code={self.code}, seconds={self.seconds:.2f})"
+
+
+class Prefix:
+    """The Wine prefix of the test run (build/wineprefix unless BDL_WINEPREFIX says otherwise)."""
+
+    def __init__(self):
+        subprocess.run([PREFIX_SCRIPT, "ensure"], check=True)
+        self.path = subprocess.run([PREFIX_SCRIPT, "path"], check=True, capture_output=True,
+                                   text=True).stdout.strip()
+        self.display = None
+
+    def env(self, extra=None):
+        env = dict(os.environ)
+        # The installer's variable must come only from the scenario.
+        env.pop("sfxcmd", None)
+        env.update(WINEPREFIX=self.path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        if self.display:
+            env["DISPLAY"] = self.display
+        else:
+            env.pop("DISPLAY", None)
+        env.update(extra or {})
+        return env
+
+    def reset(self):
+        """Ends every process of the prefix and puts its saved registry back."""
+        subprocess.run([PREFIX_SCRIPT, "reset"], check=True)
+        subprocess.run([PREFIX_SCRIPT, "start"], check=True)
+
+    def unix_path(self, windows_path):
+        drive, rest = windows_path[0].lower(), windows_path[2:].replace("\\", "/").lstrip("/")
+        assert windows_path[1] == ":" and drive == "c", windows_path
+        return os.path.join(self.path, "drive_c", rest)
+
+    def install(self, exe=None, folder=PROGRAM_FOLDER):
+        """Copies the program into a program folder of the prefix; returns its Windows path."""
+        os.makedirs(self.unix_path(folder), exist_ok=True)
+        shutil.copy(exe or EXE, self.unix_path(folder + r"\Uninstall.exe"))
+        return folder + r"\Uninstall.exe"
+
+    def command(self, program, args):
+        return ["wine", program, *args]
+
+    def run(self, program, args=(), env=None, cwd=None, timeout=60):
+        """Runs a Windows program to its end; cwd is a Windows folder of the prefix."""
+        # Output goes through files, not pipes: Wine's own services, started by the first
+        # program of a session, inherit the handles and would keep a pipe open for minutes.
+        with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+            start = time.monotonic()
+            done = subprocess.run(self.command(program, args), env=self.env(env),
+                                  cwd=self.unix_path(cwd) if cwd else None, stdin=subprocess.DEVNULL,
+                                  stdout=out, stderr=err, timeout=timeout)
+            seconds = time.monotonic() - start
+            out.seek(0)
+            err.seek(0)
+            return Result(done.returncode, seconds, out.read(), err.read())
+
+    def start(self, program, args=(), env=None, cwd=None):
+        """Starts a Windows program and returns at once (for programs that open windows)."""
+        return subprocess.Popen(self.command(program, args), env=self.env(env),
+                                cwd=self.unix_path(cwd) if cwd else None, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def reg_query(self, key, value=None):
+        """The text of one registry value, or None when the key or value is missing."""
+        args = ["query", key] + (["/v", value] if value is not None else [])
+        done = self.run("reg", args)
+        if done.code != 0:
+            return None
+        if value is None:
+            return done.stdout
+        for line in done.stdout.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0].lower() == value.lower():
+                return parts[2] if len(parts) == 3 else ""
+        return None
+
+
+class Display:
+    """A virtual X display for the scenarios that open windows; every window is closed with it."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+        self.process = None
+
+    def __enter__(self):
+        read_fd, write_fd = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten",
+             "tcp"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.prefix.display = ":" + number
+        return self
+
+    def __exit__(self, *exc):
+        # Whatever the scenario left open goes with the prefix's processes.
+        subprocess.run([PREFIX_SCRIPT, "stop"], env=self.prefix.env())
+        subprocess.run([PREFIX_SCRIPT, "start"], env=self.prefix.env())
+        self.prefix.display = None
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+
+class Driver:
+    """The GUI driver: reads a window's controls and presses its buttons."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+        self.folder = r"C:\bdltest"
+        os.makedirs(prefix.unix_path(self.folder), exist_ok=True)
+        shutil.copy(DRIVER, prefix.unix_path(self.folder + r"\guidriver.exe"))
+
+    def _run(self, *args, timeout=120):
+        done = self.prefix.run(self.folder + r"\guidriver.exe", [str(a) for a in args],
+                               timeout=timeout)
+        return done
+
+    def wait(self, caption, timeout_ms=30000):
+        """The controls of the window with that caption as (id, class, text); None if it never
+        appeared."""
+        done = self._run("wait", caption, timeout_ms)
+        if done.code != 0:
+            return None
+        controls = []
+        for line in done.stdout.splitlines():
+            parts = line.split("\t")
+            if len(parts) == 3:
+                controls.append((int(parts[0]), parts[1], parts[2].replace("\u2424", "\n")))
+        return controls
+
+    def press(self, caption, control_id):
+        return self._run("press", caption, control_id).code == 0
+
+    def gone(self, caption, timeout_ms=10000):
+        return self._run("gone", caption, timeout_ms).code == 0
+
+
+def main():
+    global EXE, DRIVER
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--driver", required=True)
+    args, rest = parser.parse_known_args()
+    EXE, DRIVER = os.path.abspath(args.exe), os.path.abspath(args.driver)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)

@@ -1,0 +1,63 @@
+"""Start-up as a user or the uninstall batch file meets it: exit codes, /wait, the /warning box."""
+import unittest
+
+import harness
+
+
+class StartUp(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = harness.Prefix()
+        cls.prefix.reset()
+        cls.program = cls.prefix.install()
+
+    def test_a_switch_that_selects_nothing_ends_at_once_with_code_0(self):
+        for switches in (["/set"], ["/Sx"], ["/noexplorer"], ["/msi", "/initA1"]):
+            result = self.prefix.run(self.program, switches, timeout=60)
+            self.assertEqual(0, result.code, switches)
+        # Nothing was set up or stored on the way.
+        self.assertIsNone(self.prefix.reg_query(r"HKCU\Software\Bundlo"))
+
+    def test_wait_sleeps_two_seconds_then_ends(self):
+        baseline = self.prefix.run(self.program, ["/set"]).seconds
+        result = self.prefix.run(self.program, ["/wait"], timeout=60)
+        self.assertEqual(0, result.code)
+        self.assertGreaterEqual(result.seconds, 2.0)
+        self.assertGreaterEqual(result.seconds - baseline, 1.8,
+                                "the sleep must come on top of the start-up time")
+
+    def test_installer_variable_cannot_request_setup(self):
+        # Only /S counts in sfxcmd; with a switch on the command line nothing is selected.
+        result = self.prefix.run(self.program, ["/set"], env={"sfxcmd": "/setup /S"})
+        self.assertEqual(0, result.code)
+
+
+class WarningBox(unittest.TestCase):
+    """The uninstall batch file runs the program with /warning when it could not delete it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = harness.Prefix()
+        cls.prefix.reset()
+        cls.program = cls.prefix.install()
+
+    def test_warning_names_the_program_and_closes_with_ok(self):
+        with harness.Display(self.prefix):
+            driver = harness.Driver(self.prefix)
+            process = self.prefix.start(self.program, ["/warning"])
+            try:
+                controls = driver.wait("Uninstall Bundlo", 60000)
+                self.assertIsNotNone(controls, "no message box appeared")
+                texts = "\n".join(text for _, _, text in controls)
+                self.assertIn("Bundlo has been removed from your computer.\n", texts)
+                self.assertIn(r"The file C:\Program Files\Bundlo\Uninstall.exe could not be deleted",
+                              texts)
+                self.assertTrue(driver.press("Uninstall Bundlo", 1))  # IDOK
+                self.assertEqual(0, process.wait(timeout=60))
+            finally:
+                if process.poll() is None:
+                    process.kill()
+
+
+if __name__ == "__main__":
+    harness.main()
