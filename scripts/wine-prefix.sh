@@ -46,7 +46,12 @@ reset)
     wineserver -w 2>/dev/null || true
     for r in "${REGS[@]}"; do cp -p "$SAVED/$r" "$PREFIX/$r"; done
     ;;
-start) ensure; wineserver -p </dev/null >/dev/null 2>&1 ;;
+start)
+    ensure
+    wineserver -p </dev/null >/dev/null 2>&1
+    # Bring up Wine's services now, detached from any caller's output.
+    wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
+    ;;
 stop) wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true ;;
 path) echo "$PREFIX" ;;
 *) echo "usage: $0 ensure|reset|start|stop|path" >&2; exit 2 ;;

@@ -53,8 +53,8 @@ class Prefix:
 
     def reset(self):
         """Ends every process of the prefix and puts its saved registry back."""
-        subprocess.run([PREFIX_SCRIPT, "reset"], check=True)
-        subprocess.run([PREFIX_SCRIPT, "start"], check=True)
+        subprocess.run([PREFIX_SCRIPT, "reset"], env=self.env(), check=True)
+        subprocess.run([PREFIX_SCRIPT, "start"], env=self.env(), check=True)
 
     def unix_path(self, windows_path):
         drive, rest = windows_path[0].lower(), windows_path[2:].replace("\\", "/").lstrip("/")
@@ -123,13 +123,18 @@ class Display:
         if not number:
             raise RuntimeError("Xvfb did not start")
         self.prefix.display = ":" + number
+        # Wine's desktop and services bind to the display they start with: restart them here.
+        self._restart_prefix()
         return self
+
+    def _restart_prefix(self):
+        subprocess.run([PREFIX_SCRIPT, "stop"], env=self.prefix.env(), check=True)
+        subprocess.run([PREFIX_SCRIPT, "start"], env=self.prefix.env(), check=True)
 
     def __exit__(self, *exc):
         # Whatever the scenario left open goes with the prefix's processes.
-        subprocess.run([PREFIX_SCRIPT, "stop"], env=self.prefix.env())
-        subprocess.run([PREFIX_SCRIPT, "start"], env=self.prefix.env())
         self.prefix.display = None
+        self._restart_prefix()
         self.process.terminate()
         self.process.wait(timeout=10)
 
