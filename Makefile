@@ -21,7 +21,7 @@ demo: build
 	@scripts/demo.sh
 
 bench: build
-	@cmake --build --preset win64 --target bench
+	@python3 bench/startup_bench.py --exe build/win32/Uninstall.exe --exe build/win64/Uninstall.exe
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

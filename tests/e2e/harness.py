@@ -91,16 +91,23 @@ class Prefix:
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def reg_query(self, key, value=None):
-        """The text of one registry value, or None when the key or value is missing."""
-        args = ["query", key] + (["/v", value] if value is not None else [])
+        """The data of one registry value as text ("" names the default value), the listing of
+        the key when no value is named, or None when the key or value is missing."""
+        if value is None:
+            args = ["query", key]
+        elif value == "":
+            args = ["query", key, "/ve"]
+        else:
+            args = ["query", key, "/v", value]
         done = self.run("reg", args)
         if done.code != 0:
             return None
         if value is None:
             return done.stdout
+        name = value.lower() if value else "(default)"
         for line in done.stdout.splitlines():
             parts = line.strip().split(None, 2)
-            if len(parts) >= 2 and parts[0].lower() == value.lower():
+            if len(parts) >= 2 and parts[0].lower() == name and parts[1].startswith("REG_"):
                 return parts[2] if len(parts) == 3 else ""
         return None
 
