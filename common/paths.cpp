@@ -4,7 +4,9 @@
 
 #include "common/text.h"
 
-bool IsSlash(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsSlash(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 bool IsDriveLetterColon(const wchar_t* path) {
     wchar_t upper = AsciiUpper(path[0]);

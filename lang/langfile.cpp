@@ -6,4 +6,6 @@ LanguageFile Language;
 // read and every string comes from the resources.
 void LoadLanguageFile(const wchar_t*) {}
 
-bool FindTextById(unsigned, wchar_t*, size_t) { return false; }
+bool FindTextById(unsigned, wchar_t*, size_t) {
+    return false;
+}

@@ -32,7 +32,9 @@ void LoadLanguageModule(HINSTANCE ownInstance) {
 
 void UnloadLanguageModule() {}
 
-void InitLanguage(const wchar_t* languageFileName) { LoadLanguageFile(languageFileName); }
+void InitLanguage(const wchar_t* languageFileName) {
+    LoadLanguageFile(languageFileName);
+}
 
 wchar_t* LoadTextInto(unsigned id, wchar_t* output, size_t capacity) {
     if (capacity == 0)

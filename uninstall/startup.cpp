@@ -148,4 +148,6 @@ int RunCatchingMemoryExit(int (*body)(void* context), void* context) {
     }
 }
 
-int RunProgram(HINSTANCE instance) { return RunCatchingMemoryExit(Run, instance); }
+int RunProgram(HINSTANCE instance) {
+    return RunCatchingMemoryExit(Run, instance);
+}

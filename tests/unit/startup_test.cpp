@@ -130,9 +130,15 @@ TEST_F(Switches, KeywordsAreTriedInOrderAndTheFirstMatchWins) {
     EXPECT_STREQ(L"", InitSettingsText);
 }
 
-int ThrowsMemoryExit(void*) { MemoryExit(); }
-int ThrowsBadAlloc(void*) { throw std::bad_alloc(); }
-int ReturnsSeven(void*) { return 7; }
+int ThrowsMemoryExit(void*) {
+    MemoryExit();
+}
+int ThrowsBadAlloc(void*) {
+    throw std::bad_alloc();
+}
+int ReturnsSeven(void*) {
+    return 7;
+}
 
 TEST(MemoryExitAtTheEntryPoint, EndsWithTheOutOfMemoryCodeInsteadOfTerminating) {
     EXPECT_EQ(MemoryExitCode, RunCatchingMemoryExit(ThrowsMemoryExit, nullptr));
