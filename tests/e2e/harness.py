@@ -180,6 +180,16 @@ class Driver:
         return self._run("gone", caption, timeout_ms).code == 0
 
 
+class ProgramTest(unittest.TestCase):
+    """A scenario class that starts from the saved registry with the program installed."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = Prefix()
+        cls.prefix.reset()
+        cls.program = cls.prefix.install()
+
+
 def main():
     global EXE, DRIVER
     parser = argparse.ArgumentParser()

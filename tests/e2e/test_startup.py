@@ -1,16 +1,8 @@
 """Start-up as a user or the uninstall batch file meets it: exit codes, /wait, the /warning box."""
-import unittest
-
 import harness
 
 
-class StartUp(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = harness.Prefix()
-        cls.prefix.reset()
-        cls.program = cls.prefix.install()
-
+class StartUp(harness.ProgramTest):
     def test_a_switch_that_selects_nothing_ends_at_once_with_code_0(self):
         for switches in (["/set"], ["/Sx"], ["/noexplorer"], ["/msi", "/initA1"]):
             result = self.prefix.run(self.program, switches, timeout=60)
@@ -32,14 +24,8 @@ class StartUp(unittest.TestCase):
         self.assertEqual(0, result.code)
 
 
-class WarningBox(unittest.TestCase):
+class WarningBox(harness.ProgramTest):
     """The uninstall batch file runs the program with /warning when it could not delete it."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = harness.Prefix()
-        cls.prefix.reset()
-        cls.program = cls.prefix.install()
 
     def test_warning_names_the_program_and_closes_with_ok(self):
         with harness.Display(self.prefix):
