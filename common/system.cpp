@@ -1,6 +1,73 @@
 #include "common/system.h"
 
+#include <oleauto.h>
+#include <wbemcli.h>
+#include <wchar.h>
+
+#include "common/array.h"
 #include "common/paths.h"
+
+VersionQuery VersionQueryOverride = nullptr;
+
+namespace {
+// -1 until IsWow64Process has answered; then its flag.
+int Wow64State = -1;
+// -1 until WindowsVersion has asked; then the platform id and version of that one query.
+int VersionPlatform = -1;
+DWORD VersionMajor = 0;
+DWORD VersionMinor = 0;
+bool Windows11Known = false;
+bool Windows11Answer = false;
+
+OSVERSIONINFOW QueryVersion() {
+    // Filled with zeros apart from the size: a failed query leaves the structure untouched, and
+    // it must then read as "not NT, version 0" rather than as whatever the stack held.
+    OSVERSIONINFOW info;
+    ZeroMemory(&info, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    (VersionQueryOverride ? VersionQueryOverride : GetVersionExW)(&info);
+    return info;
+}
+
+// Holds one COM interface pointer and releases it on every way out of the scope.
+template <typename Interface> class ComRef {
+  public:
+    ComRef() : pointer(nullptr) {}
+    ~ComRef() {
+        if (pointer)
+            pointer->Release();
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+
+    Interface* operator->() const { return pointer; }
+    Interface* Get() const { return pointer; }
+    // For the out-parameter of a call that hands over a new reference; only while empty.
+    Interface** Receive() { return &pointer; }
+    void** ReceiveUntyped() { return reinterpret_cast<void**>(&pointer); }
+
+  private:
+    Interface* pointer;
+};
+
+// A BSTR copy of a literal, freed with the scope. Allocation failure is the program's one
+// out-of-memory exit.
+class Bstr {
+  public:
+    explicit Bstr(const wchar_t* source) : text(SysAllocString(source)) {
+        if (!text)
+            MemoryExit();
+    }
+    ~Bstr() { SysFreeString(text); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+
+    operator BSTR() const { return text; }
+
+  private:
+    BSTR text;
+};
+} // namespace
 
 void SetSafeDllSearch(bool excludeCurrentDirectory) {
     HMODULE kernel = GetModuleHandleW(L"kernel32");
@@ -25,9 +92,98 @@ HMODULE LoadSystemLibrary(const wchar_t* fileName) {
 }
 
 bool RunsUnderWow64() {
+    if (Wow64State != -1)
+        return Wow64State == 1;
     typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
     HMODULE kernel = GetModuleHandleW(L"kernel32");
+    // Windows before XP SP2 has no such export: such a system is never 64-bit.
     auto isWow64 = kernel ? GetExport<IsWow64ProcessFn>(kernel, "IsWow64Process") : nullptr;
     BOOL wow64 = FALSE;
-    return isWow64 && isWow64(GetCurrentProcess(), &wow64) && wow64;
+    if (!isWow64 || !isWow64(GetCurrentProcess(), &wow64))
+        return false;
+    Wow64State = wow64;
+    return Wow64State == 1;
+}
+
+unsigned WindowsVersion() {
+    if (VersionPlatform == -1) {
+        OSVERSIONINFOW info = QueryVersion();
+        VersionPlatform = int(info.dwPlatformId);
+        VersionMajor = info.dwMajorVersion;
+        VersionMinor = info.dwMinorVersion;
+    }
+    if (VersionPlatform == VER_PLATFORM_WIN32_NT)
+        return VersionMajor * 256 + VersionMinor;
+    return 0x0501;
+}
+
+bool IsWindows11OrLater() {
+    if (Windows11Known)
+        return Windows11Answer;
+    // A query of its own: the build number is not part of WindowsVersion's cache.
+    OSVERSIONINFOW info = QueryVersion();
+    bool answer = false;
+    if (info.dwMajorVersion > 10)
+        answer = true;
+    else if (info.dwMajorVersion == 10 && info.dwBuildNumber >= 22000)
+        // Such a build normally is Windows 11, but a system whose product name says Windows 10
+        // keeps the Windows 10 shell; with WMI unavailable the build decides.
+        answer = !WmiReportsWindows10();
+    Windows11Answer = answer;
+    Windows11Known = true;
+    return answer;
+}
+
+bool WmiReportsWindows10() {
+    // Declared in this order so that they are released as services, locator, enumerator.
+    ComRef<IEnumWbemClassObject> enumerator;
+    ComRef<IWbemLocator> locator;
+    ComRef<IWbemServices> services;
+
+    if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                locator.ReceiveUntyped())))
+        return false;
+    {
+        Bstr space(L"ROOT\\CIMV2");
+        if (FAILED(locator->ConnectServer(space, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                          services.Receive())))
+            return false;
+    }
+    if (FAILED(CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                 RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                                 EOAC_NONE)))
+        return false;
+    {
+        Bstr language(L"WQL");
+        Bstr query(L"SELECT * FROM Win32_OperatingSystem");
+        if (FAILED(services->ExecQuery(language, query,
+                                       WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                                       nullptr, enumerator.Receive())))
+            return false;
+    }
+    bool windows10 = false;
+    for (;;) {
+        ComRef<IWbemClassObject> object;
+        ULONG returned = 0;
+        enumerator->Next(WBEM_INFINITE, 1, object.Receive(), &returned);
+        if (returned == 0 || !object.Get())
+            break;
+        VARIANT name;
+        VariantInit(&name);
+        // Only a text counts: a missing or null Name is no evidence of Windows 10.
+        if (SUCCEEDED(object->Get(L"Name", 0, &name, nullptr, nullptr)) && name.vt == VT_BSTR &&
+            name.bstrVal && wcsstr(name.bstrVal, L"Windows 10"))
+            windows10 = true;
+        VariantClear(&name);
+    }
+    return windows10;
+}
+
+void ResetPlatformCache() {
+    Wow64State = -1;
+    VersionPlatform = -1;
+    VersionMajor = 0;
+    VersionMinor = 0;
+    Windows11Known = false;
+    Windows11Answer = false;
 }

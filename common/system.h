@@ -16,5 +16,33 @@ template <typename Function> Function GetExport(HMODULE module, const char* name
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// A 32-bit process on 64-bit Windows.
+// The platform answers below are computed once and kept for the rest of the run; they are
+// meant for the user-interface thread only (nothing is locked).
+
+// A 32-bit process on 64-bit Windows. Decides the 64-bit registry view and the 64-bit notice.
+// A failed IsWow64Process lookup counts as "no" and is asked again at the next call.
 bool RunsUnderWow64();
+
+// The Windows version as major * 256 + minor (0x600 Vista, 0xA00 Windows 10 and 11); 0x501 for
+// anything outside the NT family. Never 0. Windows reports 10.0 only to programs whose manifest
+// declares Windows 10 as supported.
+unsigned WindowsVersion();
+
+// The Windows 11 shell, whose context menu needs the classic-menu handling. Windows 11 still
+// reports version 10.0, so builds from 22000 on are Windows 11 unless WMI names the system
+// Windows 10.
+bool IsWindows11OrLater();
+
+// Whether WMI's Win32_OperatingSystem names the system "Windows 10". COM must already be
+// initialised in the calling thread; any failing COM or WMI step answers false.
+bool WmiReportsWindows10();
+
+// The version query override, a test seam: Windows 11 cannot be produced under Wine, so unit
+// tests put a function here that stands in for GetVersionExW in WindowsVersion and
+// IsWindows11OrLater. The program never sets it; null means the real GetVersionExW.
+typedef BOOL(WINAPI* VersionQuery)(OSVERSIONINFOW* info);
+extern VersionQuery VersionQueryOverride;
+
+// For tests only: forgets every cached platform answer, so that the next calls ask the system
+// (or the version query override) again.
+void ResetPlatformCache();
