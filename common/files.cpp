@@ -1,8 +1,157 @@
 #include "common/files.h"
 
-#include <windows.h>
+#include <wchar.h>
 
-// The retry with the long-path form comes with the rest of the file layer.
+#include "common/text.h"
+
+namespace {
+
+// Windows drops a trailing "." or " " from the last component of a plain path, so such a name
+// reaches the file it names only in the "\\?\" form (which it may already have).
+bool PlainFormLosesTrailingChars(const wchar_t* path) {
+    wchar_t last = *LastChar(path);
+    return (last == L'.' || last == L' ') && wcsncmp(path, L"\\\\?\\", 4) != 0;
+}
+
+bool IsDotOrDotDot(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// A find handle that is closed on every way out.
+class ScopedFind {
+  public:
+    explicit ScopedFind(HANDLE handle) : Handle(handle) {}
+    ~ScopedFind() {
+        if (Handle != INVALID_HANDLE_VALUE)
+            FindClose(Handle);
+    }
+    ScopedFind(const ScopedFind&) = delete;
+    ScopedFind& operator=(const ScopedFind&) = delete;
+    bool Found() const { return Handle != INVALID_HANDLE_VALUE; }
+
+  private:
+    HANDLE Handle;
+};
+
+HANDLE FindFirst(const wchar_t* path, WIN32_FIND_DATAW* data) {
+    HANDLE handle = FindFirstFileW(path, data);
+    if (handle == INVALID_HANDLE_VALUE) {
+        wchar_t longPath[PathCapacity];
+        if (MakeLongPath(path, longPath, PathCapacity))
+            handle = FindFirstFileW(longPath, data);
+    }
+    return handle;
+}
+
+void FillEntry(ScanEntry* entry, const wchar_t* pathOrMask, const WIN32_FIND_DATAW& data) {
+    CopyText(entry->Name, pathOrMask, PathCapacity);
+    ReplaceNamePart(entry->Name, data.cFileName, PathCapacity);
+    entry->Size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    entry->Attributes = data.dwFileAttributes;
+    entry->IsDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry->IsReparsePoint = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+} // namespace
+
+bool RemoveFile(const wchar_t* path) {
+    // The plain form of "x." would delete "x", a file nobody asked to delete.
+    if (!PlainFormLosesTrailingChars(path) && DeleteFileW(path))
+        return true;
+    wchar_t longPath[PathCapacity];
+    return MakeLongPath(path, longPath, PathCapacity) && DeleteFileW(longPath);
+}
+
 bool FileExists(const wchar_t* path) {
-    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    wchar_t longPath[PathCapacity];
+    return MakeLongPath(path, longPath, PathCapacity) &&
+           GetFileAttributesW(longPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool PathOrMaskExists(const wchar_t* path) {
+    if (!HasWildcards(path))
+        return FileExists(path);
+    DirScan scan;
+    scan.SetMask(path);
+    ScanEntry entry;
+    return scan.Next(&entry);
+}
+
+MakeDirResult MakeDir(const wchar_t* path) {
+    // The answer comes from the creation itself, not from the existence checks in between.
+    DWORD error = ERROR_INVALID_NAME;
+    if (!PlainFormLosesTrailingChars(path)) {
+        if (CreateDirectoryW(path, nullptr))
+            return MakeDirCreated;
+        error = GetLastError();
+    }
+    if (FileExists(path))
+        return MakeDirFailed;
+    wchar_t longPath[PathCapacity];
+    if (MakeLongPath(path, longPath, PathCapacity)) {
+        if (CreateDirectoryW(longPath, nullptr))
+            return MakeDirCreated;
+        error = GetLastError();
+    }
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? MakeDirParentMissing
+                                                                          : MakeDirFailed;
+}
+
+bool GetEntryInfo(const wchar_t* path, ScanEntry* entry) {
+    // A mask would describe the first match, not the path itself.
+    if (HasWildcards(path))
+        return false;
+    WIN32_FIND_DATAW data;
+    ScopedFind find(FindFirst(path, &data));
+    if (!find.Found())
+        return false;
+    FillEntry(entry, path, data);
+    return true;
+}
+
+FILE* OpenStream(const wchar_t* path, const wchar_t* mode) {
+    return _wfopen(path, mode);
+}
+
+DirScan::DirScan() : FindHandle(INVALID_HANDLE_VALUE), FirstCall(true) {
+    Mask[0] = 0;
+}
+
+DirScan::~DirScan() {
+    Close();
+}
+
+void DirScan::SetMask(const wchar_t* mask) {
+    Close();
+    CopyText(Mask, mask, PathCapacity);
+    FirstCall = true;
+}
+
+bool DirScan::Next(ScanEntry* entry) {
+    for (;;) {
+        if (Mask[0] == 0)
+            return false;
+        WIN32_FIND_DATAW data;
+        if (FirstCall) {
+            Close();
+            FindHandle = FindFirst(Mask, &data);
+            if (FindHandle == INVALID_HANDLE_VALUE)
+                return false;
+        } else if (FindHandle == INVALID_HANDLE_VALUE || !FindNextFileW(FindHandle, &data)) {
+            return false;
+        }
+        FillEntry(entry, Mask, data);
+        FirstCall = false;
+        if (!IsDotOrDotDot(data.cFileName))
+            return true;
+    }
+}
+
+void DirScan::Close() {
+    if (FindHandle != INVALID_HANDLE_VALUE) {
+        FindClose(FindHandle);
+        FindHandle = INVALID_HANDLE_VALUE;
+    }
 }

@@ -1,5 +1,58 @@
-// File-system operations that every path of the program goes through.
+// File-system operations that every path of the program goes through. Each one tries the path
+// as given and, when Windows refuses it, once more in its "\\?\" form, so that paths longer than
+// MAX_PATH work. Failures are reported through results only.
 #pragma once
+#include <windows.h>
+#include <stdint.h>
+#include <stdio.h>
 
-// True when a file or folder of that name exists.
+#include "common/paths.h"
+
+// One entry of a directory listing.
+struct ScanEntry {
+    wchar_t Name[PathCapacity]; // full path: the mask with its name part replaced
+    uint64_t Size;
+    uint32_t Attributes;
+    bool IsDirectory;
+    bool IsReparsePoint;
+};
+
+// Lists the entries that match a mask (a folder joined with "*", say), one at a time, without
+// "." and "..", in the order Windows delivers them. Not recursive. Closes its find handle when
+// it goes.
+class DirScan {
+  public:
+    DirScan();
+    ~DirScan();
+    DirScan(const DirScan&) = delete;
+    DirScan& operator=(const DirScan&) = delete;
+
+    // Starts over with another mask; a running listing is closed.
+    void SetMask(const wchar_t* mask);
+    // False when there are no more entries (or the mask matches nothing).
+    bool Next(ScanEntry* entry);
+    void Close();
+
+    wchar_t Mask[PathCapacity];
+    HANDLE FindHandle;
+    bool FirstCall;
+};
+
+enum MakeDirResult {
+    MakeDirCreated = 0,
+    MakeDirFailed = 1, // for any other reason, including a path that already exists
+    MakeDirParentMissing = 2,
+};
+
+// False for a read-only file: its attributes are left alone.
+bool RemoveFile(const wchar_t* path);
+// True for files and folders.
 bool FileExists(const wchar_t* path);
+// A mask with wildcards exists when it matches at least one entry other than "." and "..".
+bool PathOrMaskExists(const wchar_t* path);
+// Creates one folder; parents are not created.
+MakeDirResult MakeDir(const wchar_t* path);
+// The listing entry of one path; false for a path with wildcards or one that names nothing.
+bool GetEntryInfo(const wchar_t* path, ScanEntry* entry);
+// _wfopen, without the long-path retry.
+FILE* OpenStream(const wchar_t* path, const wchar_t* mode);

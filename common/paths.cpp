@@ -1,8 +1,79 @@
 #include "common/paths.h"
 
+#include <windows.h>
+#include <shlobj.h>
+#include <string.h>
 #include <wchar.h>
 
+#include "common/files.h"
+#include "common/registry.h"
 #include "common/text.h"
+
+namespace {
+
+const wchar_t LongPathPrefix[] = L"\\\\?\\";
+const size_t LongPathPrefixLength = 4;
+
+bool StartsWithLongPathPrefix(const wchar_t* path) {
+    return wcsncmp(path, LongPathPrefix, LongPathPrefixLength) == 0;
+}
+
+// An item list from the shell, handed back to the shell's allocator on every way out.
+class ShellItemList {
+  public:
+    ShellItemList() : List(nullptr) {}
+    ~ShellItemList() {
+        if (!List)
+            return;
+        IMalloc* allocator = nullptr;
+        if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
+            allocator->Free(List);
+            allocator->Release();
+        } else {
+            // The shell's allocator is the task allocator, so the list is not lost without it.
+            CoTaskMemFree(List);
+        }
+    }
+    ShellItemList(const ShellItemList&) = delete;
+    ShellItemList& operator=(const ShellItemList&) = delete;
+
+    PIDLIST_ABSOLUTE* Receive() { return &List; }
+    PCIDLIST_ABSOLUTE Get() const { return List; }
+
+  private:
+    PIDLIST_ABSOLUTE List;
+};
+
+// The "AppData" value of the product's Paths key as text, or false. The value's type is not
+// checked and it is not expanded: it has always been stored as a plain path.
+bool ReadSettingsFolderValue(wchar_t* destination, size_t capacity) {
+    destination[0] = 0;
+    HKEY opened;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\Paths", 0, KEY_QUERY_VALUE, &opened) !=
+        ERROR_SUCCESS)
+        return false;
+    RegistryKey key(opened);
+    if (capacity > MAXDWORD / sizeof(wchar_t))
+        capacity = MAXDWORD / sizeof(wchar_t);
+    DWORD bytes = DWORD(capacity * sizeof(wchar_t));
+    if (RegQueryValueExW(key.Get(), L"AppData", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(destination), &bytes) != ERROR_SUCCESS) {
+        destination[0] = 0;
+        return false;
+    }
+    // A value stored without its terminator comes back without one; one that fills the whole
+    // buffer that way does not fit at all.
+    size_t count = bytes / sizeof(wchar_t);
+    if (count < capacity) {
+        destination[count] = 0;
+    } else if (destination[capacity - 1] != 0) {
+        destination[0] = 0;
+        return false;
+    }
+    return destination[0] != 0;
+}
+
+} // namespace
 
 bool IsSlash(wchar_t c) {
     return c == L'\\' || c == L'/';
@@ -11,6 +82,57 @@ bool IsSlash(wchar_t c) {
 bool IsDriveLetterColon(const wchar_t* path) {
     wchar_t upper = AsciiUpper(path[0]);
     return upper >= L'A' && upper <= L'Z' && path[1] == L':';
+}
+
+bool IsFullPath(const wchar_t* path) {
+    if (path[0] == L'\\' && path[1] == L'\\')
+        return true;
+    return IsDriveLetterColon(path) && IsSlash(path[2]);
+}
+
+const wchar_t* NamePart(const wchar_t* path) {
+    const wchar_t* name = IsDriveLetterColon(path) ? path + 2 : path;
+    for (const wchar_t* p = path; *p; ++p) {
+        if (IsSlash(*p))
+            name = p + 1;
+    }
+    return name;
+}
+
+wchar_t* NamePart(wchar_t* path) {
+    return path + (NamePart(static_cast<const wchar_t*>(path)) - path);
+}
+
+const wchar_t* LastChar(const wchar_t* path) {
+    size_t length = wcslen(path);
+    return length ? path + length - 1 : path;
+}
+
+void CutNamePart(wchar_t* path) {
+    wchar_t* name = NamePart(path);
+    size_t position = name - path;
+    // The separator of a root (\ or C:\) stays: it is what makes the root a folder.
+    if (position < 2 || (IsDriveLetterColon(path) && position < 4))
+        *name = 0;
+    else
+        name[-1] = 0;
+}
+
+void FolderPart(const wchar_t* path, wchar_t* destination, size_t capacity) {
+    if (capacity == 0)
+        return;
+    size_t length = NamePart(path) - path;
+    if (length > capacity - 1)
+        length = capacity - 1;
+    memmove(destination, path, length * sizeof(wchar_t));
+    destination[length] = 0;
+}
+
+void ReplaceNamePart(wchar_t* path, const wchar_t* name, size_t capacity) {
+    wchar_t* part = NamePart(path);
+    size_t folderLength = part - path;
+    if (folderLength < capacity)
+        CopyText(part, name, capacity - folderLength);
 }
 
 void AddTrailingBackslash(wchar_t* path, size_t capacity) {
@@ -29,4 +151,101 @@ void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, 
         AddTrailingBackslash(joined, PathCapacity);
     AppendText(joined, name, PathCapacity);
     CopyText(destination, joined, capacity);
+}
+
+bool HasWildcards(const wchar_t* path) {
+    if (!path)
+        return false;
+    if (StartsWithLongPathPrefix(path))
+        path += LongPathPrefixLength;
+    return wcspbrk(path, L"*?") != nullptr;
+}
+
+bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity) {
+    if (!path || !*path)
+        return false;
+    // Already in that form: another prefix would only turn it into a network path.
+    if (StartsWithLongPathPrefix(path))
+        return false;
+    size_t length = wcslen(path);
+    if (path[0] == L'\\' && path[1] == L'\\') {
+        if (capacity <= length + 6)
+            return false;
+        CopyText(destination, L"\\\\?\\UNC", capacity);
+        AppendText(destination, path + 1, capacity);
+        return true;
+    }
+    if (IsFullPath(path)) {
+        if (capacity <= length + 4)
+            return false;
+        CopyText(destination, LongPathPrefix, capacity);
+        AppendText(destination, path, capacity);
+        return true;
+    }
+
+    // The "\\?\" form is never resolved by Windows, so a relative path has to be made full here.
+    wchar_t current[PathCapacity];
+    DWORD currentLength = GetCurrentDirectoryW(PathCapacity - 1, current);
+    if (currentLength == 0 || currentLength > PathCapacity - 1)
+        return false;
+    if (IsSlash(path[0])) {
+        if (capacity <= length + 6)
+            return false;
+        current[2] = 0; // the drive prefix of the current directory
+        CopyText(destination, LongPathPrefix, capacity);
+        AppendText(destination, current, capacity);
+        AppendText(destination, path, capacity);
+        return true;
+    }
+    AddTrailingBackslash(current, PathCapacity);
+    if (capacity <= wcslen(current) + length + 4)
+        return false;
+    // ".\" would stay a literal component in the long form, which Windows refuses.
+    if (path[0] == L'.' && IsSlash(path[1]))
+        path += 2;
+    CopyText(destination, LongPathPrefix, capacity);
+    AppendText(destination, current, capacity);
+    AppendText(destination, path, capacity);
+    return true;
+}
+
+bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create) {
+    if (capacity == 0)
+        return false;
+    destination[0] = 0;
+    // The shell writes up to MAX_PATH characters, whatever the caller's capacity.
+    wchar_t folder[PathCapacity];
+    folder[0] = 0;
+    {
+        ShellItemList list;
+        if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA, list.Receive())) ||
+            !list.Get() || !SHGetPathFromIDListW(list.Get(), folder))
+            folder[0] = 0;
+    }
+    if (folder[0] == 0)
+        return false;
+    AddTrailingBackslash(folder, PathCapacity);
+    AppendText(folder, L"Bundlo", PathCapacity);
+    // A cut name would be some other folder, which must neither be reported nor created.
+    if (wcslen(folder) >= capacity)
+        return false;
+    CopyText(destination, folder, capacity);
+    if (FileExists(destination))
+        return true;
+    return create && MakeDir(destination) == MakeDirCreated;
+}
+
+void GetSettingsFolder(wchar_t* destination, size_t capacity, bool create) {
+    if (capacity == 0)
+        return;
+    if (ReadSettingsFolderValue(destination, capacity) && FileExists(destination))
+        return;
+    if (GetAppDataFolder(destination, capacity, create))
+        return;
+    DWORD size = capacity > MAXDWORD ? MAXDWORD : DWORD(capacity);
+    DWORD length = GetModuleFileNameW(nullptr, destination, size);
+    // A cut program path would name some other folder; no folder is better than a wrong one.
+    if (length == 0 || length >= size)
+        destination[0] = 0;
+    CutNamePart(destination);
 }

@@ -8,7 +8,40 @@ const size_t PathCapacity = 2048;
 bool IsSlash(wchar_t c);
 // A letter A to Z in either case followed by ':'.
 bool IsDriveLetterColon(const wchar_t* path);
+// "\\..." or "X:\..." (either separator after the drive).
+bool IsFullPath(const wchar_t* path);
+
+// The text after the last separator; without a separator, the text after a drive prefix;
+// otherwise the whole path.
+const wchar_t* NamePart(const wchar_t* path);
+wchar_t* NamePart(wchar_t* path);
+// The last character, or the start of an empty path.
+const wchar_t* LastChar(const wchar_t* path);
+// Cuts off the name part and the separator before it, but never the root: C:\dir\x gives C:\dir,
+// C:\x gives C:\, \x gives \ and x gives an empty text.
+void CutNamePart(wchar_t* path);
+// The path up to its name part, final separator included.
+void FolderPart(const wchar_t* path, wchar_t* destination, size_t capacity);
+// Writes name over the name part, within the buffer's capacity.
+void ReplaceNamePart(wchar_t* path, const wchar_t* name, size_t capacity);
+
 // Appends a backslash unless the path is empty, already ends in one, or there is no room.
 void AddTrailingBackslash(wchar_t* path, size_t capacity);
 // folder + '\' + name; "C:" + "x" stays "C:x". Destination may be the folder buffer.
 void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, size_t capacity);
+
+// '*' or '?' anywhere after an optional leading "\\?\"; false for no path.
+bool HasWildcards(const wchar_t* path);
+
+// The "\\?\" form of a path, for retrying a file-system call that failed with the plain form.
+// Relative paths are resolved against the current directory. False when the path is empty,
+// already in that form, or the result would not fit.
+bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity);
+
+// The per-user application data folder joined with "Bundlo"; true when that folder exists (or,
+// with create, was made). False with an empty destination when the shell names no folder.
+bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create);
+// Where the settings live: the folder named by HKCU\Software\Bundlo\Paths "AppData" when it
+// exists, else the per-user folder of GetAppDataFolder when it exists (or could be made), else
+// the folder of the running program.
+void GetSettingsFolder(wchar_t* destination, size_t capacity, bool create);

@@ -1,0 +1,122 @@
+#include "common/file.h"
+
+#include <wchar.h>
+
+#include "common/files.h"
+#include "common/text.h"
+
+namespace {
+
+HANDLE CreateFileRetrying(const wchar_t* name, DWORD access, DWORD share, DWORD disposition,
+                          DWORD flags, bool tryPlainName) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (tryPlainName)
+        handle = CreateFileW(name, access, share, nullptr, disposition, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        wchar_t longName[PathCapacity];
+        if (MakeLongPath(name, longName, PathCapacity))
+            handle = CreateFileW(longName, access, share, nullptr, disposition, flags, nullptr);
+    }
+    return handle;
+}
+
+} // namespace
+
+File::File() : Handle(INVALID_HANDLE_VALUE), Created(false), ReadFailed(false) {
+    FileName[0] = 0;
+}
+
+File::~File() {
+    if (!IsOpen())
+        return;
+    if (Created)
+        Delete();
+    else
+        Close();
+}
+
+bool File::Open(const wchar_t* name, uint32_t mode) {
+    DWORD share = FILE_SHARE_READ | ((mode & OpenShareWrite) ? FILE_SHARE_WRITE : 0);
+    HANDLE handle = CreateFileRetrying(name, GENERIC_READ, share, OPEN_EXISTING,
+                                       FILE_FLAG_SEQUENTIAL_SCAN, true);
+    // A failed Open leaves everything as it was, so a file still being written stays marked as
+    // created and is cleaned up if its writer never finishes.
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    // Reopening must not leak the handle held so far.
+    Close();
+    Created = false;
+    Handle = handle;
+    CopyText(FileName, name, PathCapacity);
+    ReadFailed = false;
+    return true;
+}
+
+bool File::Create(const wchar_t* name, uint32_t mode) {
+    Close();
+    DWORD share = (mode & CreateShareRead) ? FILE_SHARE_READ : 0;
+    // Windows would drop a trailing "." or " " from a plain name and create another file; the long
+    // form keeps them, and a name already in that form is tried as it is.
+    wchar_t last = *LastChar(name);
+    bool tryPlainName = (last != L'.' && last != L' ') || wcsncmp(name, L"\\\\?\\", 4) == 0;
+    Handle = CreateFileRetrying(name, GENERIC_READ | GENERIC_WRITE, share, CREATE_ALWAYS, 0,
+                                tryPlainName);
+    Created = true;
+    CopyText(FileName, name, PathCapacity);
+    return Handle != INVALID_HANDLE_VALUE;
+}
+
+bool File::Close() {
+    if (Handle == INVALID_HANDLE_VALUE)
+        return true;
+    bool closed = CloseHandle(Handle) != FALSE;
+    Handle = INVALID_HANDLE_VALUE;
+    return closed;
+}
+
+int32_t File::Read(void* buffer, int32_t size) {
+    if (ReadFailed || size < 0 || !IsOpen())
+        return 0;
+    DWORD read = 0;
+    if (!ReadFile(Handle, buffer, DWORD(size), &read, nullptr)) {
+        // The rest of the file reads as if it ended here.
+        ReadFailed = true;
+        return 0;
+    }
+    return int32_t(read);
+}
+
+bool File::Write(const void* data, uint32_t size) {
+    if (size == 0)
+        return true;
+    if (!IsOpen())
+        return false;
+    DWORD written = 0;
+    return WriteFile(Handle, data, size, &written, nullptr) && written == size;
+}
+
+void File::Seek(int64_t offset, DWORD method) {
+    if (!IsOpen())
+        return;
+    LONG high = LONG(uint64_t(offset) >> 32);
+    SetFilePointer(Handle, LONG(uint32_t(uint64_t(offset))), &high, method);
+}
+
+int64_t File::GetPosition() {
+    if (!IsOpen())
+        return -1;
+    LONG high = 0;
+    DWORD low = SetFilePointer(Handle, 0, &high, FILE_CURRENT);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+        return -1;
+    return int64_t((uint64_t(uint32_t(high)) << 32) | low);
+}
+
+bool File::IsOpen() const {
+    return Handle != INVALID_HANDLE_VALUE;
+}
+
+bool File::Delete() {
+    Close();
+    return RemoveFile(FileName);
+}

@@ -1,0 +1,49 @@
+// One Windows file handle for the program's readers and writers. Every name is tried as given
+// and then in its "\\?\" form, so that paths longer than MAX_PATH work. Failures show only in
+// the results.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include "common/paths.h"
+
+class File {
+  public:
+    // Mode bits of Open and Create; 0 lets others only read a file opened for reading and shares
+    // nothing of a created file.
+    enum : uint32_t {
+        OpenShareWrite = 4,   // others may write the file while it is open for reading
+        CreateShareRead = 16, // others may read the file while it is being written
+    };
+
+    File();
+    // A file that was created and is still open is deleted: whoever wrote it did not finish.
+    virtual ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens an existing file for reading.
+    virtual bool Open(const wchar_t* name, uint32_t mode);
+    // True when there was nothing to close or the close succeeded; the handle is gone either way.
+    virtual bool Close();
+    // Bytes read: fewer near the end, 0 at the end. After one failed read every read gives 0
+    // until the next successful Open.
+    virtual int32_t Read(void* buffer, int32_t size);
+    // As SetFilePointer's FILE_BEGIN, FILE_CURRENT, FILE_END; nothing happens while closed.
+    virtual void Seek(int64_t offset, DWORD method);
+    // -1 when the position cannot be read.
+    virtual int64_t GetPosition();
+    virtual bool IsOpen() const;
+
+    // Creates the file for reading and writing, replacing any file of that name.
+    bool Create(const wchar_t* name, uint32_t mode);
+    bool Write(const void* data, uint32_t size);
+    // Closes the file if open and deletes the file named by FileName.
+    bool Delete();
+
+    HANDLE Handle;
+    bool Created;    // the handle came from Create
+    bool ReadFailed; // a read failed since the last successful Open
+    // The name of the last successful Open or of the last Create, successful or not.
+    wchar_t FileName[PathCapacity];
+};

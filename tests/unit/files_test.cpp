@@ -1,0 +1,512 @@
+// File-system operations and the directory scan, on real files in the prefix's temporary folder.
+// Windows (and Wine) drop a trailing "." or " " from the last component of a plain path but keep
+// it in the "\\?\" form, so names like "x." can only be reached through the long-path retry:
+// those tests fail when the retry is missing, whatever the platform does with long plain paths.
+#include "common/files.h"
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Long(const std::wstring& path) {
+    return L"\\\\?\\" + path;
+}
+
+// Checks and changes made with the exact name (the long form), independent of the code tested.
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void WriteRaw(const std::wstring& path, const std::string& content) {
+    HANDLE file =
+        CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << "cannot create the fixture file";
+    DWORD written = 0;
+    WriteFile(file, content.data(), DWORD(content.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(content.size(), written);
+}
+
+void MakeFolderRaw(const std::wstring& path) {
+    ASSERT_TRUE(CreateDirectoryW(Long(path).c_str(), nullptr)) << "cannot create the fixture";
+}
+
+void RemoveTree(const std::wstring& longPath) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((longPath + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = longPath + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(longPath.c_str());
+}
+
+// A folder of nested components (none over 200 characters) whose full path has exactly the
+// given length.
+std::wstring MakeFolderOfLength(const std::wstring& base, size_t length, bool create) {
+    std::wstring path = base;
+    while (path.size() < length) {
+        size_t left = length - path.size() - 1; // one for the separator
+        size_t part = left > 200 ? (left - 200 < 20 ? 150 : 200) : left;
+        path += L"\\" + std::wstring(part, L'd');
+        if (create)
+            CreateDirectoryW(Long(path).c_str(), nullptr);
+    }
+    return path;
+}
+
+// A folder of its own in the prefix's temporary folder, removed with everything in it.
+class FilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+        static unsigned serial = 0;
+        Root = std::wstring(temp) + L"bdl_files_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+               std::to_wstring(serial++);
+        ASSERT_TRUE(CreateDirectoryW(Root.c_str(), nullptr));
+    }
+    void TearDown() override { RemoveTree(Long(Root)); }
+
+    std::wstring At(const std::wstring& name) const { return Root + L"\\" + name; }
+
+    std::wstring Root;
+};
+
+std::vector<std::wstring> ScanAll(const std::wstring& mask) {
+    std::vector<std::wstring> names;
+    DirScan scan;
+    scan.SetMask(mask.c_str());
+    ScanEntry entry;
+    while (scan.Next(&entry))
+        names.push_back(entry.Name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Holds a file open without sharing delete or write, as a running program would.
+class InUse {
+  public:
+    explicit InUse(const std::wstring& path)
+        : Handle(CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, 0, nullptr)) {}
+    ~InUse() {
+        if (Handle != INVALID_HANDLE_VALUE)
+            CloseHandle(Handle);
+    }
+    bool Held() const { return Handle != INVALID_HANDLE_VALUE; }
+
+  private:
+    HANDLE Handle;
+};
+
+// Whether some handle (a find handle, say) still holds the folder open.
+bool FolderHeld(const std::wstring& path) {
+    HANDLE folder = CreateFileW(Long(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(folder);
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// RemoveFile
+
+TEST_F(FilesTest, RemoveFileDeletesFilesButNotReadOnlyOrInUseOnes) {
+    WriteRaw(At(L"plain.txt"), "x");
+    EXPECT_TRUE(RemoveFile(At(L"plain.txt").c_str()));
+    EXPECT_FALSE(Exists(At(L"plain.txt")));
+    EXPECT_FALSE(RemoveFile(At(L"plain.txt").c_str())) << "a missing file was reported deleted";
+
+    WriteRaw(At(L"readonly.txt"), "x");
+    ASSERT_TRUE(SetFileAttributesW(At(L"readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(RemoveFile(At(L"readonly.txt").c_str()));
+    EXPECT_TRUE(Exists(At(L"readonly.txt")));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY),
+              GetFileAttributesW(At(L"readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY)
+        << "the attributes must be left alone";
+
+    WriteRaw(At(L"busy.txt"), "x");
+    InUse busy(At(L"busy.txt"));
+    ASSERT_TRUE(busy.Held());
+    EXPECT_FALSE(RemoveFile(At(L"busy.txt").c_str()));
+    EXPECT_TRUE(Exists(At(L"busy.txt")));
+
+    MakeFolderRaw(At(L"folder"));
+    EXPECT_FALSE(RemoveFile(At(L"folder").c_str()));
+    EXPECT_TRUE(Exists(At(L"folder")));
+}
+
+TEST_F(FilesTest, RemoveFileReachesTrailingDotAndSpaceNamesThroughTheLongForm) {
+    WriteRaw(At(L"dot."), "x");
+    WriteRaw(At(L"space "), "x");
+    WriteRaw(At(L"given."), "x");
+    EXPECT_TRUE(RemoveFile(At(L"dot.").c_str()));
+    EXPECT_TRUE(RemoveFile(At(L"space ").c_str()));
+    EXPECT_TRUE(RemoveFile(Long(At(L"given.")).c_str())) << "already in long form";
+    EXPECT_FALSE(Exists(At(L"dot.")));
+    EXPECT_FALSE(Exists(At(L"space ")));
+    EXPECT_FALSE(Exists(At(L"given.")));
+}
+
+TEST_F(FilesTest, RemoveFileOfATrailingDotNameLeavesTheFileWithoutTheDot) {
+    // The plain form of "twin." names "twin": trying it first would delete the wrong file.
+    WriteRaw(At(L"twin"), "keep");
+    WriteRaw(At(L"twin."), "delete");
+    EXPECT_TRUE(RemoveFile(At(L"twin.").c_str()));
+    EXPECT_FALSE(Exists(At(L"twin.")));
+    EXPECT_TRUE(Exists(At(L"twin")));
+}
+
+TEST_F(FilesTest, RemoveFileRefusesMasks) {
+    WriteRaw(At(L"a.txt"), "x");
+    EXPECT_FALSE(RemoveFile(At(L"*").c_str()));
+    EXPECT_FALSE(RemoveFile(At(L"a.tx?").c_str()));
+    EXPECT_TRUE(Exists(At(L"a.txt")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// FileExists and PathOrMaskExists
+
+TEST_F(FilesTest, FileExistsForFilesAndFoldersOnly) {
+    WriteRaw(At(L"file.txt"), "x");
+    MakeFolderRaw(At(L"folder"));
+    EXPECT_TRUE(FileExists(At(L"file.txt").c_str()));
+    EXPECT_TRUE(FileExists(At(L"folder").c_str()));
+    EXPECT_TRUE(FileExists(Root.c_str()));
+    EXPECT_FALSE(FileExists(At(L"missing").c_str()));
+    EXPECT_FALSE(FileExists(At(L"missing\\file.txt").c_str()));
+    EXPECT_FALSE(FileExists(L""));
+    EXPECT_FALSE(FileExists(At(L"file.tx?").c_str())) << "a mask is not a file";
+}
+
+TEST_F(FilesTest, FileExistsFindsTrailingDotAndSpaceNamesThroughTheLongForm) {
+    WriteRaw(At(L"dot."), "x");
+    MakeFolderRaw(At(L"space "));
+    EXPECT_TRUE(FileExists(At(L"dot.").c_str()));
+    EXPECT_TRUE(FileExists(At(L"space ").c_str()));
+}
+
+TEST_F(FilesTest, PathOrMaskExistsNeedsARealEntryBehindAMask) {
+    MakeFolderRaw(At(L"empty"));
+    EXPECT_FALSE(PathOrMaskExists(At(L"empty\\*").c_str())) << "only . and .. match";
+    EXPECT_FALSE(PathOrMaskExists(At(L"empty\\.*").c_str())) << "only . and .. match";
+    EXPECT_TRUE(PathOrMaskExists(At(L"empty").c_str())) << "no mask: the folder itself";
+
+    MakeFolderRaw(At(L"full"));
+    WriteRaw(At(L"full\\file.txt"), "x");
+    EXPECT_TRUE(PathOrMaskExists(At(L"full\\*").c_str()));
+    EXPECT_TRUE(PathOrMaskExists(At(L"full\\f?le.*").c_str()));
+    EXPECT_FALSE(PathOrMaskExists(At(L"full\\*.ini").c_str()));
+    EXPECT_FALSE(PathOrMaskExists(At(L"full\\.*").c_str())) << "only . and .. match";
+    EXPECT_FALSE(PathOrMaskExists(At(L"missing\\*").c_str()));
+    EXPECT_TRUE(PathOrMaskExists(Long(At(L"full\\file.txt")).c_str()))
+        << "the ? of the long-path prefix is no wildcard";
+}
+
+TEST_F(FilesTest, PathOrMaskExistsScansUnderATrailingDotFolderThroughTheLongForm) {
+    MakeFolderRaw(At(L"dot."));
+    WriteRaw(At(L"dot.\\file.txt"), "x");
+    EXPECT_TRUE(PathOrMaskExists(At(L"dot.\\*").c_str()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// MakeDir
+
+TEST_F(FilesTest, MakeDirTellsCreatedFromFailedFromMissingParent) {
+    EXPECT_EQ(MakeDirCreated, MakeDir(At(L"new").c_str()));
+    EXPECT_TRUE(Exists(At(L"new")));
+
+    EXPECT_EQ(MakeDirFailed, MakeDir(At(L"new").c_str())) << "an existing folder";
+    WriteRaw(At(L"file"), "x");
+    EXPECT_EQ(MakeDirFailed, MakeDir(At(L"file").c_str())) << "an existing file";
+
+    EXPECT_EQ(MakeDirParentMissing, MakeDir(At(L"missing\\child").c_str()));
+    EXPECT_EQ(MakeDirParentMissing, MakeDir(At(L"missing\\child.").c_str()));
+    EXPECT_FALSE(Exists(At(L"missing")));
+
+    EXPECT_EQ(MakeDirFailed, MakeDir(At(L"mask*").c_str()));
+    EXPECT_NE(MakeDirCreated, MakeDir(L""));
+}
+
+TEST_F(FilesTest, MakeDirKeepsATrailingDotOrSpace) {
+    EXPECT_EQ(MakeDirCreated, MakeDir(At(L"dot.").c_str()));
+    EXPECT_EQ(MakeDirCreated, MakeDir(At(L"space ").c_str()));
+    EXPECT_TRUE(Exists(At(L"dot.")));
+    EXPECT_TRUE(Exists(At(L"space ")));
+    EXPECT_FALSE(Exists(At(L"dot"))) << "the plain form must not be tried";
+    EXPECT_FALSE(Exists(At(L"space")));
+    EXPECT_EQ(MakeDirFailed, MakeDir(At(L"dot.").c_str())) << "it exists now";
+
+    EXPECT_EQ(MakeDirCreated, MakeDir(Long(At(L"given.")).c_str())) << "already in long form";
+    EXPECT_TRUE(Exists(At(L"given.")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// GetEntryInfo
+
+TEST_F(FilesTest, GetEntryInfoDescribesFilesAndFolders) {
+    WriteRaw(At(L"Data.bin"), std::string(1234, 'x'));
+    ASSERT_TRUE(SetFileAttributesW(At(L"Data.bin").c_str(),
+                                   FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    ScanEntry entry;
+    ASSERT_TRUE(GetEntryInfo(At(L"DATA.BIN").c_str(), &entry));
+    EXPECT_STREQ(At(L"Data.bin").c_str(), entry.Name) << "the name as stored on disk";
+    EXPECT_EQ(1234u, entry.Size);
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY), entry.Attributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(entry.IsDirectory);
+    EXPECT_FALSE(entry.IsReparsePoint);
+
+    MakeFolderRaw(At(L"folder"));
+    ASSERT_TRUE(GetEntryInfo(At(L"folder").c_str(), &entry));
+    EXPECT_STREQ(At(L"folder").c_str(), entry.Name);
+    EXPECT_TRUE(entry.IsDirectory);
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), entry.Attributes & FILE_ATTRIBUTE_DIRECTORY);
+
+    EXPECT_FALSE(GetEntryInfo(At(L"missing").c_str(), &entry));
+    EXPECT_FALSE(GetEntryInfo(L"", &entry));
+}
+
+TEST_F(FilesTest, GetEntryInfoCombinesBothHalvesOfTheSize) {
+    HANDLE file =
+        CreateFileW(At(L"big.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    LARGE_INTEGER size;
+    size.QuadPart = (5LL << 30) + 7; // over 4 GiB, sparse where the file system allows
+    bool sized = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    if (!sized)
+        GTEST_SKIP() << "no room for a file over 4 GiB here";
+    ScanEntry entry;
+    ASSERT_TRUE(GetEntryInfo(At(L"big.bin").c_str(), &entry));
+    EXPECT_EQ(uint64_t(size.QuadPart), entry.Size);
+}
+
+TEST_F(FilesTest, GetEntryInfoRefusesMasksEvenWhenTheyMatch) {
+    WriteRaw(At(L"file.txt"), "x");
+    ScanEntry entry;
+    EXPECT_FALSE(GetEntryInfo(At(L"fil?.txt").c_str(), &entry));
+    EXPECT_FALSE(GetEntryInfo(At(L"*").c_str(), &entry));
+    EXPECT_TRUE(GetEntryInfo(Long(At(L"file.txt")).c_str(), &entry))
+        << "the ? of the long-path prefix is no wildcard";
+    EXPECT_STREQ(Long(At(L"file.txt")).c_str(), entry.Name);
+}
+
+TEST_F(FilesTest, GetEntryInfoFindsTrailingDotNamesThroughTheLongForm) {
+    WriteRaw(At(L"dot."), "abc");
+    ScanEntry entry;
+    ASSERT_TRUE(GetEntryInfo(At(L"dot.").c_str(), &entry));
+    EXPECT_STREQ(At(L"dot.").c_str(), entry.Name);
+    EXPECT_EQ(3u, entry.Size);
+}
+
+// ---------------------------------------------------------------------------------------------
+// DirScan
+
+TEST_F(FilesTest, DirScanListsFullPathsWithoutDotEntries) {
+    WriteRaw(At(L"a.txt"), "12345");
+    WriteRaw(At(L"b.ini"), "");
+    MakeFolderRaw(At(L"sub"));
+    WriteRaw(At(L"sub\\deep.txt"), "x");
+
+    DirScan scan;
+    scan.SetMask(At(L"*").c_str());
+    std::vector<std::wstring> names;
+    ScanEntry entry;
+    while (scan.Next(&entry)) {
+        names.push_back(entry.Name);
+        if (entry.Name == At(L"a.txt")) {
+            EXPECT_EQ(5u, entry.Size);
+        }
+        EXPECT_EQ(entry.Name == At(L"sub"), entry.IsDirectory) << entry.Name;
+        EXPECT_EQ(entry.IsDirectory, (entry.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    }
+    EXPECT_FALSE(scan.Next(&entry)) << "a finished scan stays finished";
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::wstring>{At(L"a.txt"), At(L"b.ini"), At(L"sub")}), names)
+        << "one entry each, no recursion, no . or ..";
+
+    EXPECT_EQ((std::vector<std::wstring>{At(L"a.txt")}), ScanAll(At(L"*.txt")));
+}
+
+TEST_F(FilesTest, DirScanOfNothingFindsNothing) {
+    MakeFolderRaw(At(L"empty"));
+    EXPECT_TRUE(ScanAll(At(L"empty\\*")).empty());
+    EXPECT_TRUE(ScanAll(At(L"missing\\*")).empty());
+    EXPECT_TRUE(ScanAll(At(L"*.none")).empty());
+    EXPECT_TRUE(ScanAll(L"").empty());
+
+    DirScan scan;
+    ScanEntry entry;
+    EXPECT_FALSE(scan.Next(&entry)) << "no mask set";
+}
+
+TEST_F(FilesTest, DirScanStartsAgainAfterAFailedFirstCallAndAfterSetMask) {
+    DirScan scan;
+    scan.SetMask(At(L"*.txt").c_str());
+    ScanEntry entry;
+    EXPECT_FALSE(scan.Next(&entry));
+    WriteRaw(At(L"late.txt"), "x");
+    ASSERT_TRUE(scan.Next(&entry)) << "a scan that never started must start on the next call";
+    EXPECT_STREQ(At(L"late.txt").c_str(), entry.Name);
+    EXPECT_FALSE(scan.Next(&entry));
+
+    scan.SetMask(At(L"*.txt").c_str());
+    ASSERT_TRUE(scan.Next(&entry));
+    EXPECT_STREQ(At(L"late.txt").c_str(), entry.Name);
+}
+
+TEST_F(FilesTest, DirScanReleasesItsFolderWhenClosedReplacedOrDestroyed) {
+    MakeFolderRaw(At(L"one"));
+    MakeFolderRaw(At(L"two"));
+    WriteRaw(At(L"one\\a"), "x");
+    WriteRaw(At(L"one\\b"), "x");
+    WriteRaw(At(L"two\\a"), "x");
+    ScanEntry entry;
+    {
+        DirScan scan;
+        scan.SetMask(At(L"one\\*").c_str());
+        ASSERT_TRUE(scan.Next(&entry));
+        ASSERT_TRUE(FolderHeld(At(L"one"))) << "cannot see a running scan on this platform";
+        scan.SetMask(At(L"two\\*").c_str());
+        EXPECT_FALSE(FolderHeld(At(L"one"))) << "the replaced scan was not closed";
+        ASSERT_TRUE(scan.Next(&entry));
+        scan.Close();
+        EXPECT_FALSE(FolderHeld(At(L"two")));
+        scan.Close(); // a second close is harmless
+
+        scan.SetMask(At(L"two\\*").c_str());
+        ASSERT_TRUE(scan.Next(&entry));
+    }
+    EXPECT_FALSE(FolderHeld(At(L"two"))) << "the destroyed scan was not closed";
+
+    try {
+        DirScan scan;
+        scan.SetMask(At(L"one\\*").c_str());
+        ASSERT_TRUE(scan.Next(&entry));
+        throw 8;
+    } catch (int) {
+    }
+    EXPECT_FALSE(FolderHeld(At(L"one"))) << "an exception left the scan open";
+}
+
+TEST_F(FilesTest, DirScanNamesFollowTheMaskSeparatorAndDrive) {
+    WriteRaw(At(L"a.txt"), "x");
+    EXPECT_EQ((std::vector<std::wstring>{Root + L"/a.txt"}), ScanAll(Root + L"/*"));
+
+    // "C:*" lists the current folder of drive C; the name replaces what follows the colon.
+    ASSERT_EQ(L'C', AsciiUpper(Root[0])) << "the temporary folder is expected on drive C";
+    wchar_t previous[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, previous));
+    ASSERT_TRUE(SetCurrentDirectoryW(Root.c_str()));
+    std::vector<std::wstring> names = ScanAll(L"C:*");
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ((std::vector<std::wstring>{L"C:a.txt"}), names);
+}
+
+TEST_F(FilesTest, DirScanWorksUnderTrailingDotFoldersAndLongPaths) {
+    MakeFolderRaw(At(L"dot."));
+    WriteRaw(At(L"dot.\\inside.txt"), "x");
+    EXPECT_EQ((std::vector<std::wstring>{At(L"dot.\\inside.txt")}), ScanAll(At(L"dot.\\*")));
+
+    std::wstring deep = MakeFolderOfLength(Root, 300, true);
+    WriteRaw(deep + L"\\far.txt", "x");
+    EXPECT_EQ((std::vector<std::wstring>{deep + L"\\far.txt"}), ScanAll(deep + L"\\*"));
+}
+
+TEST_F(FilesTest, DirScanCutsNamesThatDoNotFitAPath) {
+    // The mask still fits the long form; the entry's full name does not fit 2048 characters.
+    std::wstring deep = MakeFolderOfLength(Root, 2030, true);
+    std::wstring name(40, L'n');
+    WriteRaw(deep + L"\\" + name, "abc");
+    DirScan scan;
+    scan.SetMask((deep + L"\\*").c_str());
+    ScanEntry entry;
+    ASSERT_TRUE(scan.Next(&entry));
+    EXPECT_EQ((deep + L"\\" + name).substr(0, PathCapacity - 1), std::wstring(entry.Name));
+    EXPECT_EQ(3u, entry.Size) << "the fields after the name were overwritten";
+    EXPECT_FALSE(scan.Next(&entry));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Long and overlong paths
+
+TEST_F(FilesTest, EveryOperationWorksBeyondMaxPath) {
+    std::wstring deep = MakeFolderOfLength(Root, 300, true);
+    ASSERT_TRUE(Exists(deep));
+    std::wstring folder = deep + L"\\made";
+    EXPECT_EQ(MakeDirCreated, MakeDir(folder.c_str()));
+    EXPECT_TRUE(FileExists(folder.c_str()));
+    std::wstring file = folder + L"\\file.txt";
+    WriteRaw(file, "abcd");
+    EXPECT_TRUE(FileExists(file.c_str()));
+    EXPECT_TRUE(PathOrMaskExists((folder + L"\\*").c_str()));
+    ScanEntry entry;
+    ASSERT_TRUE(GetEntryInfo(file.c_str(), &entry));
+    EXPECT_EQ(4u, entry.Size);
+    EXPECT_TRUE(RemoveFile(file.c_str()));
+    EXPECT_FALSE(Exists(file));
+}
+
+TEST_F(FilesTest, PathsOf2047CharactersThatNameNothingAreAnsweredNotFollowed) {
+    std::wstring parent = MakeFolderOfLength(At(L"missing"), PathCapacity - 1 - 10, false);
+    std::wstring path = parent + L"\\" + std::wstring(9, L'z');
+    ASSERT_EQ(PathCapacity - 1, path.size());
+    std::wstring mask = parent + L"\\" + std::wstring(8, L'z') + L"*";
+    ASSERT_EQ(PathCapacity - 1, mask.size());
+
+    EXPECT_FALSE(FileExists(path.c_str()));
+    EXPECT_FALSE(RemoveFile(path.c_str()));
+    EXPECT_NE(MakeDirCreated, MakeDir(path.c_str()));
+    EXPECT_FALSE(Exists(path));
+    ScanEntry entry;
+    EXPECT_FALSE(GetEntryInfo(path.c_str(), &entry));
+    EXPECT_FALSE(PathOrMaskExists(mask.c_str()));
+    EXPECT_TRUE(ScanAll(mask).empty());
+
+    // Longer than any buffer of the program: the mask is cut, never overrun.
+    std::wstring overlong = path + L"\\more*";
+    DirScan scan;
+    scan.SetMask(overlong.c_str());
+    EXPECT_EQ(path, std::wstring(scan.Mask));
+    EXPECT_FALSE(scan.Next(&entry));
+}
+
+// ---------------------------------------------------------------------------------------------
+// OpenStream
+
+TEST_F(FilesTest, OpenStreamWritesAndReadsBack) {
+    FILE* out = OpenStream(At(L"stream.bin").c_str(), L"wb");
+    ASSERT_NE(nullptr, out);
+    EXPECT_EQ(4u, fwrite("a\nb\n", 1, 4, out));
+    fclose(out);
+
+    FILE* in = OpenStream(At(L"stream.bin").c_str(), L"rb");
+    ASSERT_NE(nullptr, in);
+    char buffer[8] = {};
+    EXPECT_EQ(4u, fread(buffer, 1, sizeof buffer, in)) << "binary mode keeps bare newlines";
+    fclose(in);
+    EXPECT_STREQ("a\nb\n", buffer);
+
+    EXPECT_EQ(nullptr, OpenStream(At(L"missing.bin").c_str(), L"rb"));
+}
+
+} // namespace

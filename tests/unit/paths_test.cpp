@@ -1,0 +1,504 @@
+// Path texts, the long-path form, and the folders the program keeps its data in.
+#include "common/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Buffers are pre-filled with this so that writes past the capacity show up.
+constexpr wchar_t kFill = L'#';
+
+std::wstring Long(const std::wstring& path) {
+    return L"\\\\?\\" + path;
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::wstring& longPath) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((longPath + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = longPath + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(longPath.c_str());
+}
+
+std::wstring Cut(const wchar_t* path) {
+    wchar_t buffer[PathCapacity];
+    wcscpy(buffer, path);
+    CutNamePart(buffer);
+    return buffer;
+}
+
+std::wstring Join(const wchar_t* folder, const wchar_t* name) {
+    wchar_t buffer[PathCapacity];
+    JoinPath(folder, name, buffer, PathCapacity);
+    return buffer;
+}
+
+std::wstring LongForm(const wchar_t* path, size_t capacity = PathCapacity) {
+    std::wstring buffer(PathCapacity + 8, kFill);
+    if (!MakeLongPath(path, &buffer[0], capacity)) {
+        EXPECT_EQ(std::wstring(PathCapacity + 8, kFill), buffer) << "written although refused";
+        return L"<refused>";
+    }
+    EXPECT_EQ(kFill, buffer[capacity]) << "written past the capacity";
+    return buffer.c_str();
+}
+
+// Runs a test in its own current directory and puts the old one back.
+class CurrentDirectory {
+  public:
+    explicit CurrentDirectory(const std::wstring& path) {
+        GetCurrentDirectoryW(MAX_PATH, Previous);
+        Changed = SetCurrentDirectoryW(path.c_str()) != FALSE;
+    }
+    ~CurrentDirectory() { SetCurrentDirectoryW(Previous); }
+    bool Changed;
+
+  private:
+    wchar_t Previous[MAX_PATH];
+};
+
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (length > 3 && temp[length - 1] == L'\\')
+        temp[length - 1] = 0;
+    return temp;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Splitting
+
+TEST(NamePart, IsWhatFollowsTheLastSeparatorOrTheDrive) {
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* name;
+    } cases[] = {
+        {L"C:\\dir\\file.exe", L"file.exe"},
+        {L"C:\\dir/file.exe", L"file.exe"},
+        {L"C:file", L"file"},
+        {L"C:", L""},
+        {L"C:\\dir\\", L""},
+        {L"\\\\server", L"server"},
+        {L"file", L"file"},
+        {L"", L""},
+        {L"1:file", L"1:file"}, // not a drive letter
+    };
+    for (const Case& c : cases) {
+        EXPECT_STREQ(c.name, NamePart(c.path)) << c.path;
+        wchar_t buffer[64];
+        wcscpy(buffer, c.path);
+        EXPECT_EQ(buffer + wcslen(c.path) - wcslen(c.name), NamePart(buffer)) << c.path;
+    }
+}
+
+TEST(LastChar, IsTheLastCharacterOrTheStartOfAnEmptyPath) {
+    const wchar_t* path = L"C:\\dir.";
+    EXPECT_EQ(path + 6, LastChar(path));
+    const wchar_t* empty = L"";
+    EXPECT_EQ(empty, LastChar(empty));
+}
+
+TEST(CutNamePart, RemovesTheNameAndItsSeparatorButKeepsTheRoot) {
+    EXPECT_EQ(L"C:\\dir", Cut(L"C:\\dir\\file.exe"));
+    EXPECT_EQ(L"C:\\dir", Cut(L"C:\\dir\\"));
+    EXPECT_EQ(L"C:\\", Cut(L"C:\\file.exe"));
+    EXPECT_EQ(L"C:/", Cut(L"C:/file.exe"));
+    EXPECT_EQ(L"C:", Cut(L"C:file"));
+    EXPECT_EQ(L"C:a", Cut(L"C:a\\x")) << "a drive-relative folder is no root";
+    EXPECT_EQ(L"\\", Cut(L"\\file.exe"));
+    EXPECT_EQ(L"", Cut(L"file.exe"));
+    EXPECT_EQ(L"", Cut(L""));
+    EXPECT_EQ(L"\\\\server\\share", Cut(L"\\\\server\\share\\x"));
+    EXPECT_EQ(L"dir", Cut(L"dir\\x"));
+}
+
+TEST(FolderPart, KeepsTheFinalSeparatorAndTheCapacity) {
+    std::wstring buffer(16, kFill);
+    FolderPart(L"C:\\dir\\file.exe", &buffer[0], 16);
+    EXPECT_STREQ(L"C:\\dir\\", buffer.c_str());
+
+    FolderPart(L"C:file", &buffer[0], 16);
+    EXPECT_STREQ(L"C:", buffer.c_str());
+    FolderPart(L"file", &buffer[0], 16);
+    EXPECT_STREQ(L"", buffer.c_str());
+
+    buffer.assign(16, kFill);
+    FolderPart(L"C:\\dir\\file.exe", &buffer[0], 4);
+    EXPECT_STREQ(L"C:\\", buffer.c_str());
+    EXPECT_EQ(kFill, buffer[4]);
+
+    buffer.assign(16, kFill);
+    FolderPart(L"C:\\dir\\file.exe", &buffer[0], 0);
+    EXPECT_EQ(std::wstring(16, kFill), buffer);
+}
+
+TEST(ReplaceNamePart, WritesTheNameWithinWhatTheFolderLeaves) {
+    wchar_t buffer[PathCapacity] = L"C:\\dir\\Uninstall.exe";
+    ReplaceNamePart(buffer, L"Bundlo.exe", PathCapacity);
+    EXPECT_STREQ(L"C:\\dir\\Bundlo.exe", buffer);
+
+    wcscpy(buffer, L"C:prog.exe");
+    ReplaceNamePart(buffer, L"x.ini", PathCapacity);
+    EXPECT_STREQ(L"C:x.ini", buffer);
+
+    std::wstring small(16, kFill);
+    wcscpy(&small[0], L"C:\\dir\\a");
+    ReplaceNamePart(&small[0], L"longer-name.txt", 12); // 7 for the folder leaves 5
+    EXPECT_STREQ(L"C:\\dir\\long", small.c_str());
+    EXPECT_EQ(kFill, small[12]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Joining and trailing separators
+
+TEST(AddTrailingBackslash, AddsOnlyWhereNeededAndWhereThereIsRoom) {
+    wchar_t buffer[8] = L"C:\\dir";
+    AddTrailingBackslash(buffer, 8);
+    EXPECT_STREQ(L"C:\\dir\\", buffer);
+    AddTrailingBackslash(buffer, 8);
+    EXPECT_STREQ(L"C:\\dir\\", buffer) << "already there";
+
+    wchar_t full[8] = L"C:\\abcd"; // length 7 = capacity - 1
+    AddTrailingBackslash(full, 8);
+    EXPECT_STREQ(L"C:\\abcd", full);
+
+    wchar_t slash[8] = L"C:/dir/";
+    AddTrailingBackslash(slash, 8);
+    EXPECT_STREQ(L"C:/dir/", slash) << "no room";
+    wchar_t slashRoom[10] = L"C:/dir/";
+    AddTrailingBackslash(slashRoom, 10);
+    EXPECT_STREQ(L"C:/dir/\\", slashRoom) << "a slash does not count as a backslash";
+
+    wchar_t empty[4] = L"";
+    AddTrailingBackslash(empty, 4);
+    EXPECT_STREQ(L"", empty);
+}
+
+TEST(JoinPath, AddsOneBackslashExceptAfterABareDrive) {
+    EXPECT_EQ(L"C:x", Join(L"C:", L"x"));
+    EXPECT_EQ(L"C:\\x", Join(L"C:\\", L"x"));
+    EXPECT_EQ(L"C:\\dir\\x", Join(L"C:\\dir", L"x"));
+    EXPECT_EQ(L"x", Join(L"", L"x"));
+
+    wchar_t same[PathCapacity] = L"C:\\dir";
+    JoinPath(same, L"file", same, PathCapacity);
+    EXPECT_STREQ(L"C:\\dir\\file", same);
+
+    std::wstring small(12, kFill);
+    JoinPath(L"C:\\dir", L"file.txt", &small[0], 10);
+    EXPECT_STREQ(L"C:\\dir\\fi", small.c_str());
+    EXPECT_EQ(kFill, small[10]);
+}
+
+TEST(IsFullPath, NeedsTwoBackslashesOrADriveWithASeparator) {
+    EXPECT_TRUE(IsFullPath(L"C:\\x"));
+    EXPECT_TRUE(IsFullPath(L"c:/x"));
+    EXPECT_TRUE(IsFullPath(L"\\\\server\\share"));
+    EXPECT_FALSE(IsFullPath(L"C:x"));
+    EXPECT_FALSE(IsFullPath(L"C:"));
+    EXPECT_FALSE(IsFullPath(L"\\x"));
+    EXPECT_FALSE(IsFullPath(L"//server/share"));
+    EXPECT_FALSE(IsFullPath(L"x"));
+    EXPECT_FALSE(IsFullPath(L""));
+}
+
+TEST(HasWildcards, IgnoresTheQuestionMarkOfTheLongPathPrefix) {
+    EXPECT_FALSE(HasWildcards(L"\\\\?\\C:\\x"));
+    EXPECT_TRUE(HasWildcards(L"\\\\?\\C:\\x?"));
+    EXPECT_TRUE(HasWildcards(L"C:\\*.txt"));
+    EXPECT_TRUE(HasWildcards(L"a?b"));
+    EXPECT_FALSE(HasWildcards(L"C:\\dir\\file.txt"));
+    EXPECT_FALSE(HasWildcards(L""));
+    EXPECT_FALSE(HasWildcards(nullptr));
+}
+
+// ---------------------------------------------------------------------------------------------
+// MakeLongPath
+
+TEST(MakeLongPath, PrefixesFullPaths) {
+    EXPECT_EQ(L"\\\\?\\C:\\a", LongForm(L"C:\\a"));
+    EXPECT_EQ(L"\\\\?\\C:/a/../b", LongForm(L"C:/a/../b")) << "no normalisation";
+    EXPECT_EQ(L"\\\\?\\UNC\\srv\\share\\a", LongForm(L"\\\\srv\\share\\a"));
+}
+
+TEST(MakeLongPath, ResolvesRelativePathsAgainstTheCurrentDirectory) {
+    std::wstring temp = TempFolder();
+    ASSERT_EQ(L'\\', temp[2]) << "the temporary folder is expected on a drive";
+    CurrentDirectory current(temp);
+    ASSERT_TRUE(current.Changed);
+    EXPECT_EQ(Long(temp + L"\\a"), LongForm(L".\\a"));
+    EXPECT_EQ(Long(temp + L"\\a"), LongForm(L"./a"));
+    EXPECT_EQ(Long(temp + L"\\a\\b"), LongForm(L"a\\b"));
+    EXPECT_EQ(Long(temp + L"\\..\\a"), LongForm(L"..\\a")) << "no normalisation";
+    EXPECT_EQ(Long(temp.substr(0, 2) + L"\\a"), LongForm(L"\\a")) << "rooted on the drive";
+    EXPECT_EQ(Long(temp.substr(0, 2) + L"/a"), LongForm(L"/a"));
+
+    CurrentDirectory root(temp.substr(0, 3));
+    ASSERT_TRUE(root.Changed);
+    EXPECT_EQ(Long(temp.substr(0, 3) + L"a"), LongForm(L"a")) << "one backslash after a root";
+}
+
+TEST(MakeLongPath, RefusesWhatDoesNotFitAndLeavesTheDestination) {
+    EXPECT_EQ(L"\\\\?\\C:\\a", LongForm(L"C:\\a", 9));
+    EXPECT_EQ(L"<refused>", LongForm(L"C:\\a", 8));
+    EXPECT_EQ(L"\\\\?\\UNC\\s\\x", LongForm(L"\\\\s\\x", 12));
+    EXPECT_EQ(L"<refused>", LongForm(L"\\\\s\\x", 11));
+    EXPECT_EQ(L"<refused>", LongForm(L"C:\\a", 0));
+
+    std::wstring temp = TempFolder();
+    CurrentDirectory current(temp);
+    ASSERT_TRUE(current.Changed);
+    EXPECT_EQ(Long(temp.substr(0, 2) + L"\\a"), LongForm(L"\\a", 9));
+    EXPECT_EQ(L"<refused>", LongForm(L"\\a", 8));
+    size_t relative = temp.size() + 1 + 1 + 4; // folder, backslash, "a", prefix
+    EXPECT_EQ(Long(temp + L"\\a"), LongForm(L"a", relative + 1));
+    EXPECT_EQ(L"<refused>", LongForm(L"a", relative));
+
+    std::wstring fits = L"C:\\" + std::wstring(PathCapacity - 5 - 3, L'x');
+    ASSERT_EQ(PathCapacity - 5, fits.size());
+    EXPECT_EQ(Long(fits), LongForm(fits.c_str()));
+    std::wstring longest = L"C:\\" + std::wstring(PathCapacity - 1 - 3, L'x');
+    EXPECT_EQ(L"<refused>", LongForm(longest.c_str())) << "2047 characters leave no room";
+}
+
+TEST(MakeLongPath, RefusesEmptyAndAlreadyLongPaths) {
+    EXPECT_EQ(L"<refused>", LongForm(L""));
+    EXPECT_EQ(L"<refused>", LongForm(nullptr));
+    // Prefixing again would make "\\?\UNC\?\C:\a", a network path to a server called "?".
+    EXPECT_EQ(L"<refused>", LongForm(L"\\\\?\\C:\\a"));
+    EXPECT_EQ(L"<refused>", LongForm(L"\\\\?\\UNC\\srv\\share"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The program's folders
+
+std::wstring ShellAppDataBundlo() {
+    wchar_t folder[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        return L"";
+    return std::wstring(folder) + L"\\Bundlo";
+}
+
+std::wstring ProgramFolder() {
+    wchar_t path[PathCapacity];
+    GetModuleFileNameW(nullptr, path, PathCapacity);
+    *wcsrchr(path, L'\\') = 0;
+    return path;
+}
+
+// Moves an existing per-user Bundlo folder out of the way and brings it back afterwards, so
+// that tests can decide whether it exists.
+class AppDataBundloAside {
+  public:
+    AppDataBundloAside() : Folder(ShellAppDataBundlo()) {
+        Aside = Folder + L".aside-" + std::to_wstring(GetCurrentProcessId());
+        Moved = Exists(Folder) && MoveFileW(Folder.c_str(), Aside.c_str());
+    }
+    ~AppDataBundloAside() {
+        RemoveTree(Long(Folder));
+        if (Moved)
+            MoveFileW(Aside.c_str(), Folder.c_str());
+    }
+    bool Ready() const { return !Folder.empty() && !Exists(Folder); }
+
+    std::wstring Folder;
+
+  private:
+    std::wstring Aside;
+    bool Moved;
+};
+
+// Lets a test write HKCU\Software\Bundlo\Paths "AppData" and restores what was there.
+class SettingsFolderValue {
+  public:
+    SettingsFolderValue() {
+        HadProduct = Opens(L"Software\\Bundlo");
+        HadPaths = Opens(L"Software\\Bundlo\\Paths");
+        Created = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\Paths", 0, nullptr, 0,
+                                  KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &Key,
+                                  nullptr) == ERROR_SUCCESS;
+        if (!Created)
+            return;
+        DWORD size = 0;
+        HadValue =
+            RegQueryValueExW(Key, L"AppData", nullptr, &Type, nullptr, &size) == ERROR_SUCCESS;
+        if (HadValue) {
+            Saved.resize(size);
+            RegQueryValueExW(Key, L"AppData", nullptr, &Type, Saved.data(), &size);
+        }
+    }
+    ~SettingsFolderValue() {
+        if (!Created)
+            return;
+        if (HadValue)
+            RegSetValueExW(Key, L"AppData", 0, Type, Saved.data(), DWORD(Saved.size()));
+        else
+            RegDeleteValueW(Key, L"AppData");
+        RegCloseKey(Key);
+        if (!HadPaths)
+            RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Bundlo\\Paths");
+        if (!HadProduct)
+            RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Bundlo"); // only when left empty
+    }
+
+    // The text with or without its terminator, as any program could have stored it.
+    void Set(const std::wstring& text, bool terminated = true, DWORD type = REG_SZ) {
+        DWORD bytes = DWORD((text.size() + (terminated ? 1 : 0)) * sizeof(wchar_t));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(Key, L"AppData", 0, type,
+                                 reinterpret_cast<const BYTE*>(text.c_str()), bytes));
+    }
+    void Remove() { RegDeleteValueW(Key, L"AppData"); }
+
+    bool Created = false;
+
+  private:
+    static bool Opens(const wchar_t* path) {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        return true;
+    }
+
+    HKEY Key = nullptr;
+    bool HadProduct = false, HadPaths = false, HadValue = false;
+    DWORD Type = REG_SZ;
+    std::vector<BYTE> Saved;
+};
+
+// What lies beyond the capacity is pastEnd: a terminator there lets a reader that overruns the
+// buffer see a plausible text.
+std::wstring SettingsFolder(bool create, size_t capacity = PathCapacity, wchar_t pastEnd = kFill) {
+    std::wstring buffer(PathCapacity + 8, pastEnd);
+    std::fill(buffer.begin(), buffer.begin() + capacity, kFill);
+    GetSettingsFolder(&buffer[0], capacity, create);
+    EXPECT_EQ(pastEnd, buffer[capacity]) << "written past the capacity";
+    EXPECT_LT(wcsnlen(buffer.c_str(), capacity), capacity) << "not terminated";
+    return buffer.c_str();
+}
+
+TEST(GetAppDataFolder, NamesTheBundloFolderAndMakesItOnRequest) {
+    AppDataBundloAside aside;
+    ASSERT_TRUE(aside.Ready());
+
+    wchar_t folder[PathCapacity];
+    EXPECT_FALSE(GetAppDataFolder(folder, PathCapacity, false));
+    EXPECT_EQ(aside.Folder, folder) << "the path comes back even when the folder is missing";
+    EXPECT_FALSE(Exists(aside.Folder));
+
+    EXPECT_TRUE(GetAppDataFolder(folder, PathCapacity, true));
+    EXPECT_EQ(aside.Folder, folder);
+    EXPECT_TRUE(Exists(aside.Folder));
+    EXPECT_TRUE(GetAppDataFolder(folder, PathCapacity, false));
+}
+
+TEST(GetAppDataFolder, NeverMakesACutName) {
+    AppDataBundloAside aside;
+    ASSERT_TRUE(aside.Ready());
+    std::wstring buffer(PathCapacity, kFill);
+    size_t capacity = aside.Folder.size(); // one short for the terminator
+    std::wstring cut = aside.Folder.substr(0, capacity - 1);
+    ASSERT_FALSE(Exists(cut));
+    EXPECT_FALSE(GetAppDataFolder(&buffer[0], capacity, true));
+    EXPECT_STREQ(L"", buffer.c_str());
+    EXPECT_EQ(kFill, buffer[capacity]);
+    EXPECT_FALSE(Exists(aside.Folder));
+    if (Exists(cut)) {
+        RemoveDirectoryW(cut.c_str());
+        ADD_FAILURE() << "made the cut folder";
+    }
+
+    EXPECT_FALSE(GetAppDataFolder(&buffer[0], 0, true));
+    EXPECT_EQ(L'\0', buffer[0]);
+}
+
+TEST(GetSettingsFolder, FallsThroughRegisteredThenPerUserThenProgramFolder) {
+    AppDataBundloAside aside;
+    ASSERT_TRUE(aside.Ready());
+    SettingsFolderValue value;
+    ASSERT_TRUE(value.Created);
+    std::wstring registered = TempFolder();
+    ASSERT_TRUE(Exists(registered));
+
+    value.Set(registered);
+    EXPECT_EQ(registered, SettingsFolder(true));
+    EXPECT_FALSE(Exists(aside.Folder)) << "made although the registered folder was taken";
+
+    value.Set(registered + L"\\bdl-missing-settings-folder");
+    EXPECT_EQ(ProgramFolder(), SettingsFolder(false));
+    EXPECT_FALSE(Exists(aside.Folder));
+    EXPECT_EQ(aside.Folder, SettingsFolder(true)) << "made on request";
+    EXPECT_TRUE(Exists(aside.Folder));
+    EXPECT_EQ(aside.Folder, SettingsFolder(false)) << "existing now";
+
+    value.Set(L"");
+    EXPECT_EQ(aside.Folder, SettingsFolder(false));
+    value.Remove();
+    EXPECT_EQ(aside.Folder, SettingsFolder(false));
+
+    value.Set(registered);
+    EXPECT_EQ(registered, SettingsFolder(false)) << "the registered folder comes first";
+}
+
+TEST(GetSettingsFolder, ReadsTheRegisteredTextWithinItsBuffer) {
+    AppDataBundloAside aside;
+    ASSERT_TRUE(aside.Ready());
+    SettingsFolderValue value;
+    ASSERT_TRUE(value.Created);
+    std::wstring registered = TempFolder();
+
+    // Stored without a terminator: the text must end where the value ends.
+    value.Set(registered, false);
+    EXPECT_EQ(registered, SettingsFolder(false));
+
+    // Without a terminator and filling the whole buffer, or longer than the buffer: the text
+    // does not fit and the next choice is taken, whatever the buffer held.
+    size_t exact = registered.size();
+    EXPECT_NE(registered, SettingsFolder(false, exact, 0));
+    value.Set(registered);
+    EXPECT_NE(registered, SettingsFolder(false, exact, 0));
+    EXPECT_EQ(L"", SettingsFolder(false, 8)) << "nothing fits 8 characters";
+
+    value.Set(registered, true, REG_EXPAND_SZ);
+    EXPECT_EQ(registered, SettingsFolder(false)) << "the type is not checked";
+    value.Set(L"%TEMP%", true, REG_EXPAND_SZ);
+    EXPECT_EQ(ProgramFolder(), SettingsFolder(false)) << "the text is not expanded";
+}
+
+TEST(GetSettingsFolder, GivesNoFolderRatherThanACutProgramPath) {
+    AppDataBundloAside aside;
+    ASSERT_TRUE(aside.Ready());
+    SettingsFolderValue value;
+    ASSERT_TRUE(value.Created);
+    value.Remove();
+    wchar_t module[PathCapacity];
+    size_t length = GetModuleFileNameW(nullptr, module, PathCapacity);
+    EXPECT_EQ(ProgramFolder(), SettingsFolder(false, length + 1));
+    EXPECT_EQ(L"", SettingsFolder(false, length));
+}
+
+} // namespace
