@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/raw_files.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -13,38 +15,6 @@
 #include "common/array.h"
 
 namespace {
-
-std::wstring Long(const std::wstring& path) {
-    return L"\\\\?\\" + path;
-}
-
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void WriteRaw(const std::wstring& path, const std::string& content) {
-    HANDLE file =
-        CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << "cannot create the fixture file";
-    DWORD written = 0;
-    WriteFile(file, content.data(), DWORD(content.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_EQ(content.size(), written);
-}
-
-std::string ReadRaw(const std::wstring& path) {
-    HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    std::string content;
-    char buffer[256];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        content.append(buffer, read);
-    CloseHandle(file);
-    return content;
-}
 
 // Without opening the file, which its writer may not share.
 int64_t SizeOf(const std::wstring& path) {
@@ -64,26 +34,6 @@ bool OthersCan(const std::wstring& path, DWORD access) {
         return false;
     CloseHandle(file);
     return true;
-}
-
-void RemoveTree(const std::wstring& longPath) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((longPath + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = longPath + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(longPath.c_str());
 }
 
 class FileTest : public ::testing::Test {

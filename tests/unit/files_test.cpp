@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/raw_files.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -14,49 +16,6 @@
 #include <vector>
 
 namespace {
-
-std::wstring Long(const std::wstring& path) {
-    return L"\\\\?\\" + path;
-}
-
-// Checks and changes made with the exact name (the long form), independent of the code tested.
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void WriteRaw(const std::wstring& path, const std::string& content) {
-    HANDLE file =
-        CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << "cannot create the fixture file";
-    DWORD written = 0;
-    WriteFile(file, content.data(), DWORD(content.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_EQ(content.size(), written);
-}
-
-void MakeFolderRaw(const std::wstring& path) {
-    ASSERT_TRUE(CreateDirectoryW(Long(path).c_str(), nullptr)) << "cannot create the fixture";
-}
-
-void RemoveTree(const std::wstring& longPath) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((longPath + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = longPath + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(longPath.c_str());
-}
 
 // A folder of nested components (none over 200 characters) whose full path has exactly the
 // given length.

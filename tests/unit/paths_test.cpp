@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/raw_files.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -14,34 +16,6 @@ namespace {
 
 // Buffers are pre-filled with this so that writes past the capacity show up.
 constexpr wchar_t kFill = L'#';
-
-std::wstring Long(const std::wstring& path) {
-    return L"\\\\?\\" + path;
-}
-
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void RemoveTree(const std::wstring& longPath) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((longPath + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = longPath + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(longPath.c_str());
-}
 
 std::wstring Cut(const wchar_t* path) {
     wchar_t buffer[PathCapacity];
