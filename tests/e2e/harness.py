@@ -139,11 +139,14 @@ class Display:
         subprocess.run([PREFIX_SCRIPT, "start"], env=self.prefix.env(), check=True)
 
     def __exit__(self, *exc):
-        # Whatever the scenario left open goes with the prefix's processes.
+        # Whatever the scenario left open goes with the prefix's processes; the display goes
+        # even when that fails.
         self.prefix.display = None
-        self._restart_prefix()
-        self.process.terminate()
-        self.process.wait(timeout=10)
+        try:
+            self._restart_prefix()
+        finally:
+            self.process.terminate()
+            self.process.wait(timeout=10)
 
 
 class Driver:
