@@ -36,21 +36,9 @@ bool OthersCan(const std::wstring& path, DWORD access) {
     return true;
 }
 
-class FileTest : public ::testing::Test {
+class FileTest : public TempFolderTest {
   protected:
-    void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-        static unsigned serial = 0;
-        Root = std::wstring(temp) + L"bdl_file_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-               std::to_wstring(serial++);
-        ASSERT_TRUE(CreateDirectoryW(Root.c_str(), nullptr));
-    }
-    void TearDown() override { RemoveTree(Long(Root)); }
-
-    std::wstring At(const std::wstring& name) const { return Root + L"\\" + name; }
-
-    std::wstring Root;
+    FileTest() : TempFolderTest(L"file") {}
 };
 
 std::string ReadSome(File& file, int32_t size) {

@@ -31,22 +31,9 @@ std::wstring MakeFolderOfLength(const std::wstring& base, size_t length, bool cr
     return path;
 }
 
-// A folder of its own in the prefix's temporary folder, removed with everything in it.
-class FilesTest : public ::testing::Test {
+class FilesTest : public TempFolderTest {
   protected:
-    void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-        static unsigned serial = 0;
-        Root = std::wstring(temp) + L"bdl_files_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-               std::to_wstring(serial++);
-        ASSERT_TRUE(CreateDirectoryW(Root.c_str(), nullptr));
-    }
-    void TearDown() override { RemoveTree(Long(Root)); }
-
-    std::wstring At(const std::wstring& name) const { return Root + L"\\" + name; }
-
-    std::wstring Root;
+    FilesTest() : TempFolderTest(L"files") {}
 };
 
 std::vector<std::wstring> ScanAll(const std::wstring& mask) {

@@ -62,3 +62,23 @@ inline void RemoveTree(const std::wstring& longPath) {
     }
     RemoveDirectoryW(longPath.c_str());
 }
+
+// A folder of its own in the prefix's temporary folder, removed with everything in it.
+class TempFolderTest : public ::testing::Test {
+  protected:
+    explicit TempFolderTest(const wchar_t* tag) : Tag(tag) {}
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+        static unsigned serial = 0;
+        Root = std::wstring(temp) + L"bdl_" + Tag + L"_" + std::to_wstring(GetCurrentProcessId()) +
+               L"_" + std::to_wstring(serial++);
+        ASSERT_TRUE(CreateDirectoryW(Root.c_str(), nullptr));
+    }
+    void TearDown() override { RemoveTree(Long(Root)); }
+
+    std::wstring At(const std::wstring& name) const { return Root + L"\\" + name; }
+
+    const wchar_t* Tag;
+    std::wstring Root;
+};
