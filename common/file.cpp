@@ -57,10 +57,8 @@ bool File::Create(const wchar_t* name, uint32_t mode) {
     DWORD share = (mode & CreateShareRead) ? FILE_SHARE_READ : 0;
     // Windows would drop a trailing "." or " " from a plain name and create another file; the long
     // form keeps them, and a name already in that form is tried as it is.
-    wchar_t last = *LastChar(name);
-    bool tryPlainName = (last != L'.' && last != L' ') || wcsncmp(name, L"\\\\?\\", 4) == 0;
     Handle = CreateFileRetrying(name, GENERIC_READ | GENERIC_WRITE, share, CREATE_ALWAYS, 0,
-                                tryPlainName);
+                                !PlainFormLosesTrailingChars(name));
     Created = true;
     CopyText(FileName, name, PathCapacity);
     return Handle != INVALID_HANDLE_VALUE;

@@ -6,13 +6,6 @@
 
 namespace {
 
-// Windows drops a trailing "." or " " from the last component of a plain path, so such a name
-// reaches the file it names only in the "\\?\" form (which it may already have).
-bool PlainFormLosesTrailingChars(const wchar_t* path) {
-    wchar_t last = *LastChar(path);
-    return (last == L'.' || last == L' ') && wcsncmp(path, L"\\\\?\\", 4) != 0;
-}
-
 bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }

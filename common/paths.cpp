@@ -153,6 +153,11 @@ void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, 
     CopyText(destination, joined, capacity);
 }
 
+bool PlainFormLosesTrailingChars(const wchar_t* path) {
+    wchar_t last = *LastChar(path);
+    return (last == L'.' || last == L' ') && !StartsWithLongPathPrefix(path);
+}
+
 bool HasWildcards(const wchar_t* path) {
     if (!path)
         return false;
@@ -242,10 +247,16 @@ void GetSettingsFolder(wchar_t* destination, size_t capacity, bool create) {
         return;
     if (GetAppDataFolder(destination, capacity, create))
         return;
+    // No folder is better than a wrong one.
+    GetProgramPath(destination, capacity);
+    CutNamePart(destination);
+}
+
+void GetProgramPath(wchar_t* destination, size_t capacity) {
+    if (capacity == 0)
+        return;
     DWORD size = capacity > MAXDWORD ? MAXDWORD : DWORD(capacity);
     DWORD length = GetModuleFileNameW(nullptr, destination, size);
-    // A cut program path would name some other folder; no folder is better than a wrong one.
     if (length == 0 || length >= size)
         destination[0] = 0;
-    CutNamePart(destination);
 }

@@ -33,6 +33,11 @@ void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, 
 // '*' or '?' anywhere after an optional leading "\\?\"; false for no path.
 bool HasWildcards(const wchar_t* path);
 
+// Windows drops a trailing "." or " " from the last component of a plain path, so such a name
+// reaches the file it names only in the "\\?\" form (which it may already have): the plain
+// attempt would act on another file.
+bool PlainFormLosesTrailingChars(const wchar_t* path);
+
 // The "\\?\" form of a path, for retrying a file-system call that failed with the plain form.
 // Relative paths are resolved against the current directory. False when the path is empty,
 // already in that form, or the result would not fit.
@@ -45,3 +50,7 @@ bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create);
 // exists, else the per-user folder of GetAppDataFolder when it exists (or could be made), else
 // the folder of the running program.
 void GetSettingsFolder(wchar_t* destination, size_t capacity, bool create);
+
+// The full path of the running program; empty when it does not fit, since a cut path would name
+// some other file.
+void GetProgramPath(wchar_t* destination, size_t capacity);

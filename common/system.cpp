@@ -83,11 +83,11 @@ void SetSafeDllSearch(bool excludeCurrentDirectory) {
 }
 
 HMODULE LoadSystemLibrary(const wchar_t* fileName) {
-    wchar_t path[2048];
-    UINT length = GetSystemDirectoryW(path, 2048);
-    if (length == 0 || length >= 2048)
+    wchar_t path[PathCapacity];
+    UINT length = GetSystemDirectoryW(path, PathCapacity);
+    if (length == 0 || length >= PathCapacity)
         return nullptr;
-    JoinPath(path, fileName, path, 2048);
+    JoinPath(path, fileName, path, PathCapacity);
     return LoadLibraryW(path);
 }
 

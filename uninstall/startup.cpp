@@ -30,9 +30,7 @@ const size_t SwitchTextCapacity = 1024;
 // The uninstall batch file runs the program with /warning when it could not delete it.
 void ShowWarningMessage() {
     wchar_t programPath[PathCapacity];
-    DWORD length = GetModuleFileNameW(nullptr, programPath, PathCapacity);
-    if (length == 0 || length >= PathCapacity)
-        programPath[0] = 0;
+    GetProgramPath(programPath, PathCapacity);
     wchar_t message[512];
     FormatText(message, 512, L"%s\n", LoadText(IDS_UNINSTALLCOMPLETED));
     wchar_t secondLine[512];
