@@ -55,6 +55,16 @@ bool RemoveFile(const wchar_t* path) {
     return MakeLongPath(path, longPath, PathCapacity) && DeleteFileW(longPath);
 }
 
+bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags) {
+    if (!PlainFormLosesTrailingChars(from) && !PlainFormLosesTrailingChars(to) &&
+        MoveFileExW(from, to, flags))
+        return true;
+    wchar_t longFrom[PathCapacity];
+    wchar_t longTo[PathCapacity];
+    return MakeLongPath(from, longFrom, PathCapacity) && MakeLongPath(to, longTo, PathCapacity) &&
+           MoveFileExW(longFrom, longTo, flags);
+}
+
 bool FileExists(const wchar_t* path) {
     if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
         return true;

@@ -46,6 +46,8 @@ enum MakeDirResult {
 
 // False for a read-only file: its attributes are left alone.
 bool RemoveFile(const wchar_t* path);
+// MoveFileExW with its flags; the long forms are tried when the plain ones are refused.
+bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags);
 // True for files and folders.
 bool FileExists(const wchar_t* path);
 // A mask with wildcards exists when it matches at least one entry other than "." and "..".

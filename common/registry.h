@@ -1,6 +1,15 @@
-// Registry access of the program.
+// Registry access of the program. Every operation names its target by a root, a key path and,
+// for values, a value name. Under HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE a path is relative to
+// the product key "Software\Bundlo" unless it begins with a backslash; under HKEY_CLASSES_ROOT
+// it is used as it is. A null root reaches only the settings file.
+//
+// Each operation first offers its request to the settings file, which serves the product's own
+// keys in a portable installation and drops everything else while it switches integration off.
+// Reads never fail outward (they give the caller's default); writes return the Win32 code, of
+// which callers test ERROR_ACCESS_DENIED; deletions report nothing.
 #pragma once
 #include <windows.h>
+#include <stddef.h>
 
 // Owns one open registry key and closes it when it goes, so that no way out of a function
 // leaves a key open.
@@ -24,3 +33,56 @@ class RegistryKey {
   private:
     HKEY Key;
 };
+
+// Capacities in characters, terminator included.
+const size_t RegistryPathCapacity = 512;
+const size_t RegistryNameCapacity = 200; // a longer sub-key name ends an enumeration
+
+// The sub-key path to hand to the registry for (root, path).
+void ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity);
+// Opened with the current view flags; null when the key cannot be opened.
+HKEY OpenKeyForRead(HKEY root, const wchar_t* path);
+HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error);
+bool CloseKey(HKEY key);
+
+// 0 or KEY_WOW64_64KEY, added to the opening for reads and the creation for writes until it is
+// set back. The existence test and the deletions always use the process's own view.
+void SetRegistryView(REGSAM flags);
+REGSAM GetRegistryView();
+
+bool KeyExists(HKEY root, const wchar_t* path);
+DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback);
+// Always leaves a terminated text in `out`: the value, or the default. False when the registry
+// read failed.
+bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+               const wchar_t* fallback, size_t capacity);
+LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text);
+LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value);
+void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name);
+// The registry refuses a key that still has sub-keys; that is not reported.
+void DeleteEmptyKey(HKEY root, const wchar_t* path);
+// Deletes the key and everything below it, in passes until a pass deletes nothing; what cannot
+// be deleted stays without an error.
+void DeleteKeyTree(HKEY root, const wchar_t* path);
+
+// The archiver's per-user settings under HKEY_CURRENT_USER.
+DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback);
+bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out,
+                   const wchar_t* fallback, size_t capacity);
+LONG SetUserString(const wchar_t* path, const wchar_t* name, const wchar_t* text);
+LONG SetUserDword(const wchar_t* path, const wchar_t* name, DWORD value);
+
+// Test seam: the advapi32 calls of the operations above, all in one table. A test replaces an
+// entry (to refuse machine-wide writes with ERROR_ACCESS_DENIED, say) and restores the table
+// with OverrideRegistryFunctions(nullptr). Production code never calls it.
+struct RegistryFunctions {
+    decltype(&RegOpenKeyExW) OpenKey;
+    decltype(&RegCreateKeyExW) CreateKey;
+    decltype(&RegQueryValueExW) QueryValue;
+    decltype(&RegSetValueExW) SetValue;
+    decltype(&RegDeleteValueW) DeleteValue;
+    decltype(&RegDeleteKeyW) DeleteKey;
+    decltype(&RegEnumKeyExW) EnumKey;
+};
+const RegistryFunctions& RealRegistryFunctions();
+void OverrideRegistryFunctions(const RegistryFunctions* functions);

@@ -22,6 +22,8 @@ foreach(source ${UNIT_TESTS})
   # The resources come along so that string lookups find the program's own texts.
   add_executable(${name} ${source} ${RESOURCE_SCRIPT})
   target_link_libraries(${name} PRIVATE bdlcore gtest_cross)
+  # A folder of its own: files a test puts beside its module ("Bundlo.ini", say) reach no other.
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/unit/${name})
   add_test(NAME unit.${name} COMMAND ${name} --gtest_brief=1)
 endforeach()
 

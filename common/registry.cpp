@@ -1,0 +1,239 @@
+#include "common/registry.h"
+
+#include <wchar.h>
+
+#include "common/settings.h"
+#include "common/text.h"
+
+namespace {
+
+const RegistryFunctions RealFunctions = {
+    RegOpenKeyExW, RegCreateKeyExW, RegQueryValueExW, RegSetValueExW,
+    RegDeleteValueW, RegDeleteKeyW, RegEnumKeyExW,
+};
+
+const RegistryFunctions* Calls = &RealFunctions;
+
+REGSAM ViewFlags = 0;
+
+// Removes one key and everything below it that this pass reaches. Children are deleted while
+// the enumeration index keeps rising, so some are skipped; the caller runs passes until one
+// deletes nothing.
+void DeletionPass(HKEY root, const wchar_t* key, unsigned* deleted) {
+    if (key[0] == 0)
+        return; // never the root itself
+    HKEY opened = nullptr;
+    if (Calls->OpenKey(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return;
+    {
+        RegistryKey handle(opened);
+        for (DWORD index = 0;; index++) {
+            wchar_t name[RegistryNameCapacity];
+            DWORD size = RegistryNameCapacity;
+            if (Calls->EnumKey(handle.Get(), index, name, &size, nullptr, nullptr, nullptr,
+                               nullptr) != ERROR_SUCCESS)
+                break;
+            wchar_t child[RegistryPathCapacity];
+            FormatText(child, RegistryPathCapacity, L"%s\\%s", key, name);
+            DeletionPass(root, child, deleted);
+        }
+    }
+    if (Calls->DeleteKey(root, key) == ERROR_SUCCESS)
+        (*deleted)++;
+}
+
+} // namespace
+
+const RegistryFunctions& RealRegistryFunctions() {
+    return RealFunctions;
+}
+
+void OverrideRegistryFunctions(const RegistryFunctions* functions) {
+    Calls = functions ? functions : &RealFunctions;
+}
+
+void ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity) {
+    if (path == nullptr)
+        path = L"";
+    if (root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE) {
+        if (path[0] == L'\\')
+            CopyText(resolved, path + 1, capacity);
+        else
+            FormatText(resolved, capacity, L"Software\\Bundlo%s%s", path[0] ? L"\\" : L"", path);
+        return;
+    }
+    CopyText(resolved, path, capacity);
+}
+
+HKEY OpenKeyForRead(HKEY root, const wchar_t* path) {
+    wchar_t resolved[RegistryPathCapacity];
+    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    HKEY key = nullptr;
+    if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
+                       &key) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error) {
+    wchar_t resolved[RegistryPathCapacity];
+    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    *error = Calls->CreateKey(root, resolved, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              ViewFlags | KEY_WRITE, nullptr, &key, &disposition);
+    return *error == ERROR_SUCCESS ? key : nullptr;
+}
+
+bool CloseKey(HKEY key) {
+    return key != nullptr && RegCloseKey(key) == ERROR_SUCCESS;
+}
+
+void SetRegistryView(REGSAM flags) {
+    ViewFlags = flags;
+}
+
+REGSAM GetRegistryView() {
+    return ViewFlags;
+}
+
+bool KeyExists(HKEY root, const wchar_t* path) {
+    bool exists = false;
+    if (OfferKeyTest(root, path, &exists))
+        return exists;
+    if (!IsIntegrationEnabled())
+        return false;
+    wchar_t resolved[RegistryPathCapacity];
+    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    HKEY key = nullptr;
+    if (Calls->OpenKey(root, resolved, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback) {
+    DWORD value = fallback;
+    if (OfferNumberRead(root, path, name, fallback, &value))
+        return value;
+    if (!IsIntegrationEnabled())
+        return fallback;
+    RegistryKey key(OpenKeyForRead(root, path));
+    if (!key)
+        return fallback;
+    // The value's type plays no part: any four bytes read as a number.
+    value = fallback;
+    DWORD size = sizeof value;
+    LONG result = Calls->QueryValue(key.Get(), name, nullptr, nullptr,
+                                    reinterpret_cast<BYTE*>(&value), &size);
+    if (result != ERROR_SUCCESS || size == 0)
+        return fallback;
+    return value;
+}
+
+bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+               const wchar_t* fallback, size_t capacity) {
+    if (capacity == 0)
+        return false;
+    if (fallback == nullptr)
+        fallback = L"";
+    if (OfferTextRead(root, path, name, out, fallback, capacity))
+        return true;
+    CopyText(out, fallback, capacity);
+    if (!IsIntegrationEnabled())
+        return true;
+    RegistryKey key(OpenKeyForRead(root, path));
+    if (!key)
+        return false;
+    // The size is in bytes; a capacity beyond what a DWORD can say is simply not used.
+    DWORD size = capacity > MAXDWORD / 2 ? MAXDWORD - 1 : DWORD(capacity * 2);
+    LONG result = Calls->QueryValue(key.Get(), name, nullptr, nullptr,
+                                    reinterpret_cast<BYTE*>(out), &size);
+    if (result != ERROR_SUCCESS) {
+        CopyText(out, fallback, capacity);
+        return false;
+    }
+    size_t end = size / 2;
+    out[end < capacity - 1 ? end : capacity - 1] = 0;
+    return true;
+}
+
+LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text) {
+    if (text == nullptr)
+        text = L"";
+    if (OfferTextWrite(root, path, name, text))
+        return ERROR_SUCCESS;
+    if (!IsIntegrationEnabled())
+        return ERROR_SUCCESS;
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key(CreateKeyForWrite(root, path, &error));
+    if (!key)
+        return error;
+    size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
+    if (bytes > MAXDWORD)
+        return ERROR_INVALID_PARAMETER;
+    return Calls->SetValue(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                           DWORD(bytes));
+}
+
+LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) {
+    if (OfferNumberWrite(root, path, name, value))
+        return ERROR_SUCCESS;
+    if (!IsIntegrationEnabled())
+        return ERROR_SUCCESS;
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key(CreateKeyForWrite(root, path, &error));
+    if (!key)
+        return error;
+    return Calls->SetValue(key.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                           sizeof value);
+}
+
+void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
+    if (OfferValueDeletion(root, path, name) || !IsIntegrationEnabled())
+        return;
+    wchar_t resolved[RegistryPathCapacity];
+    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    HKEY opened = nullptr;
+    if (Calls->OpenKey(root, resolved, 0, KEY_WRITE, &opened) != ERROR_SUCCESS)
+        return;
+    RegistryKey key(opened);
+    Calls->DeleteValue(key.Get(), name);
+}
+
+void DeleteEmptyKey(HKEY root, const wchar_t* path) {
+    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
+        return;
+    wchar_t resolved[RegistryPathCapacity];
+    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    Calls->DeleteKey(root, resolved);
+}
+
+void DeleteKeyTree(HKEY root, const wchar_t* path) {
+    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
+        return;
+    wchar_t resolved[RegistryPathCapacity];
+    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    unsigned deleted;
+    do {
+        deleted = 0;
+        DeletionPass(root, resolved, &deleted);
+    } while (deleted > 0);
+}
+
+DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback) {
+    return GetDword(HKEY_CURRENT_USER, path, name, fallback);
+}
+
+bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out,
+                   const wchar_t* fallback, size_t capacity) {
+    return GetString(HKEY_CURRENT_USER, path, name, out, fallback, capacity);
+}
+
+LONG SetUserString(const wchar_t* path, const wchar_t* name, const wchar_t* text) {
+    return SetString(HKEY_CURRENT_USER, path, name, text);
+}
+
+LONG SetUserDword(const wchar_t* path, const wchar_t* name, DWORD value) {
+    return SetDword(HKEY_CURRENT_USER, path, name, value);
+}

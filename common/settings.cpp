@@ -1,0 +1,519 @@
+#include "common/settings.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "common/file.h"
+#include "common/files.h"
+#include "common/paths.h"
+#include "common/text.h"
+
+bool (*SettingsWriteOverride)(File& file, const void* data, uint32_t size) = nullptr;
+
+namespace {
+
+const wchar_t SettingsFileName[] = L"Bundlo.ini";
+
+// The store is process-wide: the registry operations consult it from anywhere. Its destruction
+// at process exit writes the file back, so that every way out of the program keeps the changes.
+struct SettingsStore {
+    wchar_t Path[PathCapacity] = {};
+    bool Attempted = false;
+    bool Active = false;
+    bool AppData = true;
+    bool Integration = true;
+    bool SaveSettings = true;
+    SettingsEntry* Head = nullptr;
+    SettingsEntry* Tail = nullptr;
+
+    ~SettingsStore() {
+        SaveSettingsFile();
+        ReleaseSettings();
+    }
+};
+
+SettingsStore Store;
+
+wchar_t* DuplicateText(const wchar_t* text, size_t length) {
+    wchar_t* copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
+    if (copy == nullptr)
+        MemoryExit();
+    memcpy(copy, text, length * sizeof(wchar_t));
+    copy[length] = 0;
+    return copy;
+}
+
+void FreeEntry(SettingsEntry* entry) {
+    free(entry->Name);
+    free(entry->Value);
+    free(entry);
+}
+
+void AppendEntry(const wchar_t* name, size_t nameLength, const wchar_t* value, SettingsKind kind) {
+    SettingsEntry* entry = static_cast<SettingsEntry*>(malloc(sizeof(SettingsEntry)));
+    if (entry == nullptr)
+        MemoryExit();
+    entry->Name = nullptr;
+    entry->Value = nullptr;
+    entry->Next = nullptr;
+    entry->Kind = kind;
+    // Linked only when complete, so that running out of memory leaves a consistent list.
+    try {
+        entry->Name = DuplicateText(name, nameLength);
+        entry->Value = DuplicateText(value, wcslen(value));
+    } catch (...) {
+        FreeEntry(entry);
+        throw;
+    }
+    if (Store.Tail)
+        Store.Tail->Next = entry;
+    else
+        Store.Head = entry;
+    Store.Tail = entry;
+}
+
+SettingsEntry* FindEntry(const wchar_t* name) {
+    for (SettingsEntry* entry = Store.Head; entry; entry = entry->Next)
+        if (wcscmp(entry->Name, name) == 0)
+            return entry;
+    return nullptr;
+}
+
+void SetEntry(const wchar_t* name, const wchar_t* value, SettingsKind kind) {
+    SettingsEntry* entry = FindEntry(name);
+    if (entry == nullptr) {
+        AppendEntry(name, wcslen(name), value, kind);
+        return;
+    }
+    wchar_t* copy = DuplicateText(value, wcslen(value));
+    free(entry->Value);
+    entry->Value = copy;
+    entry->Kind = kind;
+}
+
+// Unlinks every entry whose name equals `name`, or begins with it when `prefix` is set.
+void RemoveEntries(const wchar_t* name, bool prefix) {
+    size_t length = wcslen(name);
+    SettingsEntry* previous = nullptr;
+    SettingsEntry* entry = Store.Head;
+    while (entry) {
+        SettingsEntry* next = entry->Next;
+        bool match = prefix ? wcsncmp(entry->Name, name, length) == 0
+                            : wcscmp(entry->Name, name) == 0;
+        if (match) {
+            if (previous)
+                previous->Next = next;
+            else
+                Store.Head = next;
+            if (Store.Tail == entry)
+                Store.Tail = previous;
+            FreeEntry(entry);
+        } else {
+            previous = entry;
+        }
+        entry = next;
+    }
+}
+
+DWORD ReadNumber(const wchar_t* name, DWORD fallback) {
+    const SettingsEntry* entry = FindEntry(name);
+    return entry ? DWORD(uint64_t(ParseInt64(entry->Value))) : fallback;
+}
+
+void WriteNumber(const wchar_t* name, DWORD value) {
+    wchar_t text[20];
+    Int64ToText(int64_t(value), text, 20);
+    SetEntry(name, text, SettingsNumber);
+}
+
+// Absolute paths and HKEY_CLASSES_ROOT always belong to the registry.
+bool TakenByFile(HKEY root, const wchar_t* path) {
+    if (!Store.Active)
+        return false;
+    if (root != nullptr && root != HKEY_CURRENT_USER && root != HKEY_LOCAL_MACHINE)
+        return false;
+    return path == nullptr || path[0] != L'\\';
+}
+
+void ParseEntryLine(const wchar_t* line) {
+    if (!IsAsciiLetter(line[0]))
+        return;
+    const wchar_t* equals = wcschr(line, L'=');
+    if (equals == nullptr)
+        return;
+    const wchar_t* value = equals + 1;
+    if (value[0] == L'"') {
+        value++;
+        size_t length = wcslen(value);
+        if (length > 0 && value[length - 1] == L'"') {
+            wchar_t* unquoted = DuplicateText(value, length - 1);
+            try {
+                AppendEntry(line, equals - line, unquoted, SettingsText);
+            } catch (...) {
+                free(unquoted);
+                throw;
+            }
+            free(unquoted);
+            return;
+        }
+        AppendEntry(line, equals - line, value, SettingsText);
+    } else if (wcsncmp(value, L"bin:", 4) == 0) {
+        AppendEntry(line, equals - line, value + 4, SettingsRaw);
+    } else {
+        AppendEntry(line, equals - line, value, SettingsNumber);
+    }
+}
+
+void ApplySwitches() {
+    Store.AppData = ReadNumber(L"Global\\AppData", 1) != 0;
+    Store.Integration = ReadNumber(L"Global\\Integration", 1) != 0;
+    Store.SaveSettings = ReadNumber(L"Global\\SaveSettings", 1) != 0;
+    WriteNumber(L"Global\\AppData", Store.AppData ? 1 : 0);
+    WriteNumber(L"Global\\Integration", Store.Integration ? 1 : 0);
+    WriteNumber(L"Global\\SaveSettings", Store.SaveSettings ? 1 : 0);
+}
+
+void FindSettingsFile(wchar_t* path) {
+    path[0] = 0;
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&LoadSettingsFile), &module))
+        module = nullptr;
+    DWORD length = module ? GetModuleFileNameW(module, path, PathCapacity) : 0;
+    // A cut module name would point at some other folder.
+    if (length == 0 || length >= PathCapacity)
+        path[0] = 0;
+    else
+        ReplaceNamePart(path, SettingsFileName, PathCapacity);
+    if (path[0] != 0 && FileExists(path))
+        return;
+    wchar_t folder[PathCapacity];
+    if (GetAppDataFolder(folder, PathCapacity, false))
+        JoinPath(folder, SettingsFileName, path, PathCapacity);
+}
+
+struct SortItem {
+    const SettingsEntry* Entry;
+    uint32_t Position;
+};
+
+// Entries of equal name keep their order, so that the first of them is still the one that
+// counts after the file is read again.
+int CompareSortItems(const void* a, const void* b) {
+    const SortItem* left = static_cast<const SortItem*>(a);
+    const SortItem* right = static_cast<const SortItem*>(b);
+    int order = wcscmp(left->Entry->Name, right->Entry->Name);
+    if (order != 0)
+        return order;
+    return left->Position < right->Position ? -1 : left->Position > right->Position;
+}
+
+void AppendChars(Array<wchar_t>& text, const wchar_t* chars) {
+    size_t length = wcslen(chars);
+    if (length > UINT32_MAX)
+        MemoryExit();
+    uint32_t start = text.Count;
+    text.Extend(uint32_t(length));
+    memcpy(text.Data + start, chars, length * sizeof(wchar_t));
+}
+
+bool WriteChecked(File& file, const void* data, uint32_t size) {
+    return SettingsWriteOverride ? SettingsWriteOverride(file, data, size) : file.Write(data, size);
+}
+
+} // namespace
+
+void StringList::Add(const wchar_t* line, size_t length) {
+    if (length >= UINT32_MAX)
+        MemoryExit();
+    uint32_t start = Text.Count;
+    Text.Extend(uint32_t(length) + 1);
+    memcpy(Text.Data + start, line, length * sizeof(wchar_t));
+    Text.Data[start + length] = 0;
+    Count++;
+}
+
+const wchar_t* StringList::Next() {
+    if (ReadPosition >= Text.Count)
+        return nullptr;
+    const wchar_t* line = Text.Data + ReadPosition;
+    ReadPosition += wcslen(line) + 1;
+    return line;
+}
+
+void ComposeSettingsKey(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* key,
+                        size_t capacity) {
+    if (capacity == 0)
+        return;
+    const wchar_t* prefix = root == HKEY_CURRENT_USER    ? L"HKCU\\"
+                            : root == HKEY_LOCAL_MACHINE ? L"HKLM\\"
+                                                         : L"";
+    wchar_t composed[SettingsKeyCapacity];
+    CopyText(composed, prefix, SettingsKeyCapacity);
+    AppendText(composed, path ? path : L"", SettingsKeyCapacity);
+    JoinPath(composed, name ? name : L"", composed, SettingsKeyCapacity);
+    CopyText(key, composed, capacity);
+}
+
+TextEncoding DetectTextEncoding(const unsigned char* bytes, size_t size) {
+    if (size >= 4 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF &&
+        IsValidUtf8(bytes + 3, size - 3))
+        return TextUtf8;
+    size_t first;
+    if (size >= 3 && bytes[0] == 0xFF && bytes[1] == 0xFE)
+        first = 3;
+    else if (size >= 3 && bytes[0] == 0xFE && bytes[1] == 0xFF)
+        first = 2;
+    else
+        return TextAnsi;
+    // Text in UTF-16 has high bytes of zero (ASCII) or other control values; ANSI text has none.
+    for (size_t i = first; i < size; i += 2)
+        if (bytes[i] < 0x20 && bytes[i] != 0x0D && bytes[i] != 0x0A)
+            return TextUtf16;
+    return TextAnsi;
+}
+
+void DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines) {
+    if (size >= UINT32_MAX - 1)
+        MemoryExit();
+    // No encoding yields more characters than bytes, so bytes + 1 always holds the text.
+    Array<wchar_t> wide(uint32_t(size) + 1);
+    wide.Data[0] = 0;
+    TextEncoding encoding = DetectTextEncoding(bytes, size);
+    if (encoding == TextUtf16) {
+        bool bigEndian = bytes[0] == 0xFE;
+        size_t count = 0;
+        for (size_t i = 2; i + 1 < size; i += 2)
+            wide.Data[count++] = bigEndian ? wchar_t((bytes[i] << 8) | bytes[i + 1])
+                                           : wchar_t(bytes[i] | (bytes[i + 1] << 8));
+        wide.Data[count] = 0;
+    } else {
+        size_t skip = encoding == TextUtf8 && size >= 3 ? 3 : 0;
+        uint32_t length = uint32_t(size - skip);
+        Array<char> narrow(length + 1);
+        memcpy(narrow.Data, bytes + skip, length);
+        narrow.Data[length] = 0;
+        if (encoding == TextUtf8)
+            Utf8ToWide(narrow.Data, wide.Data, wide.Count);
+        else
+            ToWide(narrow.Data, wide.Data, wide.Count);
+    }
+    // The text ends at its first NUL in every encoding, as a converted ANSI text does.
+    const wchar_t* pos = wide.Data;
+    while (*pos) {
+        const wchar_t* start = pos;
+        while (*pos && *pos != L'\r' && *pos != L'\n')
+            pos++;
+        const wchar_t* end = pos;
+        while (end > start && IsSpaceOrTab(end[-1]))
+            end--;
+        if (end > start)
+            lines.Add(start, end - start);
+        while (*pos == L'\r' || *pos == L'\n')
+            pos++;
+    }
+}
+
+bool ReadTextLines(const wchar_t* fileName, StringList& lines) {
+    File file;
+    if (!file.Open(fileName, 0))
+        return false;
+    Array<unsigned char> bytes;
+    for (;;) {
+        uint32_t start = bytes.Count;
+        bytes.Extend(4096);
+        int32_t read = file.Read(bytes.Data + start, 4096);
+        bytes.Resize(start + uint32_t(read > 0 ? read : 0));
+        if (read <= 0)
+            break;
+    }
+    file.Close();
+    DecodeTextLines(bytes.Data, bytes.Count, lines);
+    return true;
+}
+
+void LoadSettingsFile() {
+    if (Store.Active || Store.Attempted)
+        return;
+    Store.Attempted = true;
+    wchar_t path[PathCapacity];
+    FindSettingsFile(path);
+    if (path[0] == 0 || !FileExists(path))
+        return;
+    StringList lines;
+    // Running out of memory part way keeps what was read, as if the file ended there.
+    try {
+        if (!ReadTextLines(path, lines))
+            return;
+        while (const wchar_t* line = lines.Next())
+            ParseEntryLine(line);
+    } catch (...) {
+    }
+    CopyText(Store.Path, path, PathCapacity);
+    Store.Active = true;
+    ApplySwitches();
+}
+
+bool IsSettingsFileActive() {
+    return Store.Active;
+}
+
+const wchar_t* SettingsFilePath() {
+    return Store.Path;
+}
+
+const SettingsEntry* FirstSettingsEntry() {
+    return Store.Head;
+}
+
+bool IsIntegrationEnabled() {
+    return Store.Integration;
+}
+
+bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists) {
+    LoadSettingsFile();
+    if (!TakenByFile(root, path)) {
+        *exists = false;
+        return !Store.Integration;
+    }
+    wchar_t key[SettingsKeyCapacity];
+    ComposeSettingsKey(root, path, L"", key, SettingsKeyCapacity);
+    size_t length = wcslen(key);
+    *exists = false;
+    for (const SettingsEntry* entry = Store.Head; entry; entry = entry->Next)
+        if (wcsncmp(entry->Name, key, length) == 0) {
+            *exists = true;
+            break;
+        }
+    return true;
+}
+
+bool OfferNumberRead(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
+                     DWORD* value) {
+    LoadSettingsFile();
+    *value = fallback;
+    if (!TakenByFile(root, path))
+        return !Store.Integration;
+    wchar_t key[SettingsKeyCapacity];
+    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
+    *value = ReadNumber(key, fallback);
+    return true;
+}
+
+bool OfferTextRead(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+                   const wchar_t* fallback, size_t capacity) {
+    LoadSettingsFile();
+    if (!TakenByFile(root, path))
+        return false;
+    wchar_t key[SettingsKeyCapacity];
+    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
+    const SettingsEntry* entry = FindEntry(key);
+    CopyText(out, entry ? entry->Value : fallback ? fallback : L"", capacity);
+    return true;
+}
+
+bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text) {
+    LoadSettingsFile();
+    if (!TakenByFile(root, path))
+        return false;
+    wchar_t key[SettingsKeyCapacity];
+    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
+    SetEntry(key, text ? text : L"", SettingsText);
+    return true;
+}
+
+bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) {
+    LoadSettingsFile();
+    if (!TakenByFile(root, path))
+        return !Store.Integration;
+    wchar_t key[SettingsKeyCapacity];
+    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
+    WriteNumber(key, value);
+    return true;
+}
+
+bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name) {
+    LoadSettingsFile();
+    if (!TakenByFile(root, path))
+        return !Store.Integration;
+    wchar_t key[SettingsKeyCapacity];
+    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
+    RemoveEntries(key, false);
+    return true;
+}
+
+bool OfferKeyDeletion(HKEY root, const wchar_t* path) {
+    LoadSettingsFile();
+    if (!TakenByFile(root, path))
+        return !Store.Integration;
+    wchar_t key[SettingsKeyCapacity];
+    ComposeSettingsKey(root, path, L"", key, SettingsKeyCapacity);
+    RemoveEntries(key, true);
+    return true;
+}
+
+bool SaveSettingsFile() {
+    if (!Store.Active || !Store.SaveSettings)
+        return false;
+    Array<SortItem> items;
+    for (const SettingsEntry* entry = Store.Head; entry; entry = entry->Next)
+        items.Append(SortItem{entry, items.Count});
+    SortArray(items.Data, items.Count, sizeof(SortItem), CompareSortItems);
+
+    Array<wchar_t> text;
+    for (uint32_t i = 0; i < items.Count; i++) {
+        const SettingsEntry* entry = items[i].Entry;
+        AppendChars(text, entry->Name);
+        AppendChars(text, entry->Kind == SettingsText  ? L"=\""
+                          : entry->Kind == SettingsRaw ? L"=bin:"
+                                                       : L"=");
+        AppendChars(text, entry->Value);
+        AppendChars(text, entry->Kind == SettingsText ? L"\"\r\n" : L"\r\n");
+    }
+
+    // The new content goes to a file of its own beside the old one, which is replaced only once
+    // the new one is complete: a full disk or a killed process never costs the user the file.
+    wchar_t temporary[PathCapacity];
+    CopyText(temporary, Store.Path, PathCapacity);
+    AppendText(temporary, L".tmp", PathCapacity);
+    if (wcslen(temporary) != wcslen(Store.Path) + 4)
+        return false;
+    File file;
+    if (!file.Create(temporary, File::CreateShareRead))
+        return false;
+    static const unsigned char ByteOrderMark[2] = {0xFF, 0xFE};
+    bool written = WriteChecked(file, ByteOrderMark, 2);
+    const uint32_t chunk = 32768; // characters per write
+    for (uint32_t done = 0; written && done < text.Count; done += chunk) {
+        uint32_t count = text.Count - done < chunk ? text.Count - done : chunk;
+        written = WriteChecked(file, text.Data + done, count * sizeof(wchar_t));
+    }
+    if (!written || !FlushFileBuffers(file.Handle) || !file.Close()) {
+        file.Delete();
+        return false;
+    }
+    if (!MoveEntry(temporary, Store.Path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        RemoveFile(temporary);
+        return false;
+    }
+    return true;
+}
+
+void ReleaseSettings() {
+    SettingsEntry* entry = Store.Head;
+    while (entry) {
+        SettingsEntry* next = entry->Next;
+        FreeEntry(entry);
+        entry = next;
+    }
+    Store.Head = nullptr;
+    Store.Tail = nullptr;
+    Store.Active = false;
+    Store.Attempted = false;
+    // Without a file nothing switches integration off.
+    Store.Integration = true;
+    Store.AppData = true;
+    Store.SaveSettings = true;
+}

@@ -1,0 +1,79 @@
+// The settings file "Bundlo.ini" of a portable installation. When it is found, the requests of
+// the registry operations for the product's own keys are served from an in-memory list of its
+// entries, and its switch Global\Integration can keep every other registry access and the
+// shortcuts away from the machine. The list is written back at process exit.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "common/array.h"
+
+class File;
+
+enum SettingsKind { SettingsNumber = 0, SettingsText = 1, SettingsRaw = 2 };
+
+struct SettingsEntry {
+    wchar_t* Name; // the composed key, such as HKCU\Setup\Links\Desktop
+    wchar_t* Value;
+    SettingsKind Kind;
+    SettingsEntry* Next;
+};
+
+// Capacity of a composed key, terminator included.
+const size_t SettingsKeyCapacity = 1024;
+
+// Offers of the registry operations. Each loads the file on first use and returns true when the
+// request was taken (served by the file, or dropped because integration is off); the registry
+// is then left alone. Root none is a null handle and reaches only the file.
+bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists);
+bool OfferNumberRead(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
+                     DWORD* value);
+bool OfferTextRead(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+                   const wchar_t* fallback, size_t capacity);
+bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text);
+bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value);
+bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name);
+bool OfferKeyDeletion(HKEY root, const wchar_t* path);
+
+// False only while an active settings file switches system integration off. Does not load.
+bool IsIntegrationEnabled();
+// Writes the list back when a settings file is active and Global\SaveSettings allows it. The old
+// file stays whole until the new content is complete; true when the file was replaced.
+bool SaveSettingsFile();
+// Frees every entry and forgets the file, so that the next request looks for it again.
+void ReleaseSettings();
+
+// Looks for the settings file beside this module, then in the per-user application data folder,
+// and loads it; runs once until ReleaseSettings.
+void LoadSettingsFile();
+bool IsSettingsFileActive();
+const wchar_t* SettingsFilePath();
+// The entries in list order, for tests and benchmarks.
+const SettingsEntry* FirstSettingsEntry();
+
+void ComposeSettingsKey(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* key,
+                        size_t capacity);
+
+enum TextEncoding { TextAnsi, TextUtf16, TextUtf8 };
+TextEncoding DetectTextEncoding(const unsigned char* bytes, size_t size);
+
+// Lines stored end to end, each with its terminator, taken out in order.
+struct StringList {
+    Array<wchar_t> Text;
+    uint32_t Count = 0;
+    size_t ReadPosition = 0;
+
+    void Add(const wchar_t* line, size_t length);
+    // The next line, or null after the last.
+    const wchar_t* Next();
+};
+
+// Reads a text file in any of the three encodings into cleaned, non-empty lines.
+bool ReadTextLines(const wchar_t* fileName, StringList& lines);
+// The decoding and splitting of ReadTextLines, over bytes already read.
+void DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines);
+
+// Test seam: when set, SaveSettingsFile writes through it instead of File::Write, so that a test
+// can make a write fail. Production code never sets it.
+extern bool (*SettingsWriteOverride)(File& file, const void* data, uint32_t size);

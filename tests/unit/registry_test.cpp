@@ -1,0 +1,216 @@
+// The registry operations against the real registry of the test prefix. Every key they make
+// lives under a test key of its own and is removed again.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/registry.h"
+#include "common/settings.h"
+#include "common/system.h"
+
+namespace {
+
+const wchar_t TestKey[] = L"Software\\BundloRegistryTest"; // absolute, under HKEY_CURRENT_USER
+const wchar_t TestPath[] = L"\\Software\\BundloRegistryTest";
+
+std::wstring Under(const std::wstring& path) {
+    return std::wstring(TestPath) + L"\\" + path;
+}
+
+bool RawKeyExists(HKEY root, const std::wstring& path, REGSAM view = 0) {
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void RawSet(const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
+            DWORD size) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
+                                             KEY_WRITE, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data),
+                                            size));
+    RegCloseKey(key);
+}
+
+class RegistryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ReleaseSettings();
+        RegDeleteTreeW(HKEY_CURRENT_USER, TestKey);
+    }
+    void TearDown() override {
+        OverrideRegistryFunctions(nullptr);
+        SetRegistryView(0);
+        RegDeleteTreeW(HKEY_CURRENT_USER, TestKey);
+    }
+};
+
+TEST(ResolveKeyPath, ProductKeyAbsoluteAndClassesRoot) {
+    wchar_t out[RegistryPathCapacity];
+    ResolveKeyPath(HKEY_CURRENT_USER, L"", out, RegistryPathCapacity);
+    EXPECT_STREQ(L"Software\\Bundlo", out);
+    ResolveKeyPath(HKEY_CURRENT_USER, L"General", out, RegistryPathCapacity);
+    EXPECT_STREQ(L"Software\\Bundlo\\General", out);
+    ResolveKeyPath(HKEY_LOCAL_MACHINE,
+                   L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bundlo archiver",
+                   out, RegistryPathCapacity);
+    EXPECT_STREQ(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bundlo archiver", out);
+    ResolveKeyPath(HKEY_CLASSES_ROOT, L".rev", out, RegistryPathCapacity);
+    EXPECT_STREQ(L".rev", out);
+    ResolveKeyPath(HKEY_CLASSES_ROOT, L"\\x", out, RegistryPathCapacity);
+    EXPECT_STREQ(L"\\x", out);
+    ResolveKeyPath(HKEY_CURRENT_USER, L"Setup\\Links", out, 20);
+    EXPECT_STREQ(L"Software\\Bundlo\\Set", out);
+}
+
+TEST_F(RegistryTest, ValuesWrittenAndReadBack) {
+    EXPECT_EQ(ERROR_SUCCESS, SetUserString(Under(L"a\\b").c_str(), L"Text", L"hello"));
+    EXPECT_EQ(ERROR_SUCCESS, SetUserDword(Under(L"a\\b").c_str(), L"", 0x12345678));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Under(L"a\\b").c_str()));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"a\\c").c_str()));
+
+    wchar_t text[8];
+    EXPECT_TRUE(GetUserString(Under(L"a\\b").c_str(), L"Text", text, L"d", 8));
+    EXPECT_STREQ(L"hello", text);
+    EXPECT_EQ(0x12345678u, GetUserDword(Under(L"a\\b").c_str(), L"", 0));
+
+    // Missing key or value: the default, and false from GetString.
+    EXPECT_FALSE(GetUserString(Under(L"none").c_str(), L"Text", text, L"d", 8));
+    EXPECT_STREQ(L"d", text);
+    EXPECT_FALSE(GetUserString(Under(L"a\\b").c_str(), L"none", text, L"d", 8));
+    EXPECT_STREQ(L"d", text);
+    EXPECT_EQ(9u, GetUserDword(Under(L"a\\b").c_str(), L"none", 9));
+
+    // Longer than the buffer: false, and the default rather than a cut value.
+    EXPECT_FALSE(GetUserString(Under(L"a\\b").c_str(), L"Text", text, L"d", 5));
+    EXPECT_STREQ(L"d", text);
+
+    DeleteValue(HKEY_CURRENT_USER, Under(L"a\\b").c_str(), L"Text");
+    EXPECT_FALSE(GetUserString(Under(L"a\\b").c_str(), L"Text", text, L"gone", 8));
+    EXPECT_STREQ(L"gone", text);
+}
+
+TEST_F(RegistryTest, TypesPlayNoPartInReads) {
+    const wchar_t four[] = L"A"; // one character and its terminator: 4 bytes
+    RawSet(std::wstring(TestKey), L"Four", REG_SZ, four, 4);
+    const BYTE eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    RawSet(std::wstring(TestKey), L"Eight", REG_BINARY, eight, 8);
+    const BYTE two[2] = {0x34, 0x12};
+    RawSet(std::wstring(TestKey), L"Two", REG_BINARY, two, 2);
+    RawSet(std::wstring(TestKey), L"Empty", REG_BINARY, two, 0);
+    const wchar_t unterminated[] = {L'a', L'b'};
+    RawSet(std::wstring(TestKey), L"Bytes", REG_BINARY, unterminated, 4);
+
+    EXPECT_EQ(0x00000041u, GetUserDword(TestPath, L"Four", 7));
+    EXPECT_EQ(7u, GetUserDword(TestPath, L"Eight", 7));
+    EXPECT_EQ(0xABCD1234u, GetUserDword(TestPath, L"Two", 0xABCDEF00)); // two bytes over it
+    EXPECT_EQ(7u, GetUserDword(TestPath, L"Empty", 7));
+    wchar_t text[8];
+    EXPECT_TRUE(GetUserString(TestPath, L"Bytes", text, L"", 8));
+    EXPECT_STREQ(L"ab", text);
+}
+
+TEST_F(RegistryTest, KeysDeletedOnlyWhenEmptyOrAsAWholeTree) {
+    // Several levels, several children per key: a single pass cannot get them all.
+    for (const wchar_t* leaf : {L"t\\a\\1\\x", L"t\\a\\2", L"t\\a\\3\\y\\z", L"t\\b\\1", L"t\\b\\2",
+                                L"t\\c", L"t\\d\\1\\2\\3"})
+        ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(leaf).c_str(), L"v", L"x"));
+    DeleteEmptyKey(HKEY_CURRENT_USER, Under(L"t\\a").c_str());
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Under(L"t\\a").c_str()));
+    DeleteEmptyKey(HKEY_CURRENT_USER, Under(L"t\\c").c_str());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"t\\c").c_str()));
+
+    DeleteKeyTree(HKEY_CURRENT_USER, Under(L"t").c_str());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"t").c_str()));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, TestPath));
+}
+
+TEST_F(RegistryTest, ASubKeyNameTooLongToEnumerateKeepsItsAncestors) {
+    std::wstring longName(200, L'n');
+    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\p\\" + longName).c_str(), L"v", L"x"));
+    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\p\\short").c_str(), L"v", L"x"));
+    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\q").c_str(), L"v", L"x"));
+    DeleteKeyTree(HKEY_CURRENT_USER, Under(L"t").c_str());
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Under(L"t\\p\\" + longName).c_str()));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"t\\q").c_str()));
+    // The long name sorts before "short", so the enumeration of p stops before reaching it.
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Under(L"t\\p\\short").c_str()));
+
+    std::wstring shorter(199, L'm');
+    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"u\\" + shorter).c_str(), L"v", L"x"));
+    DeleteKeyTree(HKEY_CURRENT_USER, Under(L"u").c_str());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"u").c_str()));
+}
+
+std::vector<std::wstring> Touched;
+LONG WINAPI RecordingOpen(HKEY, LPCWSTR path, DWORD, REGSAM, PHKEY) {
+    Touched.push_back(path);
+    return ERROR_FILE_NOT_FOUND;
+}
+LONG WINAPI RecordingDelete(HKEY, LPCWSTR path) {
+    Touched.push_back(path);
+    return ERROR_ACCESS_DENIED;
+}
+
+TEST_F(RegistryTest, AnEmptyPathNeverDeletesTheRoot) {
+    RegistryFunctions recording = RealRegistryFunctions();
+    recording.OpenKey = RecordingOpen;
+    recording.DeleteKey = RecordingDelete;
+    OverrideRegistryFunctions(&recording);
+    Touched.clear();
+    DeleteKeyTree(HKEY_CLASSES_ROOT, L"");
+    DeleteKeyTree(HKEY_CURRENT_USER, L"\\");
+    EXPECT_TRUE(Touched.empty());
+    DeleteKeyTree(HKEY_CLASSES_ROOT, L".rev");
+    EXPECT_EQ(std::vector<std::wstring>{L".rev"}, Touched);
+}
+
+LONG WINAPI DenyMachineWrites(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass,
+                              DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                              PHKEY key, LPDWORD disposition) {
+    if (root == HKEY_LOCAL_MACHINE)
+        return ERROR_ACCESS_DENIED;
+    return RealRegistryFunctions().CreateKey(root, path, reserved, keyClass, options, access,
+                                             security, key, disposition);
+}
+
+TEST_F(RegistryTest, RefusedMachineWritesReportAccessDenied) {
+    RegistryFunctions denying = RealRegistryFunctions();
+    denying.CreateKey = DenyMachineWrites;
+    OverrideRegistryFunctions(&denying);
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              SetString(HKEY_LOCAL_MACHINE, L"\\Software\\BundloRegistryTest", L"v", L"x"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, SetDword(HKEY_LOCAL_MACHINE, L"", L"v", 1));
+    EXPECT_EQ(ERROR_SUCCESS, SetUserString(TestPath, L"v", L"x"));
+    OverrideRegistryFunctions(nullptr);
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\BundloRegistryTest"));
+}
+
+// A 32-bit process on 64-bit Windows: with the 64-bit view set, writes land in the 64-bit
+// registry, while the existence test and the deletions keep the process's own view.
+TEST_F(RegistryTest, The64BitViewReachesWritesAndReadsOnly) {
+    if (!RunsUnderWow64())
+        GTEST_SKIP() << "only a 32-bit process on 64-bit Windows has two views";
+    const wchar_t* path = L"\\Software\\BundloViewTest";
+    SetRegistryView(KEY_WOW64_64KEY);
+    EXPECT_EQ(ERROR_SUCCESS, SetString(HKEY_LOCAL_MACHINE, path, L"v", L"64"));
+    wchar_t text[8];
+    EXPECT_TRUE(GetString(HKEY_LOCAL_MACHINE, path, L"v", text, L"", 8));
+    EXPECT_STREQ(L"64", text);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
+    SetRegistryView(0);
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\BundloViewTest", KEY_WOW64_64KEY));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\BundloViewTest", KEY_WOW64_32KEY));
+    EXPECT_FALSE(GetString(HKEY_LOCAL_MACHINE, path, L"v", text, L"none", 8));
+    EXPECT_STREQ(L"none", text);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\BundloViewTest", KEY_WOW64_64KEY, 0);
+}
+
+} // namespace
