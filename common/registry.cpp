@@ -8,8 +8,8 @@
 namespace {
 
 const RegistryFunctions RealFunctions = {
-    RegOpenKeyExW, RegCreateKeyExW, RegQueryValueExW, RegSetValueExW,
-    RegDeleteValueW, RegDeleteKeyW, RegEnumKeyExW,
+    RegOpenKeyExW,   RegCreateKeyExW, RegQueryValueExW, RegSetValueExW,
+    RegDeleteValueW, RegDeleteKeyW,   RegEnumKeyExW,    RegDeleteKeyExW,
 };
 
 const RegistryFunctions* Calls = &RealFunctions;
@@ -147,8 +147,8 @@ bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out
         return false;
     // The size is in bytes; a capacity beyond what a DWORD can say is simply not used.
     DWORD size = capacity > MAXDWORD / 2 ? MAXDWORD - 1 : DWORD(capacity * 2);
-    LONG result = Calls->QueryValue(key.Get(), name, nullptr, nullptr,
-                                    reinterpret_cast<BYTE*>(out), &size);
+    LONG result =
+        Calls->QueryValue(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &size);
     if (result != ERROR_SUCCESS) {
         CopyText(out, fallback, capacity);
         return false;
@@ -209,6 +209,14 @@ void DeleteEmptyKey(HKEY root, const wchar_t* path) {
     Calls->DeleteKey(root, resolved);
 }
 
+void DeleteEmptyKeyInView(HKEY root, const wchar_t* path, REGSAM view) {
+    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
+        return;
+    wchar_t resolved[RegistryPathCapacity];
+    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    Calls->DeleteKeyEx(root, resolved, view, 0);
+}
+
 void DeleteKeyTree(HKEY root, const wchar_t* path) {
     if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
         return;
@@ -225,8 +233,8 @@ DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback) {
     return GetDword(HKEY_CURRENT_USER, path, name, fallback);
 }
 
-bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out,
-                   const wchar_t* fallback, size_t capacity) {
+bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out, const wchar_t* fallback,
+                   size_t capacity) {
     return GetString(HKEY_CURRENT_USER, path, name, out, fallback, capacity);
 }
 

@@ -64,11 +64,14 @@ void DeleteEmptyKey(HKEY root, const wchar_t* path);
 // Deletes the key and everything below it, in passes until a pass deletes nothing; what cannot
 // be deleted stays without an error.
 void DeleteKeyTree(HKEY root, const wchar_t* path);
+// DeleteEmptyKey in a given view (KEY_WOW64_64KEY, say): keys written in the 64-bit view by a
+// 32-bit process can only be removed there.
+void DeleteEmptyKeyInView(HKEY root, const wchar_t* path, REGSAM view);
 
 // The archiver's per-user settings under HKEY_CURRENT_USER.
 DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback);
-bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out,
-                   const wchar_t* fallback, size_t capacity);
+bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out, const wchar_t* fallback,
+                   size_t capacity);
 LONG SetUserString(const wchar_t* path, const wchar_t* name, const wchar_t* text);
 LONG SetUserDword(const wchar_t* path, const wchar_t* name, DWORD value);
 
@@ -83,6 +86,7 @@ struct RegistryFunctions {
     decltype(&RegDeleteValueW) DeleteValue;
     decltype(&RegDeleteKeyW) DeleteKey;
     decltype(&RegEnumKeyExW) EnumKey;
+    decltype(&RegDeleteKeyExW) DeleteKeyEx;
 };
 const RegistryFunctions& RealRegistryFunctions();
 void OverrideRegistryFunctions(const RegistryFunctions* functions);

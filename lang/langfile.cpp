@@ -1,11 +1,693 @@
 #include "lang/langfile.h"
 
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <memory>
+
+#include "common/file.h"
+#include "common/paths.h"
+#include "common/text.h"
+
+const LanguageKeyRow LanguageKeyTable[] = {
+    {5101, "s:IDS_UNINSTTITLE"},
+    {5102, "s:IDS_BUNDLOHELP"},
+    {5103, "s:IDS_BDLHELP"},
+    {5104, "s:IDS_WHATSNEW"},
+    {5105, "s:IDS_WHATSNEWNAME"},
+    {5106, "s:IDS_UNINSTALLBDL"},
+    {5107, "s:IDS_UNINSTALLCOMPLETED"},
+    {5108, "s:IDS_UNINSTALLSHOULDDELETE"},
+    {5109, "s:IDS_CONTINUEUNINSTALL"},
+    {5110, "s:IDS_CANNOTOPENLIST"},
+    {5111, "s:IDS_BUNDLOARC"},
+    {5112, "s:IDS_BUNDLOZIPARC"},
+    {5113, "s:IDS_BDLRECVOL"},
+    {5114, "s:IDS_HOMEURL"},
+    {5115, "s:IDS_BUNDLODESC"},
+    {5116, "s:IDS_REBOOTREQUIRED"},
+    {5120, "s:IDS_INSTHELP1"},
+    {5121, "s:IDS_INSTHELP2"},
+    {5122, "s:IDS_INSTHELP3"},
+    {5123, "s:IDS_INSTHELP4"},
+    {5124, "s:IDS_INSTHELP5"},
+    {5125, "s:IDS_INSTHELP6"},
+    {5130, "s:IDS_WARN32BIT"},
+    {5135, "s:IDS_INSTREBOOTREQUIRED"},
+    {5140, "s:IDS_BETA"},
+    {5141, "s:IDS_32BIT"},
+    {5142, "s:IDS_64BIT"},
+    {5150, "s:IDS_SINGLETOPITEM"},
+
+    {0, "$SETUPDLG:SIZE"},
+    {0, "$SETUPDLG:CAPTION"},
+    {5129, "$SETUPDLG:IDC_ASSOCWITH"},
+    {5101, "$SETUPDLG:IDC_ASSOCBDL"},
+    {5102, "$SETUPDLG:IDC_ASSOCZIP"},
+    {5106, "$SETUPDLG:IDC_ASSOC7Z"},
+    {5104, "$SETUPDLG:IDC_ASSOCARJ"},
+    {5110, "$SETUPDLG:IDC_ASSOCBZ2"},
+    {5103, "$SETUPDLG:IDC_ASSOCCAB"},
+    {5108, "$SETUPDLG:IDC_ASSOCGZ"},
+    {5112, "$SETUPDLG:IDC_ASSOCISO"},
+    {5111, "$SETUPDLG:IDC_ASSOCJAR"},
+    {5115, "$SETUPDLG:IDC_ASSOCLZ"},
+    {5105, "$SETUPDLG:IDC_ASSOCLZH"},
+    {5107, "$SETUPDLG:IDC_ASSOCTAR"},
+    {5109, "$SETUPDLG:IDC_ASSOCUUE"},
+    {5113, "$SETUPDLG:IDC_ASSOCXZ"},
+    {5114, "$SETUPDLG:IDC_ASSOCZ"},
+    {5116, "$SETUPDLG:IDC_ASSOCZIPX"},
+    {5117, "$SETUPDLG:IDC_ASSOCZST"},
+    {5118, "$SETUPDLG:IDC_ASSOC001"},
+    {5126, "$SETUPDLG:IDC_ASSOCALL"},
+    {5130, "$SETUPDLG:IDC_INTEGRATIONINTERFACE"},
+    {5119, "$SETUPDLG:IDC_LINKDESKTOP"},
+    {5120, "$SETUPDLG:IDC_LINKSTARTMENU"},
+    {5121, "$SETUPDLG:IDC_LINKPROGRAMS"},
+    {5131, "$SETUPDLG:IDC_SHELLINTEGRATION"},
+    {5122, "$SETUPDLG:IDC_SHELLEXT"},
+    {5123, "$SETUPDLG:IDC_SHELLCASCADED"},
+    {5124, "$SETUPDLG:IDC_SHELLICONS"},
+    {5125, "$SETUPDLG:IDC_SHELLLEGACYMENU"},
+    {5128, "$SETUPDLG:IDC_SETCONTEXTMENU"},
+    {1, "$SETUPDLG:IDOK"},
+    {9, "$SETUPDLG:IDHELP"},
+
+    {0, "$DONEDLG:SIZE"},
+    {0, "$DONEDLG:CAPTION"},
+    {1, "$DONEDLG:IDOK"},
+    {5101, "$DONEDLG:IDC_INSTINFOFOLDER"},
+    {5103, "$DONEDLG:IDC_INSTINFOOPTIONS"},
+    {5104, "$DONEDLG:IDC_INSTINFOHELP"},
+    {5105, "$DONEDLG:IDC_VIEWHELP"},
+    {5106, "$DONEDLG:IDC_VIEWLICENSE"},
+    {5108, "$DONEDLG:IDC_HOMEPAGE"},
+    {5109, "$DONEDLG:IDC_THANKS"},
+
+    {0, "$SETUPCONTEXTITEMS:SIZE"},
+    {0, "$SETUPCONTEXTITEMS:CAPTION"},
+    {128, "$SETUPCONTEXTITEMS:IDC_CONTEXTMENUITEMS"},
+    {101, "$SETUPCONTEXTITEMS:IDC_CONTEXTEXTRACTTO"},
+    {102, "$SETUPCONTEXTITEMS:IDC_CONTEXTEXTRACTHERE"},
+    {103, "$SETUPCONTEXTITEMS:IDC_CONTEXTEXTRACT"},
+    {104, "$SETUPCONTEXTITEMS:IDC_CONTEXTEXTRACTSEPARATE"},
+    {105, "$SETUPCONTEXTITEMS:IDC_CONTEXTOPENSFX"},
+    {106, "$SETUPCONTEXTITEMS:IDC_CONTEXTOPENARC"},
+    {107, "$SETUPCONTEXTITEMS:IDC_CONTEXTADD"},
+    {108, "$SETUPCONTEXTITEMS:IDC_CONTEXTADDARC"},
+    {109, "$SETUPCONTEXTITEMS:IDC_CONTEXTEMAILARC"},
+    {110, "$SETUPCONTEXTITEMS:IDC_CONTEXTEMAILARCOPT"},
+    {111, "$SETUPCONTEXTITEMS:IDC_CONTEXTTEST"},
+    {112, "$SETUPCONTEXTITEMS:IDC_CONTEXTCONVERT"},
+    {113, "$SETUPCONTEXTITEMS:IDC_CONTEXTTOPEXTRACT"},
+    {114, "$SETUPCONTEXTITEMS:IDC_CONTEXTTOPEXTRACTTO"},
+    {115, "$SETUPCONTEXTITEMS:IDC_CONTEXTTOPEXTRACTHERE"},
+    {116, "$SETUPCONTEXTITEMS:IDC_CONTEXTTOPEXTRACTSEPARATE"},
+    {117, "$SETUPCONTEXTITEMS:IDC_CONTEXTTOPADDARC"},
+    {118, "$SETUPCONTEXTITEMS:IDC_CONTEXTTOPADD"},
+    {119, "$SETUPCONTEXTITEMS:IDC_CONTEXTNEWMENU"},
+    {120, "$SETUPCONTEXTITEMS:IDC_CONTEXTNEWBDL"},
+    {121, "$SETUPCONTEXTITEMS:IDC_CONTEXTNEWZIP"},
+    {129, "$SETUPCONTEXTITEMS:IDC_CONTEXTDROPMENU"},
+    {122, "$SETUPCONTEXTITEMS:IDC_CONTEXTDRAGADD"},
+    {123, "$SETUPCONTEXTITEMS:IDC_CONTEXTDRAGEXTRACT"},
+    {130, "$SETUPCONTEXTITEMS:IDC_CONTEXTSFXARCHIVES"},
+    {124, "$SETUPCONTEXTITEMS:IDC_CONTEXTSFXLOCAL"},
+    {125, "$SETUPCONTEXTITEMS:IDC_CONTEXTSFXNETWORK"},
+    {126, "$SETUPCONTEXTITEMS:IDC_CONTEXTSFXOTHER"},
+    {131, "$SETUPCONTEXTITEMS:IDC_CONTEXTALWAYSARCTITLE"},
+    {1, "$SETUPCONTEXTITEMS:IDOK"},
+    {2, "$SETUPCONTEXTITEMS:IDCANCEL"},
+    {9, "$SETUPCONTEXTITEMS:IDHELP"},
+};
+// A row missing from the list would otherwise leave a zero row at the end of the table.
+static_assert(sizeof LanguageKeyTable / sizeof LanguageKeyTable[0] == LanguageKeyCount,
+              "the key table must have exactly LanguageKeyCount rows");
+
 LanguageFile Language;
 
-// Reading and parsing the file come with the language file support; until then no file is
-// read and every string comes from the resources.
-void LoadLanguageFile(const wchar_t*) {}
+namespace {
 
-bool FindTextById(unsigned, wchar_t*, size_t) {
+const int32_t MarkerReadSize = 8192;
+const int MarkerReadCount = 256;
+// Consecutive reads share this many bytes. A marker that straddles the end of one read must lie
+// whole in the next, so the overlap must hold the longer (UTF-16) form of the marker less one
+// byte; with less, a UTF-16 marker starting in the last bytes of a read would be found in no read.
+const int32_t MarkerOverlap = 32;
+const char MarkerTail[] = "*messages***"; // after the leading "**"; 11 characters are compared
+const int MarkerTailLength = 11;
+const int32_t AnsiMarkerBytes = 2 + MarkerTailLength;
+const int32_t WideMarkerBytes = 2 * AnsiMarkerBytes;
+
+// Characters counted from the line start within which an entry's separator must appear.
+const size_t SeparatorWindow = 99;
+// Characters of a section name taken after its keyword.
+const size_t SectionNameLimit = 99;
+// Room for a prefix built from a section name: "$", the name in the ANSI code page (up to three
+// bytes a character), ":" and the terminator.
+const size_t PrefixCapacity = 3 * SectionNameLimit + 3;
+// The same for an identifier; everything beyond the key's 49 characters is cut in the end.
+const size_t IdentifierCapacity = 3 * SeparatorWindow + 1;
+// "$%s:%s" of a dialog and an item, and a table key handed to FindText.
+const size_t LookupKeyCapacity = 80;
+
+struct FreeDeleter {
+    void operator()(void* block) const { free(block); }
+};
+template <typename T> using HeapBlock = std::unique_ptr<T[], FreeDeleter>;
+
+// Work buffers are taken without the out-of-memory exit: when one cannot be had the file is
+// simply not read, and the program runs on its own resources.
+template <typename T> HeapBlock<T> TryAllocate(size_t count) {
+    return HeapBlock<T>(static_cast<T*>(malloc(count * sizeof(T))));
+}
+
+template <typename T> void ReleaseArray(Array<T>& array) {
+    free(array.Data);
+    array.Data = nullptr;
+    array.Count = 0;
+    array.Capacity = 0;
+}
+
+// The section prefix of a table key: the characters before its first ":".
+size_t PrefixLength(const char* key) {
+    return strcspn(key, ":");
+}
+
+int ComparePrefixes(const char* a, const char* b) {
+    size_t lengthA = PrefixLength(a);
+    size_t lengthB = PrefixLength(b);
+    int order = memcmp(a, b, lengthA < lengthB ? lengthA : lengthB);
+    if (order != 0)
+        return order;
+    return lengthA < lengthB ? -1 : lengthA > lengthB ? 1 : 0;
+}
+
+int CompareTableKeys(const void* a, const void* b) {
+    return strcmp(LanguageKeyTable[*static_cast<const uint32_t*>(a)].Key,
+                  LanguageKeyTable[*static_cast<const uint32_t*>(b)].Key);
+}
+
+int CompareRowToPrefixAndId(const LanguageKeyRow& row, const char* prefix, unsigned id) {
+    int order = ComparePrefixes(row.Key, prefix);
+    if (order != 0)
+        return order;
+    return row.Id < id ? -1 : row.Id > id ? 1 : 0;
+}
+
+int CompareTablePrefixesAndIds(const void* a, const void* b) {
+    const LanguageKeyRow& right = LanguageKeyTable[*static_cast<const uint32_t*>(b)];
+    return CompareRowToPrefixAndId(LanguageKeyTable[*static_cast<const uint32_t*>(a)], right.Key,
+                                   right.Id);
+}
+
+// SortArray's comparison takes no context; the entries being indexed are named here.
+const Array<LanguageEntry>* SortedEntries;
+
+int CompareEntryKeys(const void* a, const void* b) {
+    const Array<LanguageEntry>& entries = *SortedEntries;
+    return strcmp(entries[*static_cast<const uint32_t*>(a)].Key,
+                  entries[*static_cast<const uint32_t*>(b)].Key);
+}
+
+void FillPositions(Array<uint32_t>& index, uint32_t count) {
+    index.Resize(count);
+    for (uint32_t i = 0; i < count; i++)
+        index[i] = i;
+}
+
+void BuildKeyTableIndexes(LanguageFile& file) {
+    FillPositions(file.KeyIndex, LanguageKeyCount);
+    SortArray(file.KeyIndex.Data, LanguageKeyCount, sizeof(uint32_t), CompareTableKeys);
+    FillPositions(file.IdIndex, LanguageKeyCount);
+    SortArray(file.IdIndex.Data, LanguageKeyCount, sizeof(uint32_t), CompareTablePrefixesAndIds);
+}
+
+void BuildEntryIndex(LanguageFile& file) {
+    FillPositions(file.EntryIndex, file.Entries.Count);
+    SortedEntries = &file.Entries;
+    SortArray(file.EntryIndex.Data, file.EntryIndex.Count, sizeof(uint32_t), CompareEntryKeys);
+    SortedEntries = nullptr;
+}
+
+enum class MarkerForm { None, Ansi, Wide };
+
+bool TailMatchesAnsi(const unsigned char* bytes) {
+    for (int i = 0; i < MarkerTailLength; i++)
+        if (bytes[i] != static_cast<unsigned char>(MarkerTail[i]))
+            return false;
+    return true;
+}
+
+bool TailMatchesWide(const unsigned char* bytes) {
+    for (int i = 0; i < MarkerTailLength; i++)
+        if (bytes[2 * i] != static_cast<unsigned char>(MarkerTail[i]) || bytes[2 * i + 1] != 0)
+            return false;
+    return true;
+}
+
+bool IsWideAsterisk(const unsigned char* bytes) {
+    return bytes[0] == '*' && bytes[1] == 0;
+}
+
+// Looks through the file from its start, in overlapping reads, for the first position where the
+// marker lies whole in one read, in either form.
+MarkerForm FindMarker(File& file, unsigned char* buffer, int64_t* markerPosition) {
+    int64_t position = 0;
+    for (int read = 0; read < MarkerReadCount; read++) {
+        if (read > 0)
+            file.Seek(position, FILE_BEGIN);
+        int32_t count = file.Read(buffer, MarkerReadSize);
+        // Only positions where the whole marker was read are compared, so no comparison reaches
+        // past the bytes read, however few they are.
+        for (int32_t j = 0; j + AnsiMarkerBytes <= count; j++) {
+            if (buffer[j] == '*' && buffer[j + 1] == '*' && TailMatchesAnsi(buffer + j + 2)) {
+                *markerPosition = position + j;
+                return MarkerForm::Ansi;
+            }
+            if (j + WideMarkerBytes <= count && IsWideAsterisk(buffer + j) &&
+                IsWideAsterisk(buffer + j + 2) && TailMatchesWide(buffer + j + 4)) {
+                *markerPosition = position + j;
+                return MarkerForm::Wide;
+            }
+        }
+        // A short read means the file ended: every position has been seen, and stepping back by
+        // the overlap would only read the same bytes again.
+        if (count < MarkerReadSize)
+            break;
+        position += count - MarkerOverlap;
+    }
+    return MarkerForm::None;
+}
+
+// -1 when the size cannot be read.
+int64_t FileSize(File& file) {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(file.Handle, &size) ? size.QuadPart : -1;
+}
+
+// Reads from the marker on, at most LanguageReadLimit bytes.
+HeapBlock<unsigned char> ReadFromMarker(File& file, int64_t markerPosition, int64_t fileSize,
+                                        size_t* byteCount) {
+    // The file may grow while it is read (others may write it), so the size only bounds the
+    // buffer; an unknown size takes the whole limit.
+    size_t size = LanguageReadLimit;
+    if (fileSize >= markerPosition && uint64_t(fileSize - markerPosition) < size)
+        size = size_t(fileSize - markerPosition);
+    // Two bytes more for a terminator in either form.
+    HeapBlock<unsigned char> buffer = TryAllocate<unsigned char>(size + 2);
+    if (!buffer)
+        return buffer;
+    file.Seek(markerPosition, FILE_BEGIN);
+    size_t total = 0;
+    while (total < size) {
+        int32_t count = file.Read(buffer.get() + total, int32_t(size - total));
+        if (count <= 0)
+            break;
+        total += size_t(count);
+    }
+    buffer[total] = 0;
+    buffer[total + 1] = 0;
+    *byteCount = total;
+    return buffer;
+}
+
+// The text from the marker on, terminated and cut to LanguageCharLimit characters; charCount
+// bounds its length.
+HeapBlock<wchar_t> DecodeText(const unsigned char* bytes, size_t byteCount, MarkerForm form,
+                              size_t* charCount) {
+    size_t count = form == MarkerForm::Wide ? byteCount / 2 : byteCount;
+    HeapBlock<wchar_t> text = TryAllocate<wchar_t>(count + 1);
+    if (!text)
+        return text;
+    if (form == MarkerForm::Wide) {
+        memcpy(text.get(), bytes, count * sizeof(wchar_t));
+        text[count] = 0;
+    } else {
+        // The ANSI code page never gives more characters than bytes, so the whole text fits.
+        ToWide(reinterpret_cast<const char*>(bytes), text.get(), count + 1);
+    }
+    if (count > LanguageCharLimit)
+        count = LanguageCharLimit;
+    text[count] = 0;
+    *charCount = count;
+    return text;
+}
+
+bool IsLineEnd(wchar_t c) {
+    return c == L'\r' || c == L'\n';
+}
+
+bool EndsName(wchar_t c) {
+    return unsigned(c) <= 32;
+}
+
+const wchar_t* SkipToLineEnd(const wchar_t* p) {
+    while (*p != 0 && !IsLineEnd(*p))
+        p++;
+    return p;
+}
+
+const wchar_t* SkipBlanks(const wchar_t* p) {
+    while (IsSpaceOrTab(*p))
+        p++;
+    return p;
+}
+
+// The keyword must end at a blank, a control character or the end of the text.
+const wchar_t* MatchKeyword(const wchar_t* p, const wchar_t* keyword) {
+    while (*keyword != 0)
+        if (*p++ != *keyword++)
+            return nullptr;
+    return EndsName(*p) ? p : nullptr;
+}
+
+// A section name in the ANSI code page, at most SectionNameLimit characters.
+void ReadSectionName(const wchar_t* p, wchar_t* wide, char* narrow, size_t narrowCapacity) {
+    p = SkipBlanks(p);
+    size_t length = 0;
+    while (length < SectionNameLimit && !EndsName(p[length])) {
+        wide[length] = p[length];
+        length++;
+    }
+    wide[length] = 0;
+    ToNarrow(wide, narrow, narrowCapacity);
+}
+
+void SetPrefix(char* prefix, const char* lead, const char* name) {
+    CopyNarrowText(prefix, lead, PrefixCapacity);
+    AppendNarrowText(prefix, name, PrefixCapacity);
+    AppendNarrowText(prefix, ":", PrefixCapacity);
+}
+
+// A line that begins with ":". An unknown keyword makes it an ignored line.
+void ReadDirective(const wchar_t* p, char* prefix, LanguageFile& file) {
+    wchar_t wideName[SectionNameLimit + 1];
+    char name[PrefixCapacity];
+    const wchar_t* rest;
+    if (MatchKeyword(p, L"STRINGS")) {
+        CopyNarrowText(prefix, "s:", PrefixCapacity);
+    } else if ((rest = MatchKeyword(p, L"DIALOG")) != nullptr) {
+        ReadSectionName(rest, wideName, name, sizeof name);
+        SetPrefix(prefix, "$", name);
+    } else if ((rest = MatchKeyword(p, L"MENU")) != nullptr) {
+        ReadSectionName(rest, wideName, name, sizeof name);
+        SetPrefix(prefix, "@", name);
+    } else if ((rest = MatchKeyword(p, L"DIRECTION")) != nullptr) {
+        ReadSectionName(rest, wideName, name, sizeof name);
+        file.RightToLeft = wcscmp(wideName, L"RTL") == 0;
+    }
+}
+
+// The separator of an entry line: the first space, tab or comma among the line's first
+// SeparatorWindow characters. The search stops at the line end: a line holding only an
+// identifier is then an ignored line, where searching on would take the first word of the next
+// line into its key and drop that line's entry. Lines with a separator read the same either way.
+const wchar_t* FindSeparator(const wchar_t* line) {
+    for (size_t i = 0; i < SeparatorWindow; i++) {
+        wchar_t c = line[i];
+        if (c == 0 || IsLineEnd(c))
+            return nullptr;
+        if (c == L' ' || c == L'\t' || c == L',')
+            return line + i;
+    }
+    return nullptr;
+}
+
+void BuildKey(const char* prefix, const wchar_t* identifier, size_t length, char* key) {
+    wchar_t wide[SeparatorWindow + 1];
+    wmemcpy(wide, identifier, length);
+    wide[length] = 0;
+    char narrow[IdentifierCapacity];
+    ToNarrow(wide, narrow, sizeof narrow);
+    CopyNarrowText(key, prefix, LanguageKeyCapacity);
+    AppendNarrowText(key, narrow, LanguageKeyCapacity);
+}
+
+char* DuplicateKey(const char* key) {
+    size_t size = strlen(key) + 1;
+    char* copy = static_cast<char*>(malloc(size));
+    if (copy != nullptr)
+        memcpy(copy, key, size);
+    return copy;
+}
+
+wchar_t* DuplicateText(const wchar_t* text, size_t length) {
+    wchar_t* copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
+    if (copy != nullptr) {
+        wmemcpy(copy, text, length);
+        copy[length] = 0;
+    }
+    return copy;
+}
+
+// Finishes a text as translators write it: trailing blanks go, then one closing quote, then
+// one opening quote, so quotes are needed only to keep blanks at either end.
+void AppendEntry(LanguageFile& file, const char* key, const wchar_t* text, size_t length) {
+    while (length > 0 && IsSpaceOrTab(text[length - 1]))
+        length--;
+    if (length > 0 && text[length - 1] == L'"')
+        length--;
+    if (length > 0 && text[0] == L'"') {
+        text++;
+        length--;
+    }
+    LanguageEntry entry;
+    entry.Key = DuplicateKey(key);
+    entry.Text = DuplicateText(text, length);
+    if (entry.Key == nullptr || entry.Text == nullptr) {
+        free(entry.Key);
+        free(entry.Text);
+        MemoryExit();
+    }
+    try {
+        file.Entries.Append(entry);
+    } catch (...) {
+        free(entry.Key);
+        free(entry.Text);
+        throw;
+    }
+}
+
+wchar_t EscapedChar(wchar_t c) {
+    switch (c) {
+    case L'"':
+        return L'"';
+    case L'\\':
+        return L'\\';
+    case L'n':
+        return L'\n';
+    case L'r':
+        return L'\r';
+    case L't':
+        return L'\t';
+    default:
+        return 0;
+    }
+}
+
+// Reads an entry's text from p to the line end into buffer, keeping at most limit characters;
+// returns the line end.
+const wchar_t* ReadText(const wchar_t* p, wchar_t* buffer, size_t limit, size_t* length) {
+    size_t used = 0;
+    while (*p != 0 && !IsLineEnd(*p)) {
+        wchar_t c = *p++;
+        if (c == L'\\') {
+            wchar_t escaped = EscapedChar(*p);
+            // The escaped character is taken even when the buffer is full, so an escape that does
+            // not fit is dropped whole rather than leaving its letter behind.
+            if (escaped != 0) {
+                p++;
+                c = escaped;
+            }
+        }
+        if (used < limit)
+            buffer[used++] = c;
+    }
+    *length = used;
+    return p;
+}
+
+void Parse(const wchar_t* text, wchar_t* buffer, size_t limit, LanguageFile& file) {
+    char prefix[PrefixCapacity] = "s:";
+    char key[LanguageKeyCapacity];
+    // The marker's own line is never parsed.
+    const wchar_t* p = SkipToLineEnd(text);
+    while (*p != 0) {
+        // p is at a line end; the next line starts after it.
+        p++;
+        if (*p == L':') {
+            ReadDirective(p + 1, prefix, file);
+        } else if (IsAsciiLetter(*p)) {
+            const wchar_t* separator = FindSeparator(p);
+            if (separator != nullptr) {
+                BuildKey(prefix, p, size_t(separator - p), key);
+                size_t length;
+                p = ReadText(SkipBlanks(separator + 1), buffer, limit, &length);
+                AppendEntry(file, key, buffer, length);
+                continue;
+            }
+        }
+        p = SkipToLineEnd(p);
+    }
+}
+
+void Load(LanguageFile& file, const wchar_t* nameOrPath) {
+    wchar_t path[PathCapacity];
+    if (wcschr(nameOrPath, L'\\') != nullptr) {
+        CopyText(path, nameOrPath, PathCapacity);
+    } else {
+        GetProgramPath(path, PathCapacity);
+        // Without the program's own path a bare name would be looked for in whatever folder is
+        // current, and another file of that name read.
+        if (path[0] == 0)
+            return;
+        ReplaceNamePart(path, nameOrPath, PathCapacity);
+    }
+
+    File input;
+    if (!input.Open(path, File::OpenShareWrite))
+        return;
+    BuildKeyTableIndexes(file);
+
+    int64_t markerPosition = 0;
+    MarkerForm form;
+    {
+        HeapBlock<unsigned char> window = TryAllocate<unsigned char>(MarkerReadSize);
+        if (!window)
+            return;
+        form = FindMarker(input, window.get(), &markerPosition);
+    }
+    if (form == MarkerForm::None)
+        return;
+
+    HeapBlock<wchar_t> text;
+    size_t charCount = 0;
+    {
+        size_t byteCount = 0;
+        HeapBlock<unsigned char> bytes =
+            ReadFromMarker(input, markerPosition, FileSize(input), &byteCount);
+        input.Close();
+        if (!bytes)
+            return;
+        text = DecodeText(bytes.get(), byteCount, form, &charCount);
+    }
+    if (!text)
+        return;
+    // No entry's text is longer than the whole text, and a small file needs no full-sized buffer.
+    size_t limit = charCount < LanguageTextCapacity ? charCount : LanguageTextCapacity;
+    HeapBlock<wchar_t> buffer = TryAllocate<wchar_t>(limit + 1);
+    if (!buffer)
+        return;
+    Parse(text.get(), buffer.get(), limit, file);
+    text.reset();
+    buffer.reset();
+    BuildEntryIndex(file);
+}
+
+// The row of the table's string section with this id.
+const LanguageKeyRow* FindStringRow(unsigned id) {
+    const Array<uint32_t>& index = Language.IdIndex;
+    uint32_t low = 0;
+    uint32_t high = index.Count;
+    while (low < high) {
+        uint32_t middle = low + (high - low) / 2;
+        const LanguageKeyRow& row = LanguageKeyTable[index[middle]];
+        int order = CompareRowToPrefixAndId(row, "s", id);
+        if (order == 0)
+            return &row;
+        if (order < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+LanguageFile::~LanguageFile() {
+    Clear();
+}
+
+void LanguageFile::Clear() {
+    for (uint32_t i = 0; i < Entries.Count; i++) {
+        free(Entries[i].Key);
+        free(Entries[i].Text);
+    }
+    ReleaseArray(Entries);
+    ReleaseArray(EntryIndex);
+    ReleaseArray(KeyIndex);
+    ReleaseArray(IdIndex);
+    RightToLeft = false;
+}
+
+void LoadLanguageFile(const wchar_t* nameOrPath) {
+    Language.Clear();
+    if (nameOrPath == nullptr)
+        return;
+    Load(Language, nameOrPath);
+}
+
+bool FindText(const char* key, wchar_t* output, size_t capacity) {
+    const Array<uint32_t>& index = Language.EntryIndex;
+    if (key == nullptr || index.Count == 0)
+        return false;
+    uint32_t low = 0;
+    uint32_t high = index.Count;
+    while (low < high) {
+        uint32_t middle = low + (high - low) / 2;
+        const LanguageEntry& entry = Language.Entries[index[middle]];
+        int order = strcmp(entry.Key, key);
+        if (order == 0) {
+            CopyText(output, entry.Text, capacity);
+            return true;
+        }
+        if (order < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
     return false;
+}
+
+bool FindDialogText(const wchar_t* dialog, const wchar_t* item, wchar_t* output, size_t capacity) {
+    wchar_t wideKey[LookupKeyCapacity];
+    FormatText(wideKey, LookupKeyCapacity, L"$%s:%s", dialog, item);
+    char key[LookupKeyCapacity];
+    ToNarrow(wideKey, key, LookupKeyCapacity);
+    return FindText(key, output, capacity);
+}
+
+bool GetDialogScale(const wchar_t* dialog, int* widthPercent, int* heightPercent) {
+    wchar_t size[512];
+    if (!FindDialogText(dialog, L"SIZE", size, 512))
+        return false;
+    const wchar_t* star = wcschr(size, L'*');
+    if (star == nullptr)
+        return false;
+    int64_t width = ParseInt64(size);
+    int64_t height = ParseInt64(star + 1);
+    // Percentages that do not fit an int are no scale, not a wrapped one.
+    if (width <= 0 || height <= 0 || width > INT_MAX || height > INT_MAX)
+        return false;
+    if (width == 100 && height == 100)
+        return false;
+    *widthPercent = int(width);
+    *heightPercent = int(height);
+    return true;
+}
+
+bool FindTextById(unsigned id, wchar_t* output, size_t capacity) {
+    if (Language.Entries.Count == 0)
+        return false;
+    const LanguageKeyRow* row = FindStringRow(id);
+    if (row == nullptr)
+        return false;
+    char key[LookupKeyCapacity];
+    CopyNarrowText(key, row->Key, LookupKeyCapacity);
+    return FindText(key, output, capacity);
 }

@@ -1,6 +1,13 @@
 #include "lang/localise.h"
 
+#include <stdint.h>
+#include <string.h>
+
+#include "common/files.h"
+#include "common/paths.h"
+#include "common/registry.h"
 #include "common/text.h"
+#include "lang/help.h"
 #include "lang/langfile.h"
 
 HINSTANCE ResourceInstance;
@@ -10,6 +17,12 @@ namespace {
 wchar_t TextRing[8][TextRingCapacity];
 unsigned TextRingPosition;
 int DpiX, DpiY;
+bool ModuleLoaded;
+
+// The module is released at process exit whatever way the program ends.
+struct LanguageModuleRelease {
+    ~LanguageModuleRelease() { UnloadLanguageModule(); }
+} ReleaseAtExit;
 
 void ReadScreenDpi() {
     if (DpiY != 0)
@@ -21,19 +34,204 @@ void ReadScreenDpi() {
     DpiY = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
 }
-} // namespace
 
-// The language module search comes with the localisation support; until then the program's
-// own resources serve every string, dialog and icon.
-void LoadLanguageModule(HINSTANCE ownInstance) {
-    ResourceInstance = ownInstance;
-    OwnInstance = ownInstance;
+// Loading a module as a data file runs none of its code; systems before XP SP2 could not take
+// dialogs from such a module.
+bool CanLoadAsDataFile() {
+    OSVERSIONINFOEXW info;
+    ZeroBuffer(&info, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)))
+        return true;
+    if (info.dwPlatformId != VER_PLATFORM_WIN32_NT)
+        return false;
+    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.wServicePackMajor >= 2);
 }
 
-void UnloadLanguageModule() {}
+// value x percent / 100, truncating toward zero; a translator's absurd percentage must not
+// wrap around into a negative size.
+int Percent(int value, int percent) {
+    int64_t scaled = int64_t(value) * percent / 100;
+    if (scaled > 0x3FFFFFFF)
+        return 0x3FFFFFFF;
+    if (scaled < -0x3FFFFFFF)
+        return -0x3FFFFFFF;
+    return int(scaled);
+}
+
+void ScaleChildren(HWND window, const RECT& dialog, int borderWidth, int borderHeight, int scaleX,
+                   int scaleY) {
+    int frameY = GetSystemMetrics(SM_CYDLGFRAME);
+    HWND first = GetWindow(window, GW_CHILD);
+    HWND child = first;
+    for (int count = 0; child != nullptr && count < 512; count++) {
+        RECT r;
+        GetWindowRect(child, &r);
+        int x = Percent(r.left - borderWidth / 2 - dialog.left, scaleX);
+        int y = Percent(r.top - (borderHeight - frameY) - dialog.top, scaleY);
+        int width = Percent(r.right - r.left + 1, scaleX);
+        int height = Percent(r.bottom - r.top + 1, scaleY);
+        wchar_t className[32];
+        if (GetClassNameW(child, className, 32) && CompareNoCase(className, L"COMBOBOX") == 0 &&
+            (GetWindowLongW(child, GWL_STYLE) & 3) != CBS_SIMPLE) {
+            RECT dropped = {};
+            SendMessageW(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+            height = Percent(dropped.bottom - dropped.top + 1, scaleY) + height;
+        }
+        SetWindowPos(child, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOOWNERZORDER);
+        child = GetWindow(child, GW_HWNDNEXT);
+        if (child == first)
+            break;
+    }
+}
+} // namespace
+
+void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity) {
+    if (capacity == 0)
+        return;
+    wchar_t original[PathCapacity];
+    CopyText(original, path, PathCapacity);
+    if (output != path)
+        CopyText(output, path, capacity);
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\General", 0, KEY_QUERY_VALUE,
+                      &opened) != ERROR_SUCCESS)
+        return;
+    RegistryKey key(opened);
+    size_t length = wcslen(original);
+    if (length >= PathCapacity - 1)
+        return;
+    wchar_t folder[PathCapacity];
+    DWORD size = DWORD((PathCapacity - 1 - length) * sizeof(wchar_t));
+    if (RegQueryValueExW(key.Get(), L"LanguageFolder", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS)
+        return;
+    folder[size / sizeof(wchar_t)] = 0;
+    wchar_t candidate[PathCapacity];
+    DWORD expanded = ExpandEnvironmentStringsW(folder, candidate, PathCapacity);
+    if (expanded == 0 || expanded > PathCapacity)
+        return;
+    AddTrailingBackslash(candidate, PathCapacity);
+    AppendText(candidate, NamePart(original), PathCapacity);
+    if (FileExists(candidate))
+        CopyText(output, candidate, capacity);
+}
+
+void LoadLanguageModule(HINSTANCE ownInstance) {
+    UnloadLanguageModule();
+    OwnInstance = ownInstance;
+    ResourceInstance = ownInstance;
+    wchar_t path[PathCapacity];
+    GetProgramPath(path, PathCapacity);
+    if (path[0] == 0)
+        return;
+    ReplaceNamePart(path, L"bdllng.dll", PathCapacity);
+    FindInLanguageFolder(path, path, PathCapacity);
+    HMODULE module = CanLoadAsDataFile() ? LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)
+                                         : LoadLibraryW(path);
+    if (module) {
+        ResourceInstance = module;
+        ModuleLoaded = true;
+    }
+}
+
+void UnloadLanguageModule() {
+    if (!ModuleLoaded)
+        return;
+    FreeLibrary(ResourceInstance);
+    ResourceInstance = OwnInstance;
+    ModuleLoaded = false;
+}
+
+bool IsLanguageModuleLoaded() {
+    return ModuleLoaded;
+}
+
+HINSTANCE DialogInstance(const wchar_t* dialogName) {
+    if (ResourceInstance != OwnInstance && !FindResourceW(ResourceInstance, dialogName, RT_DIALOG))
+        return OwnInstance;
+    return ResourceInstance;
+}
 
 void InitLanguage(const wchar_t* languageFileName) {
-    LoadLanguageFile(languageFileName);
+    wchar_t path[PathCapacity];
+    FindInLanguageFolder(languageFileName, path, PathCapacity);
+    LoadLanguageFile(path);
+    if (FindResourceW(ResourceInstance, L"RTL", RT_DIALOG))
+        Language.RightToLeft = true;
+    if (Language.RightToLeft)
+        SetProcessDefaultLayout(LAYOUT_RTL);
+}
+
+bool DialogPrologue(HWND window, UINT message, WPARAM wParam, LPARAM, const wchar_t* dialogName,
+                    const wchar_t* helpTopic) {
+    switch (message) {
+    case WM_INITDIALOG:
+        LocaliseDialog(window, dialogName);
+        return false;
+    case WM_SETFONT:
+        ApplyRtlLayout(window);
+        return false;
+    case WM_HELP:
+        if (helpTopic)
+            ShowHelp(helpTopic);
+        return true;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDHELP && helpTopic)
+            ShowHelp(helpTopic);
+        return false;
+    default:
+        return false;
+    }
+}
+
+void LocaliseDialog(HWND window, const wchar_t* dialogName) {
+    wchar_t widePrefix[80];
+    FormatText(widePrefix, 80, L"$%s:", dialogName);
+    char prefix[80];
+    ToNarrow(widePrefix, prefix, 80);
+    size_t prefixLength = strlen(prefix);
+    wchar_t text[1024];
+    for (size_t row = 0; row < LanguageKeyCount; row++) {
+        const LanguageKeyRow& key = LanguageKeyTable[row];
+        if (key.Id != 0 && strncmp(key.Key, prefix, prefixLength) == 0 &&
+            FindText(key.Key, text, 1024))
+            SetDlgItemTextW(window, int(key.Id), text);
+    }
+
+    int scaleX = 0, scaleY = 0;
+    bool scaled = GetDialogScale(dialogName, &scaleX, &scaleY);
+    RECT w, c;
+    GetWindowRect(window, &w);
+    GetClientRect(window, &c);
+    int borderWidth = (w.right - w.left + 1) - c.right;
+    int borderHeight = (w.bottom - w.top + 1) - c.bottom;
+    if (scaled) {
+        int width = borderWidth + Percent(c.right, scaleX);
+        int height = Percent(c.bottom, scaleY) + borderHeight;
+        int left = w.left + ((w.right - w.left + 1) - width) / 2;
+        int top = w.top + ((w.bottom - w.top + 1) - height) / 2;
+        UINT flags = SWP_NOZORDER | SWP_NOOWNERZORDER;
+        if ((GetWindowLongW(window, GWL_STYLE) & DS_CENTER) == 0)
+            flags |= SWP_NOMOVE;
+        SetWindowPos(window, nullptr, left < 0 ? 0 : left, top < 0 ? 0 : top, width, height, flags);
+        GetWindowRect(window, &w);
+    }
+    if (FindDialogText(dialogName, L"CAPTION", text, 1024))
+        SetWindowTextW(window, text);
+    if (scaled)
+        ScaleChildren(window, w, borderWidth, borderHeight, scaleX, scaleY);
+}
+
+void ApplyRtlLayout(HWND window) {
+    if (Language.RightToLeft)
+        SetWindowLongW(window, GWL_EXSTYLE, GetWindowLongW(window, GWL_EXSTYLE) | WS_EX_LAYOUTRTL);
+}
+
+void ClearRtlReading(HWND window) {
+    if (Language.RightToLeft)
+        SetWindowLongW(window, GWL_EXSTYLE,
+                       GetWindowLongW(window, GWL_EXSTYLE) & ~LONG(WS_EX_RTLREADING));
 }
 
 wchar_t* LoadTextInto(unsigned id, wchar_t* output, size_t capacity) {

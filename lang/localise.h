@@ -9,9 +9,36 @@ extern HINSTANCE OwnInstance;
 
 const size_t TextRingCapacity = 1024;
 
+// Loads "bdllng.dll" (beside the program, or in the language folder) as a data file, so that
+// its strings, dialogs and icon replace the program's own.
 void LoadLanguageModule(HINSTANCE ownInstance);
+// Releases the module so that its file can be deleted; texts fetched afterwards come from the
+// language file or the program's own resources.
 void UnloadLanguageModule();
+bool IsLanguageModuleLoaded();
+// The module to load a dialog template from: the language module when it has the template,
+// else the program itself, so that a module made for an older version still lets the dialog
+// open.
+HINSTANCE DialogInstance(const wchar_t* dialogName);
+// Loads the language file and settles the reading direction (the file's DIRECTION, or a dialog
+// resource named "RTL" in the language module).
 void InitLanguage(const wchar_t* languageFileName);
+
+// The file of the same name in the user's language folder (HKEY_CURRENT_USER
+// "Software\Bundlo\General", value "LanguageFolder", environment variables allowed) when it
+// exists there; else the path unchanged. `path` and `output` may be the same buffer.
+void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity);
+
+// Called first by every dialog procedure: localises and rescales on WM_INITDIALOG, lays the
+// dialog out right to left on WM_SETFONT, and opens the help topic (if any) on F1 and on the
+// IDHELP button. True when the message was handled.
+bool DialogPrologue(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                    const wchar_t* dialogName, const wchar_t* helpTopic);
+// Control texts and caption from the language file, and the size correction of its SIZE entry.
+void LocaliseDialog(HWND window, const wchar_t* dialogName);
+void ApplyRtlLayout(HWND window);
+// Keeps a field left to right in a right-to-left language (file masks, say).
+void ClearRtlReading(HWND window);
 
 // Language file first, then the language module, then the program's own resources; a string
 // missing everywhere is empty.

@@ -1,4 +1,6 @@
 """Start-up as a user or the uninstall batch file meets it: exit codes, /wait, the /warning box."""
+import os
+
 import harness
 
 
@@ -42,6 +44,32 @@ class WarningBox(harness.ProgramTest):
             finally:
                 if process.poll() is None:
                     process.kill()
+
+    def test_a_language_file_beside_the_program_translates_the_box(self):
+        lng = self.prefix.unix_path(harness.PROGRAM_FOLDER + r"\uninstall.lng")
+        with open(lng, "w", encoding="utf-16") as f:
+            f.write("***messages***\r\n:STRINGS\r\n"
+                    "IDS_UNINSTALLBDL \"[xx] Bundlo entfernen\"\r\n"
+                    "IDS_UNINSTALLCOMPLETED \"[xx] Bundlo wurde entfernt.\"\r\n"
+                    "IDS_UNINSTALLSHOULDDELETE \"[xx] Bitte %s selbst loeschen.\"\r\n")
+        try:
+            with harness.Display(self.prefix):
+                driver = harness.Driver(self.prefix)
+                process = self.prefix.start(self.program, ["/warning"])
+                try:
+                    controls = driver.wait("[xx] Bundlo entfernen", 60000)
+                    self.assertIsNotNone(controls, "no translated message box appeared")
+                    texts = "\n".join(text for _, _, text in controls)
+                    self.assertIn("[xx] Bundlo wurde entfernt.\n", texts)
+                    self.assertIn("[xx] Bitte " + harness.PROGRAM_FOLDER +
+                                  "\\Uninstall.exe selbst loeschen.", texts)
+                    self.assertTrue(driver.press("[xx] Bundlo entfernen", 1))
+                    self.assertEqual(0, process.wait(timeout=60))
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+        finally:
+            os.remove(lng)
 
 
 if __name__ == "__main__":

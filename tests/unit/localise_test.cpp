@@ -3,7 +3,11 @@
 
 #include <wchar.h>
 
+#include <string>
+
+#include "lang/langfile.h"
 #include "lang/localise.h"
+#include "raw_files.h"
 #include "resources/resource.h"
 
 namespace {
@@ -71,4 +75,124 @@ TEST(FormatLocalised, CutsAtTheCapacityAndTerminates) {
     FormatLocalised(untouched, 0, L"%s", L"x");
     EXPECT_EQ(L'q', untouched[0]);
 }
+
+std::wstring ModuleFolder() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    return folder.substr(0, folder.rfind(L'\\'));
+}
+
+// The test language modules the build makes, as Windows paths.
+std::wstring TestModule(const wchar_t* name) {
+    std::wstring path = L"Z:" BDL_TEST_MODULES_W L"/";
+    path += name;
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return path;
+}
+
+void SetLanguageFolder(const wchar_t* folder) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\General", 0,
+                                             nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
+    RegSetValueExW(key, L"LanguageFolder", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder),
+                   DWORD((wcslen(folder) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+// A language module and language file beside this test's module, as beside the program.
+class LanguageSources : public TempFolderTest {
+  protected:
+    LanguageSources() : TempFolderTest(L"lang") {}
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        Beside = ModuleFolder();
+        Clean();
+    }
+    void TearDown() override {
+        UnloadLanguageModule();
+        LoadLanguageModule(GetModuleHandleW(nullptr));
+        Language.Clear();
+        SetProcessDefaultLayout(0);
+        Clean();
+        TempFolderTest::TearDown();
+    }
+    void Clean() {
+        DeleteFileW((Beside + L"\\bdllng.dll").c_str());
+        DeleteFileW((Beside + L"\\uninstall.lng").c_str());
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Bundlo\\General", L"LanguageFolder");
+    }
+    std::wstring Beside;
+};
+
+TEST_F(LanguageSources, ModuleStringsUntilTheModuleIsReleased) {
+    ASSERT_TRUE(
+        CopyFileW(TestModule(L"testlng.dll").c_str(), (Beside + L"\\bdllng.dll").c_str(), FALSE));
+    LoadLanguageModule(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(IsLanguageModuleLoaded());
+    EXPECT_NE(GetModuleHandleW(nullptr), ResourceInstance);
+    EXPECT_STREQ(TEST_MODULE_TITLE, LoadText(IDS_UNINSTTITLE));
+    EXPECT_STREQ(TEST_MODULE_ONLY_TEXT, LoadText(TEST_MODULE_ONLY_ID));
+    // Strings the module lacks still come from the program.
+    EXPECT_STREQ(L"64-bit", LoadText(IDS_64BIT));
+    // Loaded as data: no code of it ran, and its file is not locked against deletion for long.
+    UnloadLanguageModule();
+    EXPECT_FALSE(IsLanguageModuleLoaded());
+    EXPECT_EQ(GetModuleHandleW(nullptr), ResourceInstance);
+    EXPECT_STREQ(L"", LoadText(TEST_MODULE_ONLY_ID));
+    EXPECT_STREQ(L"Bundlo Setup", LoadText(IDS_UNINSTTITLE));
+    EXPECT_TRUE(DeleteFileW((Beside + L"\\bdllng.dll").c_str()));
+}
+
+TEST_F(LanguageSources, AnRtlMarkerInTheModuleTurnsTheLayoutRightToLeft) {
+    ASSERT_TRUE(CopyFileW(TestModule(L"testlng_rtl.dll").c_str(),
+                          (Beside + L"\\bdllng.dll").c_str(), FALSE));
+    LoadLanguageModule(GetModuleHandleW(nullptr));
+    InitLanguage(L"uninstall.lng"); // no language file: the direction comes from the module
+    EXPECT_TRUE(Language.RightToLeft);
+    DWORD layout = 0;
+    EXPECT_TRUE(GetProcessDefaultLayout(&layout));
+    EXPECT_EQ(DWORD(LAYOUT_RTL), layout);
+
+    // The plain module says nothing about the direction.
+    Language.Clear();
+    SetProcessDefaultLayout(0);
+    UnloadLanguageModule();
+    ASSERT_TRUE(
+        CopyFileW(TestModule(L"testlng.dll").c_str(), (Beside + L"\\bdllng.dll").c_str(), FALSE));
+    LoadLanguageModule(GetModuleHandleW(nullptr));
+    InitLanguage(L"uninstall.lng");
+    EXPECT_FALSE(Language.RightToLeft);
+}
+
+TEST_F(LanguageSources, TheLanguageFolderRedirectsModuleAndFile) {
+    WriteRaw(Beside + L"\\uninstall.lng", "***messages***\r\nIDS_BETA beside\r\n");
+    WriteRaw(At(L"uninstall.lng"), "***messages***\r\nIDS_BETA in the folder\r\n");
+    ASSERT_TRUE(CopyFileW(TestModule(L"testlng.dll").c_str(), At(L"bdllng.dll").c_str(), FALSE));
+    // Environment variables in the value are expanded.
+    SetEnvironmentVariableW(L"BDL_LANG_TEST", Root.c_str());
+    SetLanguageFolder(L"%BDL_LANG_TEST%");
+    LoadLanguageModule(GetModuleHandleW(nullptr));
+    InitLanguage(L"uninstall.lng");
+    EXPECT_TRUE(IsLanguageModuleLoaded());
+    EXPECT_STREQ(TEST_MODULE_TITLE, LoadText(IDS_UNINSTTITLE));
+    EXPECT_STREQ(L"in the folder", LoadText(IDS_BETA));
+    UnloadLanguageModule();
+
+    // A folder without the files leaves the ones beside the program.
+    DeleteFileW(At(L"uninstall.lng").c_str());
+    DeleteFileW(At(L"bdllng.dll").c_str());
+    LoadLanguageModule(GetModuleHandleW(nullptr));
+    InitLanguage(L"uninstall.lng");
+    EXPECT_FALSE(IsLanguageModuleLoaded());
+    EXPECT_STREQ(L"beside", LoadText(IDS_BETA));
+
+    wchar_t path[MAX_PATH] = L"C:\\Program Files\\Bundlo\\license.txt";
+    WriteRaw(At(L"license.txt"), "licence");
+    FindInLanguageFolder(path, path, MAX_PATH);
+    EXPECT_EQ(At(L"license.txt"), path);
+}
+
 } // namespace

@@ -1,0 +1,91 @@
+#include "lang/help.h"
+
+#include <htmlhelp.h>
+#include <wchar.h>
+
+#include "common/paths.h"
+#include "common/system.h"
+#include "common/text.h"
+#include "lang/localise.h"
+
+HtmlHelpFunction HtmlHelpOverride = nullptr;
+
+namespace {
+
+const size_t HelpTopicCapacity = 2098;
+
+struct HelpState {
+    HMODULE Library = nullptr;
+    HtmlHelpFunction HtmlHelp = nullptr;
+    wchar_t FilePath[PathCapacity] = {};
+    bool RetryUsed = false;
+    HWND Window = nullptr;
+};
+HelpState Help;
+
+// The help file beside the program, or the one in the user's language folder. `program` is the
+// program's path in the form to use.
+void SetHelpFilePath(const wchar_t* program) {
+    CopyText(Help.FilePath, program, PathCapacity);
+    ReplaceNamePart(Help.FilePath, L"bundlo.chm", PathCapacity);
+    FindInLanguageFolder(Help.FilePath, Help.FilePath, PathCapacity);
+}
+
+bool SurvivesAnsi(const wchar_t* path) {
+    char narrow[PathCapacity];
+    wchar_t back[PathCapacity];
+    ToNarrow(path, narrow, PathCapacity);
+    ToWide(narrow, back, PathCapacity);
+    return wcscmp(path, back) == 0;
+}
+
+} // namespace
+
+void ShowHelp(const wchar_t* topic) {
+    if (!Help.Library)
+        Help.Library = LoadSystemLibrary(L"hhctrl.ocx");
+    if (!Help.HtmlHelp) {
+        if (!Help.Library)
+            return;
+        Help.HtmlHelp = GetExport<HtmlHelpFunction>(Help.Library, "HtmlHelpW");
+        wchar_t program[PathCapacity];
+        GetProgramPath(program, PathCapacity);
+        SetHelpFilePath(program);
+        if (!Help.HtmlHelp)
+            return;
+    }
+    HtmlHelpFunction htmlHelp = HtmlHelpOverride ? HtmlHelpOverride : Help.HtmlHelp;
+    HWND window;
+    if (topic == nullptr) {
+        window = htmlHelp(GetDesktopWindow(), Help.FilePath, HH_DISPLAY_TOC, 0);
+    } else {
+        wchar_t page[HelpTopicCapacity];
+        FormatText(page, HelpTopicCapacity, L"%s::/html/%s.htm", Help.FilePath, topic);
+        window = htmlHelp(GetDesktopWindow(), page, HH_DISPLAY_TOPIC, 0);
+    }
+    if (window) {
+        Help.Window = window;
+        return;
+    }
+    // HTML Help may not open a path that the ANSI code page cannot hold; the short form of the
+    // program's path usually can be. Tried once per process.
+    if (Help.RetryUsed)
+        return;
+    Help.RetryUsed = true;
+    if (SurvivesAnsi(Help.FilePath))
+        return;
+    wchar_t program[PathCapacity];
+    GetProgramPath(program, PathCapacity);
+    wchar_t shortPath[PathCapacity];
+    DWORD length = GetShortPathNameW(program, shortPath, PathCapacity);
+    if (length != 0 && length < PathCapacity && shortPath[0] != 0)
+        CopyText(program, shortPath, PathCapacity);
+    SetHelpFilePath(program);
+    ShowHelp(topic);
+}
+
+void ReleaseHelp() {
+    if (Help.Library)
+        FreeLibrary(Help.Library);
+    Help = HelpState();
+}
