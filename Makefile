@@ -22,7 +22,8 @@ demo: build
 
 bench: build
 	@python3 bench/startup_bench.py --exe build/win32/Uninstall.exe --exe build/win64/Uninstall.exe
-	@for p in $(PRESETS); do scripts/wine-run.sh build/$$p/bench/settings_bench.exe || exit 1; done
+	@for p in $(PRESETS); do scripts/wine-run.sh build/$$p/bench/settings_bench.exe || exit 1; \
+	  scripts/wine-run.sh build/$$p/bench/langfile_bench.exe || exit 1; done
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

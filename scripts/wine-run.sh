@@ -7,7 +7,7 @@ set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$ROOT/scripts/wine-prefix.sh" ensure || exit 1
 export WINEPREFIX="$("$ROOT/scripts/wine-prefix.sh" path)"
-export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 output="$(mktemp)"
 trap 'rm -f "$output"' EXIT
 wine "$@" </dev/null >"$output" 2>&1

@@ -22,6 +22,7 @@ foreach(source ${UNIT_TESTS})
   # The resources come along so that string lookups find the program's own texts.
   add_executable(${name} ${source} ${RESOURCE_SCRIPT})
   target_link_libraries(${name} PRIVATE bdlcore gtest_cross)
+  target_compile_definitions(${name} PRIVATE BDL_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures")
   # A folder of its own: files a test puts beside its module ("Bundlo.ini", say) reach no other.
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/unit/${name})
   add_test(NAME unit.${name} COMMAND ${name} --gtest_brief=1)
@@ -30,13 +31,26 @@ endforeach()
 add_executable(guidriver tests/gui/guidriver.cpp)
 target_link_options(guidriver PRIVATE -municode)
 
+# Tests of real dialogs need a display; the end-to-end scenario test_dialog_layout.py runs them
+# under a virtual one.
+add_executable(layout_test tests/gui/layout_test.cpp ${RESOURCE_SCRIPT})
+target_link_libraries(layout_test PRIVATE bdlcore gtest_cross)
+set_target_properties(layout_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gui)
+
+# Single steps of the integration engine for the end-to-end scenarios.
+add_executable(integration_driver tests/tools/integration_driver.cpp ${RESOURCE_SCRIPT})
+target_link_libraries(integration_driver PRIVATE bdlcore)
+target_link_options(integration_driver PRIVATE -municode)
+set_target_properties(integration_driver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
 foreach(script ${E2E_TESTS})
   get_filename_component(name ${script} NAME_WE)
   add_test(NAME e2e.${name}
            COMMAND ${Python3_EXECUTABLE} ${script}
-                   --exe $<TARGET_FILE:Uninstall> --driver $<TARGET_FILE:guidriver>)
+                   --exe $<TARGET_FILE:Uninstall> --driver $<TARGET_FILE:guidriver>
+                   --build ${CMAKE_BINARY_DIR})
   set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 600)
 endforeach()
 
@@ -48,3 +62,4 @@ foreach(name paths_test files_test file_test)
   set_tests_properties(heap.${name} PROPERTIES ENVIRONMENT "WINEDEBUG=warn+heap"
                        FAIL_REGULAR_EXPRESSION ":heap:" TIMEOUT 120)
 endforeach()
+include(${CMAKE_SOURCE_DIR}/tests/fixtures/langmodule/langmodule.cmake)

@@ -18,6 +18,7 @@ PREFIX_SCRIPT = os.path.join(ROOT, "scripts", "wine-prefix.sh")
 
 EXE = None  # the Uninstall.exe under test (Linux path)
 DRIVER = None  # the GUI driver of the same build
+BUILD = None  # the build folder of the same preset (test programs, fixtures)
 
 PROGRAM_FOLDER = r"C:\Program Files\Bundlo"
 
@@ -43,7 +44,7 @@ class Prefix:
         env = dict(os.environ)
         # The installer's variable must come only from the scenario.
         env.pop("sfxcmd", None)
-        env.update(WINEPREFIX=self.path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        env.update(WINEPREFIX=self.path, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         if self.display:
             env["DISPLAY"] = self.display
         else:
@@ -90,6 +91,28 @@ class Prefix:
                                 cwd=self.unix_path(cwd) if cwd else None, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def reg_import(self, text):
+        """Imports registry content written in the .reg format (without its header line)."""
+        path = r"C:\bdl_import.reg"
+        with open(self.unix_path(path), "w", encoding="utf-16") as f:
+            f.write("Windows Registry Editor Version 5.00\r\n\r\n" + text)
+        done = self.run("reg", ["import", path])
+        os.remove(self.unix_path(path))
+        if done.code != 0:
+            raise RuntimeError("reg import failed: " + done.stdout + done.stderr)
+
+    def classes_snapshot(self):
+        """The integration's keys of HKEY_CLASSES_ROOT with their values (see
+        parse_reg_export), from one export of the whole root."""
+        path = r"C:\bdl_hkcr.reg"
+        done = self.run("reg", ["export", "HKCR", path, "/y"], timeout=120)
+        if done.code != 0:
+            raise RuntimeError("reg export failed: " + done.stdout + done.stderr)
+        with open(self.unix_path(path), encoding="utf-16") as f:
+            text = f.read()
+        os.remove(self.unix_path(path))
+        return parse_reg_export(text, watched_class_keys())
+
     def reg_query(self, key, value=None):
         """The data of one registry value as text ("" names the default value), the listing of
         the key when no value is named, or None when the key or value is missing."""
@@ -110,6 +133,40 @@ class Prefix:
             if len(parts) >= 2 and parts[0].lower() == name and parts[1].startswith("REG_"):
                 return parts[2] if len(parts) == 3 else ""
         return None
+
+
+def watched_class_keys():
+    """The first names of every HKEY_CLASSES_ROOT key the integration may touch: the archive
+    extensions, the old volume extensions, ".ace", ".rev" and the archiver's classes."""
+    extensions = (".bdl .zip .cab .arj .lz .tlz .lzh .lha .7z .tar .gz .tgz .uue .xxe .uu .bz2 "
+                  ".tbz2 .bz .tbz .jar .iso .z .taz .xz .txz .zipx .zst .tzst .001").split()
+    volumes = [".b%02d" % n for n in range(100)]
+    return set(extensions + volumes + [".ace", ".rev", "bundlo", "bundlo.zip", "bundlo.rev"])
+
+
+def parse_reg_export(text, first_names):
+    """{key path (lower case): {value name (lower case, "" for the default): data}} for the keys
+    of a .reg export whose first name below the root is in first_names."""
+    snapshot, values, keep = {}, None, False
+    pending = ""
+    for raw in text.splitlines():
+        line = pending + raw.strip()
+        if line.endswith("\\") and not line.startswith("["):
+            pending = line[:-1]
+            continue
+        pending = ""
+        if line.startswith("[") and line.endswith("]"):
+            path = line[1:-1].split("\\", 1)
+            rest = path[1].lower() if len(path) == 2 else ""
+            keep = rest.split("\\", 1)[0] in first_names
+            values = snapshot.setdefault(rest, {}) if keep else None
+        elif keep and "=" in line:
+            if line.startswith("@="):
+                values[""] = line[2:]
+            elif line.startswith('"'):
+                end = line.index('"=', 1)
+                values[line[1:end].lower()] = line[end + 2:]
+    return snapshot
 
 
 class Display:
@@ -194,10 +251,12 @@ class ProgramTest(unittest.TestCase):
 
 
 def main():
-    global EXE, DRIVER
+    global EXE, DRIVER, BUILD
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--driver", required=True)
+    parser.add_argument("--build", help="the build folder (default: the folder of --exe)")
     args, rest = parser.parse_known_args()
     EXE, DRIVER = os.path.abspath(args.exe), os.path.abspath(args.driver)
+    BUILD = os.path.abspath(args.build or os.path.dirname(EXE))
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
