@@ -1,0 +1,159 @@
+#include "integration/choices.h"
+
+#include <wchar.h>
+
+#include "common/registry.h"
+#include "common/system.h"
+#include "common/text.h"
+
+const ArchiveType ArchiveTypeTable[ArchiveTypeCount] = {
+    {L".bdl", L".bdl", 5101, "IDC_ASSOCBDL"},
+    {L".zip", L".zip", 5102, "IDC_ASSOCZIP"},
+    {L".cab", L".cab", 5103, "IDC_ASSOCCAB"},
+    {L".arj", L".arj", 5104, "IDC_ASSOCARJ"},
+    {L".lz.tlz", L".lz", 5115, "IDC_ASSOCLZ"},
+    {L".lzh.lha", L".lzh", 5105, "IDC_ASSOCLZH"},
+    {L".7z", L".7z", 5106, "IDC_ASSOC7Z"},
+    {L".tar", L".tar", 5107, "IDC_ASSOCTAR"},
+    {L".gz.tgz", L".gz", 5108, "IDC_ASSOCGZ"},
+    {L".uue.xxe.uu", L".uue", 5109, "IDC_ASSOCUUE"},
+    {L".bz2.tbz2.bz.tbz", L".bz2", 5110, "IDC_ASSOCBZ2"},
+    {L".jar", L".jar", 5111, "IDC_ASSOCJAR"},
+    {L".iso", L".iso", 5112, "IDC_ASSOCISO"},
+    {L".z.taz", L".z", 5114, "IDC_ASSOCZ"},
+    {L".xz.txz", L".xz", 5113, "IDC_ASSOCXZ"},
+    {L".zipx", L".zipx", 5116, "IDC_ASSOCZIPX"},
+    {L".zst.tzst", L".zst", 5117, "IDC_ASSOCZST"},
+    {L".001", L".001", 5118, "IDC_ASSOC001"},
+};
+
+namespace {
+
+const size_t JarRow = 11;
+const size_t IsoRow = 12;
+const size_t ClassNameCapacity = 80;
+
+void SettingsKeyOf(const wchar_t* extension, wchar_t* key, size_t capacity) {
+    FormatText(key, capacity, L"Setup\\%s", extension);
+}
+
+uint8_t StoredFlag(const wchar_t* path, const wchar_t* name, DWORD fallback) {
+    return GetUserDword(path, name, fallback) != 0 ? 1 : 0;
+}
+
+} // namespace
+
+const wchar_t* SplitExtension(const wchar_t* group, wchar_t* extension, size_t capacity) {
+    CopyText(extension, group, capacity);
+    if (group[0] == 0)
+        return nullptr;
+    const wchar_t* next = wcschr(group + 1, L'.');
+    if (next == nullptr)
+        return nullptr;
+    size_t length = size_t(next - group);
+    if (length < capacity)
+        extension[length] = 0;
+    return next;
+}
+
+bool IsOwnClassName(const wchar_t* className) {
+    return CompareNoCase(className, L"Bundlo") == 0 || CompareNoCase(className, L"Bundlo.ZIP") == 0;
+}
+
+bool IsOwnedExtension(const wchar_t* extension) {
+    wchar_t className[ClassNameCapacity];
+    GetString(HKEY_CLASSES_ROOT, extension, L"", className, L"", ClassNameCapacity);
+    return IsOwnClassName(className);
+}
+
+void LoadIntegrationSettings(IntegrationSettings& settings) {
+    for (size_t row = 0; row < ArchiveTypeCount; row++) {
+        wchar_t key[ExtensionCapacity];
+        SettingsKeyOf(ArchiveTypeTable[row].Primary, key, ExtensionCapacity);
+        settings.associate[row] = StoredFlag(key, L"Set", 1);
+        // Java archives and disc images usually belong to another program, which keeps them
+        // unless the archiver already has them.
+        if ((row == JarRow || row == IsoRow) && !IsOwnedExtension(ArchiveTypeTable[row].Primary)) {
+            wchar_t className[ClassNameCapacity];
+            GetString(HKEY_CLASSES_ROOT, ArchiveTypeTable[row].Primary, L"", className, L"",
+                      ClassNameCapacity);
+            if (className[0] != 0 || row == JarRow)
+                settings.associate[row] = 0;
+        }
+    }
+    settings.linkDesktop = StoredFlag(L"Setup\\Links", L"Desktop", 0);
+    settings.linkStartMenu = StoredFlag(L"Setup\\Links", L"StartMenu", 0);
+    settings.linkProgramGroup = StoredFlag(L"Setup\\Links", L"Programs", 1);
+    settings.shellExtension = StoredFlag(L"Setup", L"ShellExt", 1);
+    bool windows11 = IsWindows11OrLater();
+    settings.cascadedMenu = StoredFlag(L"Setup", L"CascadedMenu", windows11 ? 1 : 0);
+    settings.menuIcons = StoredFlag(L"Setup", L"MenuIcons", 1);
+    settings.legacyMenu = StoredFlag(L"Setup", L"LegacyMenu", 0);
+    settings.reserved27 = 0;
+    // Windows 11 shows a flat menu only through its new context menu, which the user must have
+    // chosen explicitly.
+    if (windows11 && GetUserDword(L"Setup", L"NewContextMenu", 0) == 0)
+        settings.cascadedMenu = 1;
+}
+
+void ApplyInitText(const wchar_t* text, IntegrationSettings& settings) {
+    const wchar_t* p = text;
+    while (p[0] != 0 && p[1] != 0) {
+        wchar_t letter = UpperChar(p[0]);
+        if (letter == L'A') {
+            size_t digits = 0;
+            while (digits < 20 && IsDigit(p[1 + digits])) {
+                settings.Flag(digits) = p[1 + digits] == L'1' ? 1 : 0;
+                digits++;
+            }
+            p += 1 + digits;
+            continue;
+        }
+        uint8_t on = p[1] == L'1' ? 1 : 0;
+        switch (letter) {
+        case L'C':
+            settings.cascadedMenu = on;
+            break;
+        case L'D':
+            settings.linkDesktop = on;
+            break;
+        case L'I':
+            settings.menuIcons = on;
+            break;
+        case L'M':
+            settings.linkStartMenu = on;
+            break;
+        case L'P':
+            settings.linkProgramGroup = on;
+            break;
+        case L'S':
+            settings.shellExtension = on;
+            break;
+        default:
+            break;
+        }
+        p += 2;
+    }
+}
+
+void SaveIntegrationSettings(const IntegrationSettings& settings) {
+    for (size_t row = 0; row < ArchiveTypeCount; row++) {
+        wchar_t key[ExtensionCapacity];
+        SettingsKeyOf(ArchiveTypeTable[row].Primary, key, ExtensionCapacity);
+        SetUserDword(key, L"Set", settings.associate[row]);
+    }
+    SetUserDword(L"Setup\\Links", L"Desktop", settings.linkDesktop);
+    SetUserDword(L"Setup\\Links", L"StartMenu", settings.linkStartMenu);
+    SetUserDword(L"Setup\\Links", L"Programs", settings.linkProgramGroup);
+    SetUserDword(L"Setup", L"ShellExt", settings.shellExtension);
+    SetUserDword(L"Setup", L"CascadedMenu", settings.cascadedMenu);
+    SetUserDword(L"Setup", L"MenuIcons", settings.menuIcons);
+    SetUserDword(L"Setup", L"LegacyMenu", settings.legacyMenu);
+}
+
+void UseNativeRegistryView(bool on) {
+    if (!on)
+        SetRegistryView(0);
+    else if (RunsUnderWow64())
+        SetRegistryView(KEY_WOW64_64KEY);
+}

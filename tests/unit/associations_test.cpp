@@ -1,0 +1,266 @@
+// File associations and "New" templates against the real registry of the prefix, from seeded
+// prior states such as other programs leave them: take-over, a second apply, unchecking and
+// release, value by value; the template files byte for byte.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/registry.h"
+#include "integration/associations.h"
+#include "integration/templates.h"
+#include "raw_files.h"
+
+namespace {
+
+const wchar_t Missing[] = L"<missing>";
+
+// A value as the registry holds it, read without the program's registry layer.
+std::wstring Raw(const std::wstring& key, const wchar_t* name = L"") {
+    HKEY opened;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return Missing;
+    wchar_t data[2048];
+    DWORD size = sizeof data - sizeof(wchar_t);
+    LONG result =
+        RegQueryValueExW(opened, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(opened);
+    if (result != ERROR_SUCCESS)
+        return Missing;
+    data[size / sizeof(wchar_t)] = 0;
+    return data;
+}
+
+bool RawExists(const std::wstring& key) {
+    HKEY opened;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+void Seed(const std::wstring& key, const wchar_t* name, const wchar_t* data) {
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, REG_SZ, data,
+                                             DWORD((wcslen(data) + 1) * sizeof(wchar_t))));
+}
+
+uint32_t Crc32(const unsigned char* bytes, size_t size) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < size; i++) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; bit++)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+class Associations : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t module[MAX_PATH];
+        GetModuleFileNameW(nullptr, module, MAX_PATH);
+        Folder = module;
+        Folder = Folder.substr(0, Folder.rfind(L'\\'));
+        Clean();
+    }
+    void TearDown() override {
+        OverrideRegistryFunctions(nullptr);
+        Clean();
+    }
+    void Clean() {
+        for (const ArchiveType& type : ArchiveTypeTable)
+            for (const wchar_t* p = type.Group; p;) {
+                wchar_t extension[ExtensionCapacity];
+                p = SplitExtension(p, extension, ExtensionCapacity);
+                RegDeleteTreeW(HKEY_CLASSES_ROOT, extension);
+            }
+        for (int n = 0; n < 100; n++) {
+            wchar_t volume[8];
+            swprintf(volume, 8, L".b%02d", n);
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, volume);
+        }
+        for (const wchar_t* key : {L".ace", L".rev", L"Bundlo", L"Bundlo.ZIP", L"Bundlo.REV"})
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
+        DeleteFileW((Folder + L"\\bdlnew.dat").c_str());
+        DeleteFileW((Folder + L"\\zipnew.dat").c_str());
+    }
+    static IntegrationSettings All(uint8_t on) {
+        IntegrationSettings s = {};
+        for (uint8_t& flag : s.associate)
+            flag = on;
+        s.shellExtension = 1;
+        return s;
+    }
+    std::wstring Folder;
+};
+
+TEST_F(Associations, TakeOverSavesWhatWasThereAndReleaseGivesItBack) {
+    Seed(L".zip", L"", L"CompressedFolder");
+    Seed(L".zip\\ShellNew", L"NullFile", L"");
+    Seed(L".bdl", L"", L"OldBdl");
+    Seed(L".bdl\\ShellNew", L"FileName", L"C:\\old\\template.bdl");
+    Seed(L".arj", L"", L"Other.arj");
+    Seed(L".arj\\OpenWithProgids", L"Other.arj", L"");
+    Seed(L".b50", L"", L"Backup.Volume");
+
+    AssociateAllTypes(All(1));
+    EXPECT_EQ(L"Bundlo.ZIP", Raw(L".zip"));
+    EXPECT_EQ(L"Bundlo", Raw(L".zipx"));
+    EXPECT_EQ(L"Bundlo", Raw(L".tbz2"));
+    EXPECT_EQ(L"Bundlo", Raw(L".b00"));
+    EXPECT_EQ(L"Bundlo", Raw(L".b29"));
+    EXPECT_EQ(Missing, Raw(L".b30"));
+    EXPECT_EQ(Folder + L"\\zipnew.dat", Raw(L".zip\\ShellNew", L"FileName"));
+    EXPECT_EQ(Missing, Raw(L".zip\\ShellNew", L"NullFile"));
+    EXPECT_EQ(Folder + L"\\bdlnew.dat", Raw(L".bdl\\ShellNew", L"FileName"));
+
+    EXPECT_EQ(1u, GetUserDword(L"Setup\\.zip", L"Exist", 9));
+    wchar_t text[256];
+    GetUserString(L"Setup\\.zip", L"Type", text, L"?", 256);
+    EXPECT_STREQ(L"CompressedFolder", text);
+    GetUserString(L"Setup\\.zip", L"ShellNew", text, L"?", 256);
+    EXPECT_STREQ(L"*", text);
+    GetUserString(L"Setup\\.bdl", L"ShellNew", text, L"?", 256);
+    EXPECT_STREQ(L"C:\\old\\template.bdl", text);
+    EXPECT_EQ(0u, GetUserDword(L"Setup\\.cab", L"Exist", 9));
+
+    // A second apply keeps the first saved state.
+    AssociateAllTypes(All(1));
+    GetUserString(L"Setup\\.zip", L"Type", text, L"?", 256);
+    EXPECT_STREQ(L"CompressedFolder", text);
+
+    // Another program takes ".7z" in between: it keeps it.
+    Seed(L".7z", L"", L"SevenZip.7z");
+    AssociateAllTypes(All(0));
+    EXPECT_EQ(L"SevenZip.7z", Raw(L".7z"));
+    EXPECT_EQ(L"CompressedFolder", Raw(L".zip"));
+    EXPECT_EQ(L"", Raw(L".zip\\ShellNew", L"NullFile"));
+    EXPECT_EQ(Missing, Raw(L".zip\\ShellNew", L"FileName"));
+    EXPECT_EQ(L"OldBdl", Raw(L".bdl"));
+    EXPECT_EQ(L"C:\\old\\template.bdl", Raw(L".bdl\\ShellNew", L"FileName"));
+    EXPECT_EQ(L"Other.arj", Raw(L".arj"));
+    EXPECT_TRUE(RawExists(L".arj\\OpenWithProgids"));
+    // Volumes follow the previous class of ".bdl", except one that another program owns.
+    EXPECT_EQ(L"OldBdl", Raw(L".b00"));
+    EXPECT_EQ(L"OldBdl", Raw(L".b29"));
+    EXPECT_EQ(L"Backup.Volume", Raw(L".b50"));
+    EXPECT_FALSE(RawExists(L".b30"));
+    // Extensions that had no key lose it again.
+    EXPECT_FALSE(RawExists(L".cab"));
+    EXPECT_FALSE(RawExists(L".tbz2"));
+}
+
+TEST_F(Associations, ExtensionsWithoutAKeyBeforeLeaveNothingBehind) {
+    AssociateAllTypes(All(1));
+    ASSERT_TRUE(RawExists(L".zip\\ShellNew"));
+    AssociateAllTypes(All(0));
+    for (const wchar_t* key : {L".zip", L".bdl", L".b00", L".b29", L".gz", L".tgz"})
+        EXPECT_FALSE(RawExists(key)) << key;
+}
+
+TEST_F(Associations, AnOwnClassSavedAsPreviousComesBackEmpty) {
+    Seed(L".gz", L"", L"bundlo.zip");
+    SetUserDword(L"Setup\\.gz", L"Exist", 1);
+    SetUserString(L"Setup\\.gz", L"Type", L"BUNDLO.zip");
+    AssociateExtension(L".gz", false, true, false, false);
+    EXPECT_EQ(L"", Raw(L".gz"));
+    // A recovery volume class is not the archiver's archive class: ".rev"-like owners stay.
+    Seed(L".tgz", L"", L"Bundlo.REV");
+    AssociateExtension(L".tgz", false, true, false, false);
+    EXPECT_EQ(L"Bundlo.REV", Raw(L".tgz"));
+}
+
+TEST_F(Associations, TemplatesFollowTheShellExtensionAndTheirMenuItems) {
+    Seed(L".zip", L"", L"CompressedFolder");
+    Seed(L".zip\\ShellNew", L"NullFile", L"");
+    AssociateAllTypes(All(1));
+    ASSERT_EQ(Folder + L"\\zipnew.dat", Raw(L".zip\\ShellNew", L"FileName"));
+
+    // Shell extension off: still associated, previous entry back.
+    IntegrationSettings noShell = All(1);
+    noShell.shellExtension = 0;
+    AssociateAllTypes(noShell);
+    EXPECT_EQ(L"Bundlo.ZIP", Raw(L".zip"));
+    EXPECT_EQ(L"", Raw(L".zip\\ShellNew", L"NullFile"));
+    EXPECT_EQ(Missing, Raw(L".zip\\ShellNew", L"FileName"));
+    EXPECT_FALSE(RawExists(L".bdl\\ShellNew")); // ".bdl" had no key: nothing to give back
+
+    // "NewBDL" off touches only ".bdl".
+    AssociateAllTypes(All(1));
+    SetUserDword(L"Setup\\MenuItems", L"NewBDL", 0);
+    AssociateAllTypes(All(1));
+    EXPECT_FALSE(RawExists(L".bdl\\ShellNew"));
+    EXPECT_EQ(Folder + L"\\zipnew.dat", Raw(L".zip\\ShellNew", L"FileName"));
+}
+
+TEST_F(Associations, TemplateFilesByteForByte) {
+    AssociateExtension(L".bdl", true, true, true, false);
+    AssociateExtension(L".zip", true, true, false, true);
+    std::string bdl = ReadRaw(Folder + L"\\bdlnew.dat");
+    ASSERT_EQ(24u, bdl.size());
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bdl.data());
+    EXPECT_EQ(std::string("Bdl!\x1A\x07\x01\x00", 8), bdl.substr(0, 8));
+    uint32_t first = b[8] | b[9] << 8 | b[10] << 16 | uint32_t(b[11]) << 24;
+    uint32_t second = b[16] | b[17] << 8 | b[18] << 16 | uint32_t(b[19]) << 24;
+    EXPECT_EQ(Crc32(b + 12, 4), first);
+    EXPECT_EQ(Crc32(b + 20, 4), second);
+    EXPECT_EQ(std::string("\x03\x01\x04\x00", 4), bdl.substr(12, 4));
+    EXPECT_EQ(std::string("\x03\x05\x04\x00", 4), bdl.substr(20, 4));
+    EXPECT_EQ(std::string("PK\x05\x06", 4) + std::string(18, '\0'),
+              ReadRaw(Folder + L"\\zipnew.dat"));
+
+    // A file of the right size stays whatever it holds; one of another size is rewritten.
+    WriteRaw(Folder + L"\\bdlnew.dat", std::string(24, 'x'));
+    WriteRaw(Folder + L"\\zipnew.dat", std::string(25, 'x'));
+    AssociateExtension(L".bdl", true, true, true, false);
+    AssociateExtension(L".zip", true, true, false, true);
+    EXPECT_EQ(std::string(24, 'x'), ReadRaw(Folder + L"\\bdlnew.dat"));
+    EXPECT_EQ(22u, ReadRaw(Folder + L"\\zipnew.dat").size());
+}
+
+TEST_F(Associations, AceIsGivenBackOnlyWhileTheArchiverOwnsIt) {
+    SetUserDword(L"Setup\\.ace", L"Exist", 1);
+    SetUserString(L"Setup\\.ace", L"Type", L"WinAce.Archive");
+    Seed(L".ace", L"", L"Bundlo");
+    AssociateExtension(L".ace", false, false, false, false);
+    EXPECT_EQ(L"WinAce.Archive", Raw(L".ace"));
+    Seed(L".ace", L"", L"OtherAce");
+    AssociateExtension(L".ace", false, false, false, false);
+    EXPECT_EQ(L"OtherAce", Raw(L".ace"));
+}
+
+LONG WINAPI DenyClasses(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass, DWORD options,
+                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
+                        LPDWORD disposition) {
+    if (root == HKEY_CLASSES_ROOT)
+        return ERROR_ACCESS_DENIED;
+    return RealRegistryFunctions().CreateKey(root, path, reserved, keyClass, options, access,
+                                             security, key, disposition);
+}
+
+TEST_F(Associations, ClassKeysKeepAChosenIconAndStopWhenRefused) {
+    Seed(L"Bundlo.ZIP\\DefaultIcon", L"", L"C:\\icons\\zip.ico,3");
+    ASSERT_TRUE(WriteClassKeys());
+    std::wstring archiver = L"\"" + Folder + L"\\Bundlo.exe\" \"%1\"";
+    EXPECT_EQ(L"Bundlo archive", Raw(L"Bundlo"));
+    EXPECT_EQ(archiver, Raw(L"Bundlo\\shell\\open\\command"));
+    EXPECT_EQ(Folder + L"\\Bundlo.exe,0", Raw(L"Bundlo\\DefaultIcon"));
+    EXPECT_EQ(L"C:\\icons\\zip.ico,3", Raw(L"Bundlo.ZIP\\DefaultIcon"));
+    EXPECT_EQ(archiver, Raw(L"Bundlo.ZIP\\shell\\open\\command"));
+    EXPECT_EQ(L"Bundlo.REV", Raw(L".rev"));
+    EXPECT_EQ(L"Bundlo recovery volume", Raw(L"Bundlo.REV"));
+    EXPECT_EQ(Folder + L"\\Bundlo.exe,1", Raw(L"Bundlo.REV\\DefaultIcon"));
+
+    Clean();
+    RegistryFunctions denying = RealRegistryFunctions();
+    denying.CreateKey = DenyClasses;
+    OverrideRegistryFunctions(&denying);
+    EXPECT_FALSE(WriteClassKeys());
+    OverrideRegistryFunctions(nullptr);
+    EXPECT_FALSE(RawExists(L"Bundlo"));
+    EXPECT_FALSE(RawExists(L".rev"));
+}
+
+} // namespace
