@@ -1,4 +1,108 @@
 #include "integration/registration.h"
 
-// Comes with the uninstall entry and App Paths support; until then nothing is imported.
-void ImportSettingsFile() {}
+#include <windows.h>
+
+#include "common/files.h"
+#include "common/paths.h"
+#include "common/registry.h"
+#include "common/text.h"
+#include "integration/choices.h"
+#include "lang/localise.h"
+#include "resources/resource.h"
+
+namespace {
+const int VersionMajor = BDL_VERSION_MAJOR;
+const int VersionMinor = BDL_VERSION_MINOR;
+const int VersionBuild = 0;
+
+void ArchiverPath(wchar_t* path) {
+    GetProgramPath(path, PathCapacity);
+    ReplaceNamePart(path, L"Bundlo.exe", PathCapacity);
+}
+} // namespace
+
+bool RegisterAppPaths() {
+    wchar_t archiver[PathCapacity];
+    ArchiverPath(archiver);
+    if (SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"", archiver) == ERROR_ACCESS_DENIED)
+        return false;
+    SetString(HKEY_LOCAL_MACHINE, L"", L"exe32", archiver);
+    wchar_t folder[PathCapacity];
+    CopyText(folder, archiver, PathCapacity);
+    CutNamePart(folder);
+    SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"Path", folder);
+    // 64-bit programs look in the 64-bit view, which a 32-bit process reaches only explicitly.
+    UseNativeRegistryView(true);
+    SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"", archiver);
+    SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"Path", folder);
+    SetRegistryView(0);
+    return true;
+}
+
+void AppendVersionText(wchar_t* text, size_t capacity) {
+    wchar_t piece[100];
+    if (text[0] != 0)
+        AppendText(text, L" ", capacity);
+    FormatText(piece, 100, L"%d.%02d", VersionMajor, VersionMinor);
+    AppendText(text, piece, capacity);
+    FormatText(piece, 100, L" (%s)", LoadText(IDS_32BIT));
+    AppendText(text, piece, capacity);
+}
+
+void RegisterUninstallEntry() {
+    wchar_t text[PathCapacity];
+    CopyText(text, L"Bundlo", PathCapacity);
+    AppendVersionText(text, PathCapacity);
+    SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayName", text);
+    FormatText(text, PathCapacity, L"%d.%02d.%d", VersionMajor, VersionMinor, VersionBuild);
+    SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayVersion", text);
+    SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"VersionMajor", VersionMajor);
+    SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"VersionMinor", VersionMinor);
+    wchar_t program[PathCapacity];
+    GetProgramPath(program, PathCapacity);
+    // Quoted: an unquoted path with blanks ("C:\Program Files\...") could start another
+    // program named after its first word.
+    FormatText(text, PathCapacity, L"\"%s\"", program);
+    SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"UninstallString", text);
+
+    GetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", text, L"", PathCapacity);
+    if (text[0] == 0 || !FileExists(text)) {
+        CopyText(text, program, PathCapacity);
+        CutNamePart(text);
+        AddTrailingBackslash(text, PathCapacity);
+        AppendText(text, L"Bundlo.exe", PathCapacity);
+        SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", text);
+    }
+    CopyText(text, program, PathCapacity);
+    CutNamePart(text);
+    AddTrailingBackslash(text, PathCapacity);
+    SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallLocation", text);
+    SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoModify", 1);
+    SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoRepair", 1);
+    SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"Language", 0);
+    SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"Publisher", L"Veskaro GmbH");
+}
+
+bool ImportSettingsFile(const wchar_t* name) {
+    wchar_t existing[PathCapacity];
+    GetSettingsFolder(existing, PathCapacity, false);
+    JoinPath(existing, name, existing, PathCapacity);
+    if (FileExists(existing))
+        return true; // the user's settings are never replaced
+    wchar_t installer[PathCapacity];
+    DWORD length = GetEnvironmentVariableW(L"sfxname", installer, PathCapacity);
+    if (length == 0 || length >= PathCapacity || installer[0] == 0)
+        return true;
+    ReplaceNamePart(installer, name, PathCapacity);
+    if (!FileExists(installer))
+        return false;
+    // Beside the program, where the settings store looks for it, whatever folder the installer
+    // left current.
+    wchar_t destination[PathCapacity];
+    GetProgramPath(destination, PathCapacity);
+    if (destination[0] == 0)
+        return true;
+    ReplaceNamePart(destination, name, PathCapacity);
+    CopyFileW(installer, destination, TRUE);
+    return true;
+}

@@ -1,5 +1,20 @@
-// App Paths, the entry in the list of installed programs, and the settings-file import.
+// What makes the installed archiver known to Windows: the App Paths entry, the entry in the list
+// of installed programs, and the settings file shipped beside the installer.
 #pragma once
+#include <stddef.h>
 
-// Imports "Bundlo.ini" from the folder of the installer that started the setup.
-void ImportSettingsFile();
+const wchar_t AppPathsKey[] =
+    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Bundlo.exe";
+const wchar_t UninstallKey[] =
+    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bundlo archiver";
+
+// App Paths for Bundlo.exe (in both registry views on 64-bit Windows) and "exe32". False only
+// when the first machine-wide write is refused with ERROR_ACCESS_DENIED.
+bool RegisterAppPaths();
+void RegisterUninstallEntry();
+// Appends " 6.11 (<string 5141>)" (no leading blank to an empty text).
+void AppendVersionText(wchar_t* text, size_t capacity);
+// Copies the settings file of that name from the installer's folder ("sfxname") into the
+// program folder, unless the program already has one. False when the installer's folder holds
+// none.
+bool ImportSettingsFile(const wchar_t* name);

@@ -1,3 +1,247 @@
 #include "integration/shortcuts.h"
 
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "common/files.h"
+#include "common/settings.h"
+#include "common/system.h"
+#include "common/text.h"
+#include "lang/localise.h"
+#include "resources/resource.h"
+
 wchar_t ProgramGroupPath[PathCapacity];
+
+namespace {
+
+const wchar_t UnknownFolder[] = L"unknown_folder";
+const wchar_t ArchiverName[] = L"Bundlo";
+const wchar_t ArchiverLink[] = L"Bundlo.lnk";
+
+// Holds one COM interface pointer and releases it on every way out of the scope.
+template <typename Interface> class ComRef {
+  public:
+    ComRef() : pointer(nullptr) {}
+    ~ComRef() {
+        if (pointer)
+            pointer->Release();
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+
+    Interface* operator->() const { return pointer; }
+    // For the out-parameter of a call that hands over a new reference; only while empty.
+    void** Receive() { return reinterpret_cast<void**>(&pointer); }
+
+  private:
+    Interface* pointer;
+};
+
+// One shortcut of the program group: its file name without ".lnk" and its target in the program
+// folder, each a fixed text or, when the id is not 0, a numbered string.
+struct GroupRow {
+    unsigned NameId;
+    const wchar_t* Name;
+    unsigned TargetId;
+    const wchar_t* Target;
+};
+
+const GroupRow GroupTable[] = {
+    {0, ArchiverName, 0, L"Bundlo.exe"},
+    {IDS_BUNDLOHELP, nullptr, 0, L"Bundlo.chm"},
+    {IDS_BDLHELP, nullptr, 0, L"Bdl.txt"},
+    {IDS_WHATSNEW, nullptr, IDS_WHATSNEWNAME, nullptr},
+};
+// Only the archiver's own shortcut carries the icon input; the documents show their own.
+const size_t ArchiverRow = 0;
+
+const wchar_t* RowText(unsigned id, const wchar_t* fixed, wchar_t* buffer, size_t capacity) {
+    return id != 0 ? LoadTextInto(id, buffer, capacity) : fixed;
+}
+
+// A file of the folder that holds the running program.
+void ProgramFile(const wchar_t* name, wchar_t* path) {
+    GetProgramPath(path, PathCapacity);
+    ReplaceNamePart(path, name, PathCapacity);
+}
+
+struct GroupJob {
+    const IntegrationSettings* Settings;
+    wchar_t* Output;
+    size_t Capacity;
+    const wchar_t* WorkingFolder;
+    const wchar_t* Icon;
+    const wchar_t* Description;
+};
+
+// Makes the group folder afresh with a shortcut for every target that is present, or deletes
+// the folder when no group is wanted. The per-user group always names itself in the output; the
+// all-users group overwrites it only when its folder could be made, so it wins when both exist.
+void FillProgramGroup(const wchar_t* group, bool perUser, const GroupJob& job) {
+    if (!job.Settings->linkProgramGroup) {
+        DeleteFolderTree(group);
+        return;
+    }
+    if (perUser && job.Output)
+        CopyText(job.Output, group, job.Capacity);
+    DWORD attributes = GetFileAttributesW(group);
+    // A group folder that is a junction or link leads elsewhere: its files are not the group's.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    if (FileExists(group)) {
+        // Shortcuts left by earlier versions under other names must not linger; what the user
+        // put into subfolders is left alone.
+        wchar_t mask[PathCapacity];
+        JoinPath(group, L"*", mask, PathCapacity);
+        DirScan scan;
+        scan.SetMask(mask);
+        ScanEntry entry;
+        while (scan.Next(&entry))
+            if (!entry.IsDirectory)
+                RemoveFile(entry.Name);
+    }
+    MakeDir(group);
+    if (!perUser && job.Output && FileExists(group))
+        CopyText(job.Output, group, job.Capacity);
+
+    for (size_t row = 0; row < sizeof GroupTable / sizeof GroupTable[0]; row++) {
+        const GroupRow& entry = GroupTable[row];
+        wchar_t nameBuffer[PathCapacity];
+        wchar_t targetBuffer[PathCapacity];
+        const wchar_t* name = RowText(entry.NameId, entry.Name, nameBuffer, PathCapacity);
+        const wchar_t* targetName =
+            RowText(entry.TargetId, entry.Target, targetBuffer, PathCapacity);
+        wchar_t shortcut[PathCapacity];
+        JoinPath(group, name, shortcut, PathCapacity);
+        AppendText(shortcut, L".lnk", PathCapacity);
+        wchar_t target[PathCapacity];
+        ProgramFile(targetName, target);
+        if (FileExists(target))
+            WriteShortcut(target, shortcut, job.WorkingFolder, job.Description,
+                          row == ArchiverRow ? job.Icon : nullptr);
+    }
+}
+
+} // namespace
+
+bool GetShellFolder(wchar_t* buffer, size_t capacity, int csidl) {
+    if (capacity >= MAX_PATH &&
+        SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK)
+        return true;
+    CopyText(buffer, UnknownFolder, capacity);
+    return false;
+}
+
+bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t* workingFolder,
+                   const wchar_t* description, const wchar_t* icon) {
+    ComRef<IShellLinkW> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                link.Receive())))
+        return false;
+    ComRef<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.Receive())))
+        return false;
+    // A missing file leaves the link empty; an existing one keeps what the user set in it.
+    file->Load(shortcut, STGM_READWRITE);
+    link->SetPath(target);
+    if (description)
+        link->SetDescription(description);
+    link->SetIconLocation(icon ? icon : L"", 0);
+    if (workingFolder)
+        link->SetWorkingDirectory(workingFolder);
+    return SUCCEEDED(file->Save(shortcut, TRUE));
+}
+
+void DeleteFolderTree(const wchar_t* folder) {
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    // The list that SHFileOperationW takes ends in a second terminator. A path cut to fit would
+    // name another folder, so a longer one is not deleted at all.
+    const size_t limit = PathCapacity - 1;
+    wchar_t from[PathCapacity + 1];
+    size_t length = 0;
+    while (folder[length] != 0 && length < limit) {
+        from[length] = folder[length];
+        length++;
+    }
+    if (folder[length] != 0)
+        return;
+    from[length] = 0;
+    from[length + 1] = 0;
+
+    SHFILEOPSTRUCTW operation;
+    ZeroBuffer(&operation, sizeof operation);
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from;
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    SHFileOperationW(&operation);
+}
+
+void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, size_t capacity,
+                     const wchar_t* icon) {
+    // The switch must hold even when nothing has asked the store for a value yet.
+    LoadSettingsFile();
+    if (!IsIntegrationEnabled())
+        return;
+    wchar_t archiver[PathCapacity];
+    ProgramFile(L"Bundlo.exe", archiver);
+    const bool vista = WindowsVersion() >= 0x600;
+    wchar_t description[TextRingCapacity];
+    LoadTextInto(IDS_BUNDLODESC, description, TextRingCapacity);
+
+    // A folder the shell cannot name is never replaced by a guess: "unknown_folder" would be
+    // resolved against the current folder, and the group steps delete files.
+    wchar_t desktop[PathCapacity];
+    const bool haveDesktop = GetShellFolder(desktop, PathCapacity, CSIDL_DESKTOPDIRECTORY);
+    if (!haveDesktop && !vista)
+        return;
+    wchar_t perUserLink[PathCapacity] = L"";
+    if (haveDesktop)
+        JoinPath(desktop, ArchiverLink, perUserLink, PathCapacity);
+    wchar_t allUsersLink[PathCapacity];
+    const bool haveCommonDesktop =
+        GetShellFolder(allUsersLink, PathCapacity, CSIDL_COMMON_DESKTOPDIRECTORY);
+    JoinPath(allUsersLink, ArchiverLink, allUsersLink, PathCapacity);
+    // A shortcut the user already has on the own desktop is refreshed there; a new one is for
+    // everybody.
+    const wchar_t* desktopLink = nullptr;
+    if (perUserLink[0] != 0 && FileExists(perUserLink))
+        desktopLink = perUserLink;
+    else if (haveCommonDesktop)
+        desktopLink = allUsersLink;
+    if (desktopLink) {
+        if (settings.linkDesktop)
+            WriteShortcut(archiver, desktopLink, nullptr, description, icon);
+        else
+            RemoveFile(desktopLink);
+    }
+
+    const wchar_t* workingFolder = haveDesktop ? desktop : nullptr;
+
+    wchar_t startMenuLink[PathCapacity];
+    if (GetShellFolder(startMenuLink, PathCapacity,
+                       vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU)) {
+        AddTrailingBackslash(startMenuLink, PathCapacity);
+        AppendText(startMenuLink, ArchiverLink, PathCapacity);
+        if (settings.linkStartMenu)
+            WriteShortcut(archiver, startMenuLink, workingFolder, description, icon);
+        else
+            RemoveFile(startMenuLink);
+    }
+
+    GroupJob job = {&settings, groupPath, capacity, workingFolder, icon, description};
+    wchar_t group[PathCapacity];
+    if (GetShellFolder(group, PathCapacity, CSIDL_PROGRAMS)) {
+        AddTrailingBackslash(group, PathCapacity);
+        AppendText(group, ArchiverName, PathCapacity);
+        FillProgramGroup(group, true, job);
+    }
+    if (GetShellFolder(group, PathCapacity, CSIDL_COMMON_PROGRAMS)) {
+        AddTrailingBackslash(group, PathCapacity);
+        AppendText(group, ArchiverName, PathCapacity);
+        FillProgramGroup(group, false, job);
+    }
+}

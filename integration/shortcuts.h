@@ -1,7 +1,33 @@
 // Desktop and Start menu shortcuts and the archiver's program group.
 #pragma once
+#include <stddef.h>
+
 #include "common/paths.h"
+#include "integration/choices.h"
 
 // Folder of the program group made by the last apply; empty when none was made. Start-up
 // opens it in Explorer after an interactive setup.
 extern wchar_t ProgramGroupPath[PathCapacity];
+
+// The current folder of a CSIDL. When the capacity is below MAX_PATH or the shell names no
+// folder, the buffer receives "unknown_folder" (cut to the capacity) and the result is false;
+// that name is relative, so nothing may be made or removed under it.
+bool GetShellFolder(wchar_t* buffer, size_t capacity, int csidl);
+
+// Writes one shell link. An existing link is loaded first, so that what is not set here (hot
+// key, show command, arguments) survives. Working folder, description and icon may be null; no
+// icon means the target's own. COM must be initialised in the calling thread.
+bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t* workingFolder,
+                   const wchar_t* description, const wchar_t* icon);
+
+// Deletes a folder and everything in it, permanently and without any window, so that an
+// unattended uninstall cannot stop on a message box. A junction or symbolic link is left as it
+// is: its target belongs to someone else.
+void DeleteFolderTree(const wchar_t* folder);
+
+// Creates or removes the desktop and Start menu shortcuts and the per-user and all-users program
+// groups as the three link choices say; does nothing while the settings file switches
+// integration off. The group folder that was made goes to groupPath (may be null). icon is the
+// icon file for the archiver's own shortcuts, or null.
+void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, size_t capacity,
+                     const wchar_t* icon);

@@ -43,11 +43,11 @@ void ShowWarningMessage() {
 void RunSetupFlow() {
     // -1 means the dialog could not even be created (a language module without the template,
     // say): nothing was confirmed, so nothing that follows a confirmation may run.
-    if (DialogBoxParamW(ResourceInstance, L"SETUPDLG", nullptr, SetupDialogProc, 0) <= 0)
+    if (DialogBoxParamW(DialogInstance(L"SETUPDLG"), L"SETUPDLG", nullptr, SetupDialogProc, 0) <= 0)
         return;
-    ImportSettingsFile();
+    ImportSettingsFile(L"Bundlo.ini");
     if (!MsiMode) {
-        DialogBoxParamW(ResourceInstance, L"DONEDLG", nullptr, DoneDialogProc, 0);
+        DialogBoxParamW(DialogInstance(L"DONEDLG"), L"DONEDLG", nullptr, DoneDialogProc, 0);
         if (RunsUnderWow64() && !Silent)
             ShowMessageBox(nullptr, LoadText(IDS_WARN32BIT), LoadText(IDS_UNINSTTITLE),
                            MB_ICONINFORMATION);

@@ -1,0 +1,144 @@
+#include "integration/shellext.h"
+
+#include <shlobj.h>
+
+#include "common/files.h"
+#include "common/paths.h"
+#include "common/registry.h"
+#include "common/system.h"
+#include "common/text.h"
+
+const wchar_t ShellExtensionClsid32[] = L"{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F01}";
+const wchar_t ShellExtensionClsid64[] = L"{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F02}";
+
+namespace {
+
+const size_t KeyCapacity = 1024;
+const wchar_t ApprovedKey[] =
+    L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+// The handler keys written for every registration; the argument is the CLSID or the handler
+// name, and the data is empty or the CLSID.
+struct HandlerKey {
+    const wchar_t* Format;
+    bool NamedByHandler; // else named by the CLSID
+    bool HoldsClsid;     // else an empty default value
+};
+const HandlerKey AlwaysKeys[] = {
+    {L"Bundlo\\shellex\\PropertySheetHandlers\\%s", false, false},
+    {L"Bundlo.ZIP\\shellex\\PropertySheetHandlers\\%s", false, false},
+    {L"exefile\\shellex\\PropertySheetHandlers\\%s", false, false},
+    {L"Bundlo\\shellex\\DropHandler", false, true},
+    {L"Bundlo.ZIP\\shellex\\DropHandler", false, true},
+    {L"Folder\\shellex\\DragDropHandlers\\%s", true, true},
+    {L"Drive\\shellex\\DragDropHandlers\\%s", true, true},
+};
+const HandlerKey ClassicMenuKeys[] = {
+    {L"Bundlo\\shellex\\ContextMenuHandlers\\%s", false, false},
+    {L"Bundlo.ZIP\\shellex\\ContextMenuHandlers\\%s", false, false},
+    {L"*\\shellex\\ContextMenuHandlers\\%s", true, true},
+    {L"Folder\\shellex\\ContextMenuHandlers\\%s", true, true},
+    {L"lnkfile\\shellex\\ContextMenuHandlers\\%s", true, true},
+};
+
+void KeyOf(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName, wchar_t* path) {
+    FormatText(path, KeyCapacity, key.Format, key.NamedByHandler ? handlerName : clsid);
+}
+
+void WriteKey(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName) {
+    wchar_t path[KeyCapacity];
+    KeyOf(key, clsid, handlerName, path);
+    SetString(HKEY_CLASSES_ROOT, path, L"", key.HoldsClsid ? clsid : L"");
+}
+
+void DeleteKey(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName) {
+    wchar_t path[KeyCapacity];
+    KeyOf(key, clsid, handlerName, path);
+    DeleteEmptyKey(HKEY_CLASSES_ROOT, path);
+}
+
+bool ClassicMenuWanted(const IntegrationSettings& settings) {
+    return !IsWindows11OrLater() || settings.legacyMenu != 0;
+}
+
+void WriteCapabilities() {
+    SetString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Bundlo",
+              L"Software\\Bundlo\\Capabilities");
+    SetString(HKEY_LOCAL_MACHINE, L"Capabilities", L"ApplicationDescription", L"Bundlo");
+    for (size_t row = 0; row < ArchiveTypeCount; row++) {
+        for (const wchar_t* group = ArchiveTypeTable[row].Group; group != nullptr;) {
+            wchar_t extension[ExtensionCapacity];
+            group = SplitExtension(group, extension, ExtensionCapacity);
+            SetString(HKEY_LOCAL_MACHINE, L"Capabilities\\FileAssociations", extension,
+                      row == ZipRow ? L"Bundlo.ZIP" : L"Bundlo");
+        }
+    }
+}
+
+} // namespace
+
+void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* dllName,
+                            const wchar_t* clsid, const wchar_t* handlerName, bool is64) {
+    wchar_t clsidKey[KeyCapacity];
+    FormatText(clsidKey, KeyCapacity, L"CLSID\\%s", clsid);
+    wchar_t serverKey[KeyCapacity];
+    FormatText(serverKey, KeyCapacity, L"CLSID\\%s\\InProcServer32", clsid);
+
+    if (settings.shellExtension) {
+        wchar_t dll[PathCapacity];
+        GetProgramPath(dll, PathCapacity);
+        ReplaceNamePart(dll, dllName, PathCapacity);
+        if (FileExists(dll)) {
+            UseNativeRegistryView(is64);
+            SetString(HKEY_CLASSES_ROOT, clsidKey, L"", L"Bundlo");
+            SetString(HKEY_CLASSES_ROOT, serverKey, L"", dll);
+            SetString(HKEY_CLASSES_ROOT, serverKey, L"ThreadingModel", L"Apartment");
+            SetRegistryView(0);
+        }
+        for (const HandlerKey& key : AlwaysKeys)
+            WriteKey(key, clsid, handlerName);
+        SetString(HKEY_LOCAL_MACHINE, ApprovedKey, clsid, L"Bundlo shell extension");
+        bool classic = ClassicMenuWanted(settings);
+        for (const HandlerKey& key : ClassicMenuKeys) {
+            if (classic)
+                WriteKey(key, clsid, handlerName);
+            else
+                DeleteKey(key, clsid, handlerName);
+        }
+        return;
+    }
+
+    // The 64-bit extension's CLSID keys live in the 64-bit view, where only a deletion in that
+    // view reaches them; the process's own view would leave them behind.
+    if (is64 && RunsUnderWow64()) {
+        DeleteEmptyKeyInView(HKEY_CLASSES_ROOT, serverKey, KEY_WOW64_64KEY);
+        DeleteEmptyKeyInView(HKEY_CLASSES_ROOT, clsidKey, KEY_WOW64_64KEY);
+    } else {
+        DeleteEmptyKey(HKEY_CLASSES_ROOT, serverKey);
+        DeleteEmptyKey(HKEY_CLASSES_ROOT, clsidKey);
+    }
+    for (const HandlerKey& key : AlwaysKeys)
+        DeleteKey(key, clsid, handlerName);
+    DeleteValue(HKEY_LOCAL_MACHINE, ApprovedKey, clsid);
+    for (const HandlerKey& key : ClassicMenuKeys)
+        DeleteKey(key, clsid, handlerName);
+}
+
+void RegisterShellIntegration(bool remove, const IntegrationSettings& settings) {
+    IntegrationSettings none = {};
+    const IntegrationSettings& used = remove ? none : settings;
+    bool wow64 = RunsUnderWow64();
+    RegisterShellExtension(used, L"bdlext.dll", ShellExtensionClsid32,
+                           wow64 ? L"Bundlo32" : L"Bundlo", false);
+    if (wow64)
+        RegisterShellExtension(used, L"bdlext64.dll", ShellExtensionClsid64, L"Bundlo", true);
+    bool vista = WindowsVersion() >= 0x600;
+    if (remove) {
+        if (vista)
+            DeleteValue(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Bundlo");
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, L"");
+    } else if (vista) {
+        WriteCapabilities();
+    }
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}

@@ -1,0 +1,117 @@
+// The apply sequence and its two stops, against the real registry of the prefix.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "common/registry.h"
+#include "integration/apply.h"
+#include "integration/registration.h"
+
+namespace {
+
+bool ClassesKey(const wchar_t* key) {
+    HKEY opened;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+bool MachineKey(const wchar_t* key) {
+    HKEY opened;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+const wchar_t* DeniedRoot;
+LONG WINAPI Deny(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass, DWORD options,
+                 REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
+    // Refuses the App Paths key, or the first class key, as a user without rights meets them.
+    if ((root == HKEY_LOCAL_MACHINE && wcsstr(path, L"App Paths") &&
+         wcscmp(DeniedRoot, L"machine") == 0) ||
+        (root == HKEY_CLASSES_ROOT && wcscmp(path, L"Bundlo") == 0 &&
+         wcscmp(DeniedRoot, L"class") == 0))
+        return ERROR_ACCESS_DENIED;
+    return RealRegistryFunctions().CreateKey(root, path, reserved, keyClass, options, access,
+                                             security, key, disposition);
+}
+
+class Apply : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CoInitialize(nullptr);
+        Clean();
+        Denying = RealRegistryFunctions();
+        Denying.CreateKey = Deny;
+    }
+    void TearDown() override {
+        OverrideRegistryFunctions(nullptr);
+        Clean();
+        CoUninitialize();
+    }
+    static void Clean() {
+        for (const wchar_t* key :
+             {L".zip", L".7z", L"Bundlo", L"Bundlo.ZIP", L"Bundlo.REV", L".rev"})
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, AppPathsKey + 1);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Bundlo");
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
+    }
+    static IntegrationSettings Everything() {
+        IntegrationSettings s = {};
+        for (uint8_t& flag : s.associate)
+            flag = 1;
+        s.shellExtension = 1;
+        s.linkProgramGroup = 1;
+        return s;
+    }
+    RegistryFunctions Denying;
+};
+
+TEST_F(Apply, RefusedAppPathsChangeNothingAtAll) {
+    DeniedRoot = L"machine";
+    OverrideRegistryFunctions(&Denying);
+    wchar_t group[MAX_PATH] = L"untouched";
+    EXPECT_FALSE(ApplyIntegration(Everything(), group, MAX_PATH));
+    OverrideRegistryFunctions(nullptr);
+    EXPECT_STREQ(L"untouched", group);
+    EXPECT_FALSE(ClassesKey(L".zip"));
+    EXPECT_FALSE(ClassesKey(L"Bundlo"));
+    EXPECT_FALSE(ClassesKey(L"Folder\\shellex\\DragDropHandlers\\Bundlo"));
+    EXPECT_FALSE(MachineKey(L"Software\\Bundlo"));
+}
+
+TEST_F(Apply, RefusedClassKeysStopBeforeTheShortcuts) {
+    DeniedRoot = L"class";
+    OverrideRegistryFunctions(&Denying);
+    wchar_t group[MAX_PATH] = L"untouched";
+    EXPECT_FALSE(ApplyIntegration(Everything(), group, MAX_PATH));
+    OverrideRegistryFunctions(nullptr);
+    EXPECT_STREQ(L"untouched", group);
+    EXPECT_TRUE(MachineKey(AppPathsKey + 1));
+    EXPECT_TRUE(ClassesKey(L".zip"));
+    EXPECT_TRUE(ClassesKey(L".zip\\ShellNew"));
+    EXPECT_FALSE(ClassesKey(L".rev"));
+}
+
+TEST_F(Apply, NothingChosenReleasesAllButStillRegistersTheProgram) {
+    wchar_t group[MAX_PATH] = L"";
+    ASSERT_TRUE(ApplyIntegration(Everything(), group, MAX_PATH));
+    EXPECT_NE(0, group[0]);
+    EXPECT_TRUE(ClassesKey(L".7z"));
+    ASSERT_TRUE(ApplyIntegration(IntegrationSettings(), group, MAX_PATH));
+    EXPECT_FALSE(ClassesKey(L".7z"));
+    EXPECT_FALSE(ClassesKey(L"Folder\\shellex\\DragDropHandlers\\Bundlo"));
+    EXPECT_FALSE(ClassesKey(L"Bundlo\\shellex\\DropHandler"));
+    EXPECT_TRUE(ClassesKey(L"Bundlo\\shell\\open\\command"));
+    EXPECT_TRUE(MachineKey(AppPathsKey + 1));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(group)) << "the group stays";
+}
+
+} // namespace

@@ -1,0 +1,170 @@
+// App Paths, the uninstall entry and the settings-file import, against the real registry and
+// files of the prefix.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/registry.h"
+#include "common/system.h"
+#include "integration/registration.h"
+#include "raw_files.h"
+
+namespace {
+
+const wchar_t Missing[] = L"<missing>";
+
+std::wstring Machine(const std::wstring& key, const wchar_t* name, REGSAM view = 0) {
+    HKEY opened;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &opened) !=
+        ERROR_SUCCESS)
+        return Missing;
+    wchar_t data[1024];
+    DWORD size = sizeof data - sizeof(wchar_t);
+    DWORD type = 0;
+    LONG result =
+        RegQueryValueExW(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(opened);
+    if (result != ERROR_SUCCESS)
+        return Missing;
+    if (type == REG_DWORD) {
+        DWORD number;
+        memcpy(&number, data, sizeof number);
+        return std::to_wstring(number);
+    }
+    data[size / sizeof(wchar_t)] = 0;
+    return data;
+}
+
+const std::wstring AppPaths = AppPathsKey + 1;
+const std::wstring Uninstall = UninstallKey + 1;
+
+class Registration : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t module[MAX_PATH];
+        GetModuleFileNameW(nullptr, module, MAX_PATH);
+        Program = module;
+        Folder = Program.substr(0, Program.rfind(L'\\'));
+        Clean();
+    }
+    void TearDown() override {
+        OverrideRegistryFunctions(nullptr);
+        SetEnvironmentVariableW(L"sfxname", nullptr);
+        Clean();
+    }
+    void Clean() {
+        for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, AppPaths.c_str(), view, 0);
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, Uninstall.c_str(), view, 0);
+        }
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Bundlo");
+        DeleteFileW((Folder + L"\\Bundlo.ini").c_str());
+    }
+    std::wstring Program, Folder;
+};
+
+TEST_F(Registration, AppPathsInEveryViewAndTheArchiverPath) {
+    ASSERT_TRUE(RegisterAppPaths());
+    std::wstring archiver = Folder + L"\\Bundlo.exe";
+    EXPECT_EQ(archiver, Machine(AppPaths, L""));
+    EXPECT_EQ(Folder, Machine(AppPaths, L"Path"));
+    EXPECT_EQ(archiver, Machine(L"Software\\Bundlo", L"exe32"));
+    if (RunsUnderWow64()) {
+        EXPECT_EQ(archiver, Machine(AppPaths, L"", KEY_WOW64_64KEY));
+        EXPECT_EQ(Folder, Machine(AppPaths, L"Path", KEY_WOW64_64KEY));
+    }
+}
+
+LONG WINAPI DenyMachine(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass, DWORD options,
+                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
+                        LPDWORD disposition) {
+    if (root == HKEY_LOCAL_MACHINE)
+        return ERROR_ACCESS_DENIED;
+    return RealRegistryFunctions().CreateKey(root, path, reserved, keyClass, options, access,
+                                             security, key, disposition);
+}
+
+TEST_F(Registration, WithoutRightsOnTheMachineNothingIsWritten) {
+    RegistryFunctions denying = RealRegistryFunctions();
+    denying.CreateKey = DenyMachine;
+    OverrideRegistryFunctions(&denying);
+    EXPECT_FALSE(RegisterAppPaths());
+    OverrideRegistryFunctions(nullptr);
+    EXPECT_EQ(Missing, Machine(AppPaths, L""));
+    EXPECT_EQ(Missing, Machine(L"Software\\Bundlo", L"exe32"));
+}
+
+TEST_F(Registration, UninstallEntryKeepsAValidIconAndReplacesAStaleOne) {
+    RegisterUninstallEntry();
+    EXPECT_EQ(L"Bundlo 6.11 (32-bit)", Machine(Uninstall, L"DisplayName"));
+    EXPECT_EQ(L"6.11.0", Machine(Uninstall, L"DisplayVersion"));
+    EXPECT_EQ(L"6", Machine(Uninstall, L"VersionMajor"));
+    EXPECT_EQ(L"11", Machine(Uninstall, L"VersionMinor"));
+    EXPECT_EQ(L"\"" + Program + L"\"", Machine(Uninstall, L"UninstallString"));
+    EXPECT_EQ(Folder + L"\\Bundlo.exe", Machine(Uninstall, L"DisplayIcon"));
+    EXPECT_EQ(Folder + L"\\", Machine(Uninstall, L"InstallLocation"));
+    EXPECT_EQ(L"1", Machine(Uninstall, L"NoModify"));
+    EXPECT_EQ(L"1", Machine(Uninstall, L"NoRepair"));
+    EXPECT_EQ(L"0", Machine(Uninstall, L"Language"));
+    EXPECT_EQ(L"Veskaro GmbH", Machine(Uninstall, L"Publisher"));
+
+    // An icon that exists stays; one whose file is gone is replaced.
+    SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", Program.c_str());
+    RegisterUninstallEntry();
+    EXPECT_EQ(Program, Machine(Uninstall, L"DisplayIcon"));
+    SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", L"C:\\gone\\old.ico");
+    RegisterUninstallEntry();
+    EXPECT_EQ(Folder + L"\\Bundlo.exe", Machine(Uninstall, L"DisplayIcon"));
+}
+
+TEST(AppendVersionText, BlankOnlyAfterText) {
+    wchar_t text[64] = L"";
+    AppendVersionText(text, 64);
+    EXPECT_STREQ(L"6.11 (32-bit)", text);
+    wchar_t cut[8] = L"Bdl";
+    AppendVersionText(cut, 8);
+    EXPECT_STREQ(L"Bdl 6.1", cut);
+}
+
+class SettingsImport : public TempFolderTest {
+  protected:
+    SettingsImport() : TempFolderTest(L"import") {}
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        wchar_t module[MAX_PATH];
+        GetModuleFileNameW(nullptr, module, MAX_PATH);
+        Destination = module;
+        Destination = Destination.substr(0, Destination.rfind(L'\\')) + L"\\Bundlo.ini";
+        DeleteFileW(Destination.c_str());
+    }
+    void TearDown() override {
+        SetEnvironmentVariableW(L"sfxname", nullptr);
+        DeleteFileW(Destination.c_str());
+        TempFolderTest::TearDown();
+    }
+    std::wstring Destination;
+};
+
+TEST_F(SettingsImport, CopiedFromTheInstallersFolderOnlyWhenTheProgramHasNone) {
+    EXPECT_TRUE(ImportSettingsFile(L"Bundlo.ini")); // no installer: nothing to do
+    EXPECT_FALSE(Exists(Destination));
+
+    SetEnvironmentVariableW(L"sfxname", At(L"bundlo-setup.exe").c_str());
+    EXPECT_FALSE(ImportSettingsFile(L"Bundlo.ini")); // the installer's folder has none
+    WriteRaw(At(L"Bundlo.ini"), "Global\\Integration=0\r\n");
+    // Copied beside the program whatever folder is current.
+    SetCurrentDirectoryW(Root.c_str());
+    EXPECT_TRUE(ImportSettingsFile(L"Bundlo.ini"));
+    EXPECT_EQ("Global\\Integration=0\r\n", ReadRaw(Destination));
+
+    WriteRaw(At(L"Bundlo.ini"), "changed");
+    EXPECT_TRUE(ImportSettingsFile(L"Bundlo.ini"));
+    EXPECT_EQ("Global\\Integration=0\r\n", ReadRaw(Destination));
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    SetCurrentDirectoryW(windows);
+}
+
+} // namespace
