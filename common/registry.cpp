@@ -202,11 +202,7 @@ void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
 }
 
 void DeleteEmptyKey(HKEY root, const wchar_t* path) {
-    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
-        return;
-    wchar_t resolved[RegistryPathCapacity];
-    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
-    Calls->DeleteKey(root, resolved);
+    DeleteEmptyKeyInView(root, path, 0);
 }
 
 void DeleteEmptyKeyInView(HKEY root, const wchar_t* path, REGSAM view) {
@@ -214,7 +210,10 @@ void DeleteEmptyKeyInView(HKEY root, const wchar_t* path, REGSAM view) {
         return;
     wchar_t resolved[RegistryPathCapacity];
     ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
-    Calls->DeleteKeyEx(root, resolved, view, 0);
+    if (view == 0)
+        Calls->DeleteKey(root, resolved);
+    else
+        Calls->DeleteKeyEx(root, resolved, view, 0);
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* path) {

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "common/com.h"
 #include "common/files.h"
 #include "common/settings.h"
 #include "common/system.h"
@@ -18,25 +19,6 @@ namespace {
 const wchar_t UnknownFolder[] = L"unknown_folder";
 const wchar_t ArchiverName[] = L"Bundlo";
 const wchar_t ArchiverLink[] = L"Bundlo.lnk";
-
-// Holds one COM interface pointer and releases it on every way out of the scope.
-template <typename Interface> class ComRef {
-  public:
-    ComRef() : pointer(nullptr) {}
-    ~ComRef() {
-        if (pointer)
-            pointer->Release();
-    }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-
-    Interface* operator->() const { return pointer; }
-    // For the out-parameter of a call that hands over a new reference; only while empty.
-    void** Receive() { return reinterpret_cast<void**>(&pointer); }
-
-  private:
-    Interface* pointer;
-};
 
 // One shortcut of the program group: its file name without ".lnk" and its target in the program
 // folder, each a fixed text or, when the id is not 0, a numbered string.
@@ -137,10 +119,10 @@ bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t
                    const wchar_t* description, const wchar_t* icon) {
     ComRef<IShellLinkW> link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.Receive())))
+                                link.ReceiveUntyped())))
         return false;
     ComRef<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.Receive())))
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveUntyped())))
         return false;
     // A missing file leaves the link empty; an existing one keeps what the user set in it.
     file->Load(shortcut, STGM_READWRITE);

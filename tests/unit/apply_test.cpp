@@ -10,36 +10,16 @@
 #include "common/registry.h"
 #include "integration/apply.h"
 #include "integration/registration.h"
+#include "test_support.h"
 
 namespace {
 
 bool ClassesKey(const wchar_t* key) {
-    HKEY opened;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
+    return RawKeyExists(HKEY_CLASSES_ROOT, key);
 }
 
 bool MachineKey(const wchar_t* key) {
-    HKEY opened;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
-}
-
-const wchar_t* DeniedRoot;
-LONG WINAPI Deny(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass, DWORD options,
-                 REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
-    // Refuses the App Paths key, or the first class key, as a user without rights meets them.
-    if ((root == HKEY_LOCAL_MACHINE && wcsstr(path, L"App Paths") &&
-         wcscmp(DeniedRoot, L"machine") == 0) ||
-        (root == HKEY_CLASSES_ROOT && wcscmp(path, L"Bundlo") == 0 &&
-         wcscmp(DeniedRoot, L"class") == 0))
-        return ERROR_ACCESS_DENIED;
-    return RealRegistryFunctions().CreateKey(root, path, reserved, keyClass, options, access,
-                                             security, key, disposition);
+    return RawKeyExists(HKEY_LOCAL_MACHINE, key);
 }
 
 class Apply : public ::testing::Test {
@@ -47,11 +27,8 @@ class Apply : public ::testing::Test {
     void SetUp() override {
         CoInitialize(nullptr);
         Clean();
-        Denying = RealRegistryFunctions();
-        Denying.CreateKey = Deny;
     }
     void TearDown() override {
-        OverrideRegistryFunctions(nullptr);
         Clean();
         CoUninitialize();
     }
@@ -71,15 +48,22 @@ class Apply : public ::testing::Test {
         s.linkProgramGroup = 1;
         return s;
     }
-    RegistryFunctions Denying;
 };
 
+bool RefuseAppPaths(HKEY root, const wchar_t* path) {
+    return root == HKEY_LOCAL_MACHINE && wcsstr(path, L"App Paths") != nullptr;
+}
+
+bool RefuseFirstClassKey(HKEY root, const wchar_t* path) {
+    return root == HKEY_CLASSES_ROOT && wcscmp(path, L"Bundlo") == 0;
+}
+
 TEST_F(Apply, RefusedAppPathsChangeNothingAtAll) {
-    DeniedRoot = L"machine";
-    OverrideRegistryFunctions(&Denying);
     wchar_t group[MAX_PATH] = L"untouched";
-    EXPECT_FALSE(ApplyIntegration(Everything(), group, MAX_PATH));
-    OverrideRegistryFunctions(nullptr);
+    {
+        RefusedCreations refused(RefuseAppPaths);
+        EXPECT_FALSE(ApplyIntegration(Everything(), group, MAX_PATH));
+    }
     EXPECT_STREQ(L"untouched", group);
     EXPECT_FALSE(ClassesKey(L".zip"));
     EXPECT_FALSE(ClassesKey(L"Bundlo"));
@@ -88,11 +72,11 @@ TEST_F(Apply, RefusedAppPathsChangeNothingAtAll) {
 }
 
 TEST_F(Apply, RefusedClassKeysStopBeforeTheShortcuts) {
-    DeniedRoot = L"class";
-    OverrideRegistryFunctions(&Denying);
     wchar_t group[MAX_PATH] = L"untouched";
-    EXPECT_FALSE(ApplyIntegration(Everything(), group, MAX_PATH));
-    OverrideRegistryFunctions(nullptr);
+    {
+        RefusedCreations refused(RefuseFirstClassKey);
+        EXPECT_FALSE(ApplyIntegration(Everything(), group, MAX_PATH));
+    }
     EXPECT_STREQ(L"untouched", group);
     EXPECT_TRUE(MachineKey(AppPathsKey + 1));
     EXPECT_TRUE(ClassesKey(L".zip"));

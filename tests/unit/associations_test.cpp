@@ -11,33 +11,18 @@
 #include "integration/associations.h"
 #include "integration/templates.h"
 #include "raw_files.h"
+#include "test_support.h"
 
 namespace {
 
-const wchar_t Missing[] = L"<missing>";
+const wchar_t* const Missing = MissingValue;
 
-// A value as the registry holds it, read without the program's registry layer.
 std::wstring Raw(const std::wstring& key, const wchar_t* name = L"") {
-    HKEY opened;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return Missing;
-    wchar_t data[2048];
-    DWORD size = sizeof data - sizeof(wchar_t);
-    LONG result =
-        RegQueryValueExW(opened, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(opened);
-    if (result != ERROR_SUCCESS)
-        return Missing;
-    data[size / sizeof(wchar_t)] = 0;
-    return data;
+    return RawValue(HKEY_CLASSES_ROOT, key, name);
 }
 
 bool RawExists(const std::wstring& key) {
-    HKEY opened;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
+    return RawKeyExists(HKEY_CLASSES_ROOT, key);
 }
 
 void Seed(const std::wstring& key, const wchar_t* name, const wchar_t* data) {
@@ -58,10 +43,7 @@ uint32_t Crc32(const unsigned char* bytes, size_t size) {
 class Associations : public ::testing::Test {
   protected:
     void SetUp() override {
-        wchar_t module[MAX_PATH];
-        GetModuleFileNameW(nullptr, module, MAX_PATH);
-        Folder = module;
-        Folder = Folder.substr(0, Folder.rfind(L'\\'));
+        Folder = ModuleFolder();
         Clean();
     }
     void TearDown() override {
@@ -231,15 +213,6 @@ TEST_F(Associations, AceIsGivenBackOnlyWhileTheArchiverOwnsIt) {
     EXPECT_EQ(L"OtherAce", Raw(L".ace"));
 }
 
-LONG WINAPI DenyClasses(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass, DWORD options,
-                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
-                        LPDWORD disposition) {
-    if (root == HKEY_CLASSES_ROOT)
-        return ERROR_ACCESS_DENIED;
-    return RealRegistryFunctions().CreateKey(root, path, reserved, keyClass, options, access,
-                                             security, key, disposition);
-}
-
 TEST_F(Associations, ClassKeysKeepAChosenIconAndStopWhenRefused) {
     Seed(L"Bundlo.ZIP\\DefaultIcon", L"", L"C:\\icons\\zip.ico,3");
     ASSERT_TRUE(WriteClassKeys());
@@ -254,11 +227,11 @@ TEST_F(Associations, ClassKeysKeepAChosenIconAndStopWhenRefused) {
     EXPECT_EQ(Folder + L"\\Bundlo.exe,1", Raw(L"Bundlo.REV\\DefaultIcon"));
 
     Clean();
-    RegistryFunctions denying = RealRegistryFunctions();
-    denying.CreateKey = DenyClasses;
-    OverrideRegistryFunctions(&denying);
-    EXPECT_FALSE(WriteClassKeys());
-    OverrideRegistryFunctions(nullptr);
+    {
+        RefusedCreations refused(
+            [](HKEY root, const wchar_t*) { return root == HKEY_CLASSES_ROOT; });
+        EXPECT_FALSE(WriteClassKeys());
+    }
     EXPECT_FALSE(RawExists(L"Bundlo"));
     EXPECT_FALSE(RawExists(L".rev"));
 }

@@ -12,6 +12,7 @@
 #include "common/settings.h"
 #include "common/system.h"
 #include "integration/choices.h"
+#include "test_support.h"
 
 namespace {
 
@@ -197,10 +198,7 @@ TEST(ApplyInitText, RandomTextsKeepEveryFlagABit) {
 }
 
 TEST_F(StoredChoices, TheSettingsFileKeepsChoicesOffTheRegistry) {
-    wchar_t module[MAX_PATH];
-    GetModuleFileNameW(nullptr, module, MAX_PATH);
-    std::wstring ini = module;
-    ini = ini.substr(0, ini.rfind(L'\\')) + L"\\Bundlo.ini";
+    std::wstring ini = ModuleFolder() + L"\\Bundlo.ini";
     HANDLE file = CreateFileW(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     const char content[] = "HKCU\\Setup\\Links\\Desktop=1\r\n";
     DWORD written;

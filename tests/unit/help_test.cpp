@@ -10,6 +10,7 @@
 
 #include "lang/help.h"
 #include "raw_files.h"
+#include "test_support.h"
 
 namespace {
 
@@ -24,13 +25,6 @@ HWND Answer;
 HWND WINAPI RecordingHtmlHelp(HWND owner, const wchar_t* file, UINT command, DWORD_PTR) {
     Calls.push_back({file, command, owner});
     return Answer;
-}
-
-std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.rfind(L'\\'));
 }
 
 class HelpViewer : public ::testing::Test {
@@ -53,7 +47,7 @@ TEST_F(HelpViewer, TopicsAndContentsOfTheFileBesideTheProgram) {
     ShowHelp(L"HELPIntegrationSettings");
     ShowHelp(nullptr);
     ASSERT_EQ(2u, Calls.size());
-    std::wstring file = ProgramFolder() + L"\\bundlo.chm";
+    std::wstring file = ModuleFolder() + L"\\bundlo.chm";
     EXPECT_EQ(file + L"::/html/HELPIntegrationSettings.htm", Calls[0].File);
     EXPECT_EQ(UINT(HH_DISPLAY_TOPIC), Calls[0].Command);
     EXPECT_EQ(file, Calls[1].File);
@@ -99,18 +93,7 @@ TEST_F(HelpViewer, APathOutsideTheCodePageIsRetriedOnceWithItsShortForm) {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring copy = folder + L"\\help_test.exe";
     ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
-    std::wstring command =
-        L"\"" + copy + L"\" --gtest_filter=HelpChild.* --gtest_also_run_disabled_tests";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                               nullptr, nullptr, &startup, &process));
-    WaitForSingleObject(process.hProcess, 120000);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    DWORD code = RunTestsInChild(copy, L"HelpChild.*");
     DeleteFileW(copy.c_str());
     RemoveDirectoryW(folder.c_str());
     EXPECT_EQ(0u, code) << "the child's expectations failed";
@@ -118,7 +101,7 @@ TEST_F(HelpViewer, APathOutsideTheCodePageIsRetriedOnceWithItsShortForm) {
 
 TEST(HelpChild, DISABLED_RetriedOnce) {
     HtmlHelpOverride = RecordingHtmlHelp;
-    std::wstring folder = ProgramFolder();
+    std::wstring folder = ModuleFolder();
     wchar_t shortForm[MAX_PATH];
     ASSERT_NE(0u, GetShortPathNameW((folder + L"\\help_test.exe").c_str(), shortForm, MAX_PATH));
     std::wstring shortFolder = shortForm;

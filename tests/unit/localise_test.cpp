@@ -8,6 +8,7 @@
 #include "lang/langfile.h"
 #include "lang/localise.h"
 #include "raw_files.h"
+#include "test_support.h"
 #include "resources/resource.h"
 
 namespace {
@@ -74,13 +75,6 @@ TEST(FormatLocalised, CutsAtTheCapacityAndTerminates) {
     wchar_t untouched[2] = {L'q', 0};
     FormatLocalised(untouched, 0, L"%s", L"x");
     EXPECT_EQ(L'q', untouched[0]);
-}
-
-std::wstring ModuleFolder() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.rfind(L'\\'));
 }
 
 // The test language modules the build makes, as Windows paths.

@@ -10,31 +10,14 @@
 #include "common/system.h"
 #include "integration/registration.h"
 #include "raw_files.h"
+#include "test_support.h"
 
 namespace {
 
-const wchar_t Missing[] = L"<missing>";
+const wchar_t* const Missing = MissingValue;
 
 std::wstring Machine(const std::wstring& key, const wchar_t* name, REGSAM view = 0) {
-    HKEY opened;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &opened) !=
-        ERROR_SUCCESS)
-        return Missing;
-    wchar_t data[1024];
-    DWORD size = sizeof data - sizeof(wchar_t);
-    DWORD type = 0;
-    LONG result =
-        RegQueryValueExW(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(opened);
-    if (result != ERROR_SUCCESS)
-        return Missing;
-    if (type == REG_DWORD) {
-        DWORD number;
-        memcpy(&number, data, sizeof number);
-        return std::to_wstring(number);
-    }
-    data[size / sizeof(wchar_t)] = 0;
-    return data;
+    return RawValue(HKEY_LOCAL_MACHINE, key, name, view);
 }
 
 const std::wstring AppPaths = AppPathsKey + 1;
@@ -43,14 +26,11 @@ const std::wstring Uninstall = UninstallKey + 1;
 class Registration : public ::testing::Test {
   protected:
     void SetUp() override {
-        wchar_t module[MAX_PATH];
-        GetModuleFileNameW(nullptr, module, MAX_PATH);
-        Program = module;
-        Folder = Program.substr(0, Program.rfind(L'\\'));
+        Folder = ModuleFolder();
+        Program = Folder + L"\\registration_test.exe";
         Clean();
     }
     void TearDown() override {
-        OverrideRegistryFunctions(nullptr);
         SetEnvironmentVariableW(L"sfxname", nullptr);
         Clean();
     }
@@ -77,21 +57,12 @@ TEST_F(Registration, AppPathsInEveryViewAndTheArchiverPath) {
     }
 }
 
-LONG WINAPI DenyMachine(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass, DWORD options,
-                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
-                        LPDWORD disposition) {
-    if (root == HKEY_LOCAL_MACHINE)
-        return ERROR_ACCESS_DENIED;
-    return RealRegistryFunctions().CreateKey(root, path, reserved, keyClass, options, access,
-                                             security, key, disposition);
-}
-
 TEST_F(Registration, WithoutRightsOnTheMachineNothingIsWritten) {
-    RegistryFunctions denying = RealRegistryFunctions();
-    denying.CreateKey = DenyMachine;
-    OverrideRegistryFunctions(&denying);
-    EXPECT_FALSE(RegisterAppPaths());
-    OverrideRegistryFunctions(nullptr);
+    {
+        RefusedCreations refused(
+            [](HKEY root, const wchar_t*) { return root == HKEY_LOCAL_MACHINE; });
+        EXPECT_FALSE(RegisterAppPaths());
+    }
     EXPECT_EQ(Missing, Machine(AppPaths, L""));
     EXPECT_EQ(Missing, Machine(L"Software\\Bundlo", L"exe32"));
 }
@@ -133,10 +104,7 @@ class SettingsImport : public TempFolderTest {
     SettingsImport() : TempFolderTest(L"import") {}
     void SetUp() override {
         TempFolderTest::SetUp();
-        wchar_t module[MAX_PATH];
-        GetModuleFileNameW(nullptr, module, MAX_PATH);
-        Destination = module;
-        Destination = Destination.substr(0, Destination.rfind(L'\\')) + L"\\Bundlo.ini";
+        Destination = ModuleFolder() + L"\\Bundlo.ini";
         DeleteFileW(Destination.c_str());
     }
     void TearDown() override {

@@ -10,6 +10,7 @@
 #include "common/registry.h"
 #include "common/settings.h"
 #include "common/system.h"
+#include "test_support.h"
 
 namespace {
 
@@ -20,21 +21,13 @@ std::wstring Under(const std::wstring& path) {
     return std::wstring(TestPath) + L"\\" + path;
 }
 
-bool RawKeyExists(HKEY root, const std::wstring& path, REGSAM view = 0) {
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 void RawSet(const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
             DWORD size) {
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
                                              KEY_WRITE, nullptr, &key, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data),
-                                            size));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size));
     RegCloseKey(key);
 }
 
@@ -171,24 +164,12 @@ TEST_F(RegistryTest, AnEmptyPathNeverDeletesTheRoot) {
     EXPECT_EQ(std::vector<std::wstring>{L".rev"}, Touched);
 }
 
-LONG WINAPI DenyMachineWrites(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass,
-                              DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
-                              PHKEY key, LPDWORD disposition) {
-    if (root == HKEY_LOCAL_MACHINE)
-        return ERROR_ACCESS_DENIED;
-    return RealRegistryFunctions().CreateKey(root, path, reserved, keyClass, options, access,
-                                             security, key, disposition);
-}
-
 TEST_F(RegistryTest, RefusedMachineWritesReportAccessDenied) {
-    RegistryFunctions denying = RealRegistryFunctions();
-    denying.CreateKey = DenyMachineWrites;
-    OverrideRegistryFunctions(&denying);
+    RefusedCreations refused([](HKEY root, const wchar_t*) { return root == HKEY_LOCAL_MACHINE; });
     EXPECT_EQ(ERROR_ACCESS_DENIED,
               SetString(HKEY_LOCAL_MACHINE, L"\\Software\\BundloRegistryTest", L"v", L"x"));
     EXPECT_EQ(ERROR_ACCESS_DENIED, SetDword(HKEY_LOCAL_MACHINE, L"", L"v", 1));
     EXPECT_EQ(ERROR_SUCCESS, SetUserString(TestPath, L"v", L"x"));
-    OverrideRegistryFunctions(nullptr);
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\BundloRegistryTest"));
 }
 

@@ -15,15 +15,9 @@
 #include "common/registry.h"
 #include "common/settings.h"
 #include "raw_files.h"
+#include "test_support.h"
 
 namespace {
-
-std::wstring ModuleFolder() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.rfind(L'\\'));
-}
 
 std::string Utf16Le(const std::wstring& text, bool mark = true) {
     std::string bytes = mark ? "\xFF\xFE" : "";
@@ -120,7 +114,8 @@ TEST_F(SettingsFileTest, FoundInTheApplicationDataFolderWhenNotBesideTheModule) 
 }
 
 TEST_F(SettingsFileTest, EveryEncodingGivesTheSameEntries) {
-    const std::wstring text = L"; comment\r\nHKCU\\Setup\\Name=\"caf\u00e9 \u4e2d\"\r\nGlobal\\AppData=0";
+    const std::wstring text =
+        L"; comment\r\nHKCU\\Setup\\Name=\"caf\u00e9 \u4e2d\"\r\nGlobal\\AppData=0";
     const std::string utf8 = "; comment\r\nHKCU\\Setup\\Name=\"caf\xC3\xA9 \xE4\xB8\xAD\"\r\n"
                              "Global\\AppData=0";
     for (const std::string& bytes :
@@ -147,11 +142,13 @@ TEST(DetectTextEncoding, TellsTheEncodingFromMarksAndHighBytes) {
     };
     EXPECT_EQ(TextUtf16, detect(Utf16Le(L"A=1")));
     EXPECT_EQ(TextUtf16, detect(Utf16Be(L"A=1")));
-    EXPECT_EQ(TextUtf8, detect("\xEF\xBB\xBF" "A=\xC3\xA9"));
+    EXPECT_EQ(TextUtf8, detect("\xEF\xBB\xBF"
+                               "A=\xC3\xA9"));
     // Characters at or above U+2000 only: no high byte looks like text, so it is ANSI.
     EXPECT_EQ(TextAnsi, detect(Utf16Le(L"\u2000\u4e2d\u3042")));
     // A signature over invalid UTF-8, a lone mark and plain text are ANSI.
-    EXPECT_EQ(TextAnsi, detect("\xEF\xBB\xBF" "A=\xC3"));
+    EXPECT_EQ(TextAnsi, detect("\xEF\xBB\xBF"
+                               "A=\xC3"));
     EXPECT_EQ(TextAnsi, detect("\xFF\xFE"));
     EXPECT_EQ(TextAnsi, detect("A=1\r\n"));
     // Line ends alone do not make UTF-16.
@@ -161,12 +158,12 @@ TEST(DetectTextEncoding, TellsTheEncodingFromMarksAndHighBytes) {
 TEST_F(SettingsFileTest, LineFormatAndKinds) {
     Load("HKCU\\Setup\\ShellExt=1\r"
          "HKCU\\setup\\ShellExt=2\n\n\r\n"
-         "HKCU\\Setup\\ShellExt=3\r\n"       // repeated name: the first one counts
+         "HKCU\\Setup\\ShellExt=3\r\n" // repeated name: the first one counts
          " Indented=1\r\n[Section]\r\n; x=1\r\n9Digit=1\r\nNoEquals\r\n"
-         "Quote=\"\r\n"                      // a lone double quote: empty text
-         "Open=\"abc   \t\r\n"               // no closing quote; trailing blanks go
+         "Quote=\"\r\n"        // a lone double quote: empty text
+         "Open=\"abc   \t\r\n" // no closing quote; trailing blanks go
          "Inner=\"a\"b\"\r\n"
-         "Empty=\r\n"                        // "=" last: an empty number
+         "Empty=\r\n" // "=" last: an empty number
          "Raw=bin:00ff\r\n"
          "Neg=-12x\r\n");
     std::vector<Entry> entries = Entries();
@@ -254,8 +251,8 @@ TEST_F(SettingsFileTest, IntegrationOffKeepsTheRegistryAndShortcutsAway) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
     EXPECT_EQ(ERROR_SUCCESS, SetString(HKEY_CLASSES_ROOT, L".bdltest", L"", L"Bundlo.ZIP"));
     EXPECT_EQ(ERROR_SUCCESS, SetUserString(L"\\Software\\BundloSettingsTest", L"v", L"x"));
-    EXPECT_EQ(ERROR_SUCCESS, SetDword(HKEY_LOCAL_MACHINE, L"\\Software\\BundloSettingsTest",
-                                      L"n", 1));
+    EXPECT_EQ(ERROR_SUCCESS,
+              SetDword(HKEY_LOCAL_MACHINE, L"\\Software\\BundloSettingsTest", L"n", 1));
     wchar_t text[16];
     EXPECT_TRUE(GetString(HKEY_CLASSES_ROOT, L"CLSID", L"", text, L"dflt", 16));
     EXPECT_STREQ(L"dflt", text);
@@ -266,10 +263,10 @@ TEST_F(SettingsFileTest, IntegrationOffKeepsTheRegistryAndShortcutsAway) {
     ReleaseSettings();
     HKEY key;
     EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".bdltest", 0, KEY_READ, &key));
-    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\BundloSettingsTest", 0,
+    EXPECT_NE(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\BundloSettingsTest", 0, KEY_READ, &key));
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\BundloSettingsTest", 0,
                                            KEY_READ, &key));
-    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\BundloSettingsTest",
-                                           0, KEY_READ, &key));
 }
 
 TEST_F(SettingsFileTest, SavedSortedAsUtf16WithMarkAndCrLf) {
@@ -331,19 +328,7 @@ TEST_F(SettingsFileTest, ExitWritesTheFileBack) {
     WriteRaw(IniPath, "HKCU\\A=1\r\n");
     wchar_t module[MAX_PATH];
     GetModuleFileNameW(nullptr, module, MAX_PATH);
-    std::wstring command = std::wstring(L"\"") + module +
-                           L"\" --gtest_filter=SettingsChild.* --gtest_also_run_disabled_tests";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                               nullptr, nullptr, &startup, &process));
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    EXPECT_EQ(0u, code);
+    EXPECT_EQ(0u, RunTestsInChild(module, L"SettingsChild.*"));
     EXPECT_EQ(Utf16Le(L"Global\\AppData=1\r\nGlobal\\Integration=1\r\nGlobal\\SaveSettings=1\r\n"
                       L"HKCU\\A=1\r\nHKCU\\B=\"two\"\r\n"),
               ReadRaw(IniPath));
@@ -363,7 +348,8 @@ TEST_F(SettingsFileTest, RandomFilesLoadAndRoundTrip) {
         "Global\\Integration=0\r\nHKCU\\Setup\\Links\\Desktop=1\r\nHKLM\\exe32=\"C:\\a\"\r\n",
         Utf16Le(L"HKCU\\Setup\\ShellExt=1\r\nRaw=bin:0a\r\n; note\r\nQ=\"x\"y\"\r\n"),
         Utf16Be(L"A=1\nB=\"\u4e2d\"\n"),
-        "\xEF\xBB\xBF" "A=\"\xC3\xA9\"\r\nB=2",
+        "\xEF\xBB\xBF"
+        "A=\"\xC3\xA9\"\r\nB=2",
     };
     const char marks[][4] = {"", "\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"};
     const char pieces[][8] = {"=", "\"", "\r", "\n", "bin:", "\\", " ", "\t", "A", "z", "0"};
@@ -380,10 +366,18 @@ TEST_F(SettingsFileTest, RandomFilesLoadAndRoundTrip) {
             for (int m = 0; m < mutations && !bytes.empty(); m++) {
                 size_t at = random() % bytes.size();
                 switch (random() % 4) {
-                case 0: bytes[at] = char(random()); break;
-                case 1: bytes.insert(at, pieces[random() % 11]); break;
-                case 2: bytes.erase(at, 1 + random() % 4); break;
-                default: bytes.resize(at); break; // truncated, even inside a character
+                case 0:
+                    bytes[at] = char(random());
+                    break;
+                case 1:
+                    bytes.insert(at, pieces[random() % 11]);
+                    break;
+                case 2:
+                    bytes.erase(at, 1 + random() % 4);
+                    break;
+                default:
+                    bytes.resize(at);
+                    break; // truncated, even inside a character
                 }
             }
         } else {

@@ -9,24 +9,14 @@
 #include "common/system.h"
 #include "integration/shellext.h"
 #include "raw_files.h"
+#include "test_support.h"
 
 namespace {
 
-const wchar_t Missing[] = L"<missing>";
+const wchar_t* const Missing = MissingValue;
 
 std::wstring Raw(HKEY root, const std::wstring& key, const wchar_t* name, REGSAM view = 0) {
-    HKEY opened;
-    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &opened) != ERROR_SUCCESS)
-        return Missing;
-    wchar_t data[1024];
-    DWORD size = sizeof data - sizeof(wchar_t);
-    LONG result =
-        RegQueryValueExW(opened, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(opened);
-    if (result != ERROR_SUCCESS)
-        return Missing;
-    data[size / sizeof(wchar_t)] = 0;
-    return data;
+    return RawValue(root, key, name, view);
 }
 
 std::wstring Classes(const std::wstring& key, const wchar_t* name = L"", REGSAM view = 0) {
@@ -49,10 +39,7 @@ BOOL WINAPI Windows11(OSVERSIONINFOW* info) {
 class ShellExtension : public ::testing::Test {
   protected:
     void SetUp() override {
-        wchar_t module[MAX_PATH];
-        GetModuleFileNameW(nullptr, module, MAX_PATH);
-        Folder = module;
-        Folder = Folder.substr(0, Folder.rfind(L'\\'));
+        Folder = ModuleFolder();
         WriteRaw(Folder + L"\\bdlext.dll", "placeholder");
         Clean();
     }
