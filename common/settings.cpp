@@ -99,8 +99,8 @@ void RemoveEntries(const wchar_t* name, bool prefix) {
     SettingsEntry* entry = Store.Head;
     while (entry) {
         SettingsEntry* next = entry->Next;
-        bool match = prefix ? wcsncmp(entry->Name, name, length) == 0
-                            : wcscmp(entry->Name, name) == 0;
+        bool match =
+            prefix ? wcsncmp(entry->Name, name, length) == 0 : wcscmp(entry->Name, name) == 0;
         if (match) {
             if (previous)
                 previous->Next = next;
