@@ -1,7 +1,7 @@
 """The Windows version and the WMI answer as the program sees them under each Windows version the
 prefix can present. Both are read when a process starts, so every setting needs a process of its
-own: the unit tests of the same build (system_test.exe, beside Uninstall.exe) run with the
-prefix set and BDL_PREFIX_WINDOWS naming the setting."""
+own: the unit tests of the same build (unit/system_test/system_test.exe) run with the prefix
+set and BDL_PREFIX_WINDOWS naming the setting."""
 import os
 import re
 import unittest
@@ -10,7 +10,8 @@ import harness
 
 
 def test_exe(name):
-    return os.path.join(os.path.dirname(harness.EXE), name)
+    """A unit test program of the same build; each has a folder of its own."""
+    return os.path.join(harness.BUILD, "unit", os.path.splitext(name)[0], name)
 
 
 class PrefixWindowsVersion(unittest.TestCase):
@@ -30,7 +31,7 @@ class PrefixWindowsVersion(unittest.TestCase):
 
     def run_prefix_tests(self, setting):
         self.assertTrue(os.path.isfile(test_exe("system_test.exe")),
-                        "build the system_test target beside Uninstall.exe")
+                        "build the system_test target")
         self.set_windows(setting)
         # The prefix-dependent tests are disabled in plain runs; they need this setting.
         args = ["--gtest_also_run_disabled_tests", "--gtest_filter=PrefixSetting.*"]
