@@ -1,7 +1,7 @@
 # Two commands for everything: `make test` and `make demo`. Both install what is missing first.
 PRESETS := win32 win64
 
-.PHONY: all deps build test demo bench format clean
+.PHONY: all deps build test demo bench screenshots format clean
 
 all: build
 
@@ -24,6 +24,11 @@ bench: build
 	@python3 bench/startup_bench.py --exe build/win32/Uninstall.exe --exe build/win64/Uninstall.exe
 	@for p in $(PRESETS); do scripts/wine-run.sh build/$$p/bench/settings_bench.exe || exit 1; \
 	  scripts/wine-run.sh build/$$p/bench/langfile_bench.exe || exit 1; done
+
+# The dialogs as PNG files under build/screenshots/, at 96 and 144 DPI; LNG=path/to/uninstall.lng
+# renders them with a translation.
+screenshots: build
+	@python3 scripts/screenshots.py $(if $(LNG),--lng $(LNG))
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -45,7 +45,12 @@ void AppendVersionText(wchar_t* text, size_t capacity) {
         AppendText(text, L" ", capacity);
     FormatText(piece, 100, L"%d.%02d", VersionMajor, VersionMinor);
     AppendText(text, piece, capacity);
+    // The entry names the build that is installed; a 64-bit archiver is not "32-bit".
+#ifdef _WIN64
+    FormatText(piece, 100, L" (%s)", LoadText(IDS_64BIT));
+#else
     FormatText(piece, 100, L" (%s)", LoadText(IDS_32BIT));
+#endif
     AppendText(text, piece, capacity);
 }
 

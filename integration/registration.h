@@ -12,7 +12,8 @@ const wchar_t UninstallKey[] =
 // when the first machine-wide write is refused with ERROR_ACCESS_DENIED.
 bool RegisterAppPaths();
 void RegisterUninstallEntry();
-// Appends " 6.11 (<string 5141>)" (no leading blank to an empty text).
+// Appends " 6.11 (32-bit)" (string 5141; 5142, "64-bit", in the 64-bit build), with no
+// leading blank to an empty text.
 void AppendVersionText(wchar_t* text, size_t capacity);
 // Copies the settings file of that name from the installer's folder ("sfxname") into the
 // program folder, unless the program already has one. False when the installer's folder holds

@@ -1,6 +1,82 @@
 #include "uninstall/dialogs.h"
 
-// The completion dialog comes with the setup dialogs; until then it handles nothing.
-INT_PTR CALLBACK DoneDialogProc(HWND, UINT, WPARAM, LPARAM) {
-    return FALSE;
+#include <shellapi.h>
+
+#include "common/paths.h"
+#include "common/text.h"
+#include "lang/help.h"
+#include "lang/localise.h"
+#include "resources/resource.h"
+#include "uninstall/startup.h"
+
+namespace {
+
+const wchar_t DialogName[] = L"DONEDLG";
+
+// The installer unpacked the archiver into the current folder and started the setup there.
+bool GetInstallFolder(wchar_t* folder, size_t capacity) {
+    DWORD length = GetCurrentDirectoryW(DWORD(capacity), folder);
+    if (length == 0 || length >= capacity) {
+        folder[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+void InitDialog(HWND dialog) {
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(DialogIcon));
+    SendDlgItemMessageW(dialog, IDC_THANKS, WM_SETFONT, reinterpret_cast<WPARAM>(BoldFont), FALSE);
+    wchar_t folder[PathCapacity];
+    GetInstallFolder(folder, PathCapacity);
+    SetDlgItemTextW(dialog, IDC_INSTINFOFOLDERTEXT, folder);
+    if (Silent)
+        SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+void Open(const wchar_t* target) {
+    // Nothing to open is not an error worth a message; neither is a failed opening.
+    if (target[0] != 0)
+        ShellExecuteW(nullptr, L"open", target, nullptr, L"", SW_SHOWNORMAL);
+}
+
+void ViewLicense() {
+    wchar_t path[PathCapacity];
+    if (!GetInstallFolder(path, PathCapacity))
+        return;
+    AddTrailingBackslash(path, PathCapacity);
+    AppendText(path, L"license.txt", PathCapacity);
+    // A translated licence in the user's language folder comes first.
+    FindInLanguageFolder(path, path, PathCapacity);
+    Open(path);
+}
+
+} // namespace
+
+INT_PTR CALLBACK DoneDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (DialogPrologue(dialog, message, wParam, lParam, DialogName, nullptr))
+        return TRUE;
+    if (message == WM_INITDIALOG) {
+        InitDialog(dialog);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDOK:
+    case IDCANCEL:
+        EndDialog(dialog, 1);
+        break;
+    case IDC_VIEWHELP:
+        ShowHelp(nullptr);
+        break;
+    case IDC_VIEWLICENSE:
+        ViewLicense();
+        break;
+    case IDC_HOMEPAGE:
+        Open(LoadText(IDS_HOMEURL));
+        break;
+    default:
+        break;
+    }
+    return TRUE;
 }

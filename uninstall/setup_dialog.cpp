@@ -1,6 +1,165 @@
 #include "uninstall/dialogs.h"
 
-// The integration settings dialog comes with the setup dialogs; until then it handles nothing.
-INT_PTR CALLBACK SetupDialogProc(HWND, UINT, WPARAM, LPARAM) {
-    return FALSE;
+#include <richedit.h>
+
+#include "common/paths.h"
+#include "common/system.h"
+#include "common/text.h"
+#include "integration/apply.h"
+#include "integration/associations.h"
+#include "integration/choices.h"
+#include "integration/registration.h"
+#include "integration/shortcuts.h"
+#include "lang/localise.h"
+#include "resources/resource.h"
+#include "uninstall/startup.h"
+
+namespace {
+
+const wchar_t DialogName[] = L"SETUPDLG";
+const wchar_t HelpTopic[] = L"HELPIntegrationSettings";
+// Six numbered strings of up to a text ring's capacity each, and the blanks between them.
+const size_t ExplanationCapacity = 6 * TextRingCapacity + 16;
+
+// The shortcut and shell boxes, each bound to its flag of the record.
+struct OptionBox {
+    int Id;
+    uint8_t IntegrationSettings::*Flag;
+};
+const OptionBox OptionBoxes[] = {
+    {IDC_LINKDESKTOP, &IntegrationSettings::linkDesktop},
+    {IDC_LINKSTARTMENU, &IntegrationSettings::linkStartMenu},
+    {IDC_LINKPROGRAMS, &IntegrationSettings::linkProgramGroup},
+    {IDC_SHELLEXT, &IntegrationSettings::shellExtension},
+    {IDC_SHELLCASCADED, &IntegrationSettings::cascadedMenu},
+    {IDC_SHELLICONS, &IntegrationSettings::menuIcons},
+    {IDC_SHELLLEGACYMENU, &IntegrationSettings::legacyMenu},
+};
+
+// The Windows 11 notice about the single top-level command is worth reading once, not at every
+// click on the box.
+bool CascadedNoticeShown = false;
+
+UINT CheckState(uint8_t flag) {
+    return flag != 0 ? BST_CHECKED : BST_UNCHECKED;
+}
+
+void ShowSettings(HWND dialog, const IntegrationSettings& settings) {
+    for (size_t row = 0; row < ArchiveTypeCount; row++)
+        CheckDlgButton(dialog, ArchiveTypeTable[row].CheckBoxId,
+                       CheckState(settings.associate[row]));
+    for (const OptionBox& box : OptionBoxes)
+        CheckDlgButton(dialog, box.Id, CheckState(settings.*box.Flag));
+    // The menu options mean nothing without the shell extension, and the classic menu exists
+    // only beside the Windows 11 one.
+    bool shellExtension = settings.shellExtension != 0;
+    EnableWindow(GetDlgItem(dialog, IDC_SHELLCASCADED), shellExtension);
+    EnableWindow(GetDlgItem(dialog, IDC_SHELLICONS), shellExtension);
+    EnableWindow(GetDlgItem(dialog, IDC_SHELLLEGACYMENU), shellExtension && IsWindows11OrLater());
+}
+
+void ReadSettings(HWND dialog, IntegrationSettings& settings) {
+    settings = IntegrationSettings();
+    for (size_t row = 0; row < ArchiveTypeCount; row++)
+        settings.associate[row] =
+            IsDlgButtonChecked(dialog, ArchiveTypeTable[row].CheckBoxId) ? 1 : 0;
+    for (const OptionBox& box : OptionBoxes)
+        settings.*box.Flag = IsDlgButtonChecked(dialog, box.Id) ? 1 : 0;
+}
+
+void SetExplanation(HWND dialog) {
+    wchar_t text[ExplanationCapacity];
+    CopyText(text, L"   ", ExplanationCapacity);
+    for (unsigned id = IDS_INSTHELP1; id <= IDS_INSTHELP5; id++) {
+        AppendText(text, L" ", ExplanationCapacity);
+        AppendText(text, LoadText(id), ExplanationCapacity);
+    }
+    AppendText(text, L"\r\n    ", ExplanationCapacity);
+    AppendText(text, LoadText(IDS_INSTHELP6), ExplanationCapacity);
+    SetDlgItemTextW(dialog, IDC_SETUPHELPTEXT, text);
+}
+
+void InitDialog(HWND dialog) {
+    SetExplanation(dialog);
+    IntegrationSettings settings = IntegrationSettings();
+    LoadIntegrationSettings(settings);
+    ApplyInitText(InitSettingsText, settings);
+    ShowSettings(dialog, settings);
+    SetForegroundWindow(dialog);
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(DialogIcon));
+    // The explanation is read-only text, not a field: it takes the dialog's colour.
+    SendDlgItemMessageW(dialog, IDC_SETUPHELPTEXT, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
+    if (Silent)
+        SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+void Confirm(HWND dialog) {
+    IntegrationSettings settings;
+    ReadSettings(dialog, settings);
+    SaveIntegrationSettings(settings);
+    // A refused machine-wide write has left everything as it was; the setup still ends normally.
+    ApplyIntegration(settings, ProgramGroupPath, PathCapacity);
+    if (!MsiMode)
+        RegisterUninstallEntry();
+    // Earlier versions took ".ace" over; this one no longer handles it and gives it back.
+    AssociateExtension(L".ace", false, false, false, false);
+    EndDialog(dialog, 1);
+}
+
+void ToggleAllTypes(HWND dialog) {
+    bool anyUnchecked = false;
+    for (int id = IDC_ASSOCBDL; id <= IDC_ASSOC001 && !anyUnchecked; id++)
+        anyUnchecked = GetDlgItem(dialog, id) != nullptr && !IsDlgButtonChecked(dialog, id);
+    for (int id = IDC_ASSOCBDL; id <= IDC_ASSOC001; id++)
+        CheckDlgButton(dialog, id, anyUnchecked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void CascadedMenuClicked(HWND dialog) {
+    if (CascadedNoticeShown || !IsWindows11OrLater() ||
+        IsDlgButtonChecked(dialog, IDC_SHELLCASCADED))
+        return;
+    // Set first: the notice's message loop must not let a second click show it again.
+    CascadedNoticeShown = true;
+    ShowMessageBox(dialog, LoadText(IDS_SINGLETOPITEM), LoadText(IDS_UNINSTTITLE),
+                   MB_OK | MB_ICONINFORMATION);
+}
+
+} // namespace
+
+INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (DialogPrologue(dialog, message, wParam, lParam, DialogName, HelpTopic))
+        return TRUE;
+    if (message == WM_INITDIALOG) {
+        InitDialog(dialog);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        Confirm(dialog);
+        break;
+    case IDCANCEL:
+        ExitCode = 1;
+        EndDialog(dialog, 0);
+        break;
+    case IDC_SHELLEXT: {
+        IntegrationSettings settings;
+        ReadSettings(dialog, settings);
+        ShowSettings(dialog, settings);
+        break;
+    }
+    case IDC_SHELLCASCADED:
+        CascadedMenuClicked(dialog);
+        break;
+    case IDC_ASSOCALL:
+        ToggleAllTypes(dialog);
+        break;
+    case IDC_SETCONTEXTMENU:
+        RunContextItemsDialog(dialog, IsDlgButtonChecked(dialog, IDC_SHELLCASCADED) != 0);
+        break;
+    default:
+        break;
+    }
+    return TRUE;
 }

@@ -20,6 +20,12 @@ std::wstring Machine(const std::wstring& key, const wchar_t* name, REGSAM view =
     return RawValue(HKEY_LOCAL_MACHINE, key, name, view);
 }
 
+#ifdef _WIN64
+const wchar_t Build[] = L"64-bit";
+#else
+const wchar_t Build[] = L"32-bit";
+#endif
+
 const std::wstring AppPaths = AppPathsKey + 1;
 const std::wstring Uninstall = UninstallKey + 1;
 
@@ -69,7 +75,7 @@ TEST_F(Registration, WithoutRightsOnTheMachineNothingIsWritten) {
 
 TEST_F(Registration, UninstallEntryKeepsAValidIconAndReplacesAStaleOne) {
     RegisterUninstallEntry();
-    EXPECT_EQ(L"Bundlo 6.11 (32-bit)", Machine(Uninstall, L"DisplayName"));
+    EXPECT_EQ(std::wstring(L"Bundlo 6.11 (") + Build + L")", Machine(Uninstall, L"DisplayName"));
     EXPECT_EQ(L"6.11.0", Machine(Uninstall, L"DisplayVersion"));
     EXPECT_EQ(L"6", Machine(Uninstall, L"VersionMajor"));
     EXPECT_EQ(L"11", Machine(Uninstall, L"VersionMinor"));
@@ -93,7 +99,7 @@ TEST_F(Registration, UninstallEntryKeepsAValidIconAndReplacesAStaleOne) {
 TEST(AppendVersionText, BlankOnlyAfterText) {
     wchar_t text[64] = L"";
     AppendVersionText(text, 64);
-    EXPECT_STREQ(L"6.11 (32-bit)", text);
+    EXPECT_EQ(std::wstring(L"6.11 (") + Build + L")", text);
     wchar_t cut[8] = L"Bdl";
     AppendVersionText(cut, 8);
     EXPECT_STREQ(L"Bdl 6.1", cut);
