@@ -1,4 +1,443 @@
 #include "uninstall/uninstall_run.h"
 
-// The uninstall run comes with the uninstaller; until then nothing is removed.
-void RunUninstall() {}
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <stdarg.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <initializer_list>
+#include <memory>
+#include <new>
+
+#include "common/files.h"
+#include "common/paths.h"
+#include "common/text.h"
+#include "lang/localise.h"
+#include "resources/resource.h"
+#include "uninstall/removal.h"
+#include "uninstall/startup.h"
+
+namespace {
+
+const wchar_t ListName[] = L"Uninstall.lst";
+const wchar_t BatchName[] = L"Uninstall_Bdl.Bat";
+const size_t ListLineCapacity = 2048; // bytes, terminator included
+const size_t NoticeCapacity = 256;
+const unsigned TemporaryNames = 1000;
+const unsigned BatchNames = 100;
+const int DeletionTries = 5;
+// A path in the batch file may have every character doubled ('%'); a line holds three of them.
+const size_t BatchPathCapacity = 2 * PathCapacity;
+const size_t BatchLineCapacity = 3 * BatchPathCapacity + 64;
+const size_t CommandCapacity = 2 * PathCapacity + 16;
+
+// Closes its stream on every way out.
+class Stream {
+  public:
+    explicit Stream(FILE* file) : Handle(file) {}
+    ~Stream() { Close(); }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+    FILE* Get() const { return Handle; }
+    void Close() {
+        if (Handle)
+            fclose(Handle);
+        Handle = nullptr;
+    }
+
+  private:
+    FILE* Handle;
+};
+
+// The file-system calls of the passes, each tried once more in the "\\?\" form when the plain
+// form fails, as every call of the program is.
+DWORD ReadAttributes(const wchar_t* path) {
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return attributes;
+    DWORD error = GetLastError();
+    wchar_t longPath[PathCapacity];
+    if (MakeLongPath(path, longPath, PathCapacity)) {
+        attributes = GetFileAttributesW(longPath);
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            return attributes;
+        error = GetLastError();
+    }
+    SetLastError(error);
+    return INVALID_FILE_ATTRIBUTES;
+}
+
+void ClearAttributes(const wchar_t* path) {
+    wchar_t longPath[PathCapacity];
+    if (!SetFileAttributesW(path, 0) && MakeLongPath(path, longPath, PathCapacity))
+        SetFileAttributesW(longPath, 0);
+}
+
+bool RemoveFolder(const wchar_t* path) {
+    if (RemoveDirectoryW(path))
+        return true;
+    wchar_t longPath[PathCapacity];
+    return MakeLongPath(path, longPath, PathCapacity) && RemoveDirectoryW(longPath);
+}
+
+void ScheduleDeletion(const wchar_t* path) {
+    wchar_t longPath[PathCapacity];
+    if (!MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) &&
+        MakeLongPath(path, longPath, PathCapacity))
+        MoveFileExW(longPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+// One line of the list, up to its line feed. False at the end of the list. A line too long for
+// the buffer, or one holding a zero byte, comes back empty: a piece of it would name some other
+// file.
+bool ReadListLine(FILE* list, char* line, size_t capacity) {
+    size_t length = 0;
+    bool damaged = false;
+    int c = getc(list);
+    if (c == EOF)
+        return false;
+    for (; c != EOF && c != '\n'; c = getc(list)) {
+        if (c == 0 || length + 1 >= capacity)
+            damaged = true;
+        else
+            line[length++] = char(c);
+    }
+    line[damaged ? 0 : length] = 0;
+    return true;
+}
+
+void StripLineEnd(char* line) {
+    size_t length = strlen(line);
+    while (length > 0 && strchr("\r\n \t", line[length - 1]) != nullptr)
+        line[--length] = 0;
+}
+
+// True when the text, written in the ANSI code page, reads back unchanged in the OEM code page
+// in which the command interpreter reads a batch file.
+bool ReadsBackUnchanged(const wchar_t* text) {
+    const wchar_t* c = text;
+    while (*c != 0 && *c < 0x80)
+        ++c;
+    if (*c == 0)
+        return true; // plain ASCII is the same in every code page
+    const int narrowCapacity = int(4 * PathCapacity);
+    char narrow[narrowCapacity];
+    BOOL lossy = FALSE;
+    if (WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, narrowCapacity, nullptr, &lossy) == 0 ||
+        lossy)
+        return false;
+    wchar_t back[PathCapacity];
+    if (MultiByteToWideChar(CP_OEMCP, 0, narrow, -1, back, int(PathCapacity)) == 0)
+        return false;
+    return wcscmp(back, text) == 0;
+}
+
+// Formats one group of lines and writes it; a group that did not fit is left out whole.
+void WriteFormatted(FILE* file, const wchar_t* format, ...) {
+    wchar_t line[BatchLineCapacity];
+    va_list args;
+    va_start(args, format);
+    int written = FormatTextV(line, BatchLineCapacity, format, args);
+    va_end(args);
+    if (written >= 0)
+        WriteBatchLine(file, line);
+}
+
+// A stream on a file made for it. An existing file of that name is never written over: it may
+// be another uninstall's batch file that its interpreter has not read yet, or a link planted
+// under the name.
+FILE* CreateNewStream(const wchar_t* path) {
+    HANDLE handle =
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int descriptor = _open_osfhandle(intptr_t(handle), _O_WRONLY | _O_BINARY);
+    if (descriptor == -1) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE* file = _fdopen(descriptor, "wb");
+    if (!file)
+        _close(descriptor);
+    return file;
+}
+
+void StartHiddenInterpreter(const wchar_t* batchPath) {
+    wchar_t interpreter[PathCapacity] = L"";
+    DWORD length = GetEnvironmentVariableW(L"COMSPEC", interpreter, PathCapacity);
+    if (length == 0 || length >= PathCapacity) {
+        // Without the variable the program and its folder would stay behind for good.
+        UINT system = GetSystemDirectoryW(interpreter, PathCapacity);
+        if (system == 0 || system >= PathCapacity)
+            return;
+        JoinPath(interpreter, L"cmd.exe", interpreter, PathCapacity);
+    }
+    // An unquoted path with blanks could start another program named after its first word.
+    const wchar_t* format = wcschr(interpreter, L' ') ? L"\"%s\" /c \"%s\"" : L"%s /c \"%s\"";
+    wchar_t command[CommandCapacity];
+    if (FormatText(command, CommandCapacity, format, interpreter, batchPath) < 0)
+        return;
+    STARTUPINFOW startup;
+    ZeroBuffer(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    // The interpreter inherits the current folder; in the program folder it would keep the
+    // folder from being removed.
+    SetCurrentDirectoryW(L"..");
+    PROCESS_INFORMATION process;
+    if (CreateProcessW(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+} // namespace
+
+void WriteBatchLine(FILE* file, const wchar_t* text) {
+    // Sized for the text as it is: a double-byte or UTF-8 code page needs more than one byte for
+    // a character.
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return;
+    std::unique_ptr<char[]> narrow(new (std::nothrow) char[size_t(bytes)]);
+    if (!narrow || !ToNarrow(text, narrow.get(), size_t(bytes)))
+        return;
+    fwrite(narrow.get(), 1, strlen(narrow.get()), file);
+}
+
+bool ProgramFolderOf(const wchar_t* programPath, wchar_t* folder, size_t capacity) {
+    CopyText(folder, programPath, capacity);
+    wchar_t* last = wcsrchr(folder, L'\\');
+    if (!last)
+        return false;
+    if (last > folder && last[-1] == L':')
+        last[1] = 0; // the root keeps its backslash: "C:" alone is a drive's current folder
+    else
+        *last = 0;
+    return true;
+}
+
+bool ListEntryPath(const wchar_t* folder, const wchar_t* line, wchar_t* entry, size_t capacity) {
+    entry[0] = 0;
+    if (line[0] == 0 || IsSlash(line[0]) || wcspbrk(line, L":*?") != nullptr)
+        return false;
+    size_t folderLength = wcslen(folder);
+    if (folderLength == 0 || folder[folderLength - 1] != L'\\' ||
+        folderLength + wcslen(line) >= PathCapacity)
+        return false;
+    wchar_t joined[PathCapacity];
+    CopyText(joined, folder, PathCapacity);
+    AppendText(joined, line, PathCapacity);
+    // The entry is judged by the place it really names, with its ".." and "." resolved.
+    DWORD limit = capacity > PathCapacity ? DWORD(PathCapacity) : DWORD(capacity);
+    DWORD length = GetFullPathNameW(joined, limit, entry, nullptr);
+    if (length == 0 || length >= limit) {
+        entry[0] = 0;
+        return false;
+    }
+    return length > folderLength && CompareStringOrdinal(entry, int(folderLength), folder,
+                                                         int(folderLength), TRUE) == CSTR_EQUAL;
+}
+
+void ScheduleForRestart(const wchar_t* entry) {
+    wchar_t temporary[PathCapacity];
+    bool named = false;
+    for (unsigned n = 0; n < TemporaryNames; ++n) {
+        // A cut name would be some other file's.
+        if (FormatText(temporary, PathCapacity, L"%s.%u.tmp", entry, n) < 0)
+            break;
+        named = true;
+        if (!FileExists(temporary))
+            break;
+    }
+    ScheduleDeletion(named && MoveEntry(entry, temporary, 0) ? temporary : entry);
+}
+
+ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t* programPath) {
+    ListRemoval result = {0, false};
+    const wchar_t* programName = NamePart(programPath);
+    char line[ListLineCapacity];
+    wchar_t name[PathCapacity];
+    wchar_t entry[PathCapacity];
+    unsigned deleted;
+    do {
+        deleted = 0;
+        ++result.Passes;
+        fseek(list, 0, SEEK_SET);
+        while (ReadListLine(list, line, ListLineCapacity)) {
+            StripLineEnd(line);
+            if (line[0] == 0 || !ToWide(line, name, PathCapacity) ||
+                !ListEntryPath(folder, name, entry, PathCapacity))
+                continue;
+            DWORD attributes = ReadAttributes(entry);
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                DWORD error = GetLastError();
+                if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                    continue; // gone already
+            }
+            ClearAttributes(entry);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                // A folder that is not empty yet goes in a later pass; it is never moved.
+                if (RemoveFolder(entry))
+                    ++deleted;
+                continue;
+            }
+            if (RemoveFile(entry)) {
+                ++deleted;
+                continue;
+            }
+            if (attributes == INVALID_FILE_ATTRIBUTES)
+                continue;
+            const wchar_t* entryName = NamePart(entry);
+            if (CompareNoCase(entryName, programName) == 0 ||
+                CompareNoCase(entryName, ListName) == 0)
+                continue;
+            result.RestartNeeded = true;
+            ScheduleForRestart(entry);
+        }
+    } while (deleted > 0);
+    return result;
+}
+
+void BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity) {
+    if (capacity == 0)
+        return;
+    const wchar_t* chosen = path;
+    wchar_t shortPath[PathCapacity];
+    if (!ReadsBackUnchanged(path)) {
+        DWORD length = GetShortPathNameW(path, shortPath, PathCapacity);
+        if (length > 0 && length < PathCapacity && ReadsBackUnchanged(shortPath))
+            chosen = shortPath;
+    }
+    size_t out = 0;
+    for (const wchar_t* c = chosen; *c != 0; ++c) {
+        size_t needed = *c == L'%' ? 2 : 1;
+        if (out + needed >= capacity)
+            break;
+        text[out++] = *c;
+        if (*c == L'%')
+            text[out++] = L'%';
+    }
+    text[out] = 0;
+}
+
+FILE* CreateBatchFile(wchar_t* path, size_t capacity) {
+    wchar_t folder[PathCapacity];
+    DWORD length = GetTempPathW(PathCapacity, folder);
+    if (length == 0 || length >= PathCapacity)
+        return nullptr;
+    AddTrailingBackslash(folder, PathCapacity);
+    for (unsigned n = 0; n < BatchNames; ++n) {
+        wchar_t name[32];
+        if (n == 0)
+            CopyText(name, BatchName, 32);
+        else
+            FormatText(name, 32, L"Uninstall_Bdl%u.Bat", n);
+        if (FormatText(path, capacity, L"%s%s", folder, name) < 0)
+            break;
+        if (FILE* file = CreateNewStream(path))
+            return file;
+    }
+    path[0] = 0;
+    return nullptr;
+}
+
+void WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* folder,
+                         const wchar_t* batchPath, bool warning) {
+    wchar_t program[BatchPathCapacity];
+    wchar_t folderText[BatchPathCapacity];
+    wchar_t batch[BatchPathCapacity];
+    BatchPathText(programPath, program, BatchPathCapacity);
+    BatchPathText(folder, folderText, BatchPathCapacity);
+    BatchPathText(batchPath, batch, BatchPathCapacity);
+    // The copy started here only waits, so that this process has ended when the deletion starts.
+    WriteFormatted(file, L"\"%s\" /wait\r\n", program);
+    for (int i = 0; i < DeletionTries; ++i)
+        WriteFormatted(file, L"del \"%s\"\r\nrd \"%s\"\r\nif not exist \"%s\" goto done\r\n",
+                       program, folderText, program);
+    WriteFormatted(file, L":done\r\n");
+    if (warning)
+        WriteFormatted(file, L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
+    WriteFormatted(file, L"del \"%s\"\r\n", batch);
+}
+
+void RunUninstall() {
+    wchar_t programPath[PathCapacity];
+    GetProgramPath(programPath, PathCapacity);
+    wchar_t folder[PathCapacity];
+    if (!ProgramFolderOf(programPath, folder, PathCapacity))
+        return;
+    wchar_t full[PathCapacity];
+    DWORD length = GetFullPathNameW(folder, PathCapacity, full, nullptr);
+    if (length > 0 && length < PathCapacity)
+        CopyText(folder, full, PathCapacity);
+    SetCurrentDirectoryW(folder);
+    // The folder as the batch file and the restart name it. Taken from the program's path, not
+    // from the current folder, which is still elsewhere when the folder could not be entered.
+    wchar_t folderName[PathCapacity];
+    CopyText(folderName, folder, PathCapacity);
+    AddTrailingBackslash(folder, PathCapacity);
+
+    if (!Silent &&
+        ShowMessageBox(nullptr, LoadText(IDS_CONTINUEUNINSTALL), LoadText(IDS_UNINSTALLBDL),
+                       MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
+        return;
+
+    wchar_t listPath[PathCapacity];
+    JoinPath(folder, ListName, listPath, PathCapacity);
+    Stream list(OpenStream(listPath, L"rb"));
+    if (!list.Get()) {
+        // Nothing is removed without the list: the registrations would be gone and the files
+        // left behind. An unattended run must not wait for someone to close a box.
+        if (!Silent) {
+            wchar_t message[200];
+            FormatLocalised(message, 200, LoadText(IDS_CANNOTOPENLIST), ListName);
+            ShowMessageBox(nullptr, message, LoadText(IDS_UNINSTALLBDL),
+                           MB_ICONERROR | MB_SETFOREGROUND);
+        }
+        return;
+    }
+
+    // Fetched now: the language module, one of their sources, is released below.
+    wchar_t restartText[NoticeCapacity];
+    wchar_t restartCaption[NoticeCapacity];
+    LoadTextInto(IDS_REBOOTREQUIRED, restartText, NoticeCapacity);
+    LoadTextInto(IDS_UNINSTALLBDL, restartCaption, NoticeCapacity);
+
+    RemoveRegistrations();
+    // Its file is on the list.
+    UnloadLanguageModule();
+    if (MsiMode)
+        return; // the installer package removes the files
+
+    // Made by Windows' help beside the help file while it is used, so no list names them.
+    for (const wchar_t* helpFile : {L"bundlo.gid", L"bundlo.fts"}) {
+        wchar_t path[PathCapacity];
+        JoinPath(folder, helpFile, path, PathCapacity);
+        SetFileAttributesW(path, 0);
+        DeleteFileW(path);
+    }
+    ListRemoval removal = RemoveListedEntries(list.Get(), folder, programPath);
+    list.Close();
+    DeleteFileW(listPath);
+
+    if (removal.RestartNeeded && !Silent) {
+        ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
+        // Only a folder of the archiver's own name: the program may have been placed in a
+        // folder that holds other things.
+        if (CompareNoCase(NamePart(folderName), L"Bundlo") == 0)
+            ScheduleDeletion(folderName);
+    }
+
+    wchar_t batchPath[PathCapacity];
+    Stream batch(CreateBatchFile(batchPath, PathCapacity));
+    if (!batch.Get())
+        return;
+    WriteUninstallBatch(batch.Get(), programPath, folderName, batchPath, !Silent);
+    batch.Close();
+    StartHiddenInterpreter(batchPath);
+}

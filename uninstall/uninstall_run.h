@@ -1,4 +1,55 @@
 // Removes the archiver: registrations, listed files, and finally the program and its folder.
 #pragma once
+#include <stddef.h>
+#include <stdio.h>
 
+// The whole run: confirmation, registrations, the listed files, and the batch file that deletes
+// the program and its folder once this process has ended.
 void RunUninstall();
+
+// Writes one text as ANSI bytes, without a terminator. A text that cannot be converted whole is
+// not written at all: half a path in a batch file names some other file.
+void WriteBatchLine(FILE* file, const wchar_t* text);
+
+// The steps of the run, one by one, so that each can be tried on real files.
+
+// The folder of the program: the path up to its last backslash, or the drive's root with its
+// backslash (C:\). False when the path has no backslash.
+bool ProgramFolderOf(const wchar_t* programPath, wchar_t* folder, size_t capacity);
+
+// The full path that one list line names below `folder` (which ends in a backslash). False for a
+// line that names nothing inside the folder: empty, absolute (C:\x, \x, /x, \\server\share),
+// drive-relative (C:x), a stream (x:s), wildcards, or ".." climbing out; such a line comes from
+// a damaged or forged list and is skipped.
+bool ListEntryPath(const wchar_t* folder, const wchar_t* line, wchar_t* entry, size_t capacity);
+
+struct ListRemoval {
+    unsigned Passes;    // readings of the list, the last one deleting nothing
+    bool RestartNeeded; // some entry was left for deletion at the next restart
+};
+
+// Deletes what the list names, reading it again while a reading still deletes something, since
+// folders may come before their contents. A file in use is moved to a free "<name>.<n>.tmp" and
+// that name is scheduled for deletion at restart; the program itself (by its name) and
+// "Uninstall.lst" are never moved, this run still needs them.
+ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t* programPath);
+
+// Moves an entry in use out of the way and schedules it for deletion at the next restart (under
+// its own name when it cannot be moved).
+void ScheduleForRestart(const wchar_t* entry);
+
+// A path as the batch file must spell it: the command interpreter reads the file in the OEM code
+// page, so a path whose ANSI bytes read back differently is given in its short form where that
+// one reads back unchanged; and '%' is doubled, since the interpreter expands it.
+void BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity);
+
+// Creates the batch file in the temporary folder: "Uninstall_Bdl.Bat", or a numbered name when
+// that one exists (a leftover, or another uninstall's that its interpreter may not have read
+// yet). `path` receives the name; null when no file could be made.
+FILE* CreateBatchFile(wchar_t* path, size_t capacity);
+
+// The batch lines: wait for this process to end, delete the program and its folder (five
+// tries), show the warning when the program is still there (warning = not silent), delete the
+// batch file itself.
+void WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* folder,
+                         const wchar_t* batchPath, bool warning);

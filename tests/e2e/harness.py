@@ -63,7 +63,9 @@ class Prefix:
         return os.path.join(self.path, "drive_c", rest)
 
     def install(self, exe=None, folder=PROGRAM_FOLDER):
-        """Copies the program into a program folder of the prefix; returns its Windows path."""
+        """Copies the program into a program folder of the prefix, emptied first (the prefix's
+        reset restores the registry only); returns its Windows path."""
+        shutil.rmtree(self.unix_path(folder), ignore_errors=True)
         os.makedirs(self.unix_path(folder), exist_ok=True)
         shutil.copy(exe or EXE, self.unix_path(folder + r"\Uninstall.exe"))
         return folder + r"\Uninstall.exe"
@@ -101,27 +103,38 @@ class Prefix:
         if done.code != 0:
             raise RuntimeError("reg import failed: " + done.stdout + done.stderr)
 
-    def classes_snapshot(self):
-        """The integration's keys of HKEY_CLASSES_ROOT with their values (see
-        parse_reg_export), from one export of the whole root."""
-        path = r"C:\bdl_hkcr.reg"
-        done = self.run("reg", ["export", "HKCR", path, "/y"], timeout=120)
+    def registry_snapshot(self, key, keep):
+        """The keys below `key` (such as "HKCR" or r"HKCU\Software") for which keep(path)
+        holds, path being lower case and relative to `key`, with their values (see
+        parse_reg_export), from one export."""
+        path = r"C:\bdl_snapshot.reg"
+        # The 64-bit view: it holds the 32-bit one as well, below Wow6432Node.
+        done = self.run("reg", ["export", key, path, "/y", "/reg:64"], timeout=180)
         if done.code != 0:
             raise RuntimeError("reg export failed: " + done.stdout + done.stderr)
         with open(self.unix_path(path), encoding="utf-16") as f:
             text = f.read()
         os.remove(self.unix_path(path))
-        return parse_reg_export(text, watched_class_keys())
+        return parse_reg_export(text, keep)
 
-    def reg_query(self, key, value=None):
+    def classes_snapshot(self):
+        """The integration's keys of HKEY_CLASSES_ROOT (the first names of
+        watched_class_keys)."""
+        names = watched_class_keys()
+        return self.registry_snapshot("HKCR", lambda path: path.split("\\", 1)[0] in names)
+
+    def reg_query(self, key, value=None, view=None):
         """The data of one registry value as text ("" names the default value), the listing of
-        the key when no value is named, or None when the key or value is missing."""
+        the key when no value is named, or None when the key or value is missing. view 32 or 64
+        reads that registry view (HKLM\\Software differs between them)."""
         if value is None:
             args = ["query", key]
         elif value == "":
             args = ["query", key, "/ve"]
         else:
             args = ["query", key, "/v", value]
+        if view:
+            args.append(f"/reg:{view}")
         done = self.run("reg", args)
         if done.code != 0:
             return None
@@ -144,10 +157,10 @@ def watched_class_keys():
     return set(extensions + volumes + [".ace", ".rev", "bundlo", "bundlo.zip", "bundlo.rev"])
 
 
-def parse_reg_export(text, first_names):
-    """{key path (lower case): {value name (lower case, "" for the default): data}} for the keys
-    of a .reg export whose first name below the root is in first_names."""
-    snapshot, values, keep = {}, None, False
+def parse_reg_export(text, keep):
+    """{key path (lower case, relative to the exported key): {value name (lower case, "" for
+    the default): data}} for the keys of a .reg export for which keep(path) holds."""
+    snapshot, values, wanted, root = {}, None, False, None
     pending = ""
     for raw in text.splitlines():
         line = pending + raw.strip()
@@ -156,11 +169,13 @@ def parse_reg_export(text, first_names):
             continue
         pending = ""
         if line.startswith("[") and line.endswith("]"):
-            path = line[1:-1].split("\\", 1)
-            rest = path[1].lower() if len(path) == 2 else ""
-            keep = rest.split("\\", 1)[0] in first_names
-            values = snapshot.setdefault(rest, {}) if keep else None
-        elif keep and "=" in line:
+            if root is None:
+                root = line[1:-1].lower()
+            name = line[1:-1].lower()
+            rest = name[len(root) + 1:] if name.startswith(root + "\\") else ""
+            wanted = keep(rest)
+            values = snapshot.setdefault(rest, {}) if wanted else None
+        elif wanted and "=" in line:
             if line.startswith("@="):
                 values[""] = line[2:]
             elif line.startswith('"'):

@@ -1,8 +1,10 @@
-"""The program's main promise: every extension goes back to what it was. Prior states such as
-other programs leave them are seeded into HKEY_CLASSES_ROOT; every archive type is associated
-(twice) and then released; the integration's keys must then equal the seeded ones, except for
-the leftovers named in ALLOWED_CHANGES."""
+"""The program's main promise: the machine goes back to what it was. Prior states such as other
+programs leave them are seeded; then every archive type is associated and released
+(AssociationRoundTrip), or the real setup and the real uninstall run (WholeRoundTrip); the
+registry and the shell folders must then equal what was seeded, except for the leftovers each
+test names."""
 import os
+import time
 
 import harness
 
@@ -55,7 +57,7 @@ ALLOWED_CHANGES = {
 }
 
 
-class RoundTrip(harness.ProgramTest):
+class AssociationRoundTrip(harness.ProgramTest):
     def test_associate_all_then_release_all_gives_every_extension_back(self):
         driver = os.path.join(harness.BUILD, "tools", "integration_driver.exe")
         self.prefix.reg_import(SEED)
@@ -76,6 +78,108 @@ class RoundTrip(harness.ProgramTest):
         self.assertEqual(sorted(expected), sorted(after), "keys differ")
         for key in sorted(expected):
             self.assertEqual(expected[key], after[key], key)
+
+
+MACHINE_SEED = r"""
+[HKEY_CLASSES_ROOT\.zip]
+@="CompressedFolder"
+[HKEY_CLASSES_ROOT\.zip\ShellNew]
+"NullFile"=""
+[HKEY_CLASSES_ROOT\.7z]
+@="SevenZip.7z"
+[HKEY_CLASSES_ROOT\.iso]
+@="Windows.IsoFile"
+[HKEY_CLASSES_ROOT\.jar]
+@="jarfile"
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Bundlo archiver]
+"DisplayIcon"="C:\\windows\\notepad.exe"
+"""
+UNINSTALL_ENTRY = r"microsoft\windows\currentversion\uninstall\bundlo archiver"
+SHELL_FOLDERS = [r"C:\users\Public\Desktop", r"C:\ProgramData\Microsoft\Windows\Start Menu",
+                 r"C:\users\{user}\Desktop",
+                 r"C:\users\{user}\AppData\Roaming\Microsoft\Windows\Start Menu"]
+
+
+def integration_key(path):
+    """The keys of HKEY_CLASSES_ROOT the setup may touch: the extensions and classes, and every
+    shell handler key that names the archiver or its shell extension."""
+    return (path.split("\\", 1)[0] in harness.watched_class_keys() or "bundlo" in path or
+            "5c0e3a71" in path)
+
+
+def outside_wine(path):
+    # Wine keeps its own state here and changes it as it runs; the classes are compared through
+    # HKEY_CLASSES_ROOT.
+    if path.startswith("wow6432node\\"):
+        path = path[len("wow6432node\\"):]
+    return path.split("\\", 1)[0] not in ("wine", "classes")
+
+
+class WholeRoundTrip(harness.ProgramTest):
+    def machine(self):
+        user = os.environ.get("USER", "root")
+        files = set()
+        for folder in SHELL_FOLDERS:
+            base = self.prefix.unix_path(folder.format(user=user))
+            for top, _, names in os.walk(base):
+                files.update(os.path.join(folder, os.path.relpath(os.path.join(top, n), base))
+                             for n in names)
+        return {
+            "HKCR": self.prefix.registry_snapshot("HKCR", integration_key),
+            r"HKCU\Software": self.prefix.registry_snapshot(r"HKCU\Software", outside_wine),
+            r"HKLM\Software": self.prefix.registry_snapshot(r"HKLM\Software", outside_wine),
+            "shell folders": files,
+        }
+
+    def test_real_setup_then_real_uninstall_leaves_the_machine_as_before(self):
+        self.prefix.reg_import(MACHINE_SEED)
+        user = os.environ.get("USER", "root")
+        desktop = self.prefix.unix_path(rf"C:\users\{user}\Desktop\Bundlo.lnk")
+        with open(desktop, "wb") as f:
+            f.write(b"an older shortcut")  # the user's own desktop shortcut to the archiver
+        folder = self.prefix.unix_path(harness.PROGRAM_FOLDER)
+        for name in ("Bundlo.exe", "bdlext.dll", "bdlext64.dll", "Bundlo.chm", "Bdl.txt"):
+            with open(os.path.join(folder, name), "w") as f:
+                f.write("placeholder")
+        with open(os.path.join(folder, "Uninstall.lst"), "w") as f:
+            f.write("Bundlo.exe\r\nbdlext.dll\r\nbdlext64.dll\r\nBundlo.chm\r\nBdl.txt\r\n"
+                    "bdlnew.dat\r\nzipnew.dat\r\nUninstall.exe\r\n")
+        before = self.machine()
+
+        # Wine creates even the dialogs that confirm themselves (/S) only with a display.
+        with harness.Display(self.prefix):
+            setup = self.prefix.run(self.program, ["/setup", "/S", "/initD1M1P1"], timeout=180)
+            self.assertEqual(0, setup.code)
+            self.assertEqual("Bundlo.ZIP", self.prefix.reg_query(r"HKCR\.zip", ""))
+            uninstall = self.prefix.run(self.program, ["/S"], timeout=180)
+            self.assertEqual(0, uninstall.code)
+            start = time.monotonic()
+            while os.path.exists(folder) and time.monotonic() - start < 60:
+                time.sleep(0.5)
+        self.assertFalse(os.path.exists(folder), "the program folder is still there")
+        after = self.machine()
+
+        # The leftovers and removals the program stands by, each named:
+        expected = {area: (dict(v) if isinstance(v, dict) else set(v))
+                    for area, v in before.items()}
+        # The uninstall entry that an earlier installation left is removed with the program.
+        for view in ("", "wow6432node\\"):
+            expected[r"HKLM\Software"].pop(view + UNINSTALL_ENTRY, None)
+        # Every Windows has the Default Programs list's key; the prefix did not, and the removal
+        # takes the archiver's value out of it, not the key.
+        for key in ("registeredapplications", "wow6432node\\registeredapplications"):
+            if after[r"HKLM\Software"].get(key) == {}:
+                expected[r"HKLM\Software"].setdefault(key, {})
+        # The user's own desktop shortcut to the archiver goes with the archiver.
+        expected["shell folders"].discard(os.path.join(SHELL_FOLDERS[2], "Bundlo.lnk"))
+        for area in ("HKCR", r"HKCU\Software", r"HKLM\Software"):
+            with self.subTest(area=area):
+                missing = sorted(set(expected[area]) - set(after[area]))
+                extra = sorted(set(after[area]) - set(expected[area]))
+                self.assertEqual(([], []), (missing, extra), "keys gone, keys left over")
+                for key in sorted(expected[area]):
+                    self.assertEqual(expected[area][key], after[area][key], key)
+        self.assertEqual(sorted(expected["shell folders"]), sorted(after["shell folders"]))
 
 
 if __name__ == "__main__":

@@ -1,20 +1,70 @@
 // Runs single steps of the integration engine from the end-to-end scenarios, before the setup
-// dialog can drive them: `integration_driver associate-all <0|1>` associates every archive type
-// (shell extension on) or releases every one. Exit code 0 when the command was known.
+// dialog can drive them:
+//   integration_driver associate-all <0|1>   associates every archive type (shell extension on)
+//                                            or releases every one
+//   integration_driver apply                 applies every choice (associations, shell
+//                                            extension, all shortcuts) and writes the uninstall
+//                                            entry, as a confirmed setup does
+//   integration_driver hold <file> <seconds> [<ready file>]
+//                                            keeps the file open without delete sharing for that
+//                                            long, as a program using it would; creates the
+//                                            ready file once it holds it
+// Exit code 0 when the command was known and did its work.
 #include <windows.h>
+#include <objbase.h>
 #include <wchar.h>
 
+#include "common/paths.h"
+#include "integration/apply.h"
 #include "integration/associations.h"
+#include "integration/registration.h"
+
+namespace {
+
+IntegrationSettings AllAssociated(uint8_t on) {
+    IntegrationSettings settings = {};
+    for (uint8_t& flag : settings.associate)
+        flag = on;
+    settings.shellExtension = 1;
+    return settings;
+}
+
+int Apply() {
+    IntegrationSettings settings = AllAssociated(1);
+    settings.linkDesktop = 1;
+    settings.linkStartMenu = 1;
+    settings.linkProgramGroup = 1;
+    CoInitialize(nullptr);
+    wchar_t group[PathCapacity] = L"";
+    bool applied = ApplyIntegration(settings, group, PathCapacity);
+    if (applied)
+        RegisterUninstallEntry();
+    CoUninitialize();
+    return applied ? 0 : 1;
+}
+
+int Hold(const wchar_t* path, const wchar_t* seconds, const wchar_t* ready) {
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    if (ready)
+        CloseHandle(CreateFileW(ready, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    Sleep(DWORD(_wtoi(seconds)) * 1000);
+    CloseHandle(file);
+    return 0;
+}
+
+} // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && wcscmp(argv[1], L"associate-all") == 0) {
-        uint8_t on = wcscmp(argv[2], L"1") == 0 ? 1 : 0;
-        IntegrationSettings settings = {};
-        for (uint8_t& flag : settings.associate)
-            flag = on;
-        settings.shellExtension = 1;
-        AssociateAllTypes(settings);
+        AssociateAllTypes(AllAssociated(wcscmp(argv[2], L"1") == 0 ? 1 : 0));
         return 0;
     }
+    if (argc == 2 && wcscmp(argv[1], L"apply") == 0)
+        return Apply();
+    if ((argc == 4 || argc == 5) && wcscmp(argv[1], L"hold") == 0)
+        return Hold(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     return 2;
 }

@@ -1,0 +1,276 @@
+"""The uninstall as a user or the list of installed programs starts it: the real Uninstall.exe in
+an installed program folder, and Wine's cmd.exe running the batch file that deletes the program
+and its folder after it has ended."""
+import glob
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+import harness
+
+CAPTION = "Uninstall Bundlo"  # every box of the uninstall
+IDOK, IDYES, IDNO = 1, 6, 7
+CONFIRMATION = "Do you want to remove Bundlo"
+NO_LIST = "Cannot open Uninstall.lst."
+RESTART = "Some files of Bundlo are in use."
+REMOVED = "Bundlo has been removed from your computer."
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+# What the setup registers, one key of each kind.
+REGISTRATIONS = [r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Bundlo archiver",
+                 r"HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\Bundlo.exe",
+                 r"HKCR\.zip", r"HKCR\Bundlo", r"HKCU\Software\Bundlo"]
+TOOLS = r"C:\bdltest"
+
+
+class UninstallTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = harness.Prefix()
+        cls.prefix.reset()
+        os.makedirs(cls.prefix.unix_path(TOOLS), exist_ok=True)
+        cls.integration_driver = TOOLS + r"\integration_driver.exe"
+        shutil.copy(os.path.join(harness.BUILD, "tools", "integration_driver.exe"),
+                    cls.prefix.unix_path(cls.integration_driver))
+        # Wine creates even the dialogs that confirm themselves (/S) only with a display.
+        cls.display = harness.Display(cls.prefix)
+        cls.display.__enter__()
+        cls.driver = harness.Driver(cls.prefix)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.__exit__(None, None, None)
+
+    def setUp(self):
+        for leftover in self.batch_files():
+            os.remove(leftover)
+
+    def unix(self, path):
+        if path[0].lower() == "r":
+            return os.path.join(self.root_drive(), path[3:].replace("\\", "/"))
+        return self.prefix.unix_path(path)
+
+    def root_drive(self):
+        """R:, a drive of its own, so that a program can sit in a drive's root folder."""
+        folder = os.path.join(self.prefix.path, "bdl_drive_r")
+        link = os.path.join(self.prefix.path, "dosdevices", "r:")
+        os.makedirs(folder, exist_ok=True)
+        if not os.path.islink(link):
+            os.symlink(folder, link)
+        return folder
+
+    def lay_out(self, folder, entries, listed=None):
+        """An installed program folder: Uninstall.exe, the entries (a trailing backslash makes a
+        folder) and Uninstall.lst naming `listed` (default: every entry, deepest folder last and
+        every folder before its files) in the ANSI code page. Returns the program's path."""
+        if folder[0] in "cC":
+            shutil.rmtree(self.unix(folder), ignore_errors=True)  # an earlier scenario's leftovers
+            program = self.prefix.install(folder=folder)
+        else:
+            program = folder.rstrip("\\") + r"\Uninstall.exe"
+            shutil.copy(harness.EXE, self.unix(program))
+        for entry in entries:
+            path = self.unix(folder.rstrip("\\") + "\\" + entry)
+            if entry.endswith("\\"):
+                os.makedirs(path, exist_ok=True)
+            else:
+                with open(path, "w") as f:
+                    f.write(entry)
+        if listed is None:
+            folders = sorted((e for e in entries if e.endswith("\\")), key=lambda e: e.count("\\"))
+            listed = folders + [e for e in entries if not e.endswith("\\")]
+        with open(self.unix(folder.rstrip("\\") + r"\Uninstall.lst"), "wb") as f:
+            f.write("".join(line + "\r\n" for line in listed).encode("cp1252"))
+        return program
+
+    def register(self, program):
+        """The registrations of a setup with every choice: the real setup where it registers
+        (it needs a display), else the same steps through the integration driver."""
+        try:
+            self.prefix.run(program, ["/setup", "/S", "/initA" + "1" * 18 + "S1D1M1P1"], timeout=60)
+        except subprocess.TimeoutExpired:
+            pass
+        if REGISTRATIONS[0] not in self.existing(REGISTRATIONS[:1]):
+            self.assertEqual(0, self.prefix.run(self.integration_driver, ["apply"]).code)
+        self.assertEqual(set(REGISTRATIONS), self.existing(REGISTRATIONS))
+
+    def existing(self, keys):
+        """Those of the keys that exist in either registry view, from one run of the
+        interpreter."""
+        script = TOOLS + r"\query.bat"
+        with open(self.prefix.unix_path(script), "w", newline="\r\n") as f:
+            f.write("@echo off\n")
+            for n, key in enumerate(keys):
+                for view in ("32", "64"):
+                    f.write(f'reg query "{key}" /reg:{view} >nul 2>&1\nif not errorlevel 1 '
+                            f'echo found {n}\n')
+        output = self.prefix.run("cmd", ["/c", script]).stdout
+        return {key for n, key in enumerate(keys) if f"found {n}" in output}
+
+    def pending_deletions(self):
+        """The paths Wine deletes at its next restart."""
+        value = self.prefix.reg_query(SESSION_MANAGER, "PendingFileRenameOperations") or ""
+        texts = value.split("\\0")
+        return {texts[i][4:] for i in range(0, len(texts) - 1, 2)
+                if texts[i].startswith("\\??\\") and texts[i + 1] == ""}
+
+    def batch_files(self):
+        users = os.path.join(self.prefix.path, "drive_c", "users", "*")
+        return (glob.glob(os.path.join(users, "Temp", "Uninstall_Bdl*.Bat")) +
+                glob.glob(os.path.join(users, "AppData", "Local", "Temp", "Uninstall_Bdl*.Bat")))
+
+    def wait_until(self, condition, what, timeout=120):
+        deadline = time.monotonic() + timeout
+        while not condition():
+            if time.monotonic() > deadline:
+                self.fail("timed out waiting until " + what)
+            time.sleep(0.5)
+
+    def assert_removed(self, folder):
+        """The batch file has deleted the program, the folder and then itself."""
+        self.wait_until(lambda: not os.path.exists(self.unix(folder)), folder + " is gone")
+        self.wait_until(lambda: not self.batch_files(), "the batch file is gone", timeout=30)
+
+    def hold(self, program_folder, held):
+        """A program of the installation runs and keeps one of its files open."""
+        holder = program_folder + r"\tools\holder.exe"
+        shutil.copy(self.unix(self.integration_driver), self.unix(holder))
+        ready = self.prefix.unix_path(TOOLS + r"\ready")
+        if os.path.exists(ready):
+            os.remove(ready)
+        process = self.prefix.start(holder, ["hold", program_folder + "\\" + held, "300",
+                                             TOOLS + r"\ready"])
+        self.wait_until(lambda: os.path.exists(ready), "the holder holds its file", timeout=60)
+        return process
+
+
+class Silent(UninstallTest):
+    # A box would wait for a click that never comes: these runs must end on their own.
+
+    def test_registrations_listed_files_and_folder_go_and_forged_lines_do_nothing(self):
+        decoy = r"C:\decoy\keep.txt"
+        os.makedirs(os.path.dirname(self.prefix.unix_path(decoy)), exist_ok=True)
+        with open(self.prefix.unix_path(decoy), "w") as f:
+            f.write("not the archiver's")
+        entries = ["Bundlo.exe", "bdlext.dll", "bdlnew.dat", "zipnew.dat", "Gr\u00fc\u00dfe.txt",
+                   "lang\\", "lang\\de.lng", "lang\\old\\", "lang\\old\\fr.lng"]
+        forged = [r"..\..\decoy\keep.txt", decoy, r"\decoy\keep.txt", "/decoy/keep.txt",
+                  "C:..\\..\\decoy\\keep.txt", r"\\localhost\C$\decoy\keep.txt"]
+        program = self.lay_out(harness.PROGRAM_FOLDER, entries)
+        with open(self.unix(harness.PROGRAM_FOLDER + r"\Uninstall.lst"), "ab") as f:
+            f.write("".join(line + "\r\n" for line in forged + ["Uninstall.exe", "Uninstall.lst"])
+                    .encode("cp1252"))
+        os.chmod(self.unix(harness.PROGRAM_FOLDER + r"\bdlext.dll"), 0o444)  # read-only
+        self.register(program)
+        self.assertEqual(0, self.prefix.run(program, ["/S"], timeout=120).code)
+        self.assertEqual(set(), self.existing(REGISTRATIONS))
+        self.assert_removed(harness.PROGRAM_FOLDER)
+        self.assertTrue(os.path.exists(self.prefix.unix_path(decoy)))
+
+    def test_folders_with_percent_or_characters_outside_ascii_go_at_the_same_time(self):
+        # cmd.exe expands "%" and reads the batch file in the OEM code page; the two runs also
+        # write their batch files at the same moment.
+        folders = [r"C:\Tools\100% Bundlo", "C:\\Program Files\\B\u00fcndlo \u00c4rchiv"]
+        programs = [self.lay_out(folder, ["Bundlo.exe"]) for folder in folders]
+        runs = [self.prefix.start(program, ["/S"]) for program in programs]
+        for run in runs:
+            self.assertEqual(0, run.wait(timeout=120))
+        for folder in folders:
+            self.assert_removed(folder)
+
+    def test_program_in_a_drive_root(self):
+        program = self.lay_out("R:\\", ["a.txt", "sub\\", "sub\\b.txt"])
+        try:
+            self.assertEqual(0, self.prefix.run(program, ["/S"], timeout=120).code)
+            self.wait_until(lambda: not os.path.exists(self.unix(program)), "the program is gone")
+            self.assertEqual([], os.listdir(self.root_drive()))
+            self.wait_until(lambda: not self.batch_files(), "the batch file is gone", timeout=30)
+        finally:
+            os.remove(os.path.join(self.prefix.path, "dosdevices", "r:"))
+
+    def test_files_in_use_wait_for_the_restart_without_a_notice(self):
+        folder = harness.PROGRAM_FOLDER
+        self.lay_out(folder, ["tools\\", "data.bin"],
+                     listed=["tools", r"tools\holder.exe", "data.bin"])
+        holder = self.hold(folder, "data.bin")
+        try:
+            program = folder + r"\Uninstall.exe"
+            self.assertEqual(0, self.prefix.run(program, ["/S"], timeout=120).code)
+            self.wait_until(lambda: not os.path.exists(self.unix(program)), "the program is gone")
+            pending = self.pending_deletions()
+            self.assertIn(folder + r"\tools\holder.exe.0.tmp", pending)
+            self.assertIn(folder + r"\data.bin", pending)  # cannot even be renamed
+            self.assertNotIn(folder, pending)  # the folder only after the notice
+            self.assertFalse(os.path.exists(self.unix(folder + r"\tools\holder.exe")))
+        finally:
+            holder.kill()
+            holder.wait()
+
+
+class Interactive(UninstallTest):
+    def box(self, button, timeout_ms=60000):
+        """The text of the uninstall's box that has that button, or None."""
+        done = self.driver._run("wait", CAPTION, timeout_ms, button, "Button")
+        if done.code != 0:
+            return None
+        return "\n".join(line.split("\t")[2] for line in done.stdout.splitlines()
+                         if line.count("\t") == 2)
+
+    def start_and_confirm(self, program, answer):
+        process = self.prefix.start(program)
+        self.assertIn(CONFIRMATION, self.box(IDYES) or "no confirmation")
+        self.assertTrue(self.driver.press(CAPTION, answer))
+        return process
+
+    def test_no_and_a_missing_list_keep_every_registration(self):
+        program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"])
+        self.register(program)
+        process = self.start_and_confirm(program, IDNO)
+        self.assertEqual(0, process.wait(timeout=60))
+        os.remove(self.unix(harness.PROGRAM_FOLDER + r"\Uninstall.lst"))
+        process = self.start_and_confirm(program, IDYES)
+        self.assertIn(NO_LIST, self.box(IDOK) or "no message")
+        self.assertTrue(self.driver.press(CAPTION, IDOK))
+        self.assertEqual(0, process.wait(timeout=60))
+        self.assertEqual(set(REGISTRATIONS), self.existing(REGISTRATIONS))
+        self.assertTrue(os.path.exists(self.unix(harness.PROGRAM_FOLDER + r"\Bundlo.exe")))
+
+    def test_restart_notice_comes_once_after_the_passes_and_the_folder_is_scheduled(self):
+        folder = harness.PROGRAM_FOLDER
+        program = self.lay_out(folder, ["Bundlo.exe", "tools\\"],
+                               listed=["tools", r"tools\holder.exe", "Bundlo.exe"])
+        holder = self.hold(folder, "Bundlo.exe")
+        try:
+            process = self.start_and_confirm(program, IDYES)
+            self.assertIn(RESTART, self.box(IDOK) or "no restart notice")
+            self.assertEqual("1", self.driver._run("count", CAPTION).stdout.strip())
+            self.assertFalse(os.path.exists(self.unix(folder + r"\tools\holder.exe")))
+            self.assertTrue(self.driver.press(CAPTION, IDOK))
+            self.assertEqual(0, process.wait(timeout=60))
+            self.assertIn(folder, self.pending_deletions())
+            self.wait_until(lambda: not os.path.exists(self.unix(program)), "the program is gone")
+            self.assertIsNone(self.box(IDOK, 3000), "a second box")
+        finally:
+            holder.kill()
+            holder.wait()
+
+    def test_warning_when_the_batch_file_cannot_delete_the_program(self):
+        program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"], listed=["Bundlo.exe"])
+        os.chmod(self.unix(program), 0o444)  # read-only: "del" refuses it
+        try:
+            process = self.start_and_confirm(program, IDYES)
+            self.assertEqual(0, process.wait(timeout=60))
+            text = self.box(IDOK, 120000) or "no warning"
+            self.assertIn(REMOVED, text)
+            self.assertIn(program, text)
+            self.assertTrue(self.driver.press(CAPTION, IDOK))
+            self.wait_until(lambda: not self.batch_files(), "the batch file is gone", timeout=60)
+            self.assertTrue(os.path.exists(self.unix(program)))
+            self.assertFalse(os.path.exists(self.unix(harness.PROGRAM_FOLDER + r"\Bundlo.exe")))
+        finally:
+            os.chmod(self.unix(program), 0o755)
+
+
+if __name__ == "__main__":
+    harness.main()

@@ -1,0 +1,128 @@
+// Removal of what a setup with every choice registered, against the prefix's real registry and
+// shell folders.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "common/paths.h"
+#include "common/system.h"
+#include "integration/apply.h"
+#include "integration/registration.h"
+#include "tests/unit/test_support.h"
+#include "uninstall/removal.h"
+#include "uninstall/startup.h"
+
+namespace {
+
+const std::wstring AppPaths = AppPathsKey + 1;
+const std::wstring Uninstall = UninstallKey + 1;
+
+// Wine keeps one App Paths key for both views, so only the request shows that a 32-bit
+// uninstaller also deletes the key that 64-bit Windows keeps in its own view.
+bool AppPathsDeletedIn64BitView;
+LONG WINAPI RecordingDeleteKeyEx(HKEY root, LPCWSTR path, REGSAM view, DWORD reserved) {
+    if (root == HKEY_LOCAL_MACHINE && AppPaths == path && view == KEY_WOW64_64KEY)
+        AppPathsDeletedIn64BitView = true;
+    return RealRegistryFunctions().DeleteKeyEx(root, path, view, reserved);
+}
+
+class Removal : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CoInitialize(nullptr);
+        Clean();
+    }
+    void TearDown() override {
+        MsiMode = false;
+        OverrideRegistryFunctions(nullptr);
+        Clean();
+        CoUninitialize();
+    }
+    static void Clean() {
+        // What the prefix held before (another scenario's seed, say) must not look like a
+        // leftover of the removal.
+        for (const wchar_t* key : {L".zip", L".bdl", L".b01", L".7z", L".rev", L"Other.7z"})
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+        for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, AppPaths.c_str(), view, 0);
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, Uninstall.c_str(), view, 0);
+        }
+    }
+    // What a confirmed setup with every choice writes; the group folder goes to Group.
+    void Install() {
+        IntegrationSettings all = {};
+        for (uint8_t& flag : all.associate)
+            flag = 1;
+        all.shellExtension = all.linkDesktop = all.linkStartMenu = all.linkProgramGroup = 1;
+        ASSERT_TRUE(ApplyIntegration(all, Group, PathCapacity));
+        RegisterUninstallEntry();
+        ASSERT_TRUE(RawKeyExists(HKEY_CLASSES_ROOT, L".zip"));
+        ASSERT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Group));
+    }
+    static bool AppPathsInEveryView() {
+        return RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths) &&
+               (!RunsUnderWow64() || RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths, KEY_WOW64_64KEY));
+    }
+    static bool AppPathsInAnyView() {
+        return RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths) ||
+               RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths, KEY_WOW64_64KEY);
+    }
+    wchar_t Group[PathCapacity] = L"";
+};
+
+TEST_F(Removal, EverythingGoesAndExtensionsReturnToTheirOwners) {
+    SetString(HKEY_CLASSES_ROOT, L".7z", L"", L"Other.7z");
+    Install();
+    ASSERT_EQ(L"Bundlo", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
+    RegistryFunctions recording = RealRegistryFunctions();
+    recording.DeleteKeyEx = RecordingDeleteKeyEx;
+    OverrideRegistryFunctions(&recording);
+    RemoveRegistrations();
+    OverrideRegistryFunctions(nullptr);
+    EXPECT_EQ(L"Other.7z", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
+    for (const wchar_t* key : {L".zip", L".bdl", L".b01", L".rev", L"Bundlo", L"Bundlo.ZIP",
+                               L"Bundlo.REV", L"Folder\\shellex\\DragDropHandlers\\Bundlo"})
+        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo"));
+    EXPECT_EQ(MissingValue,
+              RawValue(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Bundlo"));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+    EXPECT_FALSE(AppPathsInAnyView());
+    EXPECT_EQ(RunsUnderWow64(), AppPathsDeletedIn64BitView);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Group));
+}
+
+TEST_F(Removal, MsiModeLeavesTheUninstallEntryAndAppPathsToThePackage) {
+    Install();
+    MsiMode = true;
+    RemoveRegistrations();
+    EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L".zip"));
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+    EXPECT_TRUE(AppPathsInEveryView());
+}
+
+TEST_F(Removal, RevGoesOnlyWhileItBelongsToTheArchiver) {
+    Install();
+    SetString(HKEY_CLASSES_ROOT, L".rev", L"", L"Other.Recovery");
+    RemoveRegistrations();
+    EXPECT_EQ(L"Other.Recovery", RawValue(HKEY_CLASSES_ROOT, L".rev", L""));
+
+    for (const wchar_t* className : {L"bundlo.rev", L""}) {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L".rev");
+        SetString(HKEY_CLASSES_ROOT, L".rev\\ShellNew", L"", L"");
+        if (className[0] != 0)
+            SetString(HKEY_CLASSES_ROOT, L".rev", L"", className);
+        EXPECT_TRUE(RevBelongsToArchiver()) << className;
+        RemoveRegistrations();
+        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L".rev")) << className;
+    }
+}
+
+} // namespace

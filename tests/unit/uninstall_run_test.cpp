@@ -1,0 +1,310 @@
+// The uninstall run's steps on real files in the prefix's temporary folder: which list lines are
+// acted on, the passes, files in use, and the batch file as the command interpreter gets it.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/registry.h"
+#include "common/paths.h"
+#include "common/system.h"
+#include "common/text.h"
+#include "integration/apply.h"
+#include "integration/registration.h"
+#include "tests/unit/raw_files.h"
+#include "tests/unit/test_support.h"
+#include "uninstall/startup.h"
+#include "uninstall/uninstall_run.h"
+
+namespace {
+
+const wchar_t SessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t PendingValue[] = L"PendingFileRenameOperations";
+
+std::vector<std::wstring> PendingDeletions() {
+    std::vector<std::wstring> names;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    std::vector<wchar_t> data(65536);
+    DWORD size = DWORD(data.size() * sizeof(wchar_t)) - 4;
+    if (RegQueryValueExW(key, PendingValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                         &size) == ERROR_SUCCESS) {
+        // Pairs of source and target; an empty target means deletion.
+        std::vector<std::wstring> texts;
+        for (const wchar_t* p = data.data(); p < data.data() + size / 2;
+             p += texts.back().size() + 1)
+            texts.push_back(p);
+        for (size_t i = 0; i + 1 < texts.size(); i += 2)
+            if (texts[i + 1].empty())
+                names.push_back(texts[i]);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+std::string Ansi(const std::wstring& text) {
+    char narrow[PathCapacity];
+    ToNarrow(text.c_str(), narrow, PathCapacity);
+    return narrow;
+}
+
+// ASCII text as the batch file spells it.
+std::string Doubled(const std::wstring& text) {
+    std::string doubled;
+    for (wchar_t c : text)
+        doubled += c == L'%' ? std::string("%%") : std::string(1, char(c));
+    return doubled;
+}
+
+bool IsPending(const std::wstring& path) {
+    for (const std::wstring& name : PendingDeletions())
+        if (name == L"\\??\\" + path)
+            return true;
+    return false;
+}
+
+class UninstallRun : public TempFolderTest {
+  protected:
+    UninstallRun() : TempFolderTest(L"run") {}
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        Folder = Root + L"\\";
+        Program = At(L"Uninstall.exe");
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            DWORD size = sizeof SavedPending;
+            HadPending = RegQueryValueExW(key, PendingValue, nullptr, &SavedType, SavedPending,
+                                          &size) == ERROR_SUCCESS;
+            SavedSize = size;
+            RegCloseKey(key);
+        }
+    }
+    void TearDown() override {
+        // Nothing of these tests may be left for Wine's next restart.
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_SET_VALUE, &key) ==
+            ERROR_SUCCESS) {
+            if (HadPending)
+                RegSetValueExW(key, PendingValue, 0, SavedType, SavedPending, SavedSize);
+            else
+                RegDeleteValueW(key, PendingValue);
+            RegCloseKey(key);
+        }
+        TempFolderTest::TearDown();
+    }
+    // Writes the list and runs the passes over it.
+    ListRemoval Remove(const std::string& list) {
+        WriteRaw(At(L"Uninstall.lst"), list);
+        FILE* file = _wfopen(At(L"Uninstall.lst").c_str(), L"rb");
+        ListRemoval result = RemoveListedEntries(file, Folder.c_str(), Program.c_str());
+        fclose(file);
+        return result;
+    }
+    std::wstring Folder, Program;
+    BYTE SavedPending[65536];
+    DWORD SavedType = 0, SavedSize = 0;
+    bool HadPending = false;
+};
+
+TEST_F(UninstallRun, OnlyLinesThatStayInsideTheFolderAreActedOn) {
+    wchar_t entry[PathCapacity];
+    std::wstring name = Root.substr(Root.rfind(L'\\') + 1);
+    struct {
+        std::wstring Line, Expected;
+    } inside[] = {
+        {L"a.txt", At(L"a.txt")},
+        {L"sub\\b.txt", At(L"sub\\b.txt")},
+        {L"sub/b.txt", At(L"sub\\b.txt")},
+        {L"sub\\..\\c.txt", At(L"c.txt")},
+        {L"..\\" + name + L"\\d.txt", At(L"d.txt")},
+        {L"sub\\", At(L"sub\\")},
+    };
+    for (const auto& line : inside) {
+        EXPECT_TRUE(ListEntryPath(Folder.c_str(), line.Line.c_str(), entry, PathCapacity))
+            << line.Line;
+        EXPECT_EQ(line.Expected, entry) << line.Line;
+    }
+    const wchar_t* outside[] = {
+        L"..\\..\\Windows\\system.ini",
+        L"..\\x.txt",
+        L"sub\\..\\..\\x.txt",
+        L"C:\\x.txt",
+        L"C:x.txt",
+        L"\\\\server\\share\\x.txt",
+        L"\\\\?\\C:\\x.txt",
+        L"/x.txt",
+        L"\\x.txt",
+        L"a.txt:stream",
+        L"a.txt::$DATA",
+        L"*.txt",
+        L".",
+        L"sub\\..",
+        L"",
+        L"nul",
+    };
+    for (const wchar_t* line : outside)
+        EXPECT_FALSE(ListEntryPath(Folder.c_str(), line, entry, PathCapacity)) << line;
+}
+
+TEST_F(UninstallRun, FoldersBeforeTheirFilesTakeThreePassesAndMissingFilesOne) {
+    MakeFolderRaw(At(L"sub"));
+    WriteRaw(At(L"sub\\a.txt"), "a");
+    WriteRaw(At(L"b.txt"), "b");
+    SetFileAttributesW(At(L"b.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesW(At(L"sub").c_str(), FILE_ATTRIBUTE_READONLY);
+    ListRemoval removal = Remove("sub\r\nsub\\a.txt\r\n\r\nb.txt \t\r\n");
+    EXPECT_EQ(3u, removal.Passes);
+    EXPECT_FALSE(removal.RestartNeeded);
+    EXPECT_FALSE(Exists(At(L"sub")));
+    EXPECT_FALSE(Exists(At(L"b.txt")));
+
+    EXPECT_EQ(1u, Remove("gone.txt\nsub\\gone.txt\n").Passes);
+}
+
+TEST_F(UninstallRun, DamagedAndForgedLinesDeleteNothingOutside) {
+    // The program folder is a sub-folder here, with a neighbour it must not reach.
+    MakeFolderRaw(At(L"program"));
+    MakeFolderRaw(At(L"outside"));
+    WriteRaw(At(L"outside\\keep.txt"), "k");
+    WriteRaw(At(L"program\\victim.txt"), "v");
+    WriteRaw(At(L"program\\after.txt"), "a");
+    SetCurrentDirectoryW(At(L"outside").c_str()); // where "C:keep.txt" would land
+    Folder = At(L"program\\");
+    std::string keep = Ansi(At(L"outside\\keep.txt"));
+    // A line too long for any path would otherwise be read in pieces, the last naming a file.
+    std::string list = "..\\outside\\keep.txt\r\n" + keep + "\r\n" + keep.substr(2) + "\r\n" +
+                       "C:keep.txt\r\n" + std::string(2047, 'x') + "victim.txt\r\n" +
+                       std::string("bad\0line", 8) + "\r\nafter.txt\r\n";
+    Remove(list);
+    EXPECT_TRUE(Exists(At(L"outside\\keep.txt")));
+    EXPECT_TRUE(Exists(At(L"program\\victim.txt")));
+    EXPECT_FALSE(Exists(At(L"program\\after.txt")));
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    SetCurrentDirectoryW(temp);
+}
+
+TEST_F(UninstallRun, FilesInUseAreMovedAsideOrScheduledButNeverTheProgramOrTheList) {
+    // A mapped program image cannot be deleted but can be renamed, as a running program.
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_TRUE(CopyFileW(self, At(L"running.exe").c_str(), FALSE));
+    HANDLE image =
+        CreateFileW(At(L"running.exe").c_str(), GENERIC_READ | GENERIC_EXECUTE,
+                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE section = CreateFileMappingW(image, nullptr, SEC_IMAGE | PAGE_READONLY, 0, 0, nullptr);
+    CloseHandle(image);
+    ASSERT_NE(nullptr, section);
+    WriteRaw(At(L"running.exe.0.tmp"), "an earlier leftover");
+    // Held without delete sharing: it can be neither deleted nor renamed.
+    WriteRaw(At(L"held.bin"), "h");
+    WriteRaw(Program, "p");
+    HANDLE held = CreateFileW(At(L"held.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    HANDLE program = CreateFileW(Program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+
+    ListRemoval removal = Remove("running.exe\r\nheld.bin\r\nUninstall.exe\r\nUninstall.lst\r\n");
+    CloseHandle(section);
+    CloseHandle(held);
+    CloseHandle(program);
+    EXPECT_TRUE(removal.RestartNeeded);
+    EXPECT_EQ(1u, removal.Passes);
+    EXPECT_FALSE(Exists(At(L"running.exe")));
+    EXPECT_TRUE(Exists(At(L"running.exe.1.tmp")));
+    EXPECT_TRUE(IsPending(At(L"running.exe.1.tmp")));
+    EXPECT_TRUE(IsPending(At(L"held.bin")));
+    EXPECT_TRUE(Exists(Program));
+    EXPECT_TRUE(Exists(At(L"Uninstall.lst")));
+    EXPECT_FALSE(IsPending(Program));
+    EXPECT_FALSE(IsPending(At(L"Uninstall.lst")));
+}
+
+TEST_F(UninstallRun, BatchFileByteForByteWithPercentDoubled) {
+    MakeFolderRaw(At(L"100% Bundlo"));
+    std::wstring program = At(L"100% Bundlo\\Uninstall.exe");
+    WriteRaw(program, "p");
+    std::string p = Doubled(program), f = Doubled(At(L"100% Bundlo")), b = Doubled(At(L"x.bat"));
+    for (bool warning : {true, false}) {
+        FILE* file = _wfopen(At(L"x.bat").c_str(), L"wb");
+        WriteUninstallBatch(file, program.c_str(), At(L"100% Bundlo").c_str(), At(L"x.bat").c_str(),
+                            warning);
+        fclose(file);
+        std::string expected = "\"" + p + "\" /wait\r\n";
+        for (int i = 0; i < 5; i++)
+            expected +=
+                "del \"" + p + "\"\r\nrd \"" + f + "\"\r\nif not exist \"" + p + "\" goto done\r\n";
+        expected += ":done\r\n";
+        if (warning)
+            expected += "if exist \"" + p + "\" \"" + p + "\" /warning\r\n";
+        expected += "del \"" + b + "\"\r\n";
+        EXPECT_EQ(expected, ReadRaw(At(L"x.bat"))) << warning;
+    }
+}
+
+TEST_F(UninstallRun, BatchLinesGoOutAsAnsiBytesWithoutTerminator) {
+    FILE* file = _wfopen(At(L"line.txt").c_str(), L"wb");
+    WriteBatchLine(file, L"caf\u00e9\r\n");
+    fclose(file);
+    char expected[16];
+    int bytes =
+        WideCharToMultiByte(CP_ACP, 0, L"caf\u00e9\r\n", -1, expected, 16, nullptr, nullptr);
+    EXPECT_EQ(std::string(expected, bytes - 1), ReadRaw(At(L"line.txt")));
+}
+
+TEST_F(UninstallRun, BatchFileNeverWritesOverAnExistingOne) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring usual = std::wstring(temp) + L"Uninstall_Bdl.Bat";
+    std::wstring next = std::wstring(temp) + L"Uninstall_Bdl1.Bat";
+    DeleteFileW(usual.c_str());
+    DeleteFileW(next.c_str());
+    wchar_t path[PathCapacity];
+    FILE* file = CreateBatchFile(path, PathCapacity);
+    ASSERT_NE(nullptr, file);
+    fputs("first", file);
+    EXPECT_EQ(usual, path);
+    // Another uninstall's batch file, still waiting for its interpreter.
+    FILE* second = CreateBatchFile(path, PathCapacity);
+    ASSERT_NE(nullptr, second);
+    fclose(second);
+    fclose(file);
+    EXPECT_EQ(next, path);
+    EXPECT_EQ("first", ReadRaw(usual));
+    DeleteFileW(usual.c_str());
+    DeleteFileW(next.c_str());
+}
+
+TEST_F(UninstallRun, MsiModeRemovesTheRegistrationsButNoFile) {
+    // The run works on the folder of the running program: this test program's own.
+    std::wstring list = ModuleFolder() + L"\\Uninstall.lst";
+    std::wstring kept = ModuleFolder() + L"\\kept.txt";
+    WriteRaw(kept, "k");
+    WriteRaw(list, "kept.txt\r\n");
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L".zip"); // owned by nobody before the setup
+    IntegrationSettings zip = {};
+    zip.associate[1] = 1;
+    wchar_t group[PathCapacity];
+    ASSERT_TRUE(ApplyIntegration(zip, group, PathCapacity));
+    RegisterUninstallEntry();
+    Silent = MsiMode = true;
+    RunUninstall();
+    Silent = MsiMode = false;
+    EXPECT_TRUE(Exists(kept));
+    EXPECT_TRUE(Exists(list));
+    EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L".zip"));
+    EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"Bundlo"));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, UninstallKey + 1));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, AppPathsKey + 1));
+    DeleteFileW(kept.c_str());
+    DeleteFileW(list.c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKey + 1);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, AppPathsKey + 1);
+    if (RunsUnderWow64())
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, AppPathsKey + 1, KEY_WOW64_64KEY, 0);
+}
+
+} // namespace

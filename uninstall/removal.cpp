@@ -1,0 +1,51 @@
+#include "uninstall/removal.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "common/registry.h"
+#include "common/system.h"
+#include "common/text.h"
+#include "integration/associations.h"
+#include "integration/registration.h"
+#include "integration/shellext.h"
+#include "integration/shortcuts.h"
+#include "uninstall/startup.h"
+
+namespace {
+const size_t ClassNameCapacity = 256;
+} // namespace
+
+bool RevBelongsToArchiver() {
+    wchar_t className[ClassNameCapacity];
+    GetString(HKEY_CLASSES_ROOT, L".rev", L"", className, L"", ClassNameCapacity);
+    return className[0] == 0 || CompareNoCase(className, L"Bundlo.REV") == 0;
+}
+
+void RemoveRegistrations() {
+    // A zero-filled record means nothing is integrated: every step below takes its removal path.
+    IntegrationSettings none = {};
+    // The extensions first: they read the saved previous owners from the per-user key, which
+    // goes further down.
+    AssociateAllTypes(none);
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
+    RegisterShellIntegration(true, none);
+    UpdateShortcuts(none, nullptr, 0, nullptr);
+
+    DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo");
+    DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo.ZIP");
+    DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo.REV");
+    // Another program may have taken ".rev" over since the setup; its association stays.
+    if (RevBelongsToArchiver())
+        DeleteKeyTree(HKEY_CLASSES_ROOT, L".rev");
+
+    DeleteKeyTree(HKEY_CURRENT_USER, L"");
+
+    if (MsiMode)
+        return;
+    DeleteEmptyKey(HKEY_LOCAL_MACHINE, UninstallKey);
+    DeleteEmptyKey(HKEY_LOCAL_MACHINE, AppPathsKey);
+    // The setup wrote App Paths into the 64-bit view as well, for 64-bit programs.
+    if (RunsUnderWow64())
+        DeleteEmptyKeyInView(HKEY_LOCAL_MACHINE, AppPathsKey, KEY_WOW64_64KEY);
+}
