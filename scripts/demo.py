@@ -129,6 +129,7 @@ def main():
         say("   left with their owners (unchecked by default): " + ", ".join(untouched))
         for ext in (".bdl", ".zip"):
             template = after.get(ext + "\\shellnew", {}).get("filename", "none").strip('"')
+            template = template.replace("\\\\", "\\")  # the export doubles backslashes
             say(f"   New menu for {ext}: {template}")
         for name in ("bdlnew.dat", "zipnew.dat"):
             path = prefix.unix_path(FOLDER + "\\" + name)
