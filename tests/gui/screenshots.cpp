@@ -13,16 +13,9 @@
 #include "lang/localise.h"
 #include "uninstall/dialogs.h"
 #include "uninstall/startup.h"
+#include "../unit/test_support.h"
 
 namespace {
-
-BOOL WINAPI Windows11(OSVERSIONINFOW* info) {
-    info->dwMajorVersion = 10;
-    info->dwMinorVersion = 0;
-    info->dwBuildNumber = 22631;
-    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    return TRUE;
-}
 
 void Pump(DWORD milliseconds) {
     DWORD start = GetTickCount();
@@ -107,7 +100,7 @@ int wmain(int argc, wchar_t** argv) {
               Render(L"SETUPCONTEXTITEMS", ContextItemsDialogProc, 1,
                      folder + L"\\SETUPCONTEXTITEMS.bmp") &&
               Render(L"DONEDLG", DoneDialogProc, 0, folder + L"\\DONEDLG.bmp");
-    VersionQueryOverride = Windows11;
+    VersionQueryOverride = PretendWindows11;
     ResetPlatformCache();
     ok = ok && Render(L"SETUPCONTEXTITEMS", ContextItemsDialogProc, 0,
                       folder + L"\\SETUPCONTEXTITEMS-top.bmp");

@@ -13,22 +13,12 @@
 #include "lang/localise.h"
 #include "resources/resource.h"
 #include "uninstall/dialogs.h"
+#include "../unit/test_support.h"
 
 namespace {
 
-// Windows 11 reports version 10.0 and is told from Windows 10 by WMI, which under Wine names
-// the system Windows 10 whenever COM is up in the thread (as it is once a settings dialog has
-// been opened here). A version above 10 needs no WMI answer.
-BOOL WINAPI Windows11(OSVERSIONINFOW* info) {
-    info->dwMajorVersion = 11;
-    info->dwMinorVersion = 0;
-    info->dwBuildNumber = 26100;
-    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    return TRUE;
-}
-
 BOOL WINAPI Windows10(OSVERSIONINFOW* info) {
-    Windows11(info);
+    PretendWindows11(info);
     info->dwMajorVersion = 10;
     info->dwBuildNumber = 19045;
     return TRUE;
@@ -169,7 +159,7 @@ TEST_F(SetupDialogs, TheMenuOptionsFollowTheShellBoxAndWindows11NoticesTheFlatMe
         EXPECT_EQ(0u, Watch.Seen.size()) << "no notice on Windows 10";
     }
 
-    UseWindows(Windows11, true);
+    UseWindows(PretendWindows11, true);
     dialog = OpenSetup();
     ASSERT_NE(nullptr, dialog);
     EXPECT_TRUE(Checked(dialog, IDC_SHELLCASCADED));
@@ -198,7 +188,7 @@ TEST_F(SetupDialogs, TheMenuOptionsFollowTheShellBoxAndWindows11NoticesTheFlatMe
 }
 
 TEST_F(SetupDialogs, TheItemsButtonOffersTopLevelItemsOnlyWithoutTheSubmenu) {
-    UseWindows(Windows11, true);
+    UseWindows(PretendWindows11, true);
     // The user chose Windows 11's own menu, so the submenu is not forced on.
     SetUserDword(L"Setup", L"NewContextMenu", 1);
     SetUserDword(L"Setup", L"CascadedMenu", 0);
@@ -218,7 +208,7 @@ TEST_F(SetupDialogs, TheItemsButtonOffersTopLevelItemsOnlyWithoutTheSubmenu) {
 }
 
 TEST_F(SetupDialogs, TopLevelModeChecksTheFirstStoredItemOfEachGroup) {
-    UseWindows(Windows11, true);
+    UseWindows(PretendWindows11, true);
     HWND dialog = OpenItems(false);
     ASSERT_NE(nullptr, dialog);
     EXPECT_EQ("100110", TopChecks(dialog)); // Extr, ExtrSep, AddArc
@@ -242,7 +232,7 @@ TEST_F(SetupDialogs, TopLevelModeChecksTheFirstStoredItemOfEachGroup) {
 }
 
 TEST_F(SetupDialogs, OkStoresTheTopLevelItemsOnlyWhenTheyWereShown) {
-    UseWindows(Windows11, true);
+    UseWindows(PretendWindows11, true);
     HWND dialog = OpenItems(true); // cascaded: the classic items
     ASSERT_NE(nullptr, dialog);
     EXPECT_FALSE(Shown(dialog, IDC_CONTEXTTOPEXTRACT));

@@ -62,14 +62,6 @@ class StoredChoices : public ::testing::Test {
     }
 };
 
-BOOL WINAPI Windows11(OSVERSIONINFOW* info) {
-    info->dwMajorVersion = 10;
-    info->dwMinorVersion = 0;
-    info->dwBuildNumber = 22631;
-    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    return TRUE;
-}
-
 TEST_F(StoredChoices, DefaultsWithNothingStored) {
     SetClass(L".iso", L"Windows.IsoFile");
     IntegrationSettings s = {};
@@ -117,7 +109,7 @@ TEST_F(StoredChoices, SavedChoicesLoadBackAndWindows11ForcesTheSubmenu) {
     EXPECT_EQ(0, loaded.reserved27);
     EXPECT_EQ(0x55, loaded.reserved18[0]); // never read
 
-    VersionQueryOverride = Windows11;
+    VersionQueryOverride = PretendWindows11;
     ResetPlatformCache();
     LoadIntegrationSettings(loaded);
     EXPECT_EQ(1, loaded.cascadedMenu);

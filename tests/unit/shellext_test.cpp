@@ -28,14 +28,6 @@ const std::wstring Clsid64 = ShellExtensionClsid64;
 const wchar_t Approved[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 
-BOOL WINAPI Windows11(OSVERSIONINFOW* info) {
-    info->dwMajorVersion = 11;
-    info->dwMinorVersion = 0;
-    info->dwBuildNumber = 26100;
-    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    return TRUE;
-}
-
 class ShellExtension : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -131,7 +123,7 @@ TEST_F(ShellExtension, SwitchedOffKeepsTheCapabilitiesRemovalTakesEverything) {
 }
 
 TEST_F(ShellExtension, Windows11KeepsTheClassicMenuOnlyWhenAskedFor) {
-    VersionQueryOverride = Windows11;
+    VersionQueryOverride = PretendWindows11;
     ResetPlatformCache();
     RegisterShellIntegration(false, On());
     EXPECT_EQ(Missing, Classes(L"Bundlo\\shellex\\ContextMenuHandlers\\" + Clsid32));

@@ -101,3 +101,14 @@ class RefusedCreations {
   private:
     RegistryFunctions Table;
 };
+
+// Stands in for GetVersionExW through the version query override: Windows 11. Windows 11 itself
+// reports 10.0 and is told from Windows 10 by WMI, which under Wine names the system Windows 10
+// once COM is up in the thread; a version above 10 needs no WMI answer.
+inline BOOL WINAPI PretendWindows11(OSVERSIONINFOW* info) {
+    info->dwMajorVersion = 11;
+    info->dwMinorVersion = 0;
+    info->dwBuildNumber = 26100;
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    return TRUE;
+}
