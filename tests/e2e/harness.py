@@ -93,12 +93,13 @@ class Prefix:
                                 cwd=self.unix_path(cwd) if cwd else None, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def reg_import(self, text):
-        """Imports registry content written in the .reg format (without its header line)."""
+    def reg_import(self, text, view=None):
+        """Imports registry content written in the .reg format (without its header line); view
+        32 or 64 writes HKLM\\Software keys into that registry view."""
         path = r"C:\bdl_import.reg"
         with open(self.unix_path(path), "w", encoding="utf-16") as f:
             f.write("Windows Registry Editor Version 5.00\r\n\r\n" + text)
-        done = self.run("reg", ["import", path])
+        done = self.run("reg", ["import", path] + ([f"/reg:{view}"] if view else []))
         os.remove(self.unix_path(path))
         if done.code != 0:
             raise RuntimeError("reg import failed: " + done.stdout + done.stderr)
