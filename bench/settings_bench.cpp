@@ -8,22 +8,7 @@
 
 #include "common/registry.h"
 #include "common/settings.h"
-
-namespace {
-
-double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return double(to.QuadPart - from.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now;
-}
-
-} // namespace
+#include "bench/bench_timer.h"
 
 int main() {
     const int entries = 10000;

@@ -44,6 +44,20 @@ void DeletionPass(HKEY root, const wchar_t* key, unsigned* deleted) {
 
 } // namespace
 
+namespace {
+// The registry half of a write, once the settings file has declined it.
+LONG WriteValue(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type, const void* data,
+                DWORD size) {
+    if (!IsIntegrationEnabled())
+        return ERROR_SUCCESS;
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key(CreateKeyForWrite(root, path, &error));
+    if (!key)
+        return error;
+    return Calls->SetValue(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+}
+} // namespace
+
 const RegistryFunctions& RealRegistryFunctions() {
     return RealFunctions;
 }
@@ -163,30 +177,16 @@ LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_
         text = L"";
     if (OfferTextWrite(root, path, name, text))
         return ERROR_SUCCESS;
-    if (!IsIntegrationEnabled())
-        return ERROR_SUCCESS;
-    LONG error = ERROR_SUCCESS;
-    RegistryKey key(CreateKeyForWrite(root, path, &error));
-    if (!key)
-        return error;
     size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
     if (bytes > MAXDWORD)
         return ERROR_INVALID_PARAMETER;
-    return Calls->SetValue(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                           DWORD(bytes));
+    return WriteValue(root, path, name, REG_SZ, text, DWORD(bytes));
 }
 
 LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) {
     if (OfferNumberWrite(root, path, name, value))
         return ERROR_SUCCESS;
-    if (!IsIntegrationEnabled())
-        return ERROR_SUCCESS;
-    LONG error = ERROR_SUCCESS;
-    RegistryKey key(CreateKeyForWrite(root, path, &error));
-    if (!key)
-        return error;
-    return Calls->SetValue(key.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                           sizeof value);
+    return WriteValue(root, path, name, REG_DWORD, &value, sizeof value);
 }
 
 void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
