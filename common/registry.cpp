@@ -3,6 +3,7 @@
 #include <wchar.h>
 
 #include "common/settings.h"
+#include "common/system.h"
 #include "common/text.h"
 
 namespace {
@@ -16,6 +17,13 @@ const RegistryFunctions* Calls = &RealFunctions;
 
 REGSAM ViewFlags = 0;
 
+// RegDeleteKeyExW only where a view is named: the plain call is the one every Windows has.
+LONG RemoveKey(HKEY root, const wchar_t* resolved) {
+    if (ViewFlags == 0)
+        return Calls->DeleteKey(root, resolved);
+    return Calls->DeleteKeyEx(root, resolved, ViewFlags, 0);
+}
+
 // Removes one key and everything below it that this pass reaches. Children are deleted while
 // the enumeration index keeps rising, so some are skipped; the caller runs passes until one
 // deletes nothing.
@@ -23,7 +31,7 @@ void DeletionPass(HKEY root, const wchar_t* key, unsigned* deleted) {
     if (key[0] == 0)
         return; // never the root itself
     HKEY opened = nullptr;
-    if (Calls->OpenKey(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    if (Calls->OpenKey(root, key, 0, ViewFlags | KEY_READ, &opened) != ERROR_SUCCESS)
         return;
     {
         RegistryKey handle(opened);
@@ -38,7 +46,7 @@ void DeletionPass(HKEY root, const wchar_t* key, unsigned* deleted) {
             DeletionPass(root, child, deleted);
         }
     }
-    if (Calls->DeleteKey(root, key) == ERROR_SUCCESS)
+    if (RemoveKey(root, key) == ERROR_SUCCESS)
         (*deleted)++;
 }
 
@@ -111,6 +119,20 @@ REGSAM GetRegistryView() {
     return ViewFlags;
 }
 
+REGSAM ProgramRegistryView(bool for64BitPrograms) {
+    if (!Is64BitWindows())
+        return 0;
+    return for64BitPrograms ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+size_t AllProgramRegistryViews(REGSAM views[2]) {
+    views[0] = ProgramRegistryView(false);
+    if (views[0] == 0)
+        return 1;
+    views[1] = ProgramRegistryView(true);
+    return 2;
+}
+
 bool KeyExists(HKEY root, const wchar_t* path) {
     bool exists = false;
     if (OfferKeyTest(root, path, &exists))
@@ -120,7 +142,7 @@ bool KeyExists(HKEY root, const wchar_t* path) {
     wchar_t resolved[RegistryPathCapacity];
     ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
     HKEY key = nullptr;
-    if (Calls->OpenKey(root, resolved, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
@@ -195,25 +217,18 @@ void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
     wchar_t resolved[RegistryPathCapacity];
     ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
     HKEY opened = nullptr;
-    if (Calls->OpenKey(root, resolved, 0, KEY_WRITE, &opened) != ERROR_SUCCESS)
+    if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
         return;
     RegistryKey key(opened);
     Calls->DeleteValue(key.Get(), name);
 }
 
 void DeleteEmptyKey(HKEY root, const wchar_t* path) {
-    DeleteEmptyKeyInView(root, path, 0);
-}
-
-void DeleteEmptyKeyInView(HKEY root, const wchar_t* path, REGSAM view) {
     if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
         return;
     wchar_t resolved[RegistryPathCapacity];
     ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
-    if (view == 0)
-        Calls->DeleteKey(root, resolved);
-    else
-        Calls->DeleteKeyEx(root, resolved, view, 0);
+    RemoveKey(root, resolved);
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* path) {

@@ -45,10 +45,33 @@ HKEY OpenKeyForRead(HKEY root, const wchar_t* path);
 HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error);
 bool CloseKey(HKEY key);
 
-// 0 or KEY_WOW64_64KEY, added to the opening for reads and the creation for writes until it is
-// set back. The existence test and the deletions always use the process's own view.
+// 0 (the process's own view), KEY_WOW64_32KEY or KEY_WOW64_64KEY, used by every operation below
+// until it is set back. Prefer ScopedRegistryView, which cannot be left set by accident.
 void SetRegistryView(REGSAM flags);
 REGSAM GetRegistryView();
+
+// The view where programs of one bitness look. On 64-bit Windows the two differ for
+// HKEY_LOCAL_MACHINE\Software and HKEY_CLASSES_ROOT\CLSID, and naming the view makes the 32-bit
+// and the 64-bit build reach the same keys; 32-bit Windows has one view (0).
+REGSAM ProgramRegistryView(bool for64BitPrograms);
+
+// Every view a registration for all programs must be written to: both on 64-bit Windows, the one
+// view elsewhere. Returns how many it put into `views`.
+size_t AllProgramRegistryViews(REGSAM views[2]);
+
+// Sets the view for the operations of one scope and puts the one before back when it ends.
+class ScopedRegistryView {
+  public:
+    explicit ScopedRegistryView(REGSAM view) : Previous(GetRegistryView()) {
+        SetRegistryView(view);
+    }
+    ~ScopedRegistryView() { SetRegistryView(Previous); }
+    ScopedRegistryView(const ScopedRegistryView&) = delete;
+    ScopedRegistryView& operator=(const ScopedRegistryView&) = delete;
+
+  private:
+    REGSAM Previous;
+};
 
 bool KeyExists(HKEY root, const wchar_t* path);
 DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback);
@@ -64,9 +87,6 @@ void DeleteEmptyKey(HKEY root, const wchar_t* path);
 // Deletes the key and everything below it, in passes until a pass deletes nothing; what cannot
 // be deleted stays without an error.
 void DeleteKeyTree(HKEY root, const wchar_t* path);
-// DeleteEmptyKey in a given view (KEY_WOW64_64KEY, say): keys written in the 64-bit view by a
-// 32-bit process can only be removed there.
-void DeleteEmptyKeyInView(HKEY root, const wchar_t* path, REGSAM view);
 
 // The archiver's per-user settings under HKEY_CURRENT_USER.
 DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback);

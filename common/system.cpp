@@ -85,6 +85,14 @@ bool RunsUnderWow64() {
     return Wow64State == 1;
 }
 
+bool Is64BitWindows() {
+#ifdef _WIN64
+    return true;
+#else
+    return RunsUnderWow64();
+#endif
+}
+
 unsigned WindowsVersion() {
     if (VersionPlatform == -1) {
         OSVERSIONINFOW info = QueryVersion();

@@ -19,9 +19,14 @@ template <typename Function> Function GetExport(HMODULE module, const char* name
 // The platform answers below are computed once and kept for the rest of the run; they are
 // meant for the user-interface thread only (nothing is locked).
 
-// A 32-bit process on 64-bit Windows. Decides the 64-bit registry view and the 64-bit notice.
-// A failed IsWow64Process lookup counts as "no" and is asked again at the next call.
+// A 32-bit process on 64-bit Windows: the 32-bit build where a 64-bit one would serve better,
+// which the setup's 64-bit notice tells. A failed IsWow64Process lookup counts as "no" and is
+// asked again at the next call.
 bool RunsUnderWow64();
+
+// 64-bit Windows, whichever build asks: the 64-bit build runs nowhere else, and the 32-bit build
+// learns it from WOW64. Decides which shell extensions and registry views the machine has.
+bool Is64BitWindows();
 
 // The Windows version as major * 256 + minor (0x600 Vista, 0xA00 Windows 10 and 11); 0x501 for
 // anything outside the NT family. Never 0. Windows reports 10.0 only to programs whose manifest

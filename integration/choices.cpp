@@ -150,10 +150,3 @@ void SaveIntegrationSettings(const IntegrationSettings& settings) {
     SetUserDword(L"Setup", L"MenuIcons", settings.menuIcons);
     SetUserDword(L"Setup", L"LegacyMenu", settings.legacyMenu);
 }
-
-void UseNativeRegistryView(bool on) {
-    if (!on)
-        SetRegistryView(0);
-    else if (RunsUnderWow64())
-        SetRegistryView(KEY_WOW64_64KEY);
-}

@@ -49,6 +49,3 @@ void SaveIntegrationSettings(const IntegrationSettings& settings);
 bool IsOwnedExtension(const wchar_t* extension);
 // True when a class name is one of the archiver's own archive classes.
 bool IsOwnClassName(const wchar_t* className);
-// Switches the registry operations to the 64-bit view when this is a 32-bit process on 64-bit
-// Windows (on = true); back to the process's own view with on = false.
-void UseNativeRegistryView(bool on);

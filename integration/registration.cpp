@@ -6,7 +6,6 @@
 #include "common/paths.h"
 #include "common/registry.h"
 #include "common/text.h"
-#include "integration/choices.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
 
@@ -24,18 +23,20 @@ void ArchiverPath(wchar_t* path) {
 bool RegisterAppPaths() {
     wchar_t archiver[PathCapacity];
     ArchiverPath(archiver);
-    if (SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"", archiver) == ERROR_ACCESS_DENIED)
-        return false;
-    SetString(HKEY_LOCAL_MACHINE, L"", L"exe32", archiver);
     wchar_t folder[PathCapacity];
     CopyText(folder, archiver, PathCapacity);
     CutNamePart(folder);
-    SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"Path", folder);
-    // 64-bit programs look in the 64-bit view, which a 32-bit process reaches only explicitly.
-    UseNativeRegistryView(true);
-    SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"", archiver);
-    SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"Path", folder);
-    SetRegistryView(0);
+    // The shell of either bitness finds the archiver by its name, each in its own view.
+    REGSAM views[2];
+    size_t viewCount = AllProgramRegistryViews(views);
+    for (size_t i = 0; i < viewCount; i++) {
+        ScopedRegistryView scope(views[i]);
+        if (SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"", archiver) == ERROR_ACCESS_DENIED &&
+            i == 0)
+            return false;
+        SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"Path", folder);
+    }
+    SetString(HKEY_LOCAL_MACHINE, L"", L"exe32", archiver);
     return true;
 }
 

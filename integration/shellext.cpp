@@ -83,21 +83,25 @@ void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* 
     FormatText(clsidKey, KeyCapacity, L"CLSID\\%s", clsid);
     wchar_t serverKey[KeyCapacity];
     FormatText(serverKey, KeyCapacity, L"CLSID\\%s\\InProcServer32", clsid);
+    // The server and its approval go where Explorer of the DLL's own bitness looks, whichever
+    // build writes them; the handler keys below are shared by both views.
+    REGSAM view = ProgramRegistryView(is64);
 
     if (settings.shellExtension) {
         wchar_t dll[PathCapacity];
         GetProgramPath(dll, PathCapacity);
         ReplaceNamePart(dll, dllName, PathCapacity);
-        if (FileExists(dll)) {
-            UseNativeRegistryView(is64);
-            SetString(HKEY_CLASSES_ROOT, clsidKey, L"", L"Bundlo");
-            SetString(HKEY_CLASSES_ROOT, serverKey, L"", dll);
-            SetString(HKEY_CLASSES_ROOT, serverKey, L"ThreadingModel", L"Apartment");
-            SetRegistryView(0);
+        {
+            ScopedRegistryView scope(view);
+            if (FileExists(dll)) {
+                SetString(HKEY_CLASSES_ROOT, clsidKey, L"", L"Bundlo");
+                SetString(HKEY_CLASSES_ROOT, serverKey, L"", dll);
+                SetString(HKEY_CLASSES_ROOT, serverKey, L"ThreadingModel", L"Apartment");
+            }
+            SetString(HKEY_LOCAL_MACHINE, ApprovedKey, clsid, L"Bundlo shell extension");
         }
         for (const HandlerKey& key : AlwaysKeys)
             WriteKey(key, clsid, handlerName);
-        SetString(HKEY_LOCAL_MACHINE, ApprovedKey, clsid, L"Bundlo shell extension");
         bool classic = ClassicMenuWanted(settings);
         for (const HandlerKey& key : ClassicMenuKeys) {
             if (classic)
@@ -108,18 +112,14 @@ void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* 
         return;
     }
 
-    // The 64-bit extension's CLSID keys live in the 64-bit view, where only a deletion in that
-    // view reaches them; the process's own view would leave them behind.
-    if (is64 && RunsUnderWow64()) {
-        DeleteEmptyKeyInView(HKEY_CLASSES_ROOT, serverKey, KEY_WOW64_64KEY);
-        DeleteEmptyKeyInView(HKEY_CLASSES_ROOT, clsidKey, KEY_WOW64_64KEY);
-    } else {
+    {
+        ScopedRegistryView scope(view);
         DeleteEmptyKey(HKEY_CLASSES_ROOT, serverKey);
         DeleteEmptyKey(HKEY_CLASSES_ROOT, clsidKey);
+        DeleteValue(HKEY_LOCAL_MACHINE, ApprovedKey, clsid);
     }
     for (const HandlerKey& key : AlwaysKeys)
         DeleteKey(key, clsid, handlerName);
-    DeleteValue(HKEY_LOCAL_MACHINE, ApprovedKey, clsid);
     for (const HandlerKey& key : ClassicMenuKeys)
         DeleteKey(key, clsid, handlerName);
 }
@@ -127,10 +127,12 @@ void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* 
 void RegisterShellIntegration(bool remove, const IntegrationSettings& settings) {
     IntegrationSettings none = {};
     const IntegrationSettings& used = remove ? none : settings;
-    bool wow64 = RunsUnderWow64();
+    // A 64-bit Explorer loads only the 64-bit DLL and 32-bit programs only the 32-bit one, so
+    // 64-bit Windows gets both, whichever build runs.
+    bool wide = Is64BitWindows();
     RegisterShellExtension(used, L"bdlext.dll", ShellExtensionClsid32,
-                           wow64 ? L"Bundlo32" : L"Bundlo", false);
-    if (wow64)
+                           wide ? L"Bundlo32" : L"Bundlo", false);
+    if (wide)
         RegisterShellExtension(used, L"bdlext64.dll", ShellExtensionClsid64, L"Bundlo", true);
     bool vista = WindowsVersion() >= 0x600;
     if (remove) {

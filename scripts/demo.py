@@ -14,7 +14,10 @@ os.environ["BDL_WINEPREFIX"] = os.path.join(ROOT, "build", "demo-prefix")
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import harness  # noqa: E402
 
-FOLDER = harness.PROGRAM_FOLDER
+# Where a real installer of each build puts the archiver.
+FOLDERS = {"win64": r"C:\Program Files\Bundlo", "win32": r"C:\Program Files (x86)\Bundlo"}
+EXTENSIONS = [("bdlext.dll", "{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F01}"),
+              ("bdlext64.dll", "{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F02}")]
 PLACEHOLDERS = ["Bundlo.exe", "bdlext.dll", "bdlext64.dll", "Bundlo.chm", "license.txt", "Bdl.txt",
                 "WhatsNew.txt", r"Formats\readme.txt"]
 # What other programs own before Bundlo arrives, as a .reg text.
@@ -41,8 +44,8 @@ def say(text=""):
 
 
 def lay_out(prefix, arch):
-    program = prefix.install(os.path.join(ROOT, "build", arch, "Uninstall.exe"), FOLDER)
-    folder = prefix.unix_path(FOLDER)
+    program = prefix.install(os.path.join(ROOT, "build", arch, "Uninstall.exe"), FOLDERS[arch])
+    folder = prefix.unix_path(FOLDERS[arch])
     for name in PLACEHOLDERS:
         path = os.path.join(folder, *name.split("\\"))
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -98,6 +101,17 @@ def describe_associations(before, after):
     return collapse_volumes(taken), given, collapse_volumes(removed)
 
 
+def describe_extensions(prefix):
+    """Each shell extension DLL: the registry views holding its server, and its handler name."""
+    for dll, clsid in EXTENSIONS:
+        views = [f"{v}-bit" for v in (32, 64)
+                 if prefix.reg_query(rf"HKCR\CLSID\{clsid}\InProcServer32", "", v)]
+        handler = next((name for name in ("Bundlo", "Bundlo32") if prefix.reg_query(
+            rf"HKCR\Folder\shellex\DragDropHandlers\{name}", "") == clsid), "none")
+        say(f"   shell extension {dll}: {clsid} in the {' and '.join(views) or 'no'} registry "
+            f"view, handler {handler}")
+
+
 def show_values(prefix, key, names, view):
     for name in names:
         value = prefix.reg_query(key, name, view)
@@ -109,7 +123,8 @@ def main():
     for arch in ("win64", "win32"):
         prefix.reset()
         program = lay_out(prefix, arch)
-        say(f"== {arch}: {FOLDER} holds Uninstall.exe, {len(PLACEHOLDERS)} placeholder files, "
+        program_folder = FOLDERS[arch]
+        say(f"== {arch}: {program_folder} holds Uninstall.exe, {len(PLACEHOLDERS)} placeholder files, "
             "a folder and Uninstall.lst; the New-menu templates are not there yet")
         before = prefix.classes_snapshot()
         say("   other programs own: " + ", ".join(
@@ -132,11 +147,10 @@ def main():
             template = template.replace("\\\\", "\\")  # the export doubles backslashes
             say(f"   New menu for {ext}: {template}")
         for name in ("bdlnew.dat", "zipnew.dat"):
-            path = prefix.unix_path(FOLDER + "\\" + name)
+            path = prefix.unix_path(program_folder + "\\" + name)
             size = os.path.getsize(path) if os.path.exists(path) else None
             say(f"   template file {name}: " + (f"{size} bytes" if size is not None else "missing"))
-        handler = class_of(after, "bundlo\\shellex\\drophandler")
-        say(f"   shell extension: drop handler {handler}")
+        describe_extensions(prefix)
         made = sorted(shortcuts(prefix) - links_before)
         say(f"   shortcuts made ({len(made)}):")
         for link in made:
@@ -148,7 +162,7 @@ def main():
         say(f"   App Paths: Bundlo.exe -> {prefix.reg_query(APP_PATHS_KEY, '', view)}")
 
         result = prefix.run(program, ["/S"], timeout=120)
-        folder = prefix.unix_path(FOLDER)
+        folder = prefix.unix_path(program_folder)
         start = time.monotonic()
         # The uninstaller hands its own deletion to a hidden batch file and ends at once.
         while os.path.exists(folder) and time.monotonic() - start < 60:
@@ -168,7 +182,7 @@ def main():
         app_paths = prefix.reg_query(APP_PATHS_KEY, None, view)
         say(f"   uninstall entry: {'still there' if entry else 'removed'}"
             f"; App Paths: {'still there' if app_paths else 'removed'}")
-        say(f"   {FOLDER}: {'still there' if os.path.exists(folder) else 'gone'}")
+        say(f"   {program_folder}: {'still there' if os.path.exists(folder) else 'gone'}")
         unchanged = all(class_of(final, e) == class_of(before, e)
                         for e in (".zip", ".7z", ".iso", ".jar"))
         say(f"   previous owners restored: {'yes' if unchanged else 'NO'}")

@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include "common/registry.h"
-#include "common/system.h"
 #include "common/text.h"
 #include "integration/associations.h"
 #include "integration/registration.h"
@@ -44,8 +43,11 @@ void RemoveRegistrations() {
     if (MsiMode)
         return;
     DeleteEmptyKey(HKEY_LOCAL_MACHINE, UninstallKey);
-    DeleteEmptyKey(HKEY_LOCAL_MACHINE, AppPathsKey);
-    // The setup wrote App Paths into the 64-bit view as well, for 64-bit programs.
-    if (RunsUnderWow64())
-        DeleteEmptyKeyInView(HKEY_LOCAL_MACHINE, AppPathsKey, KEY_WOW64_64KEY);
+    // The setup wrote App Paths into every view, for programs of either bitness.
+    REGSAM views[2];
+    size_t viewCount = AllProgramRegistryViews(views);
+    for (size_t i = 0; i < viewCount; i++) {
+        ScopedRegistryView scope(views[i]);
+        DeleteEmptyKey(HKEY_LOCAL_MACHINE, AppPathsKey);
+    }
 }

@@ -94,6 +94,8 @@ MACHINE_SEED = r"""
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Bundlo archiver]
 "DisplayIcon"="C:\\windows\\notepad.exe"
 """
+CLSID32 = "{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F01}"
+CLSID64 = "{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F02}"
 UNINSTALL_ENTRY = r"microsoft\windows\currentversion\uninstall\bundlo archiver"
 SHELL_FOLDERS = [r"C:\users\Public\Desktop", r"C:\ProgramData\Microsoft\Windows\Start Menu",
                  r"C:\users\{user}\Desktop",
@@ -153,6 +155,10 @@ class WholeRoundTrip(harness.ProgramTest):
             setup = self.prefix.run(self.program, ["/setup", "/S", "/initD1M1P1"], timeout=180)
             self.assertEqual(0, setup.code)
             self.assertEqual("Bundlo.ZIP", self.prefix.reg_query(r"HKCR\.zip", ""))
+            # Whichever build runs, each extension's server sits in the view of its own bitness.
+            for clsid, dll, bits in ((CLSID32, "bdlext.dll", 32), (CLSID64, "bdlext64.dll", 64)):
+                server = self.prefix.reg_query(rf"HKCR\CLSID\{clsid}\InProcServer32", "", bits)
+                self.assertEqual(harness.PROGRAM_FOLDER + "\\" + dll, server, bits)
             uninstall = self.prefix.run(self.program, ["/S"], timeout=180)
             self.assertEqual(0, uninstall.code)
             start = time.monotonic()

@@ -54,12 +54,11 @@ class Registration : public ::testing::Test {
 TEST_F(Registration, AppPathsInEveryViewAndTheArchiverPath) {
     ASSERT_TRUE(RegisterAppPaths());
     std::wstring archiver = Folder + L"\\Bundlo.exe";
-    EXPECT_EQ(archiver, Machine(AppPaths, L""));
-    EXPECT_EQ(Folder, Machine(AppPaths, L"Path"));
     EXPECT_EQ(archiver, Machine(L"Software\\Bundlo", L"exe32"));
-    if (RunsUnderWow64()) {
-        EXPECT_EQ(archiver, Machine(AppPaths, L"", KEY_WOW64_64KEY));
-        EXPECT_EQ(Folder, Machine(AppPaths, L"Path", KEY_WOW64_64KEY));
+    // Programs of either bitness find the archiver, whichever build registered it.
+    for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+        EXPECT_EQ(archiver, Machine(AppPaths, L"", view));
+        EXPECT_EQ(Folder, Machine(AppPaths, L"Path", view));
     }
 }
 

@@ -173,25 +173,37 @@ TEST_F(RegistryTest, RefusedMachineWritesReportAccessDenied) {
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\BundloRegistryTest"));
 }
 
-// A 32-bit process on 64-bit Windows: with the 64-bit view set, writes land in the 64-bit
-// registry, while the existence test and the deletions keep the process's own view.
-TEST_F(RegistryTest, The64BitViewReachesWritesAndReadsOnly) {
-    if (!RunsUnderWow64())
-        GTEST_SKIP() << "only a 32-bit process on 64-bit Windows has two views";
+// On 64-bit Windows each build reaches the other bitness's view only by naming it; every
+// operation follows the view set, and the scope puts the process's own view back.
+TEST_F(RegistryTest, TheOtherViewReachesEveryOperation) {
+    ASSERT_TRUE(Is64BitWindows()) << "the test prefix is 64-bit Windows";
+    const REGSAM other = ProgramRegistryView(sizeof(void*) == 4);
+    const REGSAM own = ProgramRegistryView(sizeof(void*) == 8);
     const wchar_t* path = L"\\Software\\BundloViewTest";
-    SetRegistryView(KEY_WOW64_64KEY);
-    EXPECT_EQ(ERROR_SUCCESS, SetString(HKEY_LOCAL_MACHINE, path, L"v", L"64"));
+    const wchar_t* raw = path + 1;
     wchar_t text[8];
-    EXPECT_TRUE(GetString(HKEY_LOCAL_MACHINE, path, L"v", text, L"", 8));
-    EXPECT_STREQ(L"64", text);
+    {
+        ScopedRegistryView scope(other);
+        EXPECT_EQ(ERROR_SUCCESS, SetString(HKEY_LOCAL_MACHINE, path, L"v", L"other"));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  SetString(HKEY_LOCAL_MACHINE, L"\\Software\\BundloViewTest\\sub", L"v", L"x"));
+        EXPECT_TRUE(GetString(HKEY_LOCAL_MACHINE, path, L"v", text, L"", 8));
+        EXPECT_STREQ(L"other", text);
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
+        DeleteValue(HKEY_LOCAL_MACHINE, path, L"v");
+        EXPECT_EQ(MissingValue, RawValue(HKEY_LOCAL_MACHINE, raw, L"v", other));
+    }
+    EXPECT_EQ(0u, GetRegistryView());
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, raw, own));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
-    SetRegistryView(0);
-    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\BundloViewTest", KEY_WOW64_64KEY));
-    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\BundloViewTest", KEY_WOW64_32KEY));
     EXPECT_FALSE(GetString(HKEY_LOCAL_MACHINE, path, L"v", text, L"none", 8));
-    EXPECT_STREQ(L"none", text);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\BundloViewTest", KEY_WOW64_64KEY, 0);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, raw, other)) << "deleted through the wrong view";
+    {
+        ScopedRegistryView scope(other);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
+    }
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, raw, other));
 }
 
 } // namespace

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "common/paths.h"
-#include "common/system.h"
+#include "integration/shellext.h"
+#include "tests/unit/raw_files.h"
 #include "integration/apply.h"
 #include "integration/registration.h"
 #include "tests/unit/test_support.h"
@@ -21,25 +22,33 @@ namespace {
 const std::wstring AppPaths = AppPathsKey + 1;
 const std::wstring Uninstall = UninstallKey + 1;
 
-// Wine keeps one App Paths key for both views, so only the request shows that a 32-bit
-// uninstaller also deletes the key that 64-bit Windows keeps in its own view.
-bool AppPathsDeletedIn64BitView;
+// Wine keeps one App Paths key for both views, so only the requests show that the uninstaller
+// deletes the key that 64-bit Windows keeps in each view.
+REGSAM AppPathsDeletedInViews;
 LONG WINAPI RecordingDeleteKeyEx(HKEY root, LPCWSTR path, REGSAM view, DWORD reserved) {
-    if (root == HKEY_LOCAL_MACHINE && AppPaths == path && view == KEY_WOW64_64KEY)
-        AppPathsDeletedIn64BitView = true;
+    if (root == HKEY_LOCAL_MACHINE && AppPaths == path)
+        AppPathsDeletedInViews |= view;
     return RealRegistryFunctions().DeleteKeyEx(root, path, view, reserved);
 }
+
+const wchar_t* const ShellExtensionDlls[] = {L"bdlext.dll", L"bdlext64.dll"};
+const wchar_t Approved[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 
 class Removal : public ::testing::Test {
   protected:
     void SetUp() override {
         CoInitialize(nullptr);
         Clean();
+        for (const wchar_t* dll : ShellExtensionDlls)
+            WriteRaw(ModuleFolder() + L"\\" + dll, "placeholder");
     }
     void TearDown() override {
         MsiMode = false;
         OverrideRegistryFunctions(nullptr);
         Clean();
+        for (const wchar_t* dll : ShellExtensionDlls)
+            DeleteFileW((ModuleFolder() + L"\\" + dll).c_str());
         CoUninitialize();
     }
     static void Clean() {
@@ -61,15 +70,20 @@ class Removal : public ::testing::Test {
         ASSERT_TRUE(ApplyIntegration(all, Group, PathCapacity));
         RegisterUninstallEntry();
         ASSERT_TRUE(RawKeyExists(HKEY_CLASSES_ROOT, L".zip"));
+        ASSERT_TRUE(
+            RawKeyExists(HKEY_CLASSES_ROOT, ServerKey(ShellExtensionClsid64), KEY_WOW64_64KEY));
         ASSERT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
         ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Group));
     }
+    static std::wstring ServerKey(const wchar_t* clsid) {
+        return std::wstring(L"CLSID\\") + clsid + L"\\InProcServer32";
+    }
     static bool AppPathsInEveryView() {
-        return RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths) &&
-               (!RunsUnderWow64() || RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths, KEY_WOW64_64KEY));
+        return RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths, KEY_WOW64_32KEY) &&
+               RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths, KEY_WOW64_64KEY);
     }
     static bool AppPathsInAnyView() {
-        return RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths) ||
+        return RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths, KEY_WOW64_32KEY) ||
                RawKeyExists(HKEY_LOCAL_MACHINE, AppPaths, KEY_WOW64_64KEY);
     }
     wchar_t Group[PathCapacity] = L"";
@@ -89,12 +103,19 @@ TEST_F(Removal, EverythingGoesAndExtensionsReturnToTheirOwners) {
                                L"Bundlo.REV", L"Folder\\shellex\\DragDropHandlers\\Bundlo"})
         EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, key)) << key;
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
-    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo"));
+    for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+        EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", view));
+        for (const wchar_t* clsid : {ShellExtensionClsid32, ShellExtensionClsid64}) {
+            EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid, view))
+                << clsid;
+            EXPECT_EQ(MissingValue, RawValue(HKEY_LOCAL_MACHINE, Approved, clsid, view)) << clsid;
+        }
+    }
     EXPECT_EQ(MissingValue,
               RawValue(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Bundlo"));
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
     EXPECT_FALSE(AppPathsInAnyView());
-    EXPECT_EQ(RunsUnderWow64(), AppPathsDeletedIn64BitView);
+    EXPECT_EQ(REGSAM(KEY_WOW64_32KEY | KEY_WOW64_64KEY), AppPathsDeletedInViews);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Group));
 }
 

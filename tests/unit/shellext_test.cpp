@@ -1,5 +1,5 @@
 // The shell extension's registration, approval and capabilities in the real registry of the
-// prefix. The 32-bit build runs under WOW64 and makes two registrations; the 64-bit build one.
+// prefix, a 64-bit Windows, where either build makes both registrations.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -61,17 +61,37 @@ class ShellExtension : public ::testing::Test {
     std::wstring Folder;
 };
 
-TEST_F(ShellExtension, RegisteredForEveryPlatformItRunsOn) {
+// Both builds run on 64-bit Windows here, and both must leave the same registrations: each DLL's
+// server and approval in the view of its own bitness, the handlers side by side.
+TEST_F(ShellExtension, BothExtensionsEachInItsOwnViewWhicheverBuildRuns) {
+    ASSERT_TRUE(Is64BitWindows()) << "the test prefix is 64-bit Windows";
+    const REGSAM View32 = KEY_WOW64_32KEY, View64 = KEY_WOW64_64KEY;
+    WriteRaw(Folder + L"\\bdlext64.dll", "placeholder");
     RegisterShellIntegration(false, On());
-    std::wstring dll = Folder + L"\\bdlext.dll";
-    EXPECT_EQ(L"Bundlo", Classes(L"CLSID\\" + Clsid32));
-    EXPECT_EQ(dll, Classes(L"CLSID\\" + Clsid32 + L"\\InProcServer32"));
-    EXPECT_EQ(L"Apartment", Classes(L"CLSID\\" + Clsid32 + L"\\InProcServer32", L"ThreadingModel"));
-    EXPECT_EQ(L"", Classes(L"Bundlo.ZIP\\shellex\\PropertySheetHandlers\\" + Clsid32));
-    // One drop handler per class: under WOW64 the 64-bit registration, made second, holds it.
-    EXPECT_EQ(RunsUnderWow64() ? Clsid64 : Clsid32, Classes(L"Bundlo\\shellex\\DropHandler"));
-    EXPECT_EQ(L"", Classes(L"Bundlo\\shellex\\ContextMenuHandlers\\" + Clsid32));
-    EXPECT_EQ(L"Bundlo shell extension", Raw(HKEY_LOCAL_MACHINE, Approved, Clsid32.c_str()));
+    std::wstring dll = Folder + L"\\bdlext.dll", dll64 = Folder + L"\\bdlext64.dll";
+    struct Server {
+        const std::wstring& Clsid;
+        const std::wstring& Dll;
+        REGSAM View, OtherView;
+    };
+    for (const Server& server :
+         {Server{Clsid32, dll, View32, View64}, Server{Clsid64, dll64, View64, View32}}) {
+        std::wstring key = L"CLSID\\" + server.Clsid;
+        EXPECT_EQ(L"Bundlo", Classes(key, L"", server.View)) << server.Clsid;
+        EXPECT_EQ(server.Dll, Classes(key + L"\\InProcServer32", L"", server.View));
+        EXPECT_EQ(L"Apartment", Classes(key + L"\\InProcServer32", L"ThreadingModel", server.View));
+        EXPECT_EQ(Missing, Classes(key, L"", server.OtherView)) << server.Clsid;
+        EXPECT_EQ(L"Bundlo shell extension",
+                  Raw(HKEY_LOCAL_MACHINE, Approved, server.Clsid.c_str(), server.View));
+        EXPECT_EQ(L"", Classes(L"Bundlo.ZIP\\shellex\\PropertySheetHandlers\\" + server.Clsid));
+        EXPECT_EQ(L"", Classes(L"Bundlo\\shellex\\ContextMenuHandlers\\" + server.Clsid));
+    }
+    EXPECT_EQ(Clsid32, Classes(L"Folder\\shellex\\DragDropHandlers\\Bundlo32"));
+    EXPECT_EQ(Clsid64, Classes(L"Folder\\shellex\\DragDropHandlers\\Bundlo"));
+    EXPECT_EQ(Clsid32, Classes(L"*\\shellex\\ContextMenuHandlers\\Bundlo32"));
+    EXPECT_EQ(Clsid64, Classes(L"lnkfile\\shellex\\ContextMenuHandlers\\Bundlo"));
+    // One drop handler per class: the 64-bit registration, made second, holds it.
+    EXPECT_EQ(Clsid64, Classes(L"Bundlo\\shellex\\DropHandler"));
     EXPECT_EQ(L"Software\\Bundlo\\Capabilities",
               Raw(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Bundlo"));
     EXPECT_EQ(L"Bundlo.ZIP", Raw(HKEY_LOCAL_MACHINE,
@@ -79,30 +99,27 @@ TEST_F(ShellExtension, RegisteredForEveryPlatformItRunsOn) {
     EXPECT_EQ(L"Bundlo", Raw(HKEY_LOCAL_MACHINE,
                              L"Software\\Bundlo\\Capabilities\\FileAssociations", L".tbz"));
 
-    if (!RunsUnderWow64()) {
-        // One registration, named Bundlo, in the only view there is.
-        EXPECT_EQ(Clsid32, Classes(L"Folder\\shellex\\DragDropHandlers\\Bundlo"));
-        EXPECT_EQ(Clsid32, Classes(L"*\\shellex\\ContextMenuHandlers\\Bundlo"));
-        EXPECT_EQ(Missing, Classes(L"Folder\\shellex\\DragDropHandlers\\Bundlo32"));
-        return;
-    }
-    // Side by side: the 32-bit extension as Bundlo32, the 64-bit one as Bundlo. Without
-    // "bdlext64.dll" its CLSID keys are missing, its handlers and approval are not.
-    EXPECT_EQ(Clsid32, Classes(L"Folder\\shellex\\DragDropHandlers\\Bundlo32"));
-    EXPECT_EQ(Clsid64, Classes(L"Folder\\shellex\\DragDropHandlers\\Bundlo"));
-    EXPECT_EQ(Clsid64, Classes(L"lnkfile\\shellex\\ContextMenuHandlers\\Bundlo"));
-    EXPECT_EQ(L"Bundlo shell extension", Raw(HKEY_LOCAL_MACHINE, Approved, Clsid64.c_str()));
-    EXPECT_EQ(Missing, Classes(L"CLSID\\" + Clsid64, L"", KEY_WOW64_64KEY));
-
-    WriteRaw(Folder + L"\\bdlext64.dll", "placeholder");
-    RegisterShellIntegration(false, On());
-    std::wstring dll64 = Folder + L"\\bdlext64.dll";
-    EXPECT_EQ(dll64, Classes(L"CLSID\\" + Clsid64 + L"\\InProcServer32", L"", KEY_WOW64_64KEY));
-    EXPECT_EQ(Missing, Classes(L"CLSID\\" + Clsid64, L"", KEY_WOW64_32KEY));
-    // Switched off, the 64-bit CLSID keys go from the 64-bit view too.
+    // Without "bdlext64.dll" its server keys are not written; its handlers and approval are.
     RegisterShellIntegration(false, IntegrationSettings());
-    EXPECT_EQ(Missing, Classes(L"CLSID\\" + Clsid64, L"", KEY_WOW64_64KEY));
-    EXPECT_EQ(Missing, Classes(L"CLSID\\" + Clsid32));
+    DeleteFileW(dll64.c_str());
+    RegisterShellIntegration(false, On());
+    EXPECT_EQ(Missing, Classes(L"CLSID\\" + Clsid64, L"", View64));
+    EXPECT_EQ(Clsid64, Classes(L"Folder\\shellex\\DragDropHandlers\\Bundlo"));
+    EXPECT_EQ(L"Bundlo shell extension",
+              Raw(HKEY_LOCAL_MACHINE, Approved, Clsid64.c_str(), View64));
+
+    // Switched off, nothing of either registration stays in either view.
+    WriteRaw(dll64, "placeholder");
+    RegisterShellIntegration(false, On());
+    RegisterShellIntegration(false, IntegrationSettings());
+    for (REGSAM view : {View32, View64})
+        for (const std::wstring& clsid : {Clsid32, Clsid64}) {
+            EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + clsid, view)) << clsid;
+            EXPECT_EQ(Missing, Raw(HKEY_LOCAL_MACHINE, Approved, clsid.c_str(), view)) << clsid;
+        }
+    for (const wchar_t* handler : {L"Bundlo", L"Bundlo32"})
+        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT,
+                                  std::wstring(L"Folder\\shellex\\DragDropHandlers\\") + handler));
 }
 
 TEST_F(ShellExtension, SwitchedOffKeepsTheCapabilitiesRemovalTakesEverything) {
@@ -111,7 +128,7 @@ TEST_F(ShellExtension, SwitchedOffKeepsTheCapabilitiesRemovalTakesEverything) {
     EXPECT_EQ(Missing, Classes(L"CLSID\\" + Clsid32));
     EXPECT_EQ(Missing, Classes(L"Bundlo\\shellex\\DropHandler"));
     EXPECT_EQ(Missing, Classes(L"*\\shellex\\ContextMenuHandlers\\Bundlo"));
-    EXPECT_EQ(Missing, Raw(HKEY_LOCAL_MACHINE, Approved, Clsid32.c_str()));
+    EXPECT_EQ(Missing, Raw(HKEY_LOCAL_MACHINE, Approved, Clsid32.c_str(), KEY_WOW64_32KEY));
     EXPECT_EQ(L"Software\\Bundlo\\Capabilities",
               Raw(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Bundlo"));
 

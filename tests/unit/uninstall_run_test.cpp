@@ -9,7 +9,6 @@
 
 #include "common/registry.h"
 #include "common/paths.h"
-#include "common/system.h"
 #include "common/text.h"
 #include "integration/apply.h"
 #include "integration/registration.h"
@@ -302,9 +301,8 @@ TEST_F(UninstallRun, MsiModeRemovesTheRegistrationsButNoFile) {
     DeleteFileW(kept.c_str());
     DeleteFileW(list.c_str());
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKey + 1);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, AppPathsKey + 1);
-    if (RunsUnderWow64())
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, AppPathsKey + 1, KEY_WOW64_64KEY, 0);
+    for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)})
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, AppPathsKey + 1, view, 0);
 }
 
 } // namespace
