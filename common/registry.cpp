@@ -24,29 +24,32 @@ LONG RemoveKey(HKEY root, const wchar_t* resolved) {
     return Calls->DeleteKeyEx(root, resolved, ViewFlags, 0);
 }
 
-// Removes one key and everything below it that this pass reaches. Children are deleted while
-// the enumeration index keeps rising, so some are skipped; the caller runs passes until one
-// deletes nothing.
-void DeletionPass(HKEY root, const wchar_t* key, unsigned* deleted) {
-    if (key[0] == 0)
+// The registry itself allows no deeper tree; a walk that reaches this came from something else.
+const unsigned MaxTreeDepth = 512;
+
+// Removes the key `name` below `parent` and everything below it that this pass reaches. Each
+// child is opened from its parent's handle by its name alone: a path built by joining names could
+// outgrow its buffer on a deep tree, and a cut path names another key (the parent again, for
+// ever). Children are deleted while the enumeration index keeps rising, so some are skipped; the
+// caller runs passes until one deletes nothing.
+void DeletionPass(HKEY parent, const wchar_t* name, unsigned depth, unsigned* deleted) {
+    if (name[0] == 0 || depth > MaxTreeDepth)
         return; // never the root itself
     HKEY opened = nullptr;
-    if (Calls->OpenKey(root, key, 0, ViewFlags | KEY_READ, &opened) != ERROR_SUCCESS)
+    if (Calls->OpenKey(parent, name, 0, ViewFlags | KEY_READ, &opened) != ERROR_SUCCESS)
         return;
     {
         RegistryKey handle(opened);
         for (DWORD index = 0;; index++) {
-            wchar_t name[RegistryNameCapacity];
+            wchar_t child[RegistryNameCapacity];
             DWORD size = RegistryNameCapacity;
-            if (Calls->EnumKey(handle.Get(), index, name, &size, nullptr, nullptr, nullptr,
+            if (Calls->EnumKey(handle.Get(), index, child, &size, nullptr, nullptr, nullptr,
                                nullptr) != ERROR_SUCCESS)
                 break;
-            wchar_t child[RegistryPathCapacity];
-            FormatText(child, RegistryPathCapacity, L"%s\\%s", key, name);
-            DeletionPass(root, child, deleted);
+            DeletionPass(handle.Get(), child, depth + 1, deleted);
         }
     }
-    if (RemoveKey(root, key) == ERROR_SUCCESS)
+    if (RemoveKey(parent, name) == ERROR_SUCCESS)
         (*deleted)++;
 }
 
@@ -74,22 +77,21 @@ void OverrideRegistryFunctions(const RegistryFunctions* functions) {
     Calls = functions ? functions : &RealFunctions;
 }
 
-void ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity) {
+bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity) {
     if (path == nullptr)
         path = L"";
-    if (root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE) {
-        if (path[0] == L'\\')
-            CopyText(resolved, path + 1, capacity);
-        else
-            FormatText(resolved, capacity, L"Software\\Bundlo%s%s", path[0] ? L"\\" : L"", path);
-        return;
-    }
-    CopyText(resolved, path, capacity);
+    if ((root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE) && path[0] != L'\\')
+        return FormatText(resolved, capacity, L"Software\\Bundlo%s%s", path[0] ? L"\\" : L"",
+                          path) >= 0;
+    if (root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE)
+        path++;
+    return FormatText(resolved, capacity, L"%s", path) >= 0;
 }
 
 HKEY OpenKeyForRead(HKEY root, const wchar_t* path) {
     wchar_t resolved[RegistryPathCapacity];
-    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+        return nullptr;
     HKEY key = nullptr;
     if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
                        &key) != ERROR_SUCCESS)
@@ -99,7 +101,10 @@ HKEY OpenKeyForRead(HKEY root, const wchar_t* path) {
 
 HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error) {
     wchar_t resolved[RegistryPathCapacity];
-    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity)) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return nullptr;
+    }
     HKEY key = nullptr;
     DWORD disposition = 0;
     *error = Calls->CreateKey(root, resolved, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -140,7 +145,8 @@ bool KeyExists(HKEY root, const wchar_t* path) {
     if (!IsIntegrationEnabled())
         return false;
     wchar_t resolved[RegistryPathCapacity];
-    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+        return false;
     HKEY key = nullptr;
     if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
@@ -215,7 +221,8 @@ void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
     if (OfferValueDeletion(root, path, name) || !IsIntegrationEnabled())
         return;
     wchar_t resolved[RegistryPathCapacity];
-    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+        return;
     HKEY opened = nullptr;
     if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
         return;
@@ -227,19 +234,20 @@ void DeleteEmptyKey(HKEY root, const wchar_t* path) {
     if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
         return;
     wchar_t resolved[RegistryPathCapacity];
-    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
-    RemoveKey(root, resolved);
+    if (ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+        RemoveKey(root, resolved);
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* path) {
     if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
         return;
     wchar_t resolved[RegistryPathCapacity];
-    ResolveKeyPath(root, path, resolved, RegistryPathCapacity);
+    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+        return;
     unsigned deleted;
     do {
         deleted = 0;
-        DeletionPass(root, resolved, &deleted);
+        DeletionPass(root, resolved, 0, &deleted);
     } while (deleted > 0);
 }
 

@@ -38,8 +38,9 @@ class RegistryKey {
 const size_t RegistryPathCapacity = 512;
 const size_t RegistryNameCapacity = 200; // a longer sub-key name ends an enumeration
 
-// The sub-key path to hand to the registry for (root, path).
-void ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity);
+// The sub-key path to hand to the registry for (root, path). False when it does not fit: the
+// operations then leave the registry alone, since a cut path names another key.
+bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity);
 // Opened with the current view flags; null when the key cannot be opened.
 HKEY OpenKeyForRead(HKEY root, const wchar_t* path);
 HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error);

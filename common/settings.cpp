@@ -243,18 +243,27 @@ const wchar_t* StringList::Next() {
     return line;
 }
 
-void ComposeSettingsKey(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* key,
+bool ComposeSettingsKey(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* key,
                         size_t capacity) {
     if (capacity == 0)
-        return;
+        return false;
+    key[0] = 0;
     const wchar_t* prefix = root == HKEY_CURRENT_USER    ? L"HKCU\\"
                             : root == HKEY_LOCAL_MACHINE ? L"HKLM\\"
                                                          : L"";
+    if (name == nullptr)
+        name = L"";
     wchar_t composed[SettingsKeyCapacity];
-    CopyText(composed, prefix, SettingsKeyCapacity);
-    AppendText(composed, path ? path : L"", SettingsKeyCapacity);
-    JoinPath(composed, name ? name : L"", composed, SettingsKeyCapacity);
+    // Room for the separator as well; a cut key would name another entry, or with a deletion a
+    // whole group of them.
+    if (FormatText(composed, SettingsKeyCapacity, L"%s%s", prefix, path ? path : L"") < 0 ||
+        wcslen(composed) + 1 + wcslen(name) >= SettingsKeyCapacity)
+        return false;
+    JoinPath(composed, name, composed, SettingsKeyCapacity);
+    if (wcslen(composed) >= capacity)
+        return false;
     CopyText(key, composed, capacity);
+    return true;
 }
 
 TextEncoding DetectTextEncoding(const unsigned char* bytes, size_t size) {
@@ -379,9 +388,10 @@ bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists) {
         return !Store.Integration;
     }
     wchar_t key[SettingsKeyCapacity];
-    ComposeSettingsKey(root, path, L"", key, SettingsKeyCapacity);
-    size_t length = wcslen(key);
     *exists = false;
+    if (!ComposeSettingsKey(root, path, L"", key, SettingsKeyCapacity))
+        return true;
+    size_t length = wcslen(key);
     for (const SettingsEntry* entry = Store.Head; entry; entry = entry->Next)
         if (wcsncmp(entry->Name, key, length) == 0) {
             *exists = true;
@@ -397,8 +407,8 @@ bool OfferNumberRead(HKEY root, const wchar_t* path, const wchar_t* name, DWORD 
     if (!TakenByFile(root, path))
         return !Store.Integration;
     wchar_t key[SettingsKeyCapacity];
-    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
-    *value = ReadNumber(key, fallback);
+    if (ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
+        *value = ReadNumber(key, fallback);
     return true;
 }
 
@@ -408,8 +418,8 @@ bool OfferTextRead(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t*
     if (!TakenByFile(root, path))
         return false;
     wchar_t key[SettingsKeyCapacity];
-    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
-    const SettingsEntry* entry = FindEntry(key);
+    const SettingsEntry* entry =
+        ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity) ? FindEntry(key) : nullptr;
     CopyText(out, entry ? entry->Value : fallback ? fallback : L"", capacity);
     return true;
 }
@@ -419,8 +429,8 @@ bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const w
     if (!TakenByFile(root, path))
         return false;
     wchar_t key[SettingsKeyCapacity];
-    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
-    SetEntry(key, text ? text : L"", SettingsText);
+    if (ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
+        SetEntry(key, text ? text : L"", SettingsText);
     return true;
 }
 
@@ -429,8 +439,8 @@ bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD
     if (!TakenByFile(root, path))
         return !Store.Integration;
     wchar_t key[SettingsKeyCapacity];
-    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
-    WriteNumber(key, value);
+    if (ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
+        WriteNumber(key, value);
     return true;
 }
 
@@ -439,8 +449,8 @@ bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name) {
     if (!TakenByFile(root, path))
         return !Store.Integration;
     wchar_t key[SettingsKeyCapacity];
-    ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity);
-    RemoveEntries(key, false);
+    if (ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
+        RemoveEntries(key, false);
     return true;
 }
 
@@ -449,8 +459,8 @@ bool OfferKeyDeletion(HKEY root, const wchar_t* path) {
     if (!TakenByFile(root, path))
         return !Store.Integration;
     wchar_t key[SettingsKeyCapacity];
-    ComposeSettingsKey(root, path, L"", key, SettingsKeyCapacity);
-    RemoveEntries(key, true);
+    if (ComposeSettingsKey(root, path, L"", key, SettingsKeyCapacity))
+        RemoveEntries(key, true);
     return true;
 }
 

@@ -52,7 +52,9 @@ const wchar_t* SettingsFilePath();
 // The entries in list order, for tests and benchmarks.
 const SettingsEntry* FirstSettingsEntry();
 
-void ComposeSettingsKey(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* key,
+// The entry name of (root, path, name): "HKCU\path\name", "HKLM\...", or "path\name" for the
+// file's own keys. False, with an empty key, when it does not fit.
+bool ComposeSettingsKey(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* key,
                         size_t capacity);
 
 enum TextEncoding { TextAnsi, TextUtf16, TextUtf8 };

@@ -102,6 +102,30 @@ SHELL_FOLDERS = [r"C:\users\Public\Desktop", r"C:\ProgramData\Microsoft\Windows\
                  r"C:\users\{user}\AppData\Roaming\Microsoft\Windows\Start Menu"]
 
 
+def deep_key(base, length):
+    """A key path of exactly `length` characters below `base`, in names short enough to be
+    enumerated: at such lengths a walk that joins names into a fixed buffer once cut the child's
+    path back to its parent's and never ended."""
+    path, n = base, 0
+    while len(path) < length:
+        room = length - len(path) - 1
+        name = chr(ord("a") + n % 26) * min(99, room)
+        if room > 99 and room - 99 < 2:
+            name = name[:97]  # leaves room for a last name of its own
+        path += "\\" + name
+        n += 1
+    assert len(path) == length, (len(path), length)
+    return path
+
+
+# Keys that another program of the user (or a damaged earlier run) may leave where the uninstall
+# deletes whole trees; each has a sub-key.
+PRODUCT_KEY, ZIP_CLASS = r"Software\Bundlo", "Bundlo.ZIP"
+DEEP_SEED = "".join("[HKEY_CURRENT_USER\\%s\\child]\n" % deep_key(PRODUCT_KEY, n)
+                    for n in (510, 511, 512)) + \
+    "".join("[HKEY_CLASSES_ROOT\\%s\\child]\n" % deep_key(ZIP_CLASS, n) for n in (511, 512))
+
+
 def integration_key(path):
     """The keys of HKEY_CLASSES_ROOT the setup may touch: the extensions and classes, and every
     shell handler key that names the archiver or its shell extension."""
@@ -137,6 +161,7 @@ class WholeRoundTrip(harness.ProgramTest):
         # The earlier uninstall entry sits in the registry view of the program under test.
         view = 64 if os.path.basename(harness.BUILD) == "win64" else 32
         self.prefix.reg_import(MACHINE_SEED, view)
+        self.prefix.reg_import(DEEP_SEED)
         user = os.environ.get("USER", "root")
         desktop = self.prefix.unix_path(rf"C:\users\{user}\Desktop\Bundlo.lnk")
         with open(desktop, "wb") as f:
@@ -170,6 +195,10 @@ class WholeRoundTrip(harness.ProgramTest):
         # The leftovers and removals the program stands by, each named:
         expected = {area: (dict(v) if isinstance(v, dict) else set(v))
                     for area, v in before.items()}
+        # The product key and the archiver's classes go as whole trees, however deep.
+        for area, top in ((r"HKCU\Software", "bundlo"), ("HKCR", "bundlo.zip")):
+            for key in [k for k in expected[area] if k == top or k.startswith(top + "\\")]:
+                del expected[area][key]
         # The uninstall entry that an earlier installation left is removed with the program.
         own_view = "" if view == 64 else "wow6432node\\"
         expected[r"HKLM\Software"].pop(own_view + UNINSTALL_ENTRY, None)

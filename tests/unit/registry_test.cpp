@@ -58,8 +58,10 @@ TEST(ResolveKeyPath, ProductKeyAbsoluteAndClassesRoot) {
     EXPECT_STREQ(L".rev", out);
     ResolveKeyPath(HKEY_CLASSES_ROOT, L"\\x", out, RegistryPathCapacity);
     EXPECT_STREQ(L"\\x", out);
-    ResolveKeyPath(HKEY_CURRENT_USER, L"Setup\\Links", out, 20);
-    EXPECT_STREQ(L"Software\\Bundlo\\Set", out);
+    // Cut, a path names another key: not resolved at all.
+    EXPECT_FALSE(ResolveKeyPath(HKEY_CURRENT_USER, L"Setup\\Links", out, 20));
+    EXPECT_FALSE(ResolveKeyPath(HKEY_CLASSES_ROOT, std::wstring(600, L'k').c_str(), out,
+                                RegistryPathCapacity));
 }
 
 TEST_F(RegistryTest, ValuesWrittenAndReadBack) {

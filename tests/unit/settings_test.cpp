@@ -204,8 +204,11 @@ TEST(ComposeSettingsKey, PrefixPathAndValueName) {
     EXPECT_STREQ(L"Global\\Integration", key);
     ComposeSettingsKey(nullptr, L"", L"", key, SettingsKeyCapacity);
     EXPECT_STREQ(L"", key);
-    ComposeSettingsKey(HKEY_CURRENT_USER, L"Setup", L"ShellExt", key, 8);
-    EXPECT_STREQ(L"HKCU\\Se", key);
+    // Cut, it would name another entry (or a group of them, for a deletion).
+    EXPECT_FALSE(ComposeSettingsKey(HKEY_CURRENT_USER, L"Setup", L"ShellExt", key, 8));
+    EXPECT_STREQ(L"", key);
+    std::wstring deep(SettingsKeyCapacity, L'k');
+    EXPECT_FALSE(ComposeSettingsKey(nullptr, deep.c_str(), L"v", key, SettingsKeyCapacity));
 }
 
 TEST_F(SettingsFileTest, ProductKeysAreServedFromTheFileAndOthersFromTheRegistry) {
