@@ -9,8 +9,8 @@
 namespace {
 
 const RegistryFunctions RealFunctions = {
-    RegOpenKeyExW,   RegCreateKeyExW, RegQueryValueExW, RegSetValueExW,
-    RegDeleteValueW, RegDeleteKeyW,   RegEnumKeyExW,    RegDeleteKeyExW,
+    RegOpenKeyExW, RegCreateKeyExW, RegQueryValueExW, RegSetValueExW, RegDeleteValueW,
+    RegDeleteKeyW, RegEnumKeyExW,   RegDeleteKeyExW,  RegEnumValueW,
 };
 
 const RegistryFunctions* Calls = &RealFunctions;
@@ -249,6 +249,36 @@ void DeleteKeyTree(HKEY root, const wchar_t* path) {
         deleted = 0;
         DeletionPass(root, resolved, 0, &deleted);
     } while (deleted > 0);
+}
+
+ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryValue* value) {
+    LoadSettingsFile();
+    if (!IsIntegrationEnabled())
+        return NoMoreValues;
+    RegistryKey key(OpenKeyForRead(root, path));
+    if (!key)
+        return NoMoreValues;
+    DWORD nameSize = RegistryValueNameCapacity;
+    value->Size = RegistryValueDataCapacity;
+    LONG result = Calls->EnumValue(key.Get(), index, value->Name, &nameSize, nullptr, &value->Type,
+                                   value->Data, &value->Size);
+    if (result == ERROR_MORE_DATA)
+        return ValueTooLarge;
+    return result == ERROR_SUCCESS ? ValueRead : NoMoreValues;
+}
+
+bool GetValueType(HKEY root, const wchar_t* path, const wchar_t* name, DWORD* type) {
+    LoadSettingsFile();
+    if (!IsIntegrationEnabled())
+        return false;
+    RegistryKey key(OpenKeyForRead(root, path));
+    return key &&
+           Calls->QueryValue(key.Get(), name, nullptr, type, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value) {
+    LoadSettingsFile();
+    return WriteValue(root, path, value.Name, value.Type, value.Data, value.Size);
 }
 
 DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback) {

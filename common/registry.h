@@ -89,6 +89,26 @@ void DeleteEmptyKey(HKEY root, const wchar_t* path);
 // be deleted stays without an error.
 void DeleteKeyTree(HKEY root, const wchar_t* path);
 
+// One value of another program's key, as the registry holds it, so that it can be given back
+// exactly: name, type and bytes.
+const size_t RegistryValueNameCapacity = 256;
+const size_t RegistryValueDataCapacity = 2048;
+struct RegistryValue {
+    wchar_t Name[RegistryValueNameCapacity];
+    DWORD Type;
+    BYTE Data[RegistryValueDataCapacity];
+    DWORD Size;
+};
+enum ValueReading { ValueRead, NoMoreValues, ValueTooLarge };
+// The value at `index` in the key's enumeration order. ValueTooLarge when its name or data do
+// not fit: the caller cannot keep it whole. Keys outside the product's own only (the settings
+// file holds none of them); with integration off there is nothing to read.
+ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryValue* value);
+// The type of a value; false when the value (or its key) is missing. Same keys as ReadValueAt.
+bool GetValueType(HKEY root, const wchar_t* path, const wchar_t* name, DWORD* type);
+// Writes a value of any type, for keys outside the product's own (see ReadValueAt).
+LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value);
+
 // The archiver's per-user settings under HKEY_CURRENT_USER.
 DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback);
 bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out, const wchar_t* fallback,
@@ -108,6 +128,7 @@ struct RegistryFunctions {
     decltype(&RegDeleteKeyW) DeleteKey;
     decltype(&RegEnumKeyExW) EnumKey;
     decltype(&RegDeleteKeyExW) DeleteKeyEx;
+    decltype(&RegEnumValueW) EnumValue;
 };
 const RegistryFunctions& RealRegistryFunctions();
 void OverrideRegistryFunctions(const RegistryFunctions* functions);

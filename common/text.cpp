@@ -170,6 +170,44 @@ bool ToNarrow(const wchar_t* src, char* dst, size_t capacity) {
     return converted != 0;
 }
 
+bool BytesToHex(const unsigned char* bytes, size_t count, wchar_t* text, size_t capacity) {
+    if (capacity == 0 || count > (capacity - 1) / 2)
+        return false;
+    const wchar_t digits[] = L"0123456789ABCDEF";
+    for (size_t i = 0; i < count; i++) {
+        text[2 * i] = digits[bytes[i] >> 4];
+        text[2 * i + 1] = digits[bytes[i] & 15];
+    }
+    text[2 * count] = 0;
+    return true;
+}
+
+namespace {
+int HexDigit(wchar_t ch) {
+    if (ch >= L'0' && ch <= L'9')
+        return ch - L'0';
+    if (ch >= L'A' && ch <= L'F')
+        return ch - L'A' + 10;
+    if (ch >= L'a' && ch <= L'f')
+        return ch - L'a' + 10;
+    return -1;
+}
+} // namespace
+
+bool HexToBytes(const wchar_t* text, size_t length, unsigned char* bytes, size_t capacity,
+                size_t* count) {
+    if (length % 2 != 0 || length / 2 > capacity)
+        return false;
+    for (size_t i = 0; i < length / 2; i++) {
+        int high = HexDigit(text[2 * i]), low = HexDigit(text[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        bytes[i] = static_cast<unsigned char>(high * 16 + low);
+    }
+    *count = length / 2;
+    return true;
+}
+
 bool IsValidUtf8(const unsigned char* bytes, size_t count) {
     size_t pos = 0;
     while (pos < count) {

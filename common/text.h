@@ -36,6 +36,12 @@ int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n);
 bool ToWide(const char* src, wchar_t* dst, size_t capacity);
 bool ToNarrow(const wchar_t* src, char* dst, size_t capacity);
 
+// Bytes as hexadecimal digits (two per byte, upper case) and back. False when the text does not
+// fit, or is not an even run of hexadecimal digits that fits; nothing is ever used cut.
+bool BytesToHex(const unsigned char* bytes, size_t count, wchar_t* text, size_t capacity);
+bool HexToBytes(const wchar_t* text, size_t length, unsigned char* bytes, size_t capacity,
+                size_t* count);
+
 bool IsValidUtf8(const unsigned char* bytes, size_t count);
 bool Utf8ToWide(const char* utf8, wchar_t* dst, size_t capacity);
 

@@ -20,18 +20,13 @@ void VolumeExtension(unsigned number, wchar_t* extension) {
 }
 
 // What the extension was before the archiver took it over, kept under its "Setup" key.
-void SaveState(const wchar_t* extension, const wchar_t* stateKey) {
+void SaveState(const wchar_t* extension, const wchar_t* stateKey, bool hasTemplate) {
     wchar_t previous[ClassCapacity];
     GetString(HKEY_CLASSES_ROOT, extension, L"", previous, L"", ClassCapacity);
-    wchar_t templateKey[TemplateKeyCapacity];
-    FormatText(templateKey, TemplateKeyCapacity, L"%s\\ShellNew", extension);
-    wchar_t fileName[TemplateKeyCapacity];
-    GetString(HKEY_CLASSES_ROOT, templateKey, L"FileName", fileName, L"", TemplateKeyCapacity);
-    wchar_t nullFile[10];
-    bool hasNullFile = GetString(HKEY_CLASSES_ROOT, templateKey, L"NullFile", nullFile, L"", 10);
     SetUserDword(stateKey, L"Exist", KeyExists(HKEY_CLASSES_ROOT, extension) ? 1 : 0);
     SetUserString(stateKey, L"Type", previous);
-    SetUserString(stateKey, L"ShellNew", fileName[0] == 0 && hasNullFile ? L"*" : fileName);
+    if (hasTemplate)
+        SavePreviousTemplateEntry(extension);
 }
 
 bool HasClass(const wchar_t* extension) {
@@ -44,19 +39,36 @@ void SetClass(const wchar_t* key, const wchar_t* className) {
     SetString(HKEY_CLASSES_ROOT, key, L"", className);
 }
 
+// Gives the old-style volume extensions that still name the archiver the class ".bdl" had
+// before, or deletes their keys when it had none.
+void ReleaseVolumes(const wchar_t* previous) {
+    for (unsigned n = 0; n < 100; n++) {
+        wchar_t volume[32];
+        VolumeExtension(n, volume);
+        // Earlier versions took up to .b99; a volume extension that another program owns now
+        // was never the archiver's to give back.
+        if (!IsOwnedExtension(volume))
+            continue;
+        if (previous[0] != 0)
+            SetClass(volume, previous);
+        else
+            DeleteEmptyKey(HKEY_CLASSES_ROOT, volume);
+    }
+}
+
 } // namespace
 
 void AssociateExtension(const wchar_t* extension, bool associate, bool shellExtension,
                         bool isOwnFormat, bool isZip) {
     PrepareTemplateImages();
-    bool wantTemplate = WantTemplate(shellExtension, isOwnFormat, isZip);
+    bool hasTemplate = isOwnFormat || isZip;
     wchar_t stateKey[StateKeyCapacity];
     FormatText(stateKey, StateKeyCapacity, L"Setup\\%s", extension);
 
     if (associate) {
         // A second apply must not overwrite what was saved at the first take-over.
         if (!IsOwnedExtension(extension))
-            SaveState(extension, stateKey);
+            SaveState(extension, stateKey, hasTemplate);
         SetClass(extension, isZip ? L"Bundlo.ZIP" : L"Bundlo");
         if (isOwnFormat) {
             for (unsigned n = 0; n < 30; n++) {
@@ -69,44 +81,37 @@ void AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
                 SetClass(volume, L"Bundlo");
             }
         }
-        if (wantTemplate && (isOwnFormat || isZip))
-            CreateTemplateEntry(extension, isOwnFormat);
     }
+    bool wantTemplate = hasTemplate && WantTemplate(shellExtension, isOwnFormat, isZip) &&
+                        MayReplaceTemplateEntry(extension);
+    if (associate && wantTemplate)
+        CreateTemplateEntry(extension, isOwnFormat);
+
+    bool owned = IsOwnedExtension(extension);
+    bool existed = GetUserDword(stateKey, L"Exist", 1) != 0;
+    wchar_t previous[ClassCapacity];
+    GetUserString(stateKey, L"Type", previous, L"", ClassCapacity);
+    if (IsOwnClassName(previous))
+        previous[0] = 0;
+    // The volume extensions follow the archiver's own format, even when another program has
+    // taken ".bdl" since: left naming the archiver's class, they would point at nothing once
+    // the class is removed.
+    if (!associate && isOwnFormat)
+        ReleaseVolumes(existed ? previous : L"");
 
     // Only what still points to the archiver is given back.
-    if (!IsOwnedExtension(extension))
+    if (!owned || (associate && wantTemplate))
         return;
-    if (associate && wantTemplate)
-        return;
-    bool existed = GetUserDword(stateKey, L"Exist", 1) != 0;
     if (!associate) {
-        wchar_t previous[ClassCapacity];
-        GetUserString(stateKey, L"Type", previous, L"", ClassCapacity);
-        if (IsOwnClassName(previous))
-            previous[0] = 0;
         if (existed) {
             SetClass(extension, previous);
         } else {
             SetClass(extension, L"");
             DeleteEmptyKey(HKEY_CLASSES_ROOT, extension);
         }
-        if (isOwnFormat) {
-            for (unsigned n = 0; n < 100; n++) {
-                wchar_t volume[32];
-                VolumeExtension(n, volume);
-                // Earlier versions took up to .b99; a volume extension that another program
-                // owns now was never the archiver's to give back.
-                if (!IsOwnedExtension(volume))
-                    continue;
-                if (existed && previous[0] != 0)
-                    SetClass(volume, previous);
-                else
-                    DeleteEmptyKey(HKEY_CLASSES_ROOT, volume);
-            }
-        }
     }
-    if (isOwnFormat || isZip) {
-        RestoreTemplateEntry(extension, existed);
+    if (hasTemplate) {
+        RestoreTemplateEntry(extension, isOwnFormat, existed);
         // The extension key stayed while its "ShellNew" sub-key was there; with the template
         // gone it is the archiver's last trace of an extension that had no key before.
         if (!associate && !existed)

@@ -1,6 +1,8 @@
 #include "integration/templates.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 #include "common/files.h"
 #include "common/paths.h"
@@ -17,11 +19,139 @@ unsigned char OwnFormatTemplate[24] = {
 unsigned char ZipTemplate[22] = {0x00, 0x4B, 0x05, 0x06};
 
 namespace {
+
+// How the entry that was there before the take-over is kept, in "ShellNewSaved" under the
+// extension's saved-state key. Without the value the state comes from an earlier version, which
+// kept only "FileName" or "NullFile" in the text "ShellNew".
+enum PreviousEntry : DWORD {
+    NoPreviousEntry = 0,       // the extension had no "ShellNew" key
+    PreviousEntryKept = 1,     // every value is kept under PreviousEntryKey
+    PreviousEntryTooLarge = 2, // it could not be kept whole, so the archiver leaves it alone
+    PreviousEntryOldState = 0xFFFFFFFF,
+};
+const wchar_t SavedMarker[] = L"ShellNewSaved";
+const size_t SavedValueLimit = 32;
+// "<type>:<name as hex>:<data as hex>": hexadecimal keeps any name and bytes intact through the
+// registry and the settings file alike.
+const size_t SavedValueCapacity =
+    12 + 4 * RegistryValueNameCapacity + 2 * RegistryValueDataCapacity;
+const size_t StateKeyCapacity = 80;
+
 void TemplateKeyOf(const wchar_t* extension, wchar_t* key) {
     FormatText(key, TemplateKeyCapacity, L"%s\\ShellNew", extension);
 }
+
+bool StateKeyOf(const wchar_t* extension, const wchar_t* sub, wchar_t* key) {
+    return FormatText(key, StateKeyCapacity, L"Setup\\%s%s", extension, sub) >= 0;
+}
+
+void TemplatePathOf(bool isOwnFormat, wchar_t* path) {
+    GetProgramPath(path, PathCapacity);
+    ReplaceNamePart(path, isOwnFormat ? L"bdlnew.dat" : L"zipnew.dat", PathCapacity);
+}
+
+bool EncodeValue(const RegistryValue& value, wchar_t* text) {
+    int head = FormatText(text, SavedValueCapacity, L"%lu:", value.Type);
+    size_t nameBytes = wcslen(value.Name) * sizeof(wchar_t);
+    if (head < 0 || !BytesToHex(reinterpret_cast<const unsigned char*>(value.Name), nameBytes,
+                                text + head, SavedValueCapacity - head))
+        return false;
+    size_t used = wcslen(text);
+    if (used + 2 > SavedValueCapacity)
+        return false;
+    text[used++] = L':';
+    return BytesToHex(value.Data, value.Size, text + used, SavedValueCapacity - used);
+}
+
+bool DecodeValue(const wchar_t* text, RegistryValue* value) {
+    const wchar_t* name = wcschr(text, L':');
+    const wchar_t* data = name ? wcschr(name + 1, L':') : nullptr;
+    if (!data || name == text)
+        return false;
+    value->Type = DWORD(wcstoul(text, nullptr, 10));
+    size_t nameBytes = 0, dataBytes = 0;
+    unsigned char* nameOut = reinterpret_cast<unsigned char*>(value->Name);
+    if (!HexToBytes(name + 1, size_t(data - name - 1), nameOut,
+                    (RegistryValueNameCapacity - 1) * sizeof(wchar_t), &nameBytes) ||
+        nameBytes % sizeof(wchar_t) != 0 ||
+        !HexToBytes(data + 1, wcslen(data + 1), value->Data, RegistryValueDataCapacity, &dataBytes))
+        return false;
+    value->Name[nameBytes / sizeof(wchar_t)] = 0;
+    value->Size = DWORD(dataBytes);
+    return true;
+}
+
+// Whether the key's "FileName" is the one the archiver writes: only that value is its to take.
+bool HoldsOwnTemplate(const wchar_t* key, bool isOwnFormat) {
+    wchar_t own[PathCapacity];
+    TemplatePathOf(isOwnFormat, own);
+    wchar_t fileName[TemplateKeyCapacity];
+    return GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", TemplateKeyCapacity) &&
+           CompareNoCase(fileName, own) == 0;
+}
+
+bool HasNoValues(const wchar_t* key) {
+    RegistryValue value;
+    return ReadValueAt(HKEY_CLASSES_ROOT, key, 0, &value) == NoMoreValues;
+}
+
+void GiveBackSavedValues(const wchar_t* key, const wchar_t* savedKey) {
+    for (DWORD i = 0; i < SavedValueLimit; i++) {
+        wchar_t name[16];
+        FormatText(name, 16, L"%lu", i);
+        wchar_t text[SavedValueCapacity];
+        if (!GetUserString(savedKey, name, text, L"", SavedValueCapacity) || text[0] == 0)
+            break;
+        RegistryValue value;
+        if (DecodeValue(text, &value))
+            SetTypedValue(HKEY_CLASSES_ROOT, key, value);
+    }
+}
+
 } // namespace
 
+void SavePreviousTemplateEntry(const wchar_t* extension) {
+    wchar_t key[TemplateKeyCapacity];
+    TemplateKeyOf(extension, key);
+    wchar_t stateKey[StateKeyCapacity], savedKey[StateKeyCapacity];
+    if (!StateKeyOf(extension, L"", stateKey) ||
+        !StateKeyOf(extension, L"\\PreviousShellNew", savedKey))
+        return;
+    // The form earlier versions read back, kept for them.
+    wchar_t fileName[TemplateKeyCapacity];
+    GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", TemplateKeyCapacity);
+    wchar_t nullFile[10];
+    bool hasNullFile = GetString(HKEY_CLASSES_ROOT, key, L"NullFile", nullFile, L"", 10);
+    SetUserString(stateKey, L"ShellNew", fileName[0] == 0 && hasNullFile ? L"*" : fileName);
+
+    DeleteKeyTree(HKEY_CURRENT_USER, savedKey);
+    if (!KeyExists(HKEY_CLASSES_ROOT, key)) {
+        SetUserDword(stateKey, SavedMarker, NoPreviousEntry);
+        return;
+    }
+    PreviousEntry outcome = PreviousEntryKept;
+    for (DWORD i = 0;; i++) {
+        RegistryValue value;
+        ValueReading reading = ReadValueAt(HKEY_CLASSES_ROOT, key, i, &value);
+        if (reading == NoMoreValues)
+            break;
+        wchar_t text[SavedValueCapacity];
+        wchar_t name[16];
+        FormatText(name, 16, L"%lu", i);
+        if (reading == ValueTooLarge || i >= SavedValueLimit || !EncodeValue(value, text) ||
+            SetUserString(savedKey, name, text) != ERROR_SUCCESS) {
+            outcome = PreviousEntryTooLarge;
+            break;
+        }
+    }
+    SetUserDword(stateKey, SavedMarker, outcome);
+}
+
+bool MayReplaceTemplateEntry(const wchar_t* extension) {
+    wchar_t stateKey[StateKeyCapacity];
+    return StateKeyOf(extension, L"", stateKey) &&
+           GetUserDword(stateKey, SavedMarker, PreviousEntryOldState) != PreviousEntryTooLarge;
+}
 void PrepareTemplateImages() {
     OwnFormatTemplate[0] = 'B';
     ZipTemplate[0] = 'P';
@@ -43,8 +173,7 @@ void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
     DeleteEmptyKey(HKEY_CLASSES_ROOT, key);
 
     wchar_t path[PathCapacity];
-    GetProgramPath(path, PathCapacity);
-    ReplaceNamePart(path, isOwnFormat ? L"bdlnew.dat" : L"zipnew.dat", PathCapacity);
+    TemplatePathOf(isOwnFormat, path);
     const unsigned char* bytes = isOwnFormat ? OwnFormatTemplate : ZipTemplate;
     size_t size = isOwnFormat ? sizeof OwnFormatTemplate : sizeof ZipTemplate;
     ScanEntry entry;
@@ -58,24 +187,37 @@ void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
     SetString(HKEY_CLASSES_ROOT, key, L"FileName", path);
 }
 
-void RestoreTemplateEntry(const wchar_t* extension, bool existed) {
+void RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
+    wchar_t stateKey[StateKeyCapacity], savedKey[StateKeyCapacity];
     if (!existed) {
+        // Everything under an extension that had no key before is the archiver's.
         DeleteEmptyKey(HKEY_CLASSES_ROOT, key);
         return;
     }
-    wchar_t stateKey[80];
-    FormatText(stateKey, 80, L"Setup\\%s", extension);
-    wchar_t saved[TemplateKeyCapacity];
-    GetUserString(stateKey, L"ShellNew", saved, L"", TemplateKeyCapacity);
-    DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName");
-    if (saved[0] == L'*')
-        SetString(HKEY_CLASSES_ROOT, key, L"NullFile", L"");
-    else if (saved[0] != 0)
-        SetString(HKEY_CLASSES_ROOT, key, L"FileName", saved);
-    else
-        // There was no entry before the take-over: the key is the archiver's own, and left
-        // empty it would still offer the type in Explorer's New menu.
+    if (!StateKeyOf(extension, L"", stateKey) ||
+        !StateKeyOf(extension, L"\\PreviousShellNew", savedKey))
+        return;
+    DWORD saved = GetUserDword(stateKey, SavedMarker, PreviousEntryOldState);
+    if (saved == PreviousEntryTooLarge)
+        return; // the archiver never replaced it
+    if (HoldsOwnTemplate(key, isOwnFormat))
+        DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName");
+    if (saved == PreviousEntryKept) {
+        GiveBackSavedValues(key, savedKey);
+        return;
+    }
+    if (saved == PreviousEntryOldState) {
+        wchar_t text[TemplateKeyCapacity];
+        GetUserString(stateKey, L"ShellNew", text, L"", TemplateKeyCapacity);
+        if (text[0] == L'*')
+            SetString(HKEY_CLASSES_ROOT, key, L"NullFile", L"");
+        else if (text[0] != 0)
+            SetString(HKEY_CLASSES_ROOT, key, L"FileName", text);
+    }
+    // A key left without values would still offer the type in Explorer's New menu; one that
+    // holds values (another program's, written since) stays.
+    if (HasNoValues(key))
         DeleteEmptyKey(HKEY_CLASSES_ROOT, key);
 }

@@ -11,9 +11,16 @@ bool WantTemplate(bool shellExtension, bool isOwnFormat, bool isZip);
 // Writes the template file when missing or of the wrong size and points the extension's
 // "ShellNew" key at it, dropping the entry that was there.
 void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat);
-// Gives back the entry saved at the take-over, or removes the key when the extension did not
-// exist before.
-void RestoreTemplateEntry(const wchar_t* extension, bool existed);
+// Keeps the extension's "ShellNew" entry under its saved-state key at the take-over: every value
+// with its type, and the "ShellNew" text that earlier versions read.
+void SavePreviousTemplateEntry(const wchar_t* extension);
+// False when the entry found at the take-over could not be kept whole: the archiver then never
+// replaces it.
+bool MayReplaceTemplateEntry(const wchar_t* extension);
+// Takes the archiver's own "FileName" away and gives back the entry kept at the take-over, whole;
+// removes the key when the extension did not exist before, or when it had no entry and nothing is
+// left in it. Another program's key is never deleted.
+void RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed);
 // Completes the template images: their first bytes are stored only here, so that the program
 // file itself holds neither archive signature.
 void PrepareTemplateImages();

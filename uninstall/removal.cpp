@@ -16,8 +16,14 @@ const size_t ClassNameCapacity = 256;
 } // namespace
 
 bool RevBelongsToArchiver() {
+    DWORD type = REG_NONE;
+    if (!GetValueType(HKEY_CLASSES_ROOT, L".rev", L"", &type))
+        return true; // no class at all
+    // A class that cannot be read as a whole text may well be another program's.
     wchar_t className[ClassNameCapacity];
-    GetString(HKEY_CLASSES_ROOT, L".rev", L"", className, L"", ClassNameCapacity);
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) ||
+        !GetString(HKEY_CLASSES_ROOT, L".rev", L"", className, L"", ClassNameCapacity))
+        return false;
     return className[0] == 0 || CompareNoCase(className, L"Bundlo.REV") == 0;
 }
 

@@ -84,7 +84,13 @@ MACHINE_SEED = r"""
 [HKEY_CLASSES_ROOT\.zip]
 @="CompressedFolder"
 [HKEY_CLASSES_ROOT\.zip\ShellNew]
-"NullFile"=""
+"Data"=hex:50,4b,05,06,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
+"ItemName"=hex(2):40,00,25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,74,00,25,00,\
+  5c,00,7a,00,69,00,70,00,66,00,6c,00,64,00,72,00,2e,00,64,00,6c,00,6c,00,2c,00,2d,00,31,00,00,00
+[HKEY_CLASSES_ROOT\.bdl]
+@="Other.Bdl"
+[HKEY_CLASSES_ROOT\.bdl\ShellNew]
+"Command"="other.exe /new \"%1\""
 [HKEY_CLASSES_ROOT\.7z]
 @="SevenZip.7z"
 [HKEY_CLASSES_ROOT\.iso]
@@ -199,6 +205,10 @@ class WholeRoundTrip(harness.ProgramTest):
         for area, top in ((r"HKCU\Software", "bundlo"), ("HKCR", "bundlo.zip")):
             for key in [k for k in expected[area] if k == top or k.startswith(top + "\\")]:
                 del expected[area][key]
+        # The old volume extensions take the class ".bdl" had before, as in the association
+        # round trip.
+        for n in range(30):
+            expected["HKCR"][".b%02d" % n] = {"": '"Other.Bdl"'}
         # The uninstall entry that an earlier installation left is removed with the program.
         own_view = "" if view == 64 else "wow6432node\\"
         expected[r"HKLM\Software"].pop(own_view + UNINSTALL_ENTRY, None)

@@ -30,6 +30,22 @@ void Seed(const std::wstring& key, const wchar_t* name, const wchar_t* data) {
                                              DWORD((wcslen(data) + 1) * sizeof(wchar_t))));
 }
 
+void SeedTyped(const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
+               DWORD size) {
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, type, data, size));
+}
+
+// A value's type and bytes, for comparing other programs' values exactly.
+std::string Typed(const std::wstring& key, const wchar_t* name) {
+    BYTE data[256];
+    DWORD size = sizeof data, type = 0;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data,
+                     &size) != ERROR_SUCCESS)
+        return "missing";
+    return std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
+}
+
 uint32_t Crc32(const unsigned char* bytes, size_t size) {
     uint32_t crc = 0xFFFFFFFF;
     for (size_t i = 0; i < size; i++) {
@@ -81,8 +97,16 @@ class Associations : public ::testing::Test {
 TEST_F(Associations, TakeOverSavesWhatWasThereAndReleaseGivesItBack) {
     Seed(L".zip", L"", L"CompressedFolder");
     Seed(L".zip\\ShellNew", L"NullFile", L"");
+    // The shell's own form of an entry: bytes to copy and a name from a resource.
+    const BYTE data[] = {0x50, 0x4B, 0x05, 0x06, 0x00, 0xFF};
+    SeedTyped(L".zip\\ShellNew", L"Data", REG_BINARY, data, sizeof data);
+    const wchar_t itemName[] = L"@%SystemRoot%\\system32\\zipfldr.dll,-10194";
+    SeedTyped(L".zip\\ShellNew", L"ItemName", REG_EXPAND_SZ, itemName, sizeof itemName);
+    std::string dataBefore = Typed(L".zip\\ShellNew", L"Data");
+    std::string itemNameBefore = Typed(L".zip\\ShellNew", L"ItemName");
     Seed(L".bdl", L"", L"OldBdl");
     Seed(L".bdl\\ShellNew", L"FileName", L"C:\\old\\template.bdl");
+    Seed(L".bdl\\ShellNew", L"Command", L"other.exe /new \"%1\"");
     Seed(L".arj", L"", L"Other.arj");
     Seed(L".arj\\OpenWithProgids", L"Other.arj", L"");
     Seed(L".b50", L"", L"Backup.Volume");
@@ -120,8 +144,12 @@ TEST_F(Associations, TakeOverSavesWhatWasThereAndReleaseGivesItBack) {
     EXPECT_EQ(L"CompressedFolder", Raw(L".zip"));
     EXPECT_EQ(L"", Raw(L".zip\\ShellNew", L"NullFile"));
     EXPECT_EQ(Missing, Raw(L".zip\\ShellNew", L"FileName"));
+    // Every value of the other program's entry comes back, types included.
+    EXPECT_EQ(dataBefore, Typed(L".zip\\ShellNew", L"Data"));
+    EXPECT_EQ(itemNameBefore, Typed(L".zip\\ShellNew", L"ItemName"));
     EXPECT_EQ(L"OldBdl", Raw(L".bdl"));
     EXPECT_EQ(L"C:\\old\\template.bdl", Raw(L".bdl\\ShellNew", L"FileName"));
+    EXPECT_EQ(L"other.exe /new \"%1\"", Raw(L".bdl\\ShellNew", L"Command"));
     EXPECT_EQ(L"Other.arj", Raw(L".arj"));
     EXPECT_TRUE(RawExists(L".arj\\OpenWithProgids"));
     // Volumes follow the previous class of ".bdl", except one that another program owns.
@@ -154,7 +182,48 @@ TEST_F(Associations, AnOwnClassSavedAsPreviousComesBackEmpty) {
     EXPECT_EQ(L"Bundlo.REV", Raw(L".tgz"));
 }
 
+// State saved by an earlier version held only "FileName" or "NullFile"; it still restores.
+TEST_F(Associations, StateSavedByAnEarlierVersionStillRestores) {
+    Seed(L".zip", L"", L"Bundlo.ZIP");
+    Seed(L".zip\\ShellNew", L"FileName", (Folder + L"\\zipnew.dat").c_str());
+    SetUserDword(L"Setup\\.zip", L"Exist", 1);
+    SetUserString(L"Setup\\.zip", L"Type", L"CompressedFolder");
+    SetUserString(L"Setup\\.zip", L"ShellNew", L"*");
+    AssociateExtension(L".zip", false, true, false, true);
+    EXPECT_EQ(L"CompressedFolder", Raw(L".zip"));
+    EXPECT_EQ(L"", Raw(L".zip\\ShellNew", L"NullFile"));
+    EXPECT_EQ(Missing, Raw(L".zip\\ShellNew", L"FileName"));
+}
+
+// Another program takes ".bdl" after the setup: the old-style volume extensions must not be
+// left naming a class that the removal deletes.
+TEST_F(Associations, VolumesAreReleasedWhenBdlChangedHands) {
+    AssociateAllTypes(All(1));
+    ASSERT_EQ(L"Bundlo", Raw(L".b07"));
+    Seed(L".bdl", L"", L"Other.Bdl");
+    AssociateAllTypes(All(0));
+    EXPECT_EQ(L"Other.Bdl", Raw(L".bdl"));
+    for (int n = 0; n < 100; n++) {
+        wchar_t volume[8];
+        swprintf(volume, 8, L".b%02d", n);
+        EXPECT_NE(L"Bundlo", Raw(volume)) << volume;
+    }
+}
+
 TEST_F(Associations, TemplatesFollowTheShellExtensionAndTheirMenuItems) {
+    // Taken over with the shell extension off, another program's entry is never the archiver's
+    // to delete.
+    Seed(L".bdl", L"", L"OldBdl");
+    Seed(L".bdl\\ShellNew", L"Command", L"other.exe /new");
+    IntegrationSettings noShellFirst = All(1);
+    noShellFirst.shellExtension = 0;
+    AssociateAllTypes(noShellFirst);
+    EXPECT_EQ(L"other.exe /new", Raw(L".bdl\\ShellNew", L"Command"));
+    AssociateAllTypes(All(0));
+    EXPECT_EQ(L"other.exe /new", Raw(L".bdl\\ShellNew", L"Command"));
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L".bdl");
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
+
     Seed(L".zip", L"", L"CompressedFolder");
     Seed(L".zip\\ShellNew", L"NullFile", L"");
     AssociateAllTypes(All(1));

@@ -135,6 +135,24 @@ TEST_F(Removal, RevGoesOnlyWhileItBelongsToTheArchiver) {
     RemoveRegistrations();
     EXPECT_EQ(L"Other.Recovery", RawValue(HKEY_CLASSES_ROOT, L".rev", L""));
 
+    // A class that cannot be read whole, too long or not text, may be another program's.
+    std::wstring longClass(300, L'c');
+    const BYTE binary[] = {0, 0, 'R', 0}; // reads as an empty text
+    struct Unreadable {
+        DWORD Type;
+        const void* Data;
+        DWORD Size;
+    };
+    for (const Unreadable& rev :
+         {Unreadable{REG_SZ, longClass.c_str(), DWORD((longClass.size() + 1) * 2)},
+          Unreadable{REG_BINARY, binary, sizeof binary}}) {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L".rev");
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetKeyValueW(HKEY_CLASSES_ROOT, L".rev", L"", rev.Type, rev.Data, rev.Size));
+        RemoveRegistrations();
+        EXPECT_TRUE(RawKeyExists(HKEY_CLASSES_ROOT, L".rev")) << rev.Type;
+    }
+
     for (const wchar_t* className : {L"bundlo.rev", L""}) {
         RegDeleteTreeW(HKEY_CLASSES_ROOT, L".rev");
         SetString(HKEY_CLASSES_ROOT, L".rev\\ShellNew", L"", L"");
