@@ -252,16 +252,18 @@ ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t
             if (line[0] == 0 || !ToWide(line, name, PathCapacity) ||
                 !ListEntryPath(folder, name, entry, PathCapacity))
                 continue;
-            // Behind a link lie someone else's files, whatever the list says.
-            ReparseCheck links = CheckReparsePoints(folder, entry);
-            if (links == PassesReparsePoint)
-                continue;
+            // Reading attributes through a link changes nothing; it spares the walk below for
+            // the entries that earlier passes removed.
             DWORD attributes = ReadAttributes(entry);
             if (attributes == INVALID_FILE_ATTRIBUTES) {
                 DWORD error = GetLastError();
                 if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
                     continue; // gone already
             }
+            // Behind a link lie someone else's files, whatever the list says.
+            ReparseCheck links = CheckReparsePoints(folder, entry);
+            if (links == PassesReparsePoint)
+                continue;
             if (links == EntryIsReparsePoint || (attributes != INVALID_FILE_ATTRIBUTES &&
                                                  (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
                 // Only the link itself goes, by its own name. Its attributes, a move or a
