@@ -382,15 +382,18 @@ bool WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* 
 
 bool InterpreterCommand(const wchar_t* batchPath, wchar_t* interpreter, size_t interpreterCapacity,
                         wchar_t* command, size_t commandCapacity) {
+    wchar_t system[PathCapacity];
+    // With /s, cmd drops only the outermost pair of quotes and runs the rest as it stands.
+    if (GetSystemFolder(system, PathCapacity) &&
+        FormatText(interpreter, interpreterCapacity, L"%s\\cmd.exe", system) >= 0 &&
+        FormatText(command, commandCapacity, L"\"%s\" /d /v:off /s /c \"\"%s\"\"", interpreter,
+                   batchPath) >= 0)
+        return true;
+    if (interpreterCapacity > 0)
+        interpreter[0] = 0;
     if (commandCapacity > 0)
         command[0] = 0;
-    wchar_t system[PathCapacity];
-    if (!GetSystemFolder(system, PathCapacity) ||
-        FormatText(interpreter, interpreterCapacity, L"%s\\cmd.exe", system) < 0)
-        return false;
-    // With /s, cmd drops only the outermost pair of quotes and runs the rest as it stands.
-    return FormatText(command, commandCapacity, L"\"%s\" /d /v:off /s /c \"\"%s\"\"", interpreter,
-                      batchPath) >= 0;
+    return false;
 }
 
 void RunUninstall() {

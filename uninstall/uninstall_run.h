@@ -66,6 +66,6 @@ bool WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* 
 // whatever COMSPEC names (the unelevated user sets it), without the user's AutoRun commands (/d)
 // and without delayed expansion (/v:off: a '!' in a path stays), and the path in the form whose
 // quotes cmd keeps for any folder name (/s and an outer pair of quotes). `interpreter` receives
-// the interpreter's path. False when either does not fit.
+// the interpreter's path. False, with both texts empty, when either does not fit.
 bool InterpreterCommand(const wchar_t* batchPath, wchar_t* interpreter, size_t interpreterCapacity,
                         wchar_t* command, size_t commandCapacity);

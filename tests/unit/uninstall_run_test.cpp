@@ -253,7 +253,8 @@ DWORD WINAPI NoShortForm(LPCWSTR, LPWSTR, DWORD) {
 }
 
 TEST_F(UninstallRun, APathTheBatchFileCannotSpellIsLeftForTheRestartNeverWrittenWithQuestionMarks) {
-    // No OEM code page holds both, so the ANSI bytes cannot read back as this name.
+    // The ANSI code page cannot write the one, the OEM code page reads the other back as another
+    // character: only a short form spells this name.
     std::wstring folder = At(L"B\u00fcndlo \u0416"), program = folder + L"\\Uninstall.exe";
     MakeFolderRaw(folder);
     WriteRaw(program, "p");
@@ -307,6 +308,7 @@ TEST_F(UninstallRun, TheSystemInterpreterRunsTheBatchWhateverComspecSays) {
     EXPECT_EQ(L"\"" + cmd + L"\" /d /v:off /s /c \"\"" + batch + L"\"\"", std::wstring(command));
     // A command that would not fit is not made at all.
     EXPECT_FALSE(InterpreterCommand(batch.c_str(), interpreter, PathCapacity, command, 40));
+    EXPECT_EQ(L"", std::wstring(command));
 }
 
 TEST_F(UninstallRun, BatchLinesGoOutAsAnsiBytesWithoutTerminator) {
