@@ -47,6 +47,8 @@ void FillEntry(ScanEntry* entry, const wchar_t* pathOrMask, const WIN32_FIND_DAT
 
 } // namespace
 
+ShortPathQuery ShortPathOverride = nullptr;
+
 bool RemoveFile(const wchar_t* path) {
     // The plain form of "x." would delete "x", a file nobody asked to delete.
     if (!PlainFormLosesTrailingChars(path) && DeleteFileW(path))
@@ -63,6 +65,26 @@ bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags) {
     wchar_t longTo[PathCapacity];
     return MakeLongPath(from, longFrom, PathCapacity) && MakeLongPath(to, longTo, PathCapacity) &&
            MoveFileExW(longFrom, longTo, flags);
+}
+
+DWORD ReadAttributes(const wchar_t* path) {
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    DWORD error = ERROR_INVALID_NAME;
+    if (!PlainFormLosesTrailingChars(path)) {
+        attributes = GetFileAttributesW(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            return attributes;
+        error = GetLastError();
+    }
+    wchar_t longPath[PathCapacity];
+    if (MakeLongPath(path, longPath, PathCapacity)) {
+        attributes = GetFileAttributesW(longPath);
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            return attributes;
+        error = GetLastError();
+    }
+    SetLastError(error);
+    return INVALID_FILE_ATTRIBUTES;
 }
 
 bool FileExists(const wchar_t* path) {
@@ -116,6 +138,56 @@ bool GetEntryInfo(const wchar_t* path, ScanEntry* entry) {
 
 FILE* OpenStream(const wchar_t* path, const wchar_t* mode) {
     return _wfopen(path, mode);
+}
+
+ReparseCheck CheckReparsePoints(const wchar_t* folder, const wchar_t* path) {
+    size_t folderLength = wcslen(folder);
+    while (folderLength > 0 && IsSlash(folder[folderLength - 1]))
+        --folderLength;
+    size_t length = wcslen(path);
+    if (folderLength == 0 || length >= PathCapacity)
+        return PassesReparsePoint;
+    wchar_t walked[PathCapacity];
+    CopyText(walked, path, PathCapacity);
+    while (length > folderLength && IsSlash(walked[length - 1]))
+        walked[--length] = 0;
+    if (length <= folderLength + 1 || !IsSlash(walked[folderLength]) ||
+        CompareStringOrdinal(walked, int(folderLength), folder, int(folderLength), TRUE) !=
+            CSTR_EQUAL)
+        return PassesReparsePoint;
+    // Each component from the first below the folder to the entry, the path cut after it.
+    for (size_t end = folderLength + 1; end <= length; ++end) {
+        if (end < length && !IsSlash(walked[end]))
+            continue;
+        if (IsSlash(walked[end - 1]))
+            continue; // a doubled separator
+        wchar_t saved = walked[end];
+        walked[end] = 0;
+        DWORD attributes = ReadAttributes(walked);
+        DWORD error = GetLastError();
+        walked[end] = saved;
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            // Nothing there, so nothing further on either: there is nothing to act on.
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                       ? NoReparsePoint
+                       : PassesReparsePoint;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return end == length ? EntryIsReparsePoint : PassesReparsePoint;
+    }
+    return NoReparsePoint;
+}
+
+bool GetShortPath(const wchar_t* path, wchar_t* shortPath, size_t capacity) {
+    if (capacity == 0)
+        return false;
+    DWORD limit = capacity > PathCapacity ? DWORD(PathCapacity) : DWORD(capacity);
+    DWORD length =
+        (ShortPathOverride ? ShortPathOverride : GetShortPathNameW)(path, shortPath, limit);
+    if (length == 0 || length >= limit) {
+        shortPath[0] = 0;
+        return false;
+    }
+    return true;
 }
 
 DirScan::DirScan() : FindHandle(INVALID_HANDLE_VALUE), FirstCall(true) {

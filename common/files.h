@@ -48,6 +48,9 @@ enum MakeDirResult {
 bool RemoveFile(const wchar_t* path);
 // MoveFileExW with its flags; the long forms are tried when the plain ones are refused.
 bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags);
+// GetFileAttributesW; INVALID_FILE_ATTRIBUTES, with the last error of the last try, when the path
+// names nothing. The plain form is skipped when it would name another entry ("x." as "x").
+DWORD ReadAttributes(const wchar_t* path);
 // True for files and folders.
 bool FileExists(const wchar_t* path);
 // A mask with wildcards exists when it matches at least one entry other than "." and "..".
@@ -58,3 +61,25 @@ MakeDirResult MakeDir(const wchar_t* path);
 bool GetEntryInfo(const wchar_t* path, ScanEntry* entry);
 // _wfopen, without the long-path retry.
 FILE* OpenStream(const wchar_t* path, const wchar_t* mode);
+
+// Where a path below a folder meets a reparse point (a junction, a symbolic link, a mount point),
+// counting only the components below the folder: a link inside a folder the program owns may
+// lead to files it does not own.
+enum ReparseCheck {
+    NoReparsePoint,      // plain files and folders all the way, or the path names nothing
+    EntryIsReparsePoint, // only the last component: acting on it by name reaches the link itself,
+                         // but anything that opens it (attributes, a move) may reach its target
+    PassesReparsePoint,  // a folder on the way is one; or a component could not be examined, or
+                         // the path is not below the folder, and nothing can be vouched for
+};
+// A trailing backslash on the path is ignored: "link\" would be resolved to its target.
+ReparseCheck CheckReparsePoints(const wchar_t* folder, const wchar_t* path);
+
+// The short (8.3) form of an existing path; false when there is none or it does not fit.
+bool GetShortPath(const wchar_t* path, wchar_t* shortPath, size_t capacity);
+
+// The short-path query override, a test seam: Wine gives nearly every name a short form, so unit
+// tests put a function here that stands in for GetShortPathNameW in GetShortPath. The program
+// never sets it; null means the real GetShortPathNameW.
+typedef DWORD(WINAPI* ShortPathQuery)(LPCWSTR path, LPWSTR shortPath, DWORD capacity);
+extern ShortPathQuery ShortPathOverride;

@@ -62,10 +62,21 @@ void SetSafeDllSearch(bool excludeCurrentDirectory) {
     (void)GetProcAddress(kernel, "SetDefaultDllDirectories");
 }
 
+bool GetSystemFolder(wchar_t* destination, size_t capacity) {
+    if (capacity == 0)
+        return false;
+    UINT limit = capacity > PathCapacity ? UINT(PathCapacity) : UINT(capacity);
+    UINT length = GetSystemDirectoryW(destination, limit);
+    if (length == 0 || length >= limit) {
+        destination[0] = 0;
+        return false;
+    }
+    return true;
+}
+
 HMODULE LoadSystemLibrary(const wchar_t* fileName) {
     wchar_t path[PathCapacity];
-    UINT length = GetSystemDirectoryW(path, PathCapacity);
-    if (length == 0 || length >= PathCapacity)
+    if (!GetSystemFolder(path, PathCapacity))
         return nullptr;
     JoinPath(path, fileName, path, PathCapacity);
     return LoadLibraryW(path);

@@ -13,6 +13,7 @@
 
 #include "common/files.h"
 #include "common/paths.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
@@ -31,7 +32,7 @@ const int DeletionTries = 5;
 // A path in the batch file may have every character doubled ('%'); a line holds three of them.
 const size_t BatchPathCapacity = 2 * PathCapacity;
 const size_t BatchLineCapacity = 3 * BatchPathCapacity + 64;
-const size_t CommandCapacity = 2 * PathCapacity + 16;
+const size_t CommandCapacity = 2 * PathCapacity + 32;
 
 // Closes its stream on every way out.
 class Stream {
@@ -53,22 +54,6 @@ class Stream {
 
 // The file-system calls of the passes, each tried once more in the "\\?\" form when the plain
 // form fails, as every call of the program is.
-DWORD ReadAttributes(const wchar_t* path) {
-    DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return attributes;
-    DWORD error = GetLastError();
-    wchar_t longPath[PathCapacity];
-    if (MakeLongPath(path, longPath, PathCapacity)) {
-        attributes = GetFileAttributesW(longPath);
-        if (attributes != INVALID_FILE_ATTRIBUTES)
-            return attributes;
-        error = GetLastError();
-    }
-    SetLastError(error);
-    return INVALID_FILE_ATTRIBUTES;
-}
-
 void ClearAttributes(const wchar_t* path) {
     wchar_t longPath[PathCapacity];
     if (!SetFileAttributesW(path, 0) && MakeLongPath(path, longPath, PathCapacity))
@@ -165,19 +150,9 @@ FILE* CreateNewStream(const wchar_t* path) {
 }
 
 void StartHiddenInterpreter(const wchar_t* batchPath) {
-    wchar_t interpreter[PathCapacity] = L"";
-    DWORD length = GetEnvironmentVariableW(L"COMSPEC", interpreter, PathCapacity);
-    if (length == 0 || length >= PathCapacity) {
-        // Without the variable the program and its folder would stay behind for good.
-        UINT system = GetSystemDirectoryW(interpreter, PathCapacity);
-        if (system == 0 || system >= PathCapacity)
-            return;
-        JoinPath(interpreter, L"cmd.exe", interpreter, PathCapacity);
-    }
-    // An unquoted path with blanks could start another program named after its first word.
-    const wchar_t* format = wcschr(interpreter, L' ') ? L"\"%s\" /c \"%s\"" : L"%s /c \"%s\"";
+    wchar_t interpreter[PathCapacity];
     wchar_t command[CommandCapacity];
-    if (FormatText(command, CommandCapacity, format, interpreter, batchPath) < 0)
+    if (!InterpreterCommand(batchPath, interpreter, PathCapacity, command, CommandCapacity))
         return;
     STARTUPINFOW startup;
     ZeroBuffer(&startup, sizeof startup);
@@ -188,7 +163,8 @@ void StartHiddenInterpreter(const wchar_t* batchPath) {
     // folder from being removed.
     SetCurrentDirectoryW(L"..");
     PROCESS_INFORMATION process;
-    if (CreateProcessW(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+    // Named as the application too, so that no search can pick another program.
+    if (CreateProcessW(interpreter, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                        &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
@@ -239,6 +215,9 @@ bool ListEntryPath(const wchar_t* folder, const wchar_t* line, wchar_t* entry, s
         entry[0] = 0;
         return false;
     }
+    // A folder is named without its backslash: "link\" would be resolved to the link's target.
+    while (length > folderLength && entry[length - 1] == L'\\')
+        entry[--length] = 0;
     return length > folderLength && CompareStringOrdinal(entry, int(folderLength), folder,
                                                          int(folderLength), TRUE) == CSTR_EQUAL;
 }
@@ -273,11 +252,27 @@ ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t
             if (line[0] == 0 || !ToWide(line, name, PathCapacity) ||
                 !ListEntryPath(folder, name, entry, PathCapacity))
                 continue;
+            // Reading attributes through a link changes nothing; it spares the walk below for
+            // the entries that earlier passes removed.
             DWORD attributes = ReadAttributes(entry);
             if (attributes == INVALID_FILE_ATTRIBUTES) {
                 DWORD error = GetLastError();
                 if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
                     continue; // gone already
+            }
+            // Behind a link lie someone else's files, whatever the list says.
+            ReparseCheck links = CheckReparsePoints(folder, entry);
+            if (links == PassesReparsePoint)
+                continue;
+            if (links == EntryIsReparsePoint || (attributes != INVALID_FILE_ATTRIBUTES &&
+                                                 (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+                // Only the link itself goes, by its own name. Its attributes, a move or a
+                // deletion at restart could reach its target; so it is never scheduled.
+                bool isFolder = attributes != INVALID_FILE_ATTRIBUTES &&
+                                (attributes & FILE_ATTRIBUTE_DIRECTORY);
+                if (isFolder ? RemoveFolder(entry) : RemoveFile(entry))
+                    ++deleted;
+                continue;
             }
             ClearAttributes(entry);
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -303,26 +298,41 @@ ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t
     return result;
 }
 
-void BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity) {
+bool BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity) {
     if (capacity == 0)
-        return;
+        return false;
+    text[0] = 0;
     const wchar_t* chosen = path;
     wchar_t shortPath[PathCapacity];
     if (!ReadsBackUnchanged(path)) {
-        DWORD length = GetShortPathNameW(path, shortPath, PathCapacity);
-        if (length > 0 && length < PathCapacity && ReadsBackUnchanged(shortPath))
-            chosen = shortPath;
+        if (!GetShortPath(path, shortPath, PathCapacity) || !ReadsBackUnchanged(shortPath))
+            return false;
+        chosen = shortPath;
     }
     size_t out = 0;
     for (const wchar_t* c = chosen; *c != 0; ++c) {
         size_t needed = *c == L'%' ? 2 : 1;
-        if (out + needed >= capacity)
-            break;
+        if (out + needed >= capacity) {
+            text[0] = 0; // a cut path would name another file
+            return false;
+        }
         text[out++] = *c;
         if (*c == L'%')
             text[out++] = L'%';
     }
     text[out] = 0;
+    return true;
+}
+
+bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder) {
+    wchar_t text[BatchPathCapacity];
+    if (BatchPathText(programPath, text, BatchPathCapacity) &&
+        BatchPathText(folder, text, BatchPathCapacity))
+        return true;
+    // Windows removes the folder at the restart only when it is empty by then, as "rd" would.
+    ScheduleDeletion(programPath);
+    ScheduleDeletion(folder);
+    return false;
 }
 
 FILE* CreateBatchFile(wchar_t* path, size_t capacity) {
@@ -346,14 +356,18 @@ FILE* CreateBatchFile(wchar_t* path, size_t capacity) {
     return nullptr;
 }
 
-void WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* folder,
+bool WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* folder,
                          const wchar_t* batchPath, bool warning) {
     wchar_t program[BatchPathCapacity];
     wchar_t folderText[BatchPathCapacity];
     wchar_t batch[BatchPathCapacity];
-    BatchPathText(programPath, program, BatchPathCapacity);
-    BatchPathText(folder, folderText, BatchPathCapacity);
-    BatchPathText(batchPath, batch, BatchPathCapacity);
+    if (!BatchPathText(programPath, program, BatchPathCapacity) ||
+        !BatchPathText(folder, folderText, BatchPathCapacity))
+        return false;
+    // A temporary folder that cannot be spelled is left to the interpreter, which knows the
+    // batch file's own path exactly.
+    if (!BatchPathText(batchPath, batch, BatchPathCapacity))
+        CopyText(batch, L"%~f0", BatchPathCapacity);
     // The copy started here only waits, so that this process has ended when the deletion starts.
     WriteFormatted(file, L"\"%s\" /wait\r\n", program);
     for (int i = 0; i < DeletionTries; ++i)
@@ -363,6 +377,23 @@ void WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* 
     if (warning)
         WriteFormatted(file, L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
     WriteFormatted(file, L"del \"%s\"\r\n", batch);
+    return true;
+}
+
+bool InterpreterCommand(const wchar_t* batchPath, wchar_t* interpreter, size_t interpreterCapacity,
+                        wchar_t* command, size_t commandCapacity) {
+    wchar_t system[PathCapacity];
+    // With /s, cmd drops only the outermost pair of quotes and runs the rest as it stands.
+    if (GetSystemFolder(system, PathCapacity) &&
+        FormatText(interpreter, interpreterCapacity, L"%s\\cmd.exe", system) >= 0 &&
+        FormatText(command, commandCapacity, L"\"%s\" /d /v:off /s /c \"\"%s\"\"", interpreter,
+                   batchPath) >= 0)
+        return true;
+    if (interpreterCapacity > 0)
+        interpreter[0] = 0;
+    if (commandCapacity > 0)
+        command[0] = 0;
+    return false;
 }
 
 void RunUninstall() {
@@ -418,26 +449,36 @@ void RunUninstall() {
     for (const wchar_t* helpFile : {L"bundlo.gid", L"bundlo.fts"}) {
         wchar_t path[PathCapacity];
         JoinPath(folder, helpFile, path, PathCapacity);
-        SetFileAttributesW(path, 0);
-        DeleteFileW(path);
+        ReparseCheck links = CheckReparsePoints(folder, path);
+        if (links == PassesReparsePoint)
+            continue;
+        if (links == NoReparsePoint)
+            ClearAttributes(path); // a link's would be its target's
+        RemoveFile(path);
     }
     ListRemoval removal = RemoveListedEntries(list.Get(), folder, programPath);
     list.Close();
     DeleteFileW(listPath);
 
-    if (removal.RestartNeeded && !Silent) {
+    bool toBatch = LeaveProgramToBatch(programPath, folderName);
+    if ((removal.RestartNeeded || !toBatch) && !Silent) {
         ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
         // Only a folder of the archiver's own name: the program may have been placed in a
         // folder that holds other things.
-        if (CompareNoCase(NamePart(folderName), L"Bundlo") == 0)
+        if (toBatch && CompareNoCase(NamePart(folderName), L"Bundlo") == 0)
             ScheduleDeletion(folderName);
     }
+    if (!toBatch)
+        return;
 
     wchar_t batchPath[PathCapacity];
     Stream batch(CreateBatchFile(batchPath, PathCapacity));
     if (!batch.Get())
         return;
-    WriteUninstallBatch(batch.Get(), programPath, folderName, batchPath, !Silent);
+    bool written = WriteUninstallBatch(batch.Get(), programPath, folderName, batchPath, !Silent);
     batch.Close();
-    StartHiddenInterpreter(batchPath);
+    if (written)
+        StartHiddenInterpreter(batchPath);
+    else
+        RemoveFile(batchPath); // empty: a short name was there a moment ago and is gone
 }

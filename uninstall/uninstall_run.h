@@ -20,7 +20,7 @@ bool ProgramFolderOf(const wchar_t* programPath, wchar_t* folder, size_t capacit
 // The full path that one list line names below `folder` (which ends in a backslash). False for a
 // line that names nothing inside the folder: empty, absolute (C:\x, \x, /x, \\server\share),
 // drive-relative (C:x), a stream (x:s), wildcards, or ".." climbing out; such a line comes from
-// a damaged or forged list and is skipped.
+// a damaged or forged list and is skipped. A folder's entry comes without a trailing backslash.
 bool ListEntryPath(const wchar_t* folder, const wchar_t* line, wchar_t* entry, size_t capacity);
 
 struct ListRemoval {
@@ -40,8 +40,14 @@ void ScheduleForRestart(const wchar_t* entry);
 
 // A path as the batch file must spell it: the command interpreter reads the file in the OEM code
 // page, so a path whose ANSI bytes read back differently is given in its short form where that
-// one reads back unchanged; and '%' is doubled, since the interpreter expands it.
-void BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity);
+// one reads back unchanged; and '%' is doubled, since the interpreter expands it. False, with an
+// empty text, when neither form reads back exactly: a '?' put in for a character would be a
+// wildcard to "del".
+bool BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity);
+
+// Whether the batch file can name the program and its folder exactly, and so is the one to
+// delete them. When it cannot, both are scheduled for deletion at the next restart instead.
+bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder);
 
 // Creates the batch file in the temporary folder: "Uninstall_Bdl.Bat", or a numbered name when
 // that one exists (a leftover, or another uninstall's that its interpreter may not have read
@@ -50,6 +56,16 @@ FILE* CreateBatchFile(wchar_t* path, size_t capacity);
 
 // The batch lines: wait for this process to end, delete the program and its folder (five
 // tries), show the warning when the program is still there (warning = not silent), delete the
-// batch file itself.
-void WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* folder,
+// batch file itself. Writes nothing and answers false when the program or its folder cannot be
+// spelled exactly (BatchPathText); a batch path that cannot be is given as the interpreter's
+// "%~f0".
+bool WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* folder,
                          const wchar_t* batchPath, bool warning);
+
+// The command line that runs the batch file: the command interpreter of the system folder,
+// whatever COMSPEC names (the unelevated user sets it), without the user's AutoRun commands (/d)
+// and without delayed expansion (/v:off: a '!' in a path stays), and the path in the form whose
+// quotes cmd keeps for any folder name (/s and an outer pair of quotes). `interpreter` receives
+// the interpreter's path. False, with both texts empty, when either does not fit.
+bool InterpreterCommand(const wchar_t* batchPath, wchar_t* interpreter, size_t interpreterCapacity,
+                        wchar_t* command, size_t commandCapacity);

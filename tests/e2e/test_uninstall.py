@@ -179,6 +179,79 @@ class Silent(UninstallTest):
         for folder in folders:
             self.assert_removed(folder)
 
+    def test_links_in_the_folder_go_without_what_they_point_to(self):
+        # A junction or symbolic link that the user planted in the program folder, pointing at
+        # files of someone else's. Wine reports a Unix symbolic link to a folder as a reparse
+        # point (one to a file as a plain file), and removing a link removes its target when
+        # that is empty: the targets here never are.
+        outside = r"C:\decoy_linked"
+        shutil.rmtree(self.unix(outside), ignore_errors=True)
+        os.makedirs(self.unix(outside + r"\sub"))
+        decoys = [outside + r"\keep.txt", outside + r"\sub\keep.txt"]
+        for decoy in decoys:
+            with open(self.unix(decoy), "w") as f:
+                f.write("not the archiver's")
+            os.chmod(self.unix(decoy), 0o444)
+        before = {decoy: os.stat(self.unix(decoy)) for decoy in decoys}
+        folder = harness.PROGRAM_FOLDER
+        self.lay_out(folder, ["Bundlo.exe", "lang\\"],
+                     listed=[r"Linked\keep.txt", r"Linked\sub\keep.txt", r"Linked\sub", "Linked",
+                             r"lang\Inner\keep.txt", r"lang\Inner", "Bundlo.exe", "lang"])
+        os.symlink(self.unix(outside), self.unix(folder + r"\Linked"))
+        os.symlink(self.unix(outside + r"\sub"), self.unix(folder + r"\lang\Inner"))
+        try:
+            self.assertEqual(0, self.prefix.run(folder + r"\Uninstall.exe", ["/S"],
+                                                timeout=120).code)
+            self.wait_until(lambda: not os.path.exists(self.unix(folder + r"\Uninstall.exe")),
+                            "the program is gone")
+            self.assertEqual(set(), {d for d in decoys if not os.path.exists(self.unix(d))})
+            for decoy in decoys:
+                after = os.stat(self.unix(decoy))
+                self.assertEqual((before[decoy].st_mode, before[decoy].st_mtime_ns),
+                                 (after.st_mode, after.st_mtime_ns), decoy)
+            self.assertFalse(os.path.exists(self.unix(folder + r"\Bundlo.exe")))
+            self.assertEqual(set(), {p for p in self.pending_deletions() if "Linked" in p or
+                                     "Inner" in p or "keep.txt" in p})
+        finally:
+            for decoy in decoys:
+                if os.path.exists(self.unix(decoy)):
+                    os.chmod(self.unix(decoy), 0o644)
+            shutil.rmtree(self.unix(folder), ignore_errors=True)  # links only, never followed
+            shutil.rmtree(self.unix(outside), ignore_errors=True)
+
+    def test_the_system_interpreter_runs_the_batch_from_any_temporary_folder(self):
+        # What the user's own environment says: a temporary folder whose name cmd would split
+        # without its quotes, and another program as the interpreter. Wine's cmd ignores the
+        # DelayedExpansion and AutoRun settings, so /v:off and /d are checked on the command line
+        # (uninstall_run_test).
+        temp = "C:\\R&D (x) ^!\\Temp"
+        os.makedirs(self.unix(temp), exist_ok=True)
+        trace = TOOLS + r"\comspec_ran.txt"
+        comspec = TOOLS + r"\comspec.bat"
+        with open(self.unix(comspec), "w", newline="\r\n") as f:
+            f.write(f'@echo ran %* > "{trace}"\n')
+        cases = [(r"C:\Program Files\Bundlo!", f'"TEMP"="{temp}"\r\n"TMP"="{temp}"'),
+                 (harness.PROGRAM_FOLDER, f'"COMSPEC"="{comspec}"')]
+        for folder, environment in cases:
+            with self.subTest(folder=folder, environment=environment):
+                if os.path.exists(self.unix(trace)):
+                    os.remove(self.unix(trace))
+                program = self.lay_out(folder, ["Bundlo.exe"])
+                self.prefix.reg_import("[HKEY_CURRENT_USER\\Environment]\r\n" +
+                                       environment.replace("\\", "\\\\") + "\r\n")
+                try:
+                    self.assertEqual(0, self.prefix.run(program, ["/S"], timeout=120).code)
+                    self.wait_until(lambda: not os.path.exists(self.unix(folder)),
+                                    folder + " is gone", timeout=60)
+                    self.wait_until(lambda: not self.batch_files() and
+                                    not glob.glob(self.unix(temp + r"\Uninstall_Bdl*")),
+                                    "the batch file is gone", timeout=30)
+                    self.assertFalse(os.path.exists(self.unix(trace)), "COMSPEC's program ran")
+                finally:
+                    self.prefix.reset()
+                    shutil.rmtree(self.unix(folder), ignore_errors=True)
+        shutil.rmtree(self.unix(r"C:\R&D (x) ^!"), ignore_errors=True)
+
     def test_program_in_a_drive_root(self):
         program = self.lay_out("R:\\", ["a.txt", "sub\\", "sub\\b.txt"])
         try:

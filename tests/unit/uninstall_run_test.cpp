@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/registry.h"
 #include "common/paths.h"
 #include "common/text.h"
@@ -119,7 +120,7 @@ TEST_F(UninstallRun, OnlyLinesThatStayInsideTheFolderAreActedOn) {
         {L"sub/b.txt", At(L"sub\\b.txt")},
         {L"sub\\..\\c.txt", At(L"c.txt")},
         {L"..\\" + name + L"\\d.txt", At(L"d.txt")},
-        {L"sub\\", At(L"sub\\")},
+        {L"sub\\", At(L"sub")},
     };
     for (const auto& line : inside) {
         EXPECT_TRUE(ListEntryPath(Folder.c_str(), line.Line.c_str(), entry, PathCapacity))
@@ -242,6 +243,71 @@ TEST_F(UninstallRun, BatchFileByteForByteWithPercentDoubled) {
         expected += "del \"" + b + "\"\r\n";
         EXPECT_EQ(expected, ReadRaw(At(L"x.bat"))) << warning;
     }
+}
+
+// Wine gives almost every name a short form; Windows on a volume without 8.3 names does not.
+DWORD WINAPI NoShortForm(LPCWSTR, LPWSTR, DWORD) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
+TEST_F(UninstallRun, APathTheBatchFileCannotSpellIsLeftForTheRestartNeverWrittenWithQuestionMarks) {
+    // The ANSI code page cannot write the one, the OEM code page reads the other back as another
+    // character: only a short form spells this name.
+    std::wstring folder = At(L"B\u00fcndlo \u0416"), program = folder + L"\\Uninstall.exe";
+    MakeFolderRaw(folder);
+    WriteRaw(program, "p");
+    wchar_t text[2 * PathCapacity];
+    // With a short form the batch file names the program by it.
+    ASSERT_TRUE(BatchPathText(program.c_str(), text, 2 * PathCapacity));
+    EXPECT_EQ(nullptr, wcschr(text, L'?')) << text;
+    EXPECT_TRUE(LeaveProgramToBatch(program.c_str(), folder.c_str()));
+    EXPECT_FALSE(IsPending(program));
+
+    ShortPathOverride = NoShortForm;
+    EXPECT_FALSE(BatchPathText(program.c_str(), text, 2 * PathCapacity));
+    FILE* file = _wfopen(At(L"x.bat").c_str(), L"wb");
+    bool written =
+        WriteUninstallBatch(file, program.c_str(), folder.c_str(), At(L"x.bat").c_str(), true);
+    fclose(file);
+    bool left = LeaveProgramToBatch(program.c_str(), folder.c_str());
+    // The temporary folder alone unspellable: the interpreter names its own batch file.
+    std::wstring plain = At(L"Uninstall.exe"), batch = folder + L"\\x.bat";
+    file = _wfopen(batch.c_str(), L"wb");
+    bool plainWritten =
+        WriteUninstallBatch(file, plain.c_str(), Root.c_str(), batch.c_str(), false);
+    fclose(file);
+    ShortPathOverride = nullptr;
+    EXPECT_FALSE(written);
+    EXPECT_EQ("", ReadRaw(At(L"x.bat")));
+    EXPECT_FALSE(left);
+    EXPECT_TRUE(IsPending(program));
+    EXPECT_TRUE(IsPending(folder));
+    EXPECT_TRUE(plainWritten);
+    std::string lines = ReadRaw(batch);
+    EXPECT_EQ(std::string::npos, lines.find('?')) << lines;
+    EXPECT_EQ("del \"%~f0\"\r\n", lines.substr(lines.rfind("del ")));
+}
+
+TEST_F(UninstallRun, TheSystemInterpreterRunsTheBatchWhateverComspecSays) {
+    wchar_t saved[PathCapacity] = L"";
+    DWORD had = GetEnvironmentVariableW(L"COMSPEC", saved, PathCapacity);
+    SetEnvironmentVariableW(L"COMSPEC", At(L"other.exe").c_str());
+    std::wstring batch = At(L"R&D (x) ^!\\Uninstall_Bdl.Bat");
+    wchar_t interpreter[PathCapacity], command[2 * PathCapacity + 32];
+    bool made = InterpreterCommand(batch.c_str(), interpreter, PathCapacity, command,
+                                   2 * PathCapacity + 32);
+    SetEnvironmentVariableW(L"COMSPEC", had ? saved : nullptr);
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+    ASSERT_TRUE(made);
+    EXPECT_EQ(cmd, interpreter);
+    // Without AutoRun, without delayed expansion, and quoted so that cmd keeps the quotes.
+    EXPECT_EQ(L"\"" + cmd + L"\" /d /v:off /s /c \"\"" + batch + L"\"\"", std::wstring(command));
+    // A command that would not fit is not made at all.
+    EXPECT_FALSE(InterpreterCommand(batch.c_str(), interpreter, PathCapacity, command, 40));
+    EXPECT_EQ(L"", std::wstring(command));
 }
 
 TEST_F(UninstallRun, BatchLinesGoOutAsAnsiBytesWithoutTerminator) {
