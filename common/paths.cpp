@@ -73,6 +73,32 @@ bool ReadSettingsFolderValue(wchar_t* destination, size_t capacity) {
     return destination[0] != 0;
 }
 
+// A name whose part before the first dot (trailing blanks ignored) is a device: Windows opens
+// the device for it in every folder.
+bool IsDeviceName(const wchar_t* name) {
+    size_t length = 0;
+    while (name[length] != 0 && name[length] != L'.')
+        length++;
+    while (length > 0 && name[length - 1] == L' ')
+        length--;
+    wchar_t base[8];
+    if (length < 3 || length >= sizeof base / sizeof base[0])
+        return false;
+    for (size_t i = 0; i < length; i++)
+        base[i] = AsciiUpper(name[i]);
+    base[length] = 0;
+    static const wchar_t* const Devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : Devices)
+        if (wcscmp(base, device) == 0)
+            return true;
+    // COM1 to COM9 and LPT1 to LPT9, with the superscript digits Windows also takes.
+    if (length == 4 && (wcsncmp(base, L"COM", 3) == 0 || wcsncmp(base, L"LPT", 3) == 0)) {
+        wchar_t digit = base[3];
+        return (digit >= L'1' && digit <= L'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+    }
+    return false;
+}
+
 } // namespace
 
 bool IsSlash(wchar_t c) {
@@ -156,6 +182,20 @@ void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, 
 bool PlainFormLosesTrailingChars(const wchar_t* path) {
     wchar_t last = *LastChar(path);
     return (last == L'.' || last == L' ') && !StartsWithLongPathPrefix(path);
+}
+
+bool IsPlainFileName(const wchar_t* name) {
+    if (!name || name[0] == 0)
+        return false;
+    size_t length = 0;
+    for (; name[length] != 0; length++) {
+        wchar_t c = name[length];
+        if (IsControlChar(c) || wcschr(L"\\/:*?<>\"|", c) != nullptr)
+            return false;
+    }
+    // A trailing dot or blank also rules out "." and "..".
+    wchar_t last = name[length - 1];
+    return length <= 255 && last != L'.' && last != L' ' && !IsDeviceName(name);
 }
 
 bool HasWildcards(const wchar_t* path) {

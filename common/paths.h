@@ -30,6 +30,12 @@ void AddTrailingBackslash(wchar_t* path, size_t capacity);
 // folder + '\' + name; "C:" + "x" stays "C:x". Destination may be the folder buffer.
 void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, size_t capacity);
 
+// One name that Windows stores as it is, directly inside whatever folder it is joined to: not
+// empty, at most 255 characters, no separator, drive colon or stream colon, wildcard, control
+// character or any of < > " |, not "." or "..", no trailing dot or blank (Windows would drop
+// it), and no device name such as "CON" or "nul.txt".
+bool IsPlainFileName(const wchar_t* name);
+
 // '*' or '?' anywhere after an optional leading "\\?\"; false for no path.
 bool HasWildcards(const wchar_t* path);
 

@@ -126,6 +126,45 @@ wchar_t AsciiUpper(wchar_t ch) {
     return ch >= L'a' && ch <= L'z' ? wchar_t(ch - L'a' + L'A') : ch;
 }
 
+bool IsControlChar(wchar_t ch) {
+    return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F);
+}
+
+namespace {
+
+// Blanks of every width, and the invisible marks that make a text read other than it is: an
+// address holding one is not the address it shows.
+bool IsBlankOrInvisible(wchar_t ch) {
+    return ch == L' ' || ch == 0xA0 || ch == 0x1680 || (ch >= 0x2000 && ch <= 0x200F) ||
+           (ch >= 0x2028 && ch <= 0x202F) || (ch >= 0x205F && ch <= 0x206F) || ch == 0x3000 ||
+           ch == 0xFEFF;
+}
+
+// The ASCII prefix, either case: locale rules (a Turkish dotted I, say) must not widen it.
+const wchar_t* SkipAsciiPrefix(const wchar_t* text, const wchar_t* lowerPrefix) {
+    for (; *lowerPrefix; ++text, ++lowerPrefix)
+        if (AsciiUpper(*text) != AsciiUpper(*lowerPrefix))
+            return nullptr;
+    return text;
+}
+
+} // namespace
+
+bool IsWebAddress(const wchar_t* text) {
+    if (!text)
+        return false;
+    const wchar_t* host = SkipAsciiPrefix(text, L"http://");
+    if (!host)
+        host = SkipAsciiPrefix(text, L"https://");
+    // "http:///C:/..." names no host; a browser may take it for a local file.
+    if (!host || *host == 0 || *host == L'/' || *host == L'\\')
+        return false;
+    for (const wchar_t* p = text; *p; ++p)
+        if (IsControlChar(*p) || IsBlankOrInvisible(*p))
+            return false;
+    return true;
+}
+
 wchar_t UpperChar(wchar_t ch) {
     // With a zero high word CharUpperW converts the character passed in the pointer itself.
     return wchar_t(

@@ -26,6 +26,12 @@ bool IsAsciiLetter(wchar_t ch);
 bool IsDigit(wchar_t ch);
 wchar_t AsciiUpper(wchar_t ch);
 wchar_t UpperChar(wchar_t ch);
+// C0 and C1 control characters and DEL.
+bool IsControlChar(wchar_t ch);
+
+// "http://" or "https://" (either case) followed by a host, with no control character, blank or
+// invisible formatting character anywhere: an address that a browser, and nothing else, opens.
+bool IsWebAddress(const wchar_t* text);
 
 // Case-insensitive under the user's locale: -1 less, 0 equal, 1 greater, -2 on failure.
 int CompareNoCase(const wchar_t* a, const wchar_t* b);

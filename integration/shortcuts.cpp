@@ -38,14 +38,34 @@ const GroupRow GroupTable[] = {
 // Only the archiver's own shortcut carries the icon input; the documents show their own.
 const size_t ArchiverRow = 0;
 
-const wchar_t* RowText(unsigned id, const wchar_t* fixed, wchar_t* buffer, size_t capacity) {
-    return id != 0 ? LoadTextInto(id, buffer, capacity) : fixed;
+// A row's text. A translated one names a file, the shortcut in the group or its target in the
+// program folder, so it must be one plain name: a separator or ".." would put the shortcut into
+// another folder (StartUp, say) or point it at a file outside the program.
+bool RowName(unsigned id, const wchar_t* fixed, wchar_t* buffer, size_t capacity) {
+    if (id == 0) {
+        CopyText(buffer, fixed, capacity);
+        return true;
+    }
+    return LoadUsableText(id, IsPlainFileName, buffer, capacity);
 }
 
-// A file of the folder that holds the running program.
-void ProgramFile(const wchar_t* name, wchar_t* path) {
+// folder + '\' + name + suffix, or false when that does not fit: a cut path names another file.
+bool JoinWhole(const wchar_t* folder, const wchar_t* name, const wchar_t* suffix, wchar_t* path) {
+    if (wcslen(folder) + 1 + wcslen(name) + wcslen(suffix) >= PathCapacity)
+        return false;
+    JoinPath(folder, name, path, PathCapacity);
+    AppendText(path, suffix, PathCapacity);
+    return true;
+}
+
+// A file of the folder that holds the running program; false when the program's path is
+// unknown or the result would not fit.
+bool ProgramFile(const wchar_t* name, wchar_t* path) {
     GetProgramPath(path, PathCapacity);
-    ReplaceNamePart(path, name, PathCapacity);
+    if (path[0] == 0)
+        return false;
+    CutNamePart(path);
+    return JoinWhole(path, name, L"", path);
 }
 
 struct GroupJob {
@@ -89,16 +109,14 @@ void FillProgramGroup(const wchar_t* group, bool perUser, const GroupJob& job) {
 
     for (size_t row = 0; row < sizeof GroupTable / sizeof GroupTable[0]; row++) {
         const GroupRow& entry = GroupTable[row];
-        wchar_t nameBuffer[PathCapacity];
-        wchar_t targetBuffer[PathCapacity];
-        const wchar_t* name = RowText(entry.NameId, entry.Name, nameBuffer, PathCapacity);
-        const wchar_t* targetName =
-            RowText(entry.TargetId, entry.Target, targetBuffer, PathCapacity);
+        wchar_t name[PathCapacity];
+        wchar_t targetName[PathCapacity];
         wchar_t shortcut[PathCapacity];
-        JoinPath(group, name, shortcut, PathCapacity);
-        AppendText(shortcut, L".lnk", PathCapacity);
         wchar_t target[PathCapacity];
-        ProgramFile(targetName, target);
+        if (!RowName(entry.NameId, entry.Name, name, PathCapacity) ||
+            !RowName(entry.TargetId, entry.Target, targetName, PathCapacity) ||
+            !JoinWhole(group, name, L".lnk", shortcut) || !ProgramFile(targetName, target))
+            continue;
         if (FileExists(target))
             WriteShortcut(target, shortcut, job.WorkingFolder, job.Description,
                           row == ArchiverRow ? job.Icon : nullptr);
@@ -168,8 +186,9 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     LoadSettingsFile();
     if (!IsIntegrationEnabled())
         return;
+    // Without the program's own path there is nothing to point at, but old shortcuts still go.
     wchar_t archiver[PathCapacity];
-    ProgramFile(L"Bundlo.exe", archiver);
+    const bool haveArchiver = ProgramFile(L"Bundlo.exe", archiver);
     const bool vista = WindowsVersion() >= 0x600;
     wchar_t description[TextRingCapacity];
     LoadTextInto(IDS_BUNDLODESC, description, TextRingCapacity);
@@ -195,10 +214,10 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     else if (haveCommonDesktop)
         desktopLink = allUsersLink;
     if (desktopLink) {
-        if (settings.linkDesktop)
-            WriteShortcut(archiver, desktopLink, nullptr, description, icon);
-        else
+        if (!settings.linkDesktop)
             RemoveFile(desktopLink);
+        else if (haveArchiver)
+            WriteShortcut(archiver, desktopLink, nullptr, description, icon);
     }
 
     const wchar_t* workingFolder = haveDesktop ? desktop : nullptr;
@@ -208,10 +227,10 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
                        vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU)) {
         AddTrailingBackslash(startMenuLink, PathCapacity);
         AppendText(startMenuLink, ArchiverLink, PathCapacity);
-        if (settings.linkStartMenu)
-            WriteShortcut(archiver, startMenuLink, workingFolder, description, icon);
-        else
+        if (!settings.linkStartMenu)
             RemoveFile(startMenuLink);
+        else if (haveArchiver)
+            WriteShortcut(archiver, startMenuLink, workingFolder, description, icon);
     }
 
     GroupJob job = {&settings, groupPath, capacity, workingFolder, icon, description};

@@ -103,16 +103,27 @@ void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity)
         return;
     wchar_t folder[PathCapacity];
     DWORD size = DWORD((PathCapacity - 1 - length) * sizeof(wchar_t));
-    if (RegQueryValueExW(key.Get(), L"LanguageFolder", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS)
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(key.Get(), L"LanguageFolder", nullptr, &type,
+                         reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
         return;
     folder[size / sizeof(wchar_t)] = 0;
     wchar_t candidate[PathCapacity];
     DWORD expanded = ExpandEnvironmentStringsW(folder, candidate, PathCapacity);
     if (expanded == 0 || expanded > PathCapacity)
         return;
+    // An empty or relative folder would be resolved against the current folder, which whoever
+    // starts the program chooses.
+    if (!IsFullPath(candidate))
+        return;
     AddTrailingBackslash(candidate, PathCapacity);
-    AppendText(candidate, NamePart(original), PathCapacity);
+    const wchar_t* name = NamePart(original);
+    // Cut, the candidate would be some other file.
+    size_t candidateLength = wcslen(candidate) + wcslen(name);
+    if (candidateLength >= PathCapacity || candidateLength >= capacity)
+        return;
+    AppendText(candidate, name, PathCapacity);
     if (FileExists(candidate))
         CopyText(output, candidate, capacity);
 }
@@ -245,6 +256,26 @@ wchar_t* LoadTextInto(unsigned id, wchar_t* output, size_t capacity) {
         LoadStringW(OwnInstance, id, output, cap) == 0)
         output[0] = 0;
     return output;
+}
+
+namespace {
+bool FitsAndUsable(const wchar_t* text, size_t capacity, bool (*usable)(const wchar_t*)) {
+    return wcslen(text) + 1 < capacity && usable(text);
+}
+} // namespace
+
+bool LoadUsableText(unsigned id, bool (*usable)(const wchar_t*), wchar_t* output, size_t capacity) {
+    if (capacity == 0)
+        return false;
+    if (FitsAndUsable(LoadTextInto(id, output, capacity), capacity, usable))
+        return true;
+    // The language file and the language module are both translations; only the program's own
+    // text is the built-in one.
+    int cap = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
+    if (LoadStringW(OwnInstance, id, output, cap) > 0 && FitsAndUsable(output, capacity, usable))
+        return true;
+    output[0] = 0;
+    return false;
 }
 
 const wchar_t* LoadText(unsigned id) {

@@ -26,7 +26,8 @@ void InitLanguage(const wchar_t* languageFileName);
 
 // The file of the same name in the user's language folder (HKEY_CURRENT_USER
 // "Software\Bundlo\General", value "LanguageFolder", environment variables allowed) when it
-// exists there; else the path unchanged. `path` and `output` may be the same buffer.
+// exists there; else the path unchanged. `path` and `output` may be the same buffer. A value
+// that is not text, or that does not expand to a full path, counts as no folder.
 void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity);
 
 // Called first by every dialog procedure: localises and rescales on WM_INITDIALOG, lays the
@@ -43,6 +44,11 @@ void ClearRtlReading(HWND window);
 // Language file first, then the language module, then the program's own resources; a string
 // missing everywhere is empty.
 wchar_t* LoadTextInto(unsigned id, wchar_t* output, size_t capacity);
+// For a translated text that the program uses where a wrong one does harm (a file name, a web
+// address): the translation when `usable` accepts it, else the program's own text. A text that
+// fills the whole output may have been cut, and a cut name names something else, so it is not
+// used either. False, with an empty output, when even the program's own text is not usable.
+bool LoadUsableText(unsigned id, bool (*usable)(const wchar_t*), wchar_t* output, size_t capacity);
 // The same in one of eight rotating buffers: a result stays valid for the next seven calls.
 const wchar_t* LoadText(unsigned id);
 

@@ -16,3 +16,7 @@ INT_PTR RunContextItemsDialog(HWND owner, bool cascaded);
 // "DONEDLG": the completion dialog, naming the installation folder and offering help, licence
 // and home page. Always ends with 1; with /S it closes as soon as it opens.
 INT_PTR CALLBACK DoneDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The address the completion dialog's home-page button opens: the translated one when it is a
+// web address, else the program's own. A translation must not turn the button into a way to
+// start a program or open a local file.
+void HomePageAddress(wchar_t* address, size_t capacity);

@@ -52,6 +52,10 @@ void ViewLicense() {
 
 } // namespace
 
+void HomePageAddress(wchar_t* address, size_t capacity) {
+    LoadUsableText(IDS_HOMEURL, IsWebAddress, address, capacity);
+}
+
 INT_PTR CALLBACK DoneDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (DialogPrologue(dialog, message, wParam, lParam, DialogName, nullptr))
         return TRUE;
@@ -72,9 +76,12 @@ INT_PTR CALLBACK DoneDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case IDC_VIEWLICENSE:
         ViewLicense();
         break;
-    case IDC_HOMEPAGE:
-        Open(LoadText(IDS_HOMEURL));
+    case IDC_HOMEPAGE: {
+        wchar_t address[TextRingCapacity];
+        HomePageAddress(address, TextRingCapacity);
+        Open(address);
         break;
+    }
     default:
         break;
     }

@@ -7,8 +7,14 @@
 #include <limits.h>
 #include <wchar.h>
 
+#include <string>
+
 #include "common/text.h"
+#include "lang/langfile.h"
+#include "lang/localise.h"
 #include "resources/resource.h"
+#include "test_support.h"
+#include "uninstall/dialogs.h"
 
 namespace {
 const WORD ButtonAtom = 0x80, EditAtom = 0x81, StaticAtom = 0x82, ComboBoxAtom = 0x85;
@@ -371,5 +377,40 @@ TEST(DialogTemplates, CompletionDialogShowsTheFolderInAReadOnlyField) {
     EXPECT_TRUE(FindItem(dialog, IDC_INSTINFOFOLDERTEXT)->style & ES_READONLY);
     // Enter on the focused control must close the dialog, not open the help.
     EXPECT_EQ(DWORD(IDOK), dialog.items[0].id) << "the first control takes the focus";
+}
+
+// The address the home-page button opens while the language file beside the program, written
+// in UTF-16, gives `translated` for it.
+std::wstring HomePageFor(const std::wstring& translated) {
+    std::wstring text = L"***messages***\r\nIDS_HOMEURL " + translated + L"\r\n";
+    std::wstring path = ModuleFolder() + L"\\uninstall.lng";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, text.c_str(), DWORD(text.size() * sizeof(wchar_t)), &written, nullptr);
+    CloseHandle(file);
+    LoadLanguageFile(L"uninstall.lng");
+    wchar_t address[TextRingCapacity] = L"untouched";
+    HomePageAddress(address, TextRingCapacity);
+    Language.Clear();
+    DeleteFileW(path.c_str());
+    return address;
+}
+
+TEST(CompletionDialog, HomePageOpensOnlyAWebAddress) {
+    wchar_t builtIn[TextRingCapacity] = L"";
+    ASSERT_NE(0, LoadStringW(GetModuleHandleW(nullptr), IDS_HOMEURL, builtIn, TextRingCapacity));
+    for (const wchar_t* address : {L"https://www.bundlo.com/de/", L"HTTP://Example.org/?a=1&b=%20"})
+        EXPECT_EQ(address, HomePageFor(address));
+
+    const std::wstring refused[] = {
+        L"file:C:/Windows/System32/calc.exe", L"file:///C:/users",
+        L"C:\\Windows\\System32\\calc.exe", L"\\\\server\\share\\setup.exe", L"calc.exe",
+        L"javascript:alert(1)", L"mailto:a@b.example", L"", L"https://", L"http:///C:/Windows",
+        L"https:\\\\host", L"http:/host", L"https://a b.example", L"https://a\tb.example",
+        L"https://a.example/\x01", L"https://a.example/\u202Etxt.exe", L"https://a.example/\u00A0",
+        // Longer than any buffer it is read into: cut, it would be some other address.
+        L"https://" + std::wstring(2 * TextRingCapacity, L'a') + L".example"};
+    for (const std::wstring& address : refused)
+        EXPECT_EQ(builtIn, HomePageFor(address)) << address;
 }
 } // namespace

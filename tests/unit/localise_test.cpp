@@ -87,11 +87,11 @@ std::wstring TestModule(const wchar_t* name) {
     return path;
 }
 
-void SetLanguageFolder(const wchar_t* folder) {
+void SetLanguageFolder(const wchar_t* folder, DWORD type = REG_EXPAND_SZ) {
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\General", 0,
                                              nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
-    RegSetValueExW(key, L"LanguageFolder", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder),
+    RegSetValueExW(key, L"LanguageFolder", 0, type, reinterpret_cast<const BYTE*>(folder),
                    DWORD((wcslen(folder) + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
 }
@@ -189,4 +189,39 @@ TEST_F(LanguageSources, TheLanguageFolderRedirectsModuleAndFile) {
     EXPECT_EQ(At(L"license.txt"), path);
 }
 
+// Whoever starts the program chooses its current folder: a language folder that is empty or
+// relative, or becomes so, must not make it the place the module and the files come from.
+TEST_F(LanguageSources, NoUsableLanguageFolderMeansNoneNotTheCurrentFolder) {
+    ASSERT_TRUE(CopyFileW(TestModule(L"testlng.dll").c_str(), At(L"bdllng.dll").c_str(), FALSE));
+    WriteRaw(At(L"license.txt"), "planted");
+    MakeFolderRaw(At(L"lang"));
+    ASSERT_TRUE(
+        CopyFileW(TestModule(L"testlng.dll").c_str(), At(L"lang\\bdllng.dll").c_str(), FALSE));
+    WriteRaw(At(L"lang\\license.txt"), "planted");
+    SetEnvironmentVariableW(L"BDL_LANG_EMPTY", L"");
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(Root.c_str()));
+    struct Case {
+        const wchar_t* Folder;
+        DWORD Type;
+    };
+    // The last one names the folder, but as bytes rather than text.
+    const std::wstring root = Root;
+    const Case cases[] = {
+        {L"", REG_SZ},     {L"", REG_EXPAND_SZ},        {L"%BDL_LANG_EMPTY%", REG_EXPAND_SZ},
+        {L"lang", REG_SZ}, {L".\\lang", REG_EXPAND_SZ}, {root.c_str(), REG_BINARY}};
+    for (const Case& c : cases) {
+        SetLanguageFolder(c.Folder, c.Type);
+        wchar_t path[MAX_PATH] = L"C:\\Program Files\\Bundlo\\license.txt";
+        FindInLanguageFolder(path, path, MAX_PATH);
+        EXPECT_STREQ(L"C:\\Program Files\\Bundlo\\license.txt", path) << c.Folder;
+        LoadLanguageModule(GetModuleHandleW(nullptr));
+        EXPECT_FALSE(IsLanguageModuleLoaded()) << c.Folder;
+        EXPECT_STREQ(L"Bundlo Setup", LoadText(IDS_UNINSTTITLE)) << c.Folder;
+        UnloadLanguageModule();
+    }
+    SetCurrentDirectoryW(previous);
+    SetEnvironmentVariableW(L"BDL_LANG_EMPTY", nullptr);
+}
 } // namespace

@@ -199,6 +199,31 @@ TEST(IsFullPath, NeedsTwoBackslashesOrADriveWithASeparator) {
     EXPECT_FALSE(IsFullPath(L""));
 }
 
+// Translated texts name files: each of these would reach another folder, another file or a
+// device, or be stored under another name.
+TEST(IsPlainFileName, AcceptsOnlyOneNameStoredAsItIs) {
+    for (const wchar_t* name :
+         {L"Read me", L"What's new.txt", L"\u05DE\u05D4 \u05D7\u05D3\u05E9", L"..x", L" lead",
+          L"CONSOLE", L"COM0", L"LPT10.txt", L"nul_", L"a#b%c&d(e)f[g]h{i}j~k,l;m=n+o@p'q!r$s^t`u"})
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+    EXPECT_TRUE(IsPlainFileName(std::wstring(255, L'n').c_str()));
+
+    const wchar_t* const refused[] = {
+        // other folders, drives, streams
+        L"", L".", L"..", L"...", L"..\\Startup\\x", L"..\\..\\outside\\evil.txt", L"a/b",
+        L"C:evil", L"C:\\evil", L"\\\\server\\share", L"file.txt:stream",
+        // characters Windows does not store in a name
+        L"*", L"help?.txt", L"a<b", L"a>b", L"a\"b", L"a|b", L"tab\there", L"line\nbreak",
+        L"del\x7F", L"c1\x85",
+        // stored under another name, or a device in every folder
+        L"name.", L"name ", L"CON", L"con.lnk", L"Nul .txt", L"AUX", L"prn", L"COM1", L"lpt9.doc",
+        L"COM\u00B9", L"CONIN$", L"conout$.x"};
+    for (const wchar_t* name : refused)
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
+    EXPECT_FALSE(IsPlainFileName(std::wstring(256, L'n').c_str()));
+    EXPECT_FALSE(IsPlainFileName(nullptr));
+}
+
 TEST(HasWildcards, IgnoresTheQuestionMarkOfTheLongPathPrefix) {
     EXPECT_FALSE(HasWildcards(L"\\\\?\\C:\\x"));
     EXPECT_TRUE(HasWildcards(L"\\\\?\\C:\\x?"));

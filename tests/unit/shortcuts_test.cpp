@@ -7,6 +7,7 @@
 #include <shlobj.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "common/settings.h"
 #include "common/system.h"
 #include "integration/shortcuts.h"
+#include "lang/langfile.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
 
@@ -290,12 +292,23 @@ class Shortcuts : public ::testing::Test {
         CoUninitialize();
     }
     void Clean() {
+        Language.Clear();
+        DeleteFileW((Program + L"\\uninstall.lng").c_str());
         for (const std::wstring& link :
-             {UserDesktopLink, CommonDesktopLink, CommonStartLink, UserStartLink})
+             {UserDesktopLink, CommonDesktopLink, CommonStartLink, UserStartLink,
+              Folder(CSIDL_STARTUP) + L"\\x.lnk", Folder(CSIDL_COMMON_STARTUP) + L"\\x.lnk",
+              Folder(CSIDL_STARTMENU) + L"\\escaped.lnk",
+              Folder(CSIDL_COMMON_STARTMENU) + L"\\escaped.lnk"})
             DeleteFileW(link.c_str());
+        RemoveTree(Outside());
         for (const std::wstring& folder :
              {UserGroup, CommonGroup, Scratch, Program + L"\\unknown_folder"})
             RemoveTree(folder);
+    }
+    // Where "..\\..\\outside" leads from the program folder.
+    std::wstring Outside() const {
+        std::wstring parent = Program.substr(0, Program.rfind(L'\\'));
+        return parent.substr(0, parent.rfind(L'\\')) + L"\\outside";
     }
     // The group's shortcut files, by row: the archiver, help, "Bdl.txt", what's new.
     static std::vector<std::wstring> GroupLinks(const std::wstring& group) {
@@ -471,6 +484,51 @@ TEST_F(Shortcuts, ProgramGroupIsMadeAfreshAndNamedInTheOutput) {
     EXPECT_STREQ(L"untouched", output);
     EXPECT_FALSE(Exists(UserGroup));
     EXPECT_FALSE(Exists(CommonGroup));
+}
+
+TEST_F(Shortcuts, TranslatedNamesThatLeaveTheGroupFallBackToTheBuiltInOnes) {
+    // The program's own texts, read apart from the code under test.
+    auto builtIn = [](unsigned id) {
+        wchar_t text[MAX_PATH] = L"";
+        LoadStringW(GetModuleHandleW(nullptr), id, text, MAX_PATH);
+        return std::wstring(text);
+    };
+    CreateDirectoryW(Outside().c_str(), nullptr);
+    Touch(Outside() + L"\\evil.txt");
+    ASSERT_TRUE(Exists(Program + L"\\..\\..\\outside\\evil.txt"));
+    Touch(Program + L"\\uninstall.lng", "***messages***\r\n"
+                                        "IDS_BUNDLOHELP ../../escaped\r\n"
+                                        "IDS_BDLHELP ..\r\n"
+                                        "IDS_WHATSNEW ..\\Startup\\x\r\n"
+                                        "IDS_WHATSNEWNAME ..\\..\\outside\\evil.txt\r\n");
+    LoadLanguageFile(L"uninstall.lng");
+    ASSERT_STREQ(L"..\\Startup\\x", LoadText(IDS_WHATSNEW)) << "the language file is not in use";
+
+    Update(Links(false, false, true));
+    const std::vector<std::wstring> expected = {L"Bundlo.lnk", builtIn(IDS_BUNDLOHELP) + L".lnk",
+                                                builtIn(IDS_BDLHELP) + L".lnk",
+                                                builtIn(IDS_WHATSNEW) + L".lnk"};
+    for (const std::wstring& group : {UserGroup, CommonGroup}) {
+        std::vector<std::wstring> found;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((group + L"\\*").c_str(), &data);
+        ASSERT_NE(INVALID_HANDLE_VALUE, find) << group;
+        do
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                found.push_back(data.cFileName);
+        while (FindNextFileW(find, &data));
+        FindClose(find);
+        std::sort(found.begin(), found.end());
+        std::vector<std::wstring> sorted = expected;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(sorted, found) << group;
+        EXPECT_EQ(Program + L"\\" + builtIn(IDS_WHATSNEWNAME),
+                  ReadLink(group + L"\\" + expected[3]).Target);
+    }
+    for (int csidl : {CSIDL_STARTUP, CSIDL_COMMON_STARTUP})
+        EXPECT_FALSE(Exists(Folder(csidl) + L"\\x.lnk")) << "a shortcut every logon opens";
+    for (int csidl : {CSIDL_STARTMENU, CSIDL_COMMON_STARTMENU, CSIDL_PROGRAMS})
+        EXPECT_FALSE(Exists(Folder(csidl) + L"\\escaped.lnk"));
 }
 
 TEST_F(Shortcuts, LinkedGroupFolderSurvivesTheRemoval) {
