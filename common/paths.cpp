@@ -70,7 +70,12 @@ bool ReadSettingsFolderValue(wchar_t* destination, size_t capacity) {
         destination[0] = 0;
         return false;
     }
-    return destination[0] != 0;
+    // A relative value would be resolved against whatever folder is current.
+    if (!IsFullPath(destination)) {
+        destination[0] = 0;
+        return false;
+    }
+    return true;
 }
 
 // A name whose part before the first dot (trailing blanks ignored) is a device: Windows opens

@@ -456,6 +456,9 @@ TEST(GetSettingsFolder, FallsThroughRegisteredThenPerUserThenProgramFolder) {
 
     value.Set(L"");
     EXPECT_EQ(aside.Folder, SettingsFolder(false));
+    // A relative folder would be whatever folder is current.
+    value.Set(L".");
+    EXPECT_EQ(aside.Folder, SettingsFolder(false));
     value.Remove();
     EXPECT_EQ(aside.Folder, SettingsFolder(false));
 
