@@ -1,7 +1,7 @@
 # Two commands for everything: `make test` and `make demo`. Both install what is missing first.
 PRESETS := win32 win64
 
-.PHONY: all deps build test demo bench screenshots format clean
+.PHONY: all deps build test demo bench screenshots sign format clean
 
 all: build
 
@@ -30,6 +30,11 @@ bench: build
 # renders them with a translation.
 screenshots: build
 	@python3 scripts/screenshots.py $(if $(LNG),--lng $(LNG))
+
+# Authenticode signatures for what ships: make sign CERT=cert.pem KEY=key.pem [TSA=url].
+sign: build
+	@CERT="$(CERT)" KEY="$(KEY)" TSA="$(TSA)" scripts/sign.sh build/win32/Uninstall.exe \
+	  build/win64/Uninstall.exe
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

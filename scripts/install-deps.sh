@@ -22,6 +22,8 @@ want_cmd i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix
 want_cmd x86_64-w64-mingw32-windres binutils-mingw-w64-x86-64
 want_cmd i686-w64-mingw32-windres binutils-mingw-w64-i686
 want_cmd Xvfb xvfb
+want_cmd osslsigncode osslsigncode
+want_cmd openssl openssl
 want_pkg wine
 want_pkg wine64
 # Without the preloaders Wine reserves its address space by trial and error, which takes

@@ -1,5 +1,9 @@
-"""Start-up as a user or the uninstall batch file meets it: exit codes, /wait, the /warning box."""
+"""Start-up as a user or the uninstall batch file meets it: exit codes, /wait, the /warning box;
+and the executable as it ships: stripped, system DLLs only, symbols beside it, signable."""
 import os
+import shutil
+import subprocess
+import tempfile
 
 import harness
 
@@ -23,6 +27,49 @@ class StartUp(harness.ProgramTest):
         # Only /S counts in sfxcmd; with a switch on the command line nothing is selected.
         result = self.prefix.run(self.program, ["/set"], env={"sfxcmd": "/setup /S"})
         self.assertEqual(0, result.code)
+
+
+# What a Windows installation has without any runtime beside the program.
+SYSTEM_DLLS = {"advapi32.dll", "gdi32.dll", "kernel32.dll", "oleaut32.dll", "ole32.dll",
+               "shell32.dll", "user32.dll", "msvcrt.dll", "comctl32.dll", "comdlg32.dll",
+               "shlwapi.dll"}
+
+
+class Shipped(harness.ProgramTest):
+    def objdump(self, *args):
+        machine = "i686" if os.path.basename(harness.BUILD) == "win32" else "x86_64"
+        return subprocess.run([f"{machine}-w64-mingw32-objdump", *args, harness.EXE], check=True,
+                              capture_output=True, text=True).stdout
+
+    def test_stripped_small_with_system_imports_and_its_symbols_beside_it(self):
+        self.assertLessEqual(os.path.getsize(harness.EXE), 512 * 1024)
+        self.assertNotIn("SYMBOL TABLE:\n[", self.objdump("-t"), "symbols kept in the exe")
+        imports = {line.split(":", 1)[1].strip().lower()
+                   for line in self.objdump("-p").splitlines() if "DLL Name:" in line}
+        self.assertTrue(imports and imports <= SYSTEM_DLLS, imports)
+        self.assertIn(".gnu_debuglink", self.objdump("-h"))
+        debug = os.path.join(os.path.dirname(harness.EXE), "Uninstall.debug")
+        self.assertGreater(os.path.getsize(debug), os.path.getsize(harness.EXE))
+
+    def test_signed_with_a_throwaway_certificate_and_verified(self):
+        sign = os.path.join(harness.ROOT, "scripts", "sign.sh")
+        with tempfile.TemporaryDirectory() as folder:
+            cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                            "1", "-subj", "/CN=Bundlo test signer", "-keyout", key, "-out", cert],
+                           check=True, capture_output=True)
+            exe = shutil.copy(harness.EXE, os.path.join(folder, "Uninstall.exe"))
+            unsigned = subprocess.run([sign, exe], env={**os.environ, "CERT": "", "KEY": ""},
+                                      check=True, capture_output=True, text=True)
+            self.assertIn("nothing signed", unsigned.stdout)
+            subprocess.run([sign, exe], env={**os.environ, "CERT": cert, "KEY": key},
+                           check=True, capture_output=True)
+            verified = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", exe],
+                                      capture_output=True, text=True)
+            self.assertEqual(0, verified.returncode, verified.stdout + verified.stderr)
+            self.assertIn("Signature verification: ok", verified.stdout)
+            # The signed program still runs.
+            self.assertEqual(0, self.prefix.run(self.prefix.install(exe), ["/set"]).code)
 
 
 class WarningBox(harness.ProgramTest):
