@@ -19,6 +19,7 @@
 bool Silent;
 bool MsiMode;
 bool NoExplorer;
+bool UsageRequested;
 wchar_t InitSettingsText[InitSettingsCapacity];
 int ExitCode;
 HICON DialogIcon;
@@ -81,6 +82,10 @@ int Run(void* context) {
     ParseSwitches(true, sfxcmd, setupRequested, uninstallRequested);
     ParseSwitches(false, GetCommandLineW(), setupRequested, uninstallRequested);
 
+    // After both texts: a /S anywhere keeps the summary away from an unattended run.
+    if (UsageRequested && !Silent)
+        ShowMessageBox(nullptr, LoadText(IDS_USAGE), LoadText(IDS_UNINSTTITLE),
+                       MB_ICONINFORMATION | MB_SETFOREGROUND);
     if (setupRequested)
         RunSetupFlow();
     if (uninstallRequested)
@@ -126,6 +131,8 @@ void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequest
             NoExplorer = true;
         else if (CompareNoCasePrefix(name, L"warning", 7) == 0)
             ShowWarningMessage();
+        else if (name[0] == L'?')
+            UsageRequested = true;
     }
     uninstallRequested = !fromEnvironment && switches == 0;
 }

@@ -3,9 +3,10 @@
 #include <windows.h>
 
 // Set only while the switches are parsed, never cleared.
-extern bool Silent;     // /S: no questions, no notices
-extern bool MsiMode;    // /msi: an installer package owns the uninstall entry and the files
-extern bool NoExplorer; // /noexplorer: do not open the program group after setup
+extern bool Silent;         // /S: no questions, no notices
+extern bool MsiMode;        // /msi: an installer package owns the uninstall entry and the files
+extern bool NoExplorer;     // /noexplorer: do not open the program group after setup
+extern bool UsageRequested; // /?: the command-line summary, shown unless silent
 
 const size_t InitSettingsCapacity = 40;
 extern wchar_t InitSettingsText[InitSettingsCapacity]; // /init text, laid over the stored choices

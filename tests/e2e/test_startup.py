@@ -10,7 +10,8 @@ import harness
 
 class StartUp(harness.ProgramTest):
     def test_a_switch_that_selects_nothing_ends_at_once_with_code_0(self):
-        for switches in (["/set"], ["/Sx"], ["/noexplorer"], ["/msi", "/initA1"]):
+        # "/? /S" too: an unattended run never waits on the summary's message box.
+        for switches in (["/set"], ["/Sx"], ["/noexplorer"], ["/msi", "/initA1"], ["/?", "/S"]):
             result = self.prefix.run(self.program, switches, timeout=60)
             self.assertEqual(0, result.code, switches)
         # Nothing was set up or stored on the way.
@@ -91,6 +92,24 @@ class WarningBox(harness.ProgramTest):
             finally:
                 if process.poll() is None:
                     process.kill()
+
+    def test_the_command_line_summary_shows_and_starts_nothing(self):
+        with harness.Display(self.prefix):
+            driver = harness.Driver(self.prefix)
+            process = self.prefix.start(self.program, ["/?"])
+            try:
+                controls = driver.wait("Bundlo Setup", 60000)
+                self.assertIsNotNone(controls, "no summary appeared")
+                texts = "\n".join(text for _, _, text in controls)
+                self.assertIn("/setup: register Bundlo with Windows", texts)
+                self.assertIn("Exit codes: 0 done, 1 cancelled or failed, 8 out of memory.", texts)
+                self.assertTrue(driver.press("Bundlo Setup", 1))  # IDOK
+                self.assertEqual(0, process.wait(timeout=60))
+            finally:
+                if process.poll() is None:
+                    process.kill()
+        self.assertIsNone(self.prefix.reg_query(r"HKCU\Software\Bundlo"))
+        self.assertTrue(os.path.exists(self.prefix.unix_path(self.program)))
 
     def test_a_language_file_beside_the_program_translates_the_box(self):
         lng = self.prefix.unix_path(harness.PROGRAM_FOLDER + r"\uninstall.lng")
