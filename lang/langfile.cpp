@@ -40,6 +40,7 @@ const LanguageKeyRow LanguageKeyTable[] = {
     {5141, "s:IDS_32BIT"},
     {5142, "s:IDS_64BIT"},
     {5150, "s:IDS_SINGLETOPITEM"},
+    {5151, "s:IDS_SETTINGSDAMAGED"},
 
     {0, "$SETUPDLG:SIZE"},
     {0, "$SETUPDLG:CAPTION"},
