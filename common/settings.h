@@ -41,7 +41,8 @@ bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD
 bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name);
 bool OfferKeyDeletion(HKEY root, const wchar_t* path);
 
-// False only while an active settings file switches system integration off. Does not load.
+// False while an active settings file switches system integration off, and while a damaged or
+// closed one keeps everything away. Does not load.
 bool IsIntegrationEnabled();
 // Writes the list back when a settings file is active and Global\SaveSettings allows it. The old
 // file stays whole until the new content is complete; true when the file was replaced.
