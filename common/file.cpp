@@ -5,6 +5,8 @@
 #include "common/files.h"
 #include "common/text.h"
 
+bool (*FileReadOverride)(HANDLE handle, void* buffer, DWORD size, DWORD* read) = nullptr;
+
 namespace {
 
 HANDLE CreateFileRetrying(const wchar_t* name, DWORD access, DWORD share, DWORD disposition,
@@ -55,10 +57,12 @@ bool File::Open(const wchar_t* name, uint32_t mode) {
 bool File::Create(const wchar_t* name, uint32_t mode) {
     Close();
     DWORD share = (mode & CreateShareRead) ? FILE_SHARE_READ : 0;
+    bool newOnly = (mode & CreateNewOnly) != 0;
     // Windows would drop a trailing "." or " " from a plain name and create another file; the long
     // form keeps them, and a name already in that form is tried as it is.
-    Handle = CreateFileRetrying(name, GENERIC_READ | GENERIC_WRITE, share, CREATE_ALWAYS, 0,
-                                !PlainFormLosesTrailingChars(name));
+    Handle = CreateFileRetrying(
+        name, GENERIC_READ | GENERIC_WRITE, share, newOnly ? CREATE_NEW : CREATE_ALWAYS,
+        newOnly ? FILE_FLAG_OPEN_REPARSE_POINT : 0, !PlainFormLosesTrailingChars(name));
     Created = true;
     CopyText(FileName, name, PathCapacity);
     return Handle != INVALID_HANDLE_VALUE;
@@ -76,7 +80,9 @@ int32_t File::Read(void* buffer, int32_t size) {
     if (ReadFailed || size < 0 || !IsOpen())
         return 0;
     DWORD read = 0;
-    if (!ReadFile(Handle, buffer, DWORD(size), &read, nullptr)) {
+    bool done = FileReadOverride ? FileReadOverride(Handle, buffer, DWORD(size), &read)
+                                 : ReadFile(Handle, buffer, DWORD(size), &read, nullptr) != FALSE;
+    if (!done) {
         // The rest of the file reads as if it ended here.
         ReadFailed = true;
         return 0;
@@ -91,6 +97,10 @@ bool File::Write(const void* data, uint32_t size) {
         return false;
     DWORD written = 0;
     return WriteFile(Handle, data, size, &written, nullptr) && written == size;
+}
+
+bool File::Flush() {
+    return IsOpen() && FlushFileBuffers(Handle) != FALSE;
 }
 
 void File::Seek(int64_t offset, DWORD method) {

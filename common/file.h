@@ -14,6 +14,9 @@ class File {
     enum : uint32_t {
         OpenShareWrite = 4,   // others may write the file while it is open for reading
         CreateShareRead = 16, // others may read the file while it is being written
+        // Create fails when anything already has the name, a link included: the file is then
+        // surely the caller's own, and nothing planted under the name is written through.
+        CreateNewOnly = 32,
     };
 
     File();
@@ -38,6 +41,8 @@ class File {
     // Creates the file for reading and writing, replacing any file of that name.
     bool Create(const wchar_t* name, uint32_t mode);
     bool Write(const void* data, uint32_t size);
+    // Hands what was written to the disk before the caller relies on it.
+    bool Flush();
     // Closes the file if open and deletes the file named by FileName.
     bool Delete();
 
@@ -47,3 +52,7 @@ class File {
     // The name of the last successful Open or of the last Create, successful or not.
     wchar_t FileName[PathCapacity];
 };
+
+// Test seam: when set, File::Read calls it instead of ReadFile, so that a test can make a read
+// fail at any point of a file. Production code never sets it.
+extern bool (*FileReadOverride)(HANDLE handle, void* buffer, DWORD size, DWORD* read);

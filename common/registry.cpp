@@ -203,8 +203,9 @@ bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out
 LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text) {
     if (text == nullptr)
         text = L"";
-    if (OfferTextWrite(root, path, name, text))
-        return ERROR_SUCCESS;
+    LONG taken = ERROR_SUCCESS;
+    if (OfferTextWrite(root, path, name, text, &taken))
+        return taken;
     size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
     if (bytes > MAXDWORD)
         return ERROR_INVALID_PARAMETER;
@@ -212,8 +213,9 @@ LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_
 }
 
 LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) {
-    if (OfferNumberWrite(root, path, name, value))
-        return ERROR_SUCCESS;
+    LONG taken = ERROR_SUCCESS;
+    if (OfferNumberWrite(root, path, name, value, &taken))
+        return taken;
     return WriteValue(root, path, name, REG_DWORD, &value, sizeof value);
 }
 

@@ -1,3 +1,5 @@
+// rand_s, for the name of the save's temporary file.
+#define _CRT_RAND_S
 #include "common/settings.h"
 
 #include <stdlib.h>
@@ -14,6 +16,11 @@ bool (*SettingsWriteOverride)(File& file, const void* data, uint32_t size) = nul
 namespace {
 
 const wchar_t SettingsFileName[] = L"Bundlo.ini";
+// The archiver may be writing the file at this moment; it holds it only briefly.
+const int OpenAttempts = 7;
+const DWORD OpenRetryDelay = 50; // milliseconds between attempts
+// A name taken by someone else is tried again with other random digits, a few times.
+const int TemporaryNameAttempts = 8;
 
 // The store is process-wide: the registry operations consult it from anywhere. Its destruction
 // at process exit writes the file back, so that every way out of the program keeps the changes.
@@ -24,6 +31,8 @@ struct SettingsStore {
     bool AppData = true;
     bool Integration = true;
     bool SaveSettings = true;
+    bool Damaged = false; // a file exists but was not read whole
+    bool Closed = false;  // let go of for the rest of the run by CloseSettingsFile
     SettingsEntry* Head = nullptr;
     SettingsEntry* Tail = nullptr;
 
@@ -127,6 +136,52 @@ void WriteNumber(const wchar_t* name, DWORD value) {
     SetEntry(name, text, SettingsNumber);
 }
 
+void FreeEntries() {
+    SettingsEntry* entry = Store.Head;
+    while (entry) {
+        SettingsEntry* next = entry->Next;
+        FreeEntry(entry);
+        entry = next;
+    }
+    Store.Head = nullptr;
+    Store.Tail = nullptr;
+}
+
+// A store that may not be served or written any more takes every request and drops it: with
+// integration off the registry operations leave the registry alone as well.
+void Seal() {
+    FreeEntries();
+    Store.Active = false;
+    Store.Attempted = true;
+    Store.Integration = false;
+    Store.SaveSettings = false;
+}
+
+bool IsSealed() {
+    return Store.Damaged || Store.Closed;
+}
+
+// A line break would start another entry, which could stand in for any other; a name needs its
+// leading letter and ends at its first "=".
+bool ReadsBackAsOneEntry(const wchar_t* name, const wchar_t* value) {
+    return IsAsciiLetter(name[0]) && wcspbrk(name, L"=\r\n") == nullptr &&
+           wcspbrk(value, L"\r\n") == nullptr;
+}
+
+enum OpenOutcome { Opened, Vanished, Refused };
+
+OpenOutcome OpenSettingsFile(File& file, const wchar_t* path) {
+    for (int attempt = 1;; attempt++) {
+        if (file.Open(path, 0))
+            return Opened;
+        if (!FileExists(path))
+            return Vanished;
+        if (attempt == OpenAttempts)
+            return Refused;
+        Sleep(OpenRetryDelay);
+    }
+}
+
 // Absolute paths and HKEY_CLASSES_ROOT always belong to the registry.
 bool TakenByFile(HKEY root, const wchar_t* path) {
     if (!Store.Active)
@@ -223,6 +278,20 @@ bool WriteChecked(File& file, const void* data, uint32_t size) {
     return SettingsWriteOverride ? SettingsWriteOverride(file, data, size) : file.Write(data, size);
 }
 
+// A name beside the settings file that no one can know in advance, made new: a file or link
+// planted there is never written through.
+bool CreateTemporaryFile(File& file, const wchar_t* path, wchar_t* temporary, size_t capacity) {
+    for (int attempt = 0; attempt < TemporaryNameAttempts; attempt++) {
+        unsigned int high = 0, low = 0;
+        if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
+            FormatText(temporary, capacity, L"%s.%08x%08x.tmp", path, high, low) < 0)
+            return false;
+        if (file.Create(temporary, File::CreateShareRead | File::CreateNewOnly))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void StringList::Add(const wchar_t* line, size_t length) {
@@ -284,7 +353,7 @@ TextEncoding DetectTextEncoding(const unsigned char* bytes, size_t size) {
     return TextAnsi;
 }
 
-void DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines) {
+bool DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines) {
     if (size >= UINT32_MAX - 1)
         MemoryExit();
     // No encoding yields more characters than bytes, so bytes + 1 always holds the text.
@@ -294,13 +363,19 @@ void DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines)
     if (encoding == TextUtf16) {
         bool bigEndian = bytes[0] == 0xFE;
         size_t count = 0;
-        for (size_t i = 2; i + 1 < size; i += 2)
-            wide.Data[count++] = bigEndian ? wchar_t((bytes[i] << 8) | bytes[i + 1])
-                                           : wchar_t(bytes[i] | (bytes[i + 1] << 8));
+        for (size_t i = 2; i + 1 < size; i += 2) {
+            wchar_t c = bigEndian ? wchar_t((bytes[i] << 8) | bytes[i + 1])
+                                  : wchar_t(bytes[i] | (bytes[i + 1] << 8));
+            if (c == 0)
+                return false;
+            wide.Data[count++] = c;
+        }
         wide.Data[count] = 0;
     } else {
         size_t skip = encoding == TextUtf8 && size >= 3 ? 3 : 0;
         uint32_t length = uint32_t(size - skip);
+        if (memchr(bytes + skip, 0, length) != nullptr)
+            return false;
         Array<char> narrow(length + 1);
         memcpy(narrow.Data, bytes + skip, length);
         narrow.Data[length] = 0;
@@ -309,7 +384,6 @@ void DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines)
         else
             ToWide(narrow.Data, wide.Data, wide.Count);
     }
-    // The text ends at its first NUL in every encoding, as a converted ANSI text does.
     const wchar_t* pos = wide.Data;
     while (*pos) {
         const wchar_t* start = pos;
@@ -323,12 +397,15 @@ void DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines)
         while (*pos == L'\r' || *pos == L'\n')
             pos++;
     }
+    return true;
 }
 
 bool ReadTextLines(const wchar_t* fileName, StringList& lines) {
     File file;
-    if (!file.Open(fileName, 0))
-        return false;
+    return file.Open(fileName, 0) && ReadTextLines(file, lines);
+}
+
+bool ReadTextLines(File& file, StringList& lines) {
     Array<unsigned char> bytes;
     for (;;) {
         uint32_t start = bytes.Count;
@@ -338,9 +415,12 @@ bool ReadTextLines(const wchar_t* fileName, StringList& lines) {
         if (read <= 0)
             break;
     }
+    // A failed read looks like the end of the file; taken for it, the save at exit would write
+    // the part read so far over the whole.
+    if (file.ReadFailed)
+        return false;
     file.Close();
-    DecodeTextLines(bytes.Data, bytes.Count, lines);
-    return true;
+    return DecodeTextLines(bytes.Data, bytes.Count, lines);
 }
 
 void LoadSettingsFile() {
@@ -351,18 +431,46 @@ void LoadSettingsFile() {
     FindSettingsFile(path);
     if (path[0] == 0 || !FileExists(path))
         return;
-    StringList lines;
-    // Running out of memory part way keeps what was read, as if the file ended there.
-    try {
-        if (!ReadTextLines(path, lines))
-            return;
-        while (const wchar_t* line = lines.Next())
-            ParseEntryLine(line);
-    } catch (...) {
-    }
     CopyText(Store.Path, path, PathCapacity);
-    Store.Active = true;
-    ApplySwitches();
+    File file;
+    OpenOutcome opened = OpenSettingsFile(file, path);
+    if (opened == Vanished) {
+        Store.Path[0] = 0;
+        return;
+    }
+    // Anything less than the whole file, memory running out included, is not the user's
+    // configuration: serving it would act on a part, saving it would destroy the rest.
+    bool whole = false;
+    if (opened == Opened) {
+        try {
+            StringList lines;
+            if (ReadTextLines(file, lines)) {
+                while (const wchar_t* line = lines.Next())
+                    ParseEntryLine(line);
+                Store.Active = true;
+                ApplySwitches();
+                whole = true;
+            }
+        } catch (...) {
+        }
+    }
+    if (!whole) {
+        Seal();
+        Store.Damaged = true;
+    }
+}
+
+bool IsSettingsFileDamaged() {
+    return Store.Damaged;
+}
+
+void CloseSettingsFile() {
+    LoadSettingsFile();
+    if (!Store.Active)
+        return;
+    SaveSettingsFile();
+    Seal();
+    Store.Closed = true;
 }
 
 bool IsSettingsFileActive() {
@@ -424,22 +532,44 @@ bool OfferTextRead(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t*
     return true;
 }
 
-bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text) {
+bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text,
+                    LONG* result) {
     LoadSettingsFile();
+    *result = ERROR_SUCCESS;
+    if (IsSealed()) {
+        *result = ERROR_ACCESS_DENIED;
+        return true;
+    }
     if (!TakenByFile(root, path))
         return false;
+    if (text == nullptr)
+        text = L"";
     wchar_t key[SettingsKeyCapacity];
-    if (ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
-        SetEntry(key, text ? text : L"", SettingsText);
+    if (!ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
+        *result = ERROR_INVALID_PARAMETER;
+    else if (!ReadsBackAsOneEntry(key, text))
+        *result = ERROR_INVALID_DATA;
+    else
+        SetEntry(key, text, SettingsText);
     return true;
 }
 
-bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) {
+bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value,
+                      LONG* result) {
     LoadSettingsFile();
+    *result = ERROR_SUCCESS;
+    if (IsSealed()) {
+        *result = ERROR_ACCESS_DENIED;
+        return true;
+    }
     if (!TakenByFile(root, path))
         return !Store.Integration;
     wchar_t key[SettingsKeyCapacity];
-    if (ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
+    if (!ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
+        *result = ERROR_INVALID_PARAMETER;
+    else if (!ReadsBackAsOneEntry(key, L""))
+        *result = ERROR_INVALID_DATA;
+    else
         WriteNumber(key, value);
     return true;
 }
@@ -486,12 +616,8 @@ bool SaveSettingsFile() {
     // The new content goes to a file of its own beside the old one, which is replaced only once
     // the new one is complete: a full disk or a killed process never costs the user the file.
     wchar_t temporary[PathCapacity];
-    CopyText(temporary, Store.Path, PathCapacity);
-    AppendText(temporary, L".tmp", PathCapacity);
-    if (wcslen(temporary) != wcslen(Store.Path) + 4)
-        return false;
     File file;
-    if (!file.Create(temporary, File::CreateShareRead))
+    if (!CreateTemporaryFile(file, Store.Path, temporary, PathCapacity))
         return false;
     static const unsigned char ByteOrderMark[2] = {0xFF, 0xFE};
     bool written = WriteChecked(file, ByteOrderMark, 2);
@@ -500,7 +626,7 @@ bool SaveSettingsFile() {
         uint32_t count = text.Count - done < chunk ? text.Count - done : chunk;
         written = WriteChecked(file, text.Data + done, count * sizeof(wchar_t));
     }
-    if (!written || !FlushFileBuffers(file.Handle) || !file.Close()) {
+    if (!written || !file.Flush() || !file.Close()) {
         file.Delete();
         return false;
     }
@@ -512,16 +638,12 @@ bool SaveSettingsFile() {
 }
 
 void ReleaseSettings() {
-    SettingsEntry* entry = Store.Head;
-    while (entry) {
-        SettingsEntry* next = entry->Next;
-        FreeEntry(entry);
-        entry = next;
-    }
-    Store.Head = nullptr;
-    Store.Tail = nullptr;
+    FreeEntries();
     Store.Active = false;
     Store.Attempted = false;
+    Store.Damaged = false;
+    Store.Closed = false;
+    Store.Path[0] = 0;
     // Without a file nothing switches integration off.
     Store.Integration = true;
     Store.AppData = true;

@@ -31,23 +31,37 @@ bool OfferNumberRead(HKEY root, const wchar_t* path, const wchar_t* name, DWORD 
                      DWORD* value);
 bool OfferTextRead(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
                    const wchar_t* fallback, size_t capacity);
-bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text);
-bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value);
+// The two writes put the outcome in *result when they take the request: ERROR_INVALID_DATA for
+// a name or text that would not read back from the file as this one entry (a line break, a
+// name without its leading letter or with "="), which is refused and not stored.
+bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text,
+                    LONG* result);
+bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value,
+                      LONG* result);
 bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name);
 bool OfferKeyDeletion(HKEY root, const wchar_t* path);
 
-// False only while an active settings file switches system integration off. Does not load.
+// False while an active settings file switches system integration off, and while a damaged or
+// closed one keeps everything away. Does not load.
 bool IsIntegrationEnabled();
 // Writes the list back when a settings file is active and Global\SaveSettings allows it. The old
 // file stays whole until the new content is complete; true when the file was replaced.
 bool SaveSettingsFile();
 // Frees every entry and forgets the file, so that the next request looks for it again.
 void ReleaseSettings();
+// Writes the list back and lets go of it for the rest of the run, for a caller about to delete
+// the file: nothing recreates it later, and since a portable copy must still leave no trace,
+// every request is then taken and dropped instead of reaching the registry.
+void CloseSettingsFile();
 
 // Looks for the settings file beside this module, then in the per-user application data folder,
 // and loads it; runs once until ReleaseSettings.
 void LoadSettingsFile();
 bool IsSettingsFileActive();
+// A settings file exists but was not read whole (it could not be opened, a read failed, memory
+// ran out, or it holds a zero character). Its content is unknown, so it is never written back
+// and every request is taken and dropped: whatever it said, nothing reaches the registry.
+bool IsSettingsFileDamaged();
 const wchar_t* SettingsFilePath();
 // The entries in list order, for tests and benchmarks.
 const SettingsEntry* FirstSettingsEntry();
@@ -71,10 +85,14 @@ struct StringList {
     const wchar_t* Next();
 };
 
-// Reads a text file in any of the three encodings into cleaned, non-empty lines.
+// Reads a text file in any of the three encodings into cleaned, non-empty lines. False when it
+// cannot be opened or was not read whole; the lines are then incomplete.
 bool ReadTextLines(const wchar_t* fileName, StringList& lines);
-// The decoding and splitting of ReadTextLines, over bytes already read.
-void DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines);
+// The same from a file opened for reading.
+bool ReadTextLines(File& file, StringList& lines);
+// The decoding and splitting of ReadTextLines, over bytes already read. False when the text
+// holds a zero character: what follows it would be lost.
+bool DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines);
 
 // Test seam: when set, SaveSettingsFile writes through it instead of File::Write, so that a test
 // can make a write fail. Production code never sets it.

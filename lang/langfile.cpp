@@ -40,6 +40,7 @@ const LanguageKeyRow LanguageKeyTable[] = {
     {5141, "s:IDS_32BIT"},
     {5142, "s:IDS_64BIT"},
     {5150, "s:IDS_SINGLETOPITEM"},
+    {5151, "s:IDS_SETTINGSDAMAGED"},
     {5160, "s:IDS_USAGE"},
 
     {0, "$SETUPDLG:SIZE"},

@@ -30,6 +30,7 @@
 #define IDS_32BIT 5141
 #define IDS_64BIT 5142
 #define IDS_SINGLETOPITEM 5150
+#define IDS_SETTINGSDAMAGED 5151
 #define IDS_USAGE 5160
 
 // Version of the archiver this program belongs to.

@@ -6,6 +6,7 @@
 
 #include "common/array.h"
 #include "common/files.h"
+#include "common/settings.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "integration/registration.h"
@@ -58,6 +59,23 @@ void RunSetupFlow() {
         ShellExecuteW(nullptr, L"open", ProgramGroupPath, nullptr, L"", SW_SHOWNORMAL);
 }
 
+// A settings file that was not read whole holds a configuration the run cannot know: acting on a
+// part of it could write the registry of a portable copy, and nothing is changed at all.
+bool SettingsFileUsable(bool setup) {
+    LoadSettingsFile();
+    if (!IsSettingsFileDamaged())
+        return true;
+    ExitCode = 1;
+    if (!Silent) {
+        wchar_t message[PathCapacity + TextRingCapacity];
+        FormatLocalised(message, PathCapacity + TextRingCapacity, LoadText(IDS_SETTINGSDAMAGED),
+                        SettingsFilePath());
+        ShowMessageBox(nullptr, message, LoadText(setup ? IDS_UNINSTTITLE : IDS_UNINSTALLBDL),
+                       MB_ICONERROR | MB_SETFOREGROUND);
+    }
+    return false;
+}
+
 int Run(void* context) {
     HINSTANCE instance = static_cast<HINSTANCE>(context);
     SetSafeDllSearch(true);
@@ -86,10 +104,12 @@ int Run(void* context) {
     if (UsageRequested && !Silent)
         ShowMessageBox(nullptr, LoadText(IDS_USAGE), LoadText(IDS_UNINSTTITLE),
                        MB_ICONINFORMATION | MB_SETFOREGROUND);
-    if (setupRequested)
-        RunSetupFlow();
-    if (uninstallRequested)
-        RunUninstall();
+    if ((setupRequested || uninstallRequested) && SettingsFileUsable(setupRequested)) {
+        if (setupRequested)
+            RunSetupFlow();
+        if (uninstallRequested)
+            RunUninstall();
+    }
 
     if (richEdit)
         FreeLibrary(richEdit);

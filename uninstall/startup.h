@@ -11,7 +11,8 @@ extern bool UsageRequested; // /?: the command-line summary, shown unless silent
 const size_t InitSettingsCapacity = 40;
 extern wchar_t InitSettingsText[InitSettingsCapacity]; // /init text, laid over the stored choices
 
-extern int ExitCode; // 1 when the setup dialog was cancelled, else 0
+// 1 when the setup dialog was cancelled or a damaged settings file stopped the run, else 0
+extern int ExitCode;
 extern HICON DialogIcon;
 extern HFONT BoldFont;
 

@@ -13,6 +13,7 @@
 
 #include "common/files.h"
 #include "common/paths.h"
+#include "common/settings.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "lang/localise.h"
@@ -444,6 +445,9 @@ void RunUninstall() {
     UnloadLanguageModule();
     if (MsiMode)
         return; // the installer package removes the files
+    // The settings file may be on the list: written now or never, so that the exit does not
+    // bring back a file the passes deleted (and with it the program folder).
+    CloseSettingsFile();
 
     // Made by Windows' help beside the help file while it is used, so no list names them.
     for (const wchar_t* helpFile : {L"bundlo.gid", L"bundlo.fts"}) {

@@ -16,6 +16,7 @@ CONFIRMATION = "Do you want to remove Bundlo"
 NO_LIST = "Cannot open Uninstall.lst."
 RESTART = "Some files of Bundlo are in use."
 REMOVED = "Bundlo has been removed from your computer."
+DAMAGED = "cannot be read completely"
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 # What the setup registers, one key of each kind.
 REGISTRATIONS = [r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Bundlo archiver",
@@ -132,14 +133,35 @@ class UninstallTest(unittest.TestCase):
         self.wait_until(lambda: not os.path.exists(self.unix(folder)), folder + " is gone")
         self.wait_until(lambda: not self.batch_files(), "the batch file is gone", timeout=30)
 
-    def hold(self, program_folder, held):
-        """A program of the installation runs and keeps one of its files open."""
+    def write_settings(self, folder, text, zero_at=None):
+        """Bundlo.ini in the program folder, UTF-16 as the program writes it; zero_at puts a zero
+        character at that character position. Returns its bytes."""
+        data = b"\xff\xfe" + text.encode("utf-16-le")
+        if zero_at is not None:
+            data = data[:2 + 2 * zero_at] + b"\0\0" + data[2 + 2 * zero_at:]
+        with open(self.unix(folder + r"\Bundlo.ini"), "wb") as f:
+            f.write(data)
+        return data
+
+    def read_bytes(self, path):
+        with open(self.unix(path), "rb") as f:
+            return f.read()
+
+    def installed_state(self):
+        """What an installed copy registered: the archiver's class keys and its own key."""
+        return (self.existing(REGISTRATIONS), self.prefix.classes_snapshot(),
+                self.prefix.registry_snapshot(r"HKCU\Software",
+                                              lambda path: path.startswith("bundlo")))
+
+    def hold(self, program_folder, held, command="hold"):
+        """A program of the installation runs and keeps one of its files open ("lock": without
+        letting anyone else read it)."""
         holder = program_folder + r"\tools\holder.exe"
         shutil.copy(self.unix(self.integration_driver), self.unix(holder))
         ready = self.prefix.unix_path(TOOLS + r"\ready")
         if os.path.exists(ready):
             os.remove(ready)
-        process = self.prefix.start(holder, ["hold", program_folder + "\\" + held, "300",
+        process = self.prefix.start(holder, [command, program_folder + "\\" + held, "300",
                                              TOOLS + r"\ready"])
         self.wait_until(lambda: os.path.exists(ready), "the holder holds its file", timeout=60)
         return process
@@ -252,6 +274,43 @@ class Silent(UninstallTest):
                     shutil.rmtree(self.unix(folder), ignore_errors=True)
         shutil.rmtree(self.unix(r"C:\R&D (x) ^!"), ignore_errors=True)
 
+    def test_a_portable_copy_goes_whole_and_the_installed_copy_keeps_its_registrations(self):
+        installed = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"])
+        self.register(installed)
+        before = self.installed_state()
+        portable = r"C:\Portable\Bundlo"
+        self.lay_out(portable, ["Bundlo.exe", "Bundlo.ini", "lang\\", "lang\\de.lng"])
+        self.write_settings(portable, "Global\\Integration=0\r\nHKCU\\Setup\\ShellExt=1\r\n")
+        try:
+            self.assertEqual(0, self.prefix.run(portable + r"\Uninstall.exe", ["/S"],
+                                                timeout=120).code)
+            # The exit must not bring Bundlo.ini back: the folder would stay.
+            self.assert_removed(portable)
+            self.assertEqual(before, self.installed_state())
+        finally:
+            shutil.rmtree(self.unix(portable), ignore_errors=True)
+
+    def test_a_damaged_settings_file_stops_uninstall_and_setup_with_exit_code_1(self):
+        program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"])
+        self.register(program)
+        folder = harness.PROGRAM_FOLDER
+        settings = self.write_settings(
+            folder, "Global\\Integration=1\r\nHKCU\\Setup\\ShellExt=1\r\nHKCU\\Setup\\A=1\r\n",
+            zero_at=30)
+        listed = self.read_bytes(folder + r"\Uninstall.lst")
+        self.assertEqual(1, self.prefix.run(program, ["/S"], timeout=120).code)
+        self.assertEqual(settings, self.read_bytes(folder + r"\Bundlo.ini"))
+        self.assertEqual(listed, self.read_bytes(folder + r"\Uninstall.lst"))
+        self.assertTrue(os.path.exists(self.unix(folder + r"\Bundlo.exe")))
+        self.assertEqual(set(REGISTRATIONS), self.existing(REGISTRATIONS))
+        self.assertEqual([], self.batch_files())
+        # The setup writes nothing either.
+        self.prefix.reset()
+        self.assertEqual(1, self.prefix.run(program, ["/setup", "/S", "/initA" + "1" * 18 + "S1D1"],
+                                            timeout=120).code)
+        self.assertEqual(settings, self.read_bytes(folder + r"\Bundlo.ini"))
+        self.assertEqual(set(), self.existing(REGISTRATIONS))
+
     def test_program_in_a_drive_root(self):
         program = self.lay_out("R:\\", ["a.txt", "sub\\", "sub\\b.txt"])
         try:
@@ -308,6 +367,26 @@ class Interactive(UninstallTest):
         self.assertEqual(0, process.wait(timeout=60))
         self.assertEqual(set(REGISTRATIONS), self.existing(REGISTRATIONS))
         self.assertTrue(os.path.exists(self.unix(harness.PROGRAM_FOLDER + r"\Bundlo.exe")))
+
+    def test_a_locked_settings_file_is_reported_and_nothing_changes(self):
+        # The archiver holds the file while it writes it: unreadable, whatever it says.
+        program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe", "tools\\"])
+        settings = self.write_settings(harness.PROGRAM_FOLDER, "Global\\Integration=0\r\n")
+        ini = harness.PROGRAM_FOLDER + r"\Bundlo.ini"
+        holder = self.hold(harness.PROGRAM_FOLDER, "Bundlo.ini", "lock")
+        try:
+            process = self.prefix.start(program)
+            text = self.box(IDOK) or "no message"
+            self.assertIn(DAMAGED, text)
+            self.assertIn(ini, text)
+            self.assertTrue(self.driver.press(CAPTION, IDOK))
+            self.assertEqual(1, process.wait(timeout=60))
+        finally:
+            holder.kill()
+            holder.wait()
+        self.assertEqual(settings, self.read_bytes(ini))
+        self.assertTrue(os.path.exists(self.unix(harness.PROGRAM_FOLDER + r"\Bundlo.exe")))
+        self.assertEqual([], self.batch_files())
 
     def test_restart_notice_comes_once_after_the_passes_and_the_folder_is_scheduled(self):
         folder = harness.PROGRAM_FOLDER

@@ -9,6 +9,9 @@
 //                                            keeps the file open without delete sharing for that
 //                                            long, as a program using it would; creates the
 //                                            ready file once it holds it
+//   integration_driver lock <file> <seconds> [<ready file>]
+//                                            the same without any sharing, as a program writing
+//                                            the file holds it
 // Exit code 0 when the command was known and did its work.
 #include <windows.h>
 #include <objbase.h>
@@ -43,9 +46,8 @@ int Apply() {
     return applied ? 0 : 1;
 }
 
-int Hold(const wchar_t* path, const wchar_t* seconds, const wchar_t* ready) {
-    HANDLE file =
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+int Hold(const wchar_t* path, const wchar_t* seconds, const wchar_t* ready, DWORD share) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     if (ready)
@@ -64,7 +66,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (argc == 2 && wcscmp(argv[1], L"apply") == 0)
         return Apply();
-    if ((argc == 4 || argc == 5) && wcscmp(argv[1], L"hold") == 0)
-        return Hold(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    bool lock = argc >= 2 && wcscmp(argv[1], L"lock") == 0;
+    if ((argc == 4 || argc == 5) && (lock || wcscmp(argv[1], L"hold") == 0))
+        return Hold(argv[2], argv[3], argc == 5 ? argv[4] : nullptr, lock ? 0 : FILE_SHARE_READ);
     return 2;
 }

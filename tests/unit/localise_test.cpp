@@ -20,11 +20,11 @@ class NumberedStrings : public ::testing::Test {
 TEST_F(NumberedStrings, EveryStringOfTheProgramHasAnEnglishText) {
     const unsigned ids[] = {5101, 5102, 5103, 5104, 5105, 5106, 5107, 5108, 5109, 5110,
                             5111, 5112, 5113, 5114, 5115, 5116, 5120, 5121, 5122, 5123,
-                            5124, 5125, 5130, 5135, 5140, 5141, 5142, 5150, 5160};
+                            5124, 5125, 5130, 5135, 5140, 5141, 5142, 5150, 5151, 5160};
     for (unsigned id : ids)
         EXPECT_STRNE(L"", LoadText(id)) << id;
     // The two formats are given exactly one path or file name.
-    for (unsigned id : {IDS_UNINSTALLSHOULDDELETE, IDS_CANNOTOPENLIST}) {
+    for (unsigned id : {IDS_UNINSTALLSHOULDDELETE, IDS_CANNOTOPENLIST, IDS_SETTINGSDAMAGED}) {
         const wchar_t* text = LoadText(id);
         const wchar_t* first = wcsstr(text, L"%s");
         ASSERT_NE(nullptr, first) << id;

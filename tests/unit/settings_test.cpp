@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/array.h"
 #include "common/file.h"
 #include "common/registry.h"
 #include "common/settings.h"
@@ -67,13 +68,29 @@ class SettingsFileTest : public ::testing::Test {
         ReleaseSettings();
         IniPath = ModuleFolder() + L"\\Bundlo.ini";
         DeleteFileW(IniPath.c_str());
-        DeleteFileW((IniPath + L".tmp").c_str());
+        for (const std::wstring& name : Beside())
+            DeleteFileW((ModuleFolder() + L"\\" + name).c_str());
     }
     void TearDown() override {
         SettingsWriteOverride = nullptr;
+        FileReadOverride = nullptr;
         ReleaseSettings();
         DeleteFileW(IniPath.c_str());
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\BundloSettingsTest");
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L".bdltest");
+    }
+    // Files named like the settings file and something more: temporary files of a save.
+    static std::vector<std::wstring> Beside() {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((ModuleFolder() + L"\\Bundlo.ini?*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE)
+            return names;
+        do
+            names.push_back(data.cFileName);
+        while (FindNextFileW(find, &data));
+        FindClose(find);
+        return names;
     }
     void Load(const std::string& bytes) {
         WriteRaw(IniPath, bytes);
@@ -280,7 +297,7 @@ TEST_F(SettingsFileTest, SavedSortedAsUtf16WithMarkAndCrLf) {
                       L"HKCU\\Setup\\A=5\r\nHKCU\\Setup\\B=bin:ab\"c\r\n"
                       L"HKLM\\exe32=\"C:\\b.exe\"\r\n"),
               ReadRaw(IniPath));
-    EXPECT_FALSE(Exists(IniPath + L".tmp"));
+    EXPECT_EQ(std::vector<std::wstring>(), Beside());
 
     // An empty file still makes the store active, with the three switches only.
     ReleaseSettings();
@@ -319,7 +336,7 @@ TEST_F(SettingsFileTest, AFailedWriteKeepsTheOldFileWhole) {
         SettingsWriteOverride = FailingWrite;
         EXPECT_FALSE(SaveSettingsFile());
         EXPECT_EQ(content, ReadRaw(IniPath));
-        EXPECT_FALSE(Exists(IniPath + L".tmp"));
+        EXPECT_EQ(std::vector<std::wstring>(), Beside());
     }
     SettingsWriteOverride = nullptr;
     EXPECT_TRUE(SaveSettingsFile());
@@ -400,6 +417,12 @@ TEST_F(SettingsFileTest, RandomFilesLoadAndRoundTrip) {
         ReleaseSettings();
         WriteRaw(IniPath, bytes);
         LoadSettingsFile();
+        // Only a zero character keeps a file that can be read from being loaded.
+        if (IsSettingsFileDamaged()) {
+            ASSERT_NE(std::string::npos, bytes.find('\0')) << "round " << round;
+            ASSERT_FALSE(SaveSettingsFile()) << "round " << round;
+            continue;
+        }
         ASSERT_TRUE(IsSettingsFileActive()) << "round " << round;
         loaded++;
         std::vector<Entry> first = Entries();
@@ -411,6 +434,208 @@ TEST_F(SettingsFileTest, RandomFilesLoadAndRoundTrip) {
         ASSERT_EQ(first, Entries()) << "round " << round;
     }
     printf("settings files loaded and saved back unchanged: %d\n", loaded);
+}
+
+// A settings file of a few hundred bytes, in the program's own format.
+std::string SmallSettingsFile() {
+    std::wstring text = L"Global\\AppData=1\r\nGlobal\\Integration=0\r\nGlobal\\SaveSettings=1\r\n";
+    for (int i = 0; i < 8; i++)
+        text += L"HKCU\\Setup\\.ext" + std::to_wstring(i) + L"\\Type=\"Class" + std::to_wstring(i) +
+                L"\"\r\n";
+    return Utf16Le(text);
+}
+
+// The state of a store that must not act: nothing is served or written, not even the registry.
+void ExpectDamagedAndInert() {
+    EXPECT_TRUE(IsSettingsFileDamaged());
+    EXPECT_FALSE(IsSettingsFileActive());
+    EXPECT_FALSE(IsIntegrationEnabled());
+    EXPECT_NE(ERROR_SUCCESS, SetUserDword(L"Setup", L"Written", 1));
+    EXPECT_NE(ERROR_SUCCESS, SetUserString(L"Setup", L"Text", L"x"));
+    SetString(HKEY_CLASSES_ROOT, L".bdltest", L"", L"Bundlo.ZIP");
+    SetUserString(L"\\Software\\BundloSettingsTest", L"v", L"x");
+    EXPECT_FALSE(SaveSettingsFile());
+    HKEY key;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".bdltest", 0, KEY_READ, &key));
+    EXPECT_NE(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\BundloSettingsTest", 0, KEY_READ, &key));
+    for (const wchar_t* value : {L"Written", L"Text"})
+        EXPECT_NE(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup", value,
+                                              RRF_RT_ANY, nullptr, nullptr, nullptr))
+            << value;
+}
+
+// Bytes the failing read still delivers before it fails.
+uint32_t ReadsLeft;
+bool ReadFailingAt(HANDLE handle, void* buffer, DWORD size, DWORD* read) {
+    if (ReadsLeft == 0) {
+        SetLastError(ERROR_CRC);
+        return false;
+    }
+    DWORD wanted = size < ReadsLeft ? size : ReadsLeft;
+    bool done = ReadFile(handle, buffer, wanted, read, nullptr) != FALSE;
+    ReadsLeft -= *read < ReadsLeft ? *read : ReadsLeft;
+    return done;
+}
+
+TEST_F(SettingsFileTest, AReadFailingAtAnyPositionLeavesTheFileAloneAndActsOnNothing) {
+    const std::string content = SmallSettingsFile();
+    WriteRaw(IniPath, content);
+    int tried = 0;
+    // The last position is the read that would have found the end.
+    for (uint32_t position = 0; position <= content.size(); position++) {
+        SCOPED_TRACE(position);
+        ReleaseSettings();
+        ReadsLeft = position;
+        FileReadOverride = ReadFailingAt;
+        LoadSettingsFile();
+        FileReadOverride = nullptr;
+        EXPECT_TRUE(IsSettingsFileDamaged());
+        EXPECT_FALSE(IsSettingsFileActive());
+        EXPECT_FALSE(IsIntegrationEnabled());
+        EXPECT_FALSE(SaveSettingsFile());
+        ReleaseSettings();
+        ASSERT_EQ(content, ReadRaw(IniPath));
+        ASSERT_EQ(std::vector<std::wstring>(), Beside());
+        tried++;
+    }
+    printf("reads failed at %d positions of a %u-byte settings file\n", tried,
+           unsigned(content.size()));
+    // The same reads, one byte short of failing, load the whole file.
+    ReadsLeft = uint32_t(content.size()) + 1;
+    FileReadOverride = ReadFailingAt;
+    LoadSettingsFile();
+    EXPECT_TRUE(IsSettingsFileActive());
+    EXPECT_FALSE(IsSettingsFileDamaged());
+    EXPECT_EQ(11u, Entries().size());
+}
+
+int WriteCalls;
+int FailingCall;
+bool HalfWritten;
+bool WriteFailingAtCall(File& file, const void* data, uint32_t size) {
+    if (WriteCalls++ != FailingCall)
+        return file.Write(data, size);
+    if (HalfWritten)
+        file.Write(data, size / 2); // the disk filled up part way
+    return false;
+}
+
+TEST_F(SettingsFileTest, AWriteFailingAtAnyCallKeepsTheOldFileAndWhatOthersPutBeside) {
+    const std::string content = SmallSettingsFile();
+    Load(content);
+    SetUserString(L"Setup\\.ext0", L"Type", L"Changed");
+    // Someone else's file, or a link, under the temporary name earlier versions used: never
+    // written through.
+    const std::string planted = "not the archiver's";
+    WriteRaw(IniPath + L".tmp", planted);
+    WriteCalls = 0;
+    FailingCall = -1;
+    SettingsWriteOverride = WriteFailingAtCall;
+    const std::string before = ReadRaw(IniPath);
+    int calls = 0;
+    {
+        // Counted on a save that succeeds, into a copy put back afterwards.
+        ASSERT_TRUE(SaveSettingsFile());
+        calls = WriteCalls;
+        WriteRaw(IniPath, before);
+    }
+    ASSERT_GE(calls, 2);
+    int tried = 0;
+    for (FailingCall = 0; FailingCall < calls; FailingCall++) {
+        for (bool half : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "call " << FailingCall << (half ? " half" : ""));
+            WriteCalls = 0;
+            HalfWritten = half;
+            EXPECT_FALSE(SaveSettingsFile());
+            EXPECT_EQ(content, ReadRaw(IniPath));
+            EXPECT_EQ(std::vector<std::wstring>{L"Bundlo.ini.tmp"}, Beside());
+            EXPECT_EQ(planted, ReadRaw(IniPath + L".tmp"));
+            tried++;
+        }
+    }
+    printf("writes failed at each of %d calls, whole and half: %d saves\n", calls, tried);
+    DeleteFileW((IniPath + L".tmp").c_str());
+}
+
+TEST_F(SettingsFileTest, AZeroByteMemoryRunningOutAndALockedFileChangeNothing) {
+    const std::string content = SmallSettingsFile();
+    struct Case {
+        const char* Name;
+        std::string Bytes;
+    };
+    const Case cases[] = {
+        {"zero byte in UTF-16",
+         content.substr(0, 100) + std::string(2, '\0') + content.substr(100)},
+        {"zero byte in ANSI",
+         std::string("Global\\Integration=0\r\nHKCU\\A=1") + '\0' + "\r\nHKCU\\B=2\r\n"},
+        {"out of memory", content},
+        {"locked", content},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ReleaseSettings();
+        WriteRaw(IniPath, c.Bytes);
+        HANDLE lock = INVALID_HANDLE_VALUE;
+        if (std::string(c.Name) == "locked")
+            lock =
+                CreateFileW(IniPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (std::string(c.Name) == "out of memory")
+            FileReadOverride = [](HANDLE, void*, DWORD, DWORD*) -> bool { MemoryExit(); };
+        LoadSettingsFile();
+        FileReadOverride = nullptr;
+        ExpectDamagedAndInert();
+        if (lock != INVALID_HANDLE_VALUE)
+            CloseHandle(lock);
+        ReleaseSettings();
+        EXPECT_EQ(c.Bytes, ReadRaw(IniPath));
+        EXPECT_EQ(std::vector<std::wstring>(), Beside());
+    }
+}
+
+TEST_F(SettingsFileTest, ALineBreakInAClassNameNeverBecomesAnotherEntry) {
+    // What the association saves as the previous owner of an extension: here a class name that
+    // another program wrote with a line break and the text of another entry after it.
+    Load("HKCU\\Setup\\.iso\\Type=\"Isobuster\"\r\nHKCU\\Setup\\.zip\\Exist=1\r\n"
+         "HKLM\\exe32=\"C:\\Program Files\\Bundlo\\Bundlo.exe\"\r\n");
+    std::vector<Entry> before = Entries();
+    for (const wchar_t* className :
+         {L"Evil\r\nHKCU\\Setup\\.iso\\Type=\"Stolen\"", L"Evil\rGlobal\\Integration=1",
+          L"Evil\nGlobal\\SaveSettings=0"}) {
+        EXPECT_EQ(ERROR_INVALID_DATA, SetUserString(L"Setup\\.zip", L"Type", className));
+        EXPECT_EQ(before, Entries());
+    }
+    // Names that would not read back: refused too.
+    EXPECT_EQ(ERROR_INVALID_DATA, SetUserDword(L"Setup\\.zip", L"A\r\nB", 1));
+    EXPECT_EQ(ERROR_INVALID_DATA, SetUserString(L"Setup", L"a=b", L"x"));
+    EXPECT_EQ(ERROR_INVALID_DATA, SetDword(nullptr, L"", L"1st", 1));
+    EXPECT_EQ(before, Entries());
+    // What the file does take reads back the same, and so does everything else.
+    EXPECT_EQ(ERROR_SUCCESS, SetUserString(L"Setup\\.zip", L"Type", L"C:\\a\\b \"q\" \t"));
+    before = Entries();
+    ASSERT_TRUE(SaveSettingsFile());
+    ReleaseSettings();
+    LoadSettingsFile();
+    std::vector<Entry> after = Entries();
+    auto byName = [](const Entry& a, const Entry& b) { return a.Name < b.Name; };
+    std::stable_sort(before.begin(), before.end(), byName);
+    std::stable_sort(after.begin(), after.end(), byName);
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(SettingsFileTest, AClosedStoreIsSavedOnceAndNeverRecreated) {
+    Load("Global\\Integration=0\r\nHKCU\\A=1\r\n");
+    SetUserDword(L"", L"A", 2);
+    CloseSettingsFile();
+    EXPECT_EQ(0u, ReadRaw(IniPath).find(Utf16Le(L"Global\\AppData=1\r\n")));
+    ASSERT_TRUE(DeleteFileW(IniPath.c_str()));
+    // Later requests reach neither a file nor, for a portable copy, the registry.
+    EXPECT_EQ(7u, GetUserDword(L"", L"A", 7));
+    SetString(HKEY_CLASSES_ROOT, L".bdltest", L"", L"Bundlo.ZIP");
+    EXPECT_FALSE(SaveSettingsFile());
+    EXPECT_FALSE(Exists(IniPath));
+    HKEY key;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".bdltest", 0, KEY_READ, &key));
 }
 
 } // namespace
