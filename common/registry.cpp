@@ -269,13 +269,27 @@ ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryVa
     return result == ERROR_SUCCESS ? ValueRead : NoMoreValues;
 }
 
-bool GetValueType(HKEY root, const wchar_t* path, const wchar_t* name, DWORD* type) {
+TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+                          size_t capacity) {
+    if (capacity == 0)
+        return TextUnreadable;
+    out[0] = 0;
     LoadSettingsFile();
     if (!IsIntegrationEnabled())
-        return false;
-    RegistryKey key(OpenKeyForRead(root, path));
-    return key &&
-           Calls->QueryValue(key.Get(), name, nullptr, type, nullptr, nullptr) == ERROR_SUCCESS;
+        return TextMissing;
+    DWORD type = REG_NONE;
+    {
+        RegistryKey key(OpenKeyForRead(root, path));
+        if (!key ||
+            Calls->QueryValue(key.Get(), name, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+            return TextMissing;
+    }
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) ||
+        !GetString(root, path, name, out, L"", capacity)) {
+        out[0] = 0;
+        return TextUnreadable;
+    }
+    return TextRead;
 }
 
 LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value) {

@@ -104,8 +104,11 @@ enum ValueReading { ValueRead, NoMoreValues, ValueTooLarge };
 // not fit: the caller cannot keep it whole. Keys outside the product's own only (the settings
 // file holds none of them); with integration off there is nothing to read.
 ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryValue* value);
-// The type of a value; false when the value (or its key) is missing. Same keys as ReadValueAt.
-bool GetValueType(HKEY root, const wchar_t* path, const wchar_t* name, DWORD* type);
+// A text value that must be read whole, such as another program's class name: missing, read,
+// or there but unreadable (not text, or longer than the buffer). Same keys as ReadValueAt.
+enum TextReading { TextMissing, TextRead, TextUnreadable };
+TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+                          size_t capacity);
 // Writes a value of any type, for keys outside the product's own (see ReadValueAt).
 LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value);
 

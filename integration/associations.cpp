@@ -19,14 +19,19 @@ void VolumeExtension(unsigned number, wchar_t* extension) {
     FormatText(extension, 32, L".b%02u", number);
 }
 
-// What the extension was before the archiver took it over, kept under its "Setup" key.
-void SaveState(const wchar_t* extension, const wchar_t* stateKey, bool hasTemplate) {
+// What the extension was before the archiver took it over, kept under its "Setup" key. False
+// when the previous class cannot be kept whole (unreadable, or refused by the store): it could
+// never be given back, so the extension must not be taken.
+bool SaveState(const wchar_t* extension, const wchar_t* stateKey, bool hasTemplate) {
     wchar_t previous[ClassCapacity];
-    GetString(HKEY_CLASSES_ROOT, extension, L"", previous, L"", ClassCapacity);
+    if (ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", previous, ClassCapacity) ==
+            TextUnreadable ||
+        SetUserString(stateKey, L"Type", previous) != ERROR_SUCCESS)
+        return false;
     SetUserDword(stateKey, L"Exist", KeyExists(HKEY_CLASSES_ROOT, extension) ? 1 : 0);
-    SetUserString(stateKey, L"Type", previous);
     if (hasTemplate)
         SavePreviousTemplateEntry(extension);
+    return true;
 }
 
 bool HasClass(const wchar_t* extension) {
@@ -67,8 +72,8 @@ void AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
 
     if (associate) {
         // A second apply must not overwrite what was saved at the first take-over.
-        if (!IsOwnedExtension(extension))
-            SaveState(extension, stateKey, hasTemplate);
+        if (!IsOwnedExtension(extension) && !SaveState(extension, stateKey, hasTemplate))
+            return;
         SetClass(extension, isZip ? L"Bundlo.ZIP" : L"Bundlo");
         if (isOwnFormat) {
             for (unsigned n = 0; n < 30; n++) {

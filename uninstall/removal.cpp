@@ -16,15 +16,16 @@ const size_t ClassNameCapacity = 256;
 } // namespace
 
 bool RevBelongsToArchiver() {
-    DWORD type = REG_NONE;
-    if (!GetValueType(HKEY_CLASSES_ROOT, L".rev", L"", &type))
-        return true; // no class at all
-    // A class that cannot be read as a whole text may well be another program's.
+    // A class that cannot be read whole, too long or not text, may well be another program's.
     wchar_t className[ClassNameCapacity];
-    if ((type != REG_SZ && type != REG_EXPAND_SZ) ||
-        !GetString(HKEY_CLASSES_ROOT, L".rev", L"", className, L"", ClassNameCapacity))
+    switch (ReadWholeText(HKEY_CLASSES_ROOT, L".rev", L"", className, ClassNameCapacity)) {
+    case TextMissing:
+        return true;
+    case TextRead:
+        return className[0] == 0 || CompareNoCase(className, L"Bundlo.REV") == 0;
+    default:
         return false;
-    return className[0] == 0 || CompareNoCase(className, L"Bundlo.REV") == 0;
+    }
 }
 
 void RemoveRegistrations() {

@@ -182,6 +182,23 @@ TEST_F(Associations, AnOwnClassSavedAsPreviousComesBackEmpty) {
     EXPECT_EQ(L"Bundlo.REV", Raw(L".tgz"));
 }
 
+// A previous class that could not be kept whole could never be given back: the extension stays
+// with its owner.
+TEST_F(Associations, AnOwnerThatCannotBeKeptWholeIsNeverTaken) {
+    std::wstring longClass(600, L'c');
+    Seed(L".7z", L"", longClass.c_str());
+    const BYTE binary[] = {1, 2, 3};
+    SeedTyped(L".arj", L"", REG_BINARY, binary, sizeof binary);
+    std::string arj = Typed(L".arj", L"");
+    AssociateAllTypes(All(1));
+    EXPECT_EQ(longClass, Raw(L".7z"));
+    EXPECT_EQ(arj, Typed(L".arj", L""));
+    EXPECT_EQ(L"Bundlo", Raw(L".tar")) << "the others are taken";
+    AssociateAllTypes(All(0));
+    EXPECT_EQ(longClass, Raw(L".7z"));
+    EXPECT_EQ(arj, Typed(L".arj", L""));
+}
+
 // State saved by an earlier version held only "FileName" or "NullFile"; it still restores.
 TEST_F(Associations, StateSavedByAnEarlierVersionStillRestores) {
     Seed(L".zip", L"", L"Bundlo.ZIP");
