@@ -74,40 +74,34 @@ class Shipped(harness.ProgramTest):
 
 
 class WarningBox(harness.ProgramTest):
-    """The uninstall batch file runs the program with /warning when it could not delete it."""
+    """The message boxes a run with a single switch shows: /warning, which the uninstall batch file
+    uses when it could not delete the program, and /?."""
+
+    def box_texts(self, switch, caption):
+        """Runs the program with the switch, reads the box with that caption, closes it with OK
+        and returns its texts; the program must then end with code 0."""
+        with harness.Display(self.prefix):
+            driver = harness.Driver(self.prefix)
+            process = self.prefix.start(self.program, [switch])
+            try:
+                controls = driver.wait(caption, 60000)
+                self.assertIsNotNone(controls, "no message box appeared: " + caption)
+                self.assertTrue(driver.press(caption, 1))  # IDOK
+                self.assertEqual(0, process.wait(timeout=60))
+                return "\n".join(text for _, _, text in controls)
+            finally:
+                if process.poll() is None:
+                    process.kill()
 
     def test_warning_names_the_program_and_closes_with_ok(self):
-        with harness.Display(self.prefix):
-            driver = harness.Driver(self.prefix)
-            process = self.prefix.start(self.program, ["/warning"])
-            try:
-                controls = driver.wait("Uninstall Bundlo", 60000)
-                self.assertIsNotNone(controls, "no message box appeared")
-                texts = "\n".join(text for _, _, text in controls)
-                self.assertIn("Bundlo has been removed from your computer.\n", texts)
-                self.assertIn(r"The file C:\Program Files\Bundlo\Uninstall.exe could not be deleted",
-                              texts)
-                self.assertTrue(driver.press("Uninstall Bundlo", 1))  # IDOK
-                self.assertEqual(0, process.wait(timeout=60))
-            finally:
-                if process.poll() is None:
-                    process.kill()
+        texts = self.box_texts("/warning", "Uninstall Bundlo")
+        self.assertIn("Bundlo has been removed from your computer.\n", texts)
+        self.assertIn(r"The file C:\Program Files\Bundlo\Uninstall.exe could not be deleted", texts)
 
     def test_the_command_line_summary_shows_and_starts_nothing(self):
-        with harness.Display(self.prefix):
-            driver = harness.Driver(self.prefix)
-            process = self.prefix.start(self.program, ["/?"])
-            try:
-                controls = driver.wait("Bundlo Setup", 60000)
-                self.assertIsNotNone(controls, "no summary appeared")
-                texts = "\n".join(text for _, _, text in controls)
-                self.assertIn("/setup: register Bundlo with Windows", texts)
-                self.assertIn("Exit codes: 0 done, 1 cancelled or failed, 8 out of memory.", texts)
-                self.assertTrue(driver.press("Bundlo Setup", 1))  # IDOK
-                self.assertEqual(0, process.wait(timeout=60))
-            finally:
-                if process.poll() is None:
-                    process.kill()
+        texts = self.box_texts("/?", "Bundlo Setup")
+        self.assertIn("/setup: register Bundlo with Windows", texts)
+        self.assertIn("Exit codes: 0 done, 1 cancelled or failed, 8 out of memory.", texts)
         self.assertIsNone(self.prefix.reg_query(r"HKCU\Software\Bundlo"))
         self.assertTrue(os.path.exists(self.prefix.unix_path(self.program)))
 
@@ -119,21 +113,10 @@ class WarningBox(harness.ProgramTest):
                     "IDS_UNINSTALLCOMPLETED \"[xx] Bundlo wurde entfernt.\"\r\n"
                     "IDS_UNINSTALLSHOULDDELETE \"[xx] Bitte %s selbst loeschen.\"\r\n")
         try:
-            with harness.Display(self.prefix):
-                driver = harness.Driver(self.prefix)
-                process = self.prefix.start(self.program, ["/warning"])
-                try:
-                    controls = driver.wait("[xx] Bundlo entfernen", 60000)
-                    self.assertIsNotNone(controls, "no translated message box appeared")
-                    texts = "\n".join(text for _, _, text in controls)
-                    self.assertIn("[xx] Bundlo wurde entfernt.\n", texts)
-                    self.assertIn("[xx] Bitte " + harness.PROGRAM_FOLDER +
-                                  "\\Uninstall.exe selbst loeschen.", texts)
-                    self.assertTrue(driver.press("[xx] Bundlo entfernen", 1))
-                    self.assertEqual(0, process.wait(timeout=60))
-                finally:
-                    if process.poll() is None:
-                        process.kill()
+            texts = self.box_texts("/warning", "[xx] Bundlo entfernen")
+            self.assertIn("[xx] Bundlo wurde entfernt.\n", texts)
+            self.assertIn("[xx] Bitte " + harness.PROGRAM_FOLDER + "\\Uninstall.exe selbst loeschen.",
+                          texts)
         finally:
             os.remove(lng)
 
