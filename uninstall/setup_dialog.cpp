@@ -97,8 +97,10 @@ void Confirm(HWND dialog) {
     IntegrationSettings settings;
     ReadSettings(dialog, settings);
     SaveIntegrationSettings(settings);
-    // A refused machine-wide write has left everything as it was; the setup still ends normally.
-    ApplyIntegration(settings, ProgramGroupPath, PathCapacity);
+    // A refused machine-wide write has left everything as it was; the setup still ends normally,
+    // but not as a success.
+    if (!ApplyIntegration(settings, ProgramGroupPath, PathCapacity))
+        ExitCode = 1;
     if (!MsiMode)
         RegisterUninstallEntry();
     // Earlier versions took ".ace" over; this one no longer handles it and gives it back.

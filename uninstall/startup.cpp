@@ -45,7 +45,11 @@ void ShowWarningMessage() {
 void RunSetupFlow() {
     // -1 means the dialog could not even be created (a language module without the template,
     // say): nothing was confirmed, so nothing that follows a confirmation may run.
-    if (DialogBoxParamW(DialogInstance(L"SETUPDLG"), L"SETUPDLG", nullptr, SetupDialogProc, 0) <= 0)
+    INT_PTR confirmed =
+        DialogBoxParamW(DialogInstance(L"SETUPDLG"), L"SETUPDLG", nullptr, SetupDialogProc, 0);
+    if (confirmed == -1)
+        ExitCode = 1; // nothing could be asked, so nothing was done
+    if (confirmed <= 0)
         return;
     ImportSettingsFile(L"Bundlo.ini");
     if (!MsiMode) {

@@ -424,7 +424,9 @@ void RunUninstall() {
     Stream list(OpenStream(listPath, L"rb"));
     if (!list.Get()) {
         // Nothing is removed without the list: the registrations would be gone and the files
-        // left behind. An unattended run must not wait for someone to close a box.
+        // left behind. An unattended run must not wait for someone to close a box, and a
+        // distribution tool must not count it as done.
+        ExitCode = 1;
         if (!Silent) {
             wchar_t message[200];
             FormatLocalised(message, 200, LoadText(IDS_CANNOTOPENLIST), ListName);

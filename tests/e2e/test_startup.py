@@ -17,6 +17,12 @@ class StartUp(harness.ProgramTest):
         # Nothing was set up or stored on the way.
         self.assertIsNone(self.prefix.reg_query(r"HKCU\Software\Bundlo"))
 
+    def test_a_setup_whose_dialog_cannot_be_created_fails_with_code_1(self):
+        # Without a display Wine creates no dialog at all, not even one that confirms itself.
+        result = self.prefix.run(self.program, ["/setup", "/S"], timeout=60)
+        self.assertEqual(1, result.code)
+        self.assertIsNone(self.prefix.reg_query(r"HKCU\Software\Bundlo"))
+
     def test_wait_sleeps_two_seconds_then_ends(self):
         # Only a lower bound: the sleep guarantees it, while the start-up time around it varies
         # with the machine's load.

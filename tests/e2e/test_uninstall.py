@@ -364,7 +364,9 @@ class Interactive(UninstallTest):
         process = self.start_and_confirm(program, IDYES)
         self.assertIn(NO_LIST, self.box(IDOK) or "no message")
         self.assertTrue(self.driver.press(CAPTION, IDOK))
-        self.assertEqual(0, process.wait(timeout=60))
+        self.assertEqual(1, process.wait(timeout=60))
+        # Unattended: no box to wait on, and not a success either.
+        self.assertEqual(1, self.prefix.run(program, ["/S"], timeout=120).code)
         self.assertEqual(set(REGISTRATIONS), self.existing(REGISTRATIONS))
         self.assertTrue(os.path.exists(self.unix(harness.PROGRAM_FOLDER + r"\Bundlo.exe")))
 

@@ -13,6 +13,7 @@
 #include "lang/localise.h"
 #include "resources/resource.h"
 #include "uninstall/dialogs.h"
+#include "uninstall/startup.h"
 #include "../unit/test_support.h"
 
 namespace {
@@ -141,6 +142,21 @@ class SetupDialogs : public ::testing::Test {
     }
     std::vector<HWND> Opened;
 };
+
+// Without rights on the machine the apply stops at its first write: the dialog still closes, but
+// a distribution tool must learn from the exit code that nothing was done.
+TEST_F(SetupDialogs, ARefusedApplyEndsTheRunWithCode1) {
+    ExitCode = 0;
+    HWND dialog = OpenSetup();
+    ASSERT_NE(nullptr, dialog);
+    {
+        RefusedCreations refused(
+            [](HKEY root, const wchar_t*) { return root == HKEY_LOCAL_MACHINE; });
+        Click(dialog, IDOK);
+    }
+    EXPECT_EQ(1, ExitCode);
+    ExitCode = 0;
+}
 
 // Windows 10 first: the notice is shown once per run, so it must not have been shown yet.
 TEST_F(SetupDialogs, TheMenuOptionsFollowTheShellBoxAndWindows11NoticesTheFlatMenuOnce) {
