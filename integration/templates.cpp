@@ -30,6 +30,7 @@ enum PreviousEntry : DWORD {
     PreviousEntryOldState = 0xFFFFFFFF,
 };
 const wchar_t SavedMarker[] = L"ShellNewSaved";
+const wchar_t PreviousEntryKey[] = L"\\PreviousShellNew"; // below the saved-state key
 const size_t SavedValueLimit = 32;
 // "<type>:<name as hex>:<data as hex>": hexadecimal keeps any name and bytes intact through the
 // registry and the settings file alike.
@@ -114,8 +115,7 @@ void SavePreviousTemplateEntry(const wchar_t* extension) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     wchar_t stateKey[StateKeyCapacity], savedKey[StateKeyCapacity];
-    if (!StateKeyOf(extension, L"", stateKey) ||
-        !StateKeyOf(extension, L"\\PreviousShellNew", savedKey))
+    if (!StateKeyOf(extension, L"", stateKey) || !StateKeyOf(extension, PreviousEntryKey, savedKey))
         return;
     // The form earlier versions read back, kept for them.
     wchar_t fileName[TemplateKeyCapacity];
@@ -196,8 +196,7 @@ void RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool exist
         DeleteEmptyKey(HKEY_CLASSES_ROOT, key);
         return;
     }
-    if (!StateKeyOf(extension, L"", stateKey) ||
-        !StateKeyOf(extension, L"\\PreviousShellNew", savedKey))
+    if (!StateKeyOf(extension, L"", stateKey) || !StateKeyOf(extension, PreviousEntryKey, savedKey))
         return;
     DWORD saved = GetUserDword(stateKey, SavedMarker, PreviousEntryOldState);
     if (saved == PreviousEntryTooLarge)
