@@ -2,6 +2,7 @@
 
 #include <wchar.h>
 
+#include "common/diagnostics.h"
 #include "common/text.h"
 
 namespace {
@@ -36,6 +37,14 @@ HANDLE FindFirst(const wchar_t* path, WIN32_FIND_DATAW* data) {
     return handle;
 }
 
+// With the last error of the failed call; an entry that is already gone was not failed on.
+void ReportFileFailure(const wchar_t* operation, const wchar_t* path) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        ReportFailure(operation, path, error);
+    SetLastError(error);
+}
+
 void FillEntry(ScanEntry* entry, const wchar_t* pathOrMask, const WIN32_FIND_DATAW& data) {
     CopyText(entry->Name, pathOrMask, PathCapacity);
     ReplaceNamePart(entry->Name, data.cFileName, PathCapacity);
@@ -54,7 +63,21 @@ bool RemoveFile(const wchar_t* path) {
     if (!PlainFormLosesTrailingChars(path) && DeleteFileW(path))
         return true;
     wchar_t longPath[PathCapacity];
-    return MakeLongPath(path, longPath, PathCapacity) && DeleteFileW(longPath);
+    if (MakeLongPath(path, longPath, PathCapacity) && DeleteFileW(longPath))
+        return true;
+    ReportFileFailure(L"delete file", path);
+    return false;
+}
+
+bool RemoveFolder(const wchar_t* path) {
+    if (!PlainFormLosesTrailingChars(path) && RemoveDirectoryW(path))
+        return true;
+    wchar_t longPath[PathCapacity];
+    if (MakeLongPath(path, longPath, PathCapacity) && RemoveDirectoryW(longPath))
+        return true;
+    if (GetLastError() != ERROR_DIR_NOT_EMPTY)
+        ReportFileFailure(L"remove folder", path);
+    return false;
 }
 
 bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags) {
@@ -63,8 +86,30 @@ bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags) {
         return true;
     wchar_t longFrom[PathCapacity];
     wchar_t longTo[PathCapacity];
-    return MakeLongPath(from, longFrom, PathCapacity) && MakeLongPath(to, longTo, PathCapacity) &&
-           MoveFileExW(longFrom, longTo, flags);
+    if (MakeLongPath(from, longFrom, PathCapacity) && MakeLongPath(to, longTo, PathCapacity) &&
+        MoveFileExW(longFrom, longTo, flags))
+        return true;
+    ReportFileFailure(L"move file", from);
+    return false;
+}
+
+bool ScheduleDeletion(const wchar_t* path) {
+    if (!PlainFormLosesTrailingChars(path) &&
+        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return true;
+    wchar_t longPath[PathCapacity];
+    if (MakeLongPath(path, longPath, PathCapacity) &&
+        MoveFileExW(longPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        return true;
+    ReportFileFailure(L"schedule deletion at restart", path);
+    return false;
+}
+
+void ClearAttributes(const wchar_t* path) {
+    wchar_t longPath[PathCapacity];
+    if ((PlainFormLosesTrailingChars(path) || !SetFileAttributesW(path, 0)) &&
+        MakeLongPath(path, longPath, PathCapacity))
+        SetFileAttributesW(longPath, 0);
 }
 
 DWORD ReadAttributes(const wchar_t* path) {

@@ -44,10 +44,19 @@ enum MakeDirResult {
     MakeDirParentMissing = 2,
 };
 
+// The calls below that change the file system report a real failure as a diagnostic line; an
+// entry already gone is no failure.
 // False for a read-only file: its attributes are left alone.
 bool RemoveFile(const wchar_t* path);
+// Removes an empty folder; a folder that still holds entries is refused without a report, as
+// the passes that empty it expect.
+bool RemoveFolder(const wchar_t* path);
 // MoveFileExW with its flags; the long forms are tried when the plain ones are refused.
 bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags);
+// Asks Windows to delete the entry at the next restart (a folder only once it is empty).
+bool ScheduleDeletion(const wchar_t* path);
+// Clears every attribute (read-only, say) so that a deletion is not refused for it.
+void ClearAttributes(const wchar_t* path);
 // GetFileAttributesW; INVALID_FILE_ATTRIBUTES, with the last error of the last try, when the path
 // names nothing. The plain form is skipped when it would name another entry ("x." as "x").
 DWORD ReadAttributes(const wchar_t* path);

@@ -2,6 +2,7 @@
 
 #include <wchar.h>
 
+#include "common/diagnostics.h"
 #include "common/settings.h"
 #include "common/system.h"
 #include "common/text.h"
@@ -24,6 +25,42 @@ LONG RemoveKey(HKEY root, const wchar_t* resolved) {
     return Calls->DeleteKeyEx(root, resolved, ViewFlags, 0);
 }
 
+bool IsNotFound(LONG error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+const wchar_t* RootName(HKEY root) {
+    if (root == HKEY_CLASSES_ROOT)
+        return L"HKEY_CLASSES_ROOT";
+    if (root == HKEY_CURRENT_USER)
+        return L"HKEY_CURRENT_USER";
+    if (root == HKEY_LOCAL_MACHINE)
+        return L"HKEY_LOCAL_MACHINE";
+    return L"HKEY";
+}
+
+// Names the key as an administrator finds it in a registry editor, with the value and the view
+// the call used.
+void ReportRegistryFailure(const wchar_t* operation, HKEY root, const wchar_t* path,
+                           const wchar_t* valueName, LONG error) {
+    wchar_t resolved[RegistryPathCapacity];
+    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+        CopyText(resolved, L"(a path too long to show)", RegistryPathCapacity);
+    wchar_t value[RegistryValueNameCapacity + 16] = L"";
+    if (valueName && FormatText(value, RegistryValueNameCapacity + 16,
+                                valueName[0] ? L", value \"%s\"" : L", default value%s",
+                                valueName) < 0)
+        CopyText(value, L", a value", RegistryValueNameCapacity + 16);
+    const wchar_t* view = ViewFlags == KEY_WOW64_64KEY   ? L" (64-bit view)"
+                          : ViewFlags == KEY_WOW64_32KEY ? L" (32-bit view)"
+                                                         : L"";
+    const size_t capacity = RegistryPathCapacity + RegistryValueNameCapacity + 64;
+    wchar_t target[capacity];
+    if (FormatText(target, capacity, L"%s\\%s%s%s", RootName(root), resolved, value, view) < 0)
+        CopyText(target, L"(a key too long to show)", capacity);
+    ReportFailure(operation, target, DWORD(error));
+}
+
 // The registry itself allows no deeper tree; a walk that reaches this came from something else.
 const unsigned MaxTreeDepth = 512;
 
@@ -32,12 +69,14 @@ const unsigned MaxTreeDepth = 512;
 // outgrow its buffer on a deep tree, and a cut path names another key (the parent again, for
 // ever). Children are deleted while the enumeration index keeps rising, so some are skipped; the
 // caller runs passes until one deletes nothing.
-void DeletionPass(HKEY parent, const wchar_t* name, unsigned depth, unsigned* deleted) {
+// Returns what the removal of `name` itself gave (or its opening, when it could not be opened).
+LONG DeletionPass(HKEY parent, const wchar_t* name, unsigned depth, unsigned* deleted) {
     if (name[0] == 0 || depth > MaxTreeDepth)
-        return; // never the root itself
+        return ERROR_INVALID_PARAMETER; // never the root itself
     HKEY opened = nullptr;
-    if (Calls->OpenKey(parent, name, 0, ViewFlags | KEY_READ, &opened) != ERROR_SUCCESS)
-        return;
+    LONG error = Calls->OpenKey(parent, name, 0, ViewFlags | KEY_READ, &opened);
+    if (error != ERROR_SUCCESS)
+        return error;
     {
         RegistryKey handle(opened);
         for (DWORD index = 0;; index++) {
@@ -49,8 +88,10 @@ void DeletionPass(HKEY parent, const wchar_t* name, unsigned depth, unsigned* de
             DeletionPass(handle.Get(), child, depth + 1, deleted);
         }
     }
-    if (RemoveKey(parent, name) == ERROR_SUCCESS)
+    error = RemoveKey(parent, name);
+    if (error == ERROR_SUCCESS)
         (*deleted)++;
+    return error;
 }
 
 } // namespace
@@ -63,9 +104,14 @@ LONG WriteValue(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type,
         return ERROR_SUCCESS;
     LONG error = ERROR_SUCCESS;
     RegistryKey key(CreateKeyForWrite(root, path, &error));
-    if (!key)
+    if (!key) {
+        ReportRegistryFailure(L"create key", root, path, nullptr, error);
         return error;
-    return Calls->SetValue(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    }
+    error = Calls->SetValue(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    if (error != ERROR_SUCCESS)
+        ReportRegistryFailure(L"set value", root, path, name, error);
+    return error;
 }
 } // namespace
 
@@ -226,18 +272,37 @@ void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
     if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
         return;
     HKEY opened = nullptr;
-    if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
-        return;
-    RegistryKey key(opened);
-    Calls->DeleteValue(key.Get(), name);
+    LONG error = Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_SET_VALUE, &opened);
+    if (error == ERROR_SUCCESS) {
+        RegistryKey key(opened);
+        error = Calls->DeleteValue(key.Get(), name);
+    }
+    if (error != ERROR_SUCCESS && !IsNotFound(error))
+        ReportRegistryFailure(L"delete value", root, path, name, error);
 }
 
 void DeleteEmptyKey(HKEY root, const wchar_t* path) {
     if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
         return;
     wchar_t resolved[RegistryPathCapacity];
-    if (ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
-        RemoveKey(root, resolved);
+    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+        return;
+    LONG error = RemoveKey(root, resolved);
+    if (error == ERROR_SUCCESS || IsNotFound(error))
+        return;
+    // Windows refuses a key with sub-keys as it refuses one without rights; only the second is
+    // a failure.
+    HKEY opened = nullptr;
+    if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_ENUMERATE_SUB_KEYS, &opened) ==
+        ERROR_SUCCESS) {
+        RegistryKey key(opened);
+        wchar_t child[RegistryNameCapacity];
+        DWORD size = RegistryNameCapacity;
+        LONG found = Calls->EnumKey(key.Get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr);
+        if (found == ERROR_SUCCESS || found == ERROR_MORE_DATA)
+            return;
+    }
+    ReportRegistryFailure(L"delete key", root, path, nullptr, error);
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* path) {
@@ -247,10 +312,13 @@ void DeleteKeyTree(HKEY root, const wchar_t* path) {
     if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
         return;
     unsigned deleted;
+    LONG error;
     do {
         deleted = 0;
-        DeletionPass(root, resolved, 0, &deleted);
+        error = DeletionPass(root, resolved, 0, &deleted);
     } while (deleted > 0);
+    if (error != ERROR_SUCCESS && !IsNotFound(error))
+        ReportRegistryFailure(L"delete key tree", root, path, nullptr, error);
 }
 
 ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryValue* value) {

@@ -6,6 +6,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "common/diagnostics.h"
 #include "common/file.h"
 #include "common/files.h"
 #include "common/paths.h"
@@ -174,10 +175,13 @@ OpenOutcome OpenSettingsFile(File& file, const wchar_t* path) {
     for (int attempt = 1;; attempt++) {
         if (file.Open(path, 0))
             return Opened;
+        DWORD error = GetLastError();
         if (!FileExists(path))
             return Vanished;
-        if (attempt == OpenAttempts)
+        if (attempt == OpenAttempts) {
+            SetLastError(error); // the refusal, for the report
             return Refused;
+        }
         Sleep(OpenRetryDelay);
     }
 }
@@ -441,6 +445,7 @@ void LoadSettingsFile() {
     // Anything less than the whole file, memory running out included, is not the user's
     // configuration: serving it would act on a part, saving it would destroy the rest.
     bool whole = false;
+    DWORD error = opened == Refused ? GetLastError() : ERROR_INVALID_DATA;
     if (opened == Opened) {
         try {
             StringList lines;
@@ -450,11 +455,15 @@ void LoadSettingsFile() {
                 Store.Active = true;
                 ApplySwitches();
                 whole = true;
+            } else if (file.ReadFailed) {
+                error = GetLastError();
             }
         } catch (...) {
+            error = ERROR_NOT_ENOUGH_MEMORY;
         }
     }
     if (!whole) {
+        ReportFailure(L"read the settings file", path, error != 0 ? error : ERROR_READ_FAULT);
         Seal();
         Store.Damaged = true;
     }

@@ -1,5 +1,6 @@
 #include "integration/apply.h"
 
+#include "common/diagnostics.h"
 #include "common/files.h"
 #include "common/paths.h"
 #include "common/registry.h"
@@ -10,12 +11,16 @@
 
 bool ApplyIntegration(const IntegrationSettings& settings, wchar_t* groupPath, size_t capacity) {
     // Without rights on the machine-wide keys nothing is half done.
-    if (!RegisterAppPaths())
+    if (!RegisterAppPaths()) {
+        ReportFailure(L"apply stopped", L"App Paths", ERROR_ACCESS_DENIED);
         return false;
+    }
     RegisterShellIntegration(false, settings);
     AssociateAllTypes(settings);
-    if (!WriteClassKeys())
+    if (!WriteClassKeys()) {
+        ReportFailure(L"apply stopped", L"the archiver's class keys", ERROR_ACCESS_DENIED);
         return false;
+    }
     wchar_t icon[PathCapacity];
     GetUserString(L"Interface\\Themes", L"ShellExtIcon", icon, L"", PathCapacity);
     bool hasIcon = icon[0] != 0 && FileExists(icon);

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "common/array.h"
+#include "common/diagnostics.h"
 #include "common/files.h"
 #include "common/settings.h"
 #include "common/system.h"
@@ -47,8 +48,10 @@ void RunSetupFlow() {
     // say): nothing was confirmed, so nothing that follows a confirmation may run.
     INT_PTR confirmed =
         DialogBoxParamW(DialogInstance(L"SETUPDLG"), L"SETUPDLG", nullptr, SetupDialogProc, 0);
-    if (confirmed == -1)
+    if (confirmed == -1) {
+        ReportFailure(L"create the setup dialog", L"SETUPDLG", GetLastError());
         ExitCode = 1; // nothing could be asked, so nothing was done
+    }
     if (confirmed <= 0)
         return;
     ImportSettingsFile(L"Bundlo.ini");

@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "common/diagnostics.h"
 #include "common/files.h"
 #include "common/paths.h"
 #include "common/settings.h"
@@ -52,28 +53,6 @@ class Stream {
   private:
     FILE* Handle;
 };
-
-// The file-system calls of the passes, each tried once more in the "\\?\" form when the plain
-// form fails, as every call of the program is.
-void ClearAttributes(const wchar_t* path) {
-    wchar_t longPath[PathCapacity];
-    if (!SetFileAttributesW(path, 0) && MakeLongPath(path, longPath, PathCapacity))
-        SetFileAttributesW(longPath, 0);
-}
-
-bool RemoveFolder(const wchar_t* path) {
-    if (RemoveDirectoryW(path))
-        return true;
-    wchar_t longPath[PathCapacity];
-    return MakeLongPath(path, longPath, PathCapacity) && RemoveDirectoryW(longPath);
-}
-
-void ScheduleDeletion(const wchar_t* path) {
-    wchar_t longPath[PathCapacity];
-    if (!MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) &&
-        MakeLongPath(path, longPath, PathCapacity))
-        MoveFileExW(longPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
 
 // One line of the list, up to its line feed. False at the end of the list. A line too long for
 // the buffer, or one holding a zero byte, comes back empty: a piece of it would name some other
@@ -240,6 +219,8 @@ void ScheduleForRestart(const wchar_t* entry) {
 ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t* programPath) {
     ListRemoval result = {0, false};
     const wchar_t* programName = NamePart(programPath);
+    wchar_t listPath[PathCapacity];
+    JoinPath(folder, ListName, listPath, PathCapacity);
     char line[ListLineCapacity];
     wchar_t name[PathCapacity];
     wchar_t entry[PathCapacity];
@@ -275,6 +256,10 @@ ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t
                     ++deleted;
                 continue;
             }
+            // Both are open now: the list is read, the program runs. The batch file deletes
+            // them once this process has ended.
+            if (CompareNoCase(entry, programPath) == 0 || CompareNoCase(entry, listPath) == 0)
+                continue;
             ClearAttributes(entry);
             if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 // A folder that is not empty yet goes in a later pass; it is never moved.
@@ -423,6 +408,7 @@ void RunUninstall() {
     JoinPath(folder, ListName, listPath, PathCapacity);
     Stream list(OpenStream(listPath, L"rb"));
     if (!list.Get()) {
+        ReportFailure(L"open the uninstall list", listPath, GetLastError());
         // Nothing is removed without the list: the registrations would be gone and the files
         // left behind. An unattended run must not wait for someone to close a box, and a
         // distribution tool must not count it as done.
@@ -464,7 +450,7 @@ void RunUninstall() {
     }
     ListRemoval removal = RemoveListedEntries(list.Get(), folder, programPath);
     list.Close();
-    DeleteFileW(listPath);
+    RemoveFile(listPath);
 
     bool toBatch = LeaveProgramToBatch(programPath, folderName);
     if ((removal.RestartNeeded || !toBatch) && !Silent) {

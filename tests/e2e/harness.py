@@ -26,9 +26,26 @@ PROGRAM_FOLDER = r"C:\Program Files\Bundlo"
 class Result:
     def __init__(self, code, seconds, stdout, stderr):
         self.code, self.seconds, self.stdout, self.stderr = code, seconds, stdout, stderr
+        self.diagnostics = diagnostic_lines(stderr)
 
     def __repr__(self):
         return f"Result(code={self.code}, seconds={self.seconds:.2f})"
+
+
+# Wine 8 reports a program's debug output on its "seh" channel, escaped as C text.
+DIAGNOSTICS = {"WINEDEBUG": "warn+seh"}
+
+
+def diagnostic_lines(stderr):
+    """The program's diagnostic lines ("Bundlo Uninstall: ...") in a run's error output, when it
+    ran with DIAGNOSTICS."""
+    lines = []
+    for line in stderr.splitlines():
+        head, _, quoted = line.partition(':warn:seh:OutputDebugStringA "')
+        if quoted and quoted.startswith("Bundlo Uninstall: "):
+            text = quoted.rsplit('"', 1)[0].replace("\\\\", "\x00").replace("\\n", "")
+            lines.append(text.replace("\x00", "\\"))
+    return lines
 
 
 class Prefix:

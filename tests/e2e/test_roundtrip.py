@@ -183,15 +183,17 @@ class WholeRoundTrip(harness.ProgramTest):
 
         # Wine creates even the dialogs that confirm themselves (/S) only with a display.
         with harness.Display(self.prefix):
-            setup = self.prefix.run(self.program, ["/setup", "/S", "/initD1M1P1"], timeout=180)
-            self.assertEqual(0, setup.code)
+            setup = self.prefix.run(self.program, ["/setup", "/S", "/initD1M1P1"], timeout=180,
+                                    env=harness.DIAGNOSTICS)
+            self.assertEqual((0, []), (setup.code, setup.diagnostics))
             self.assertEqual("Bundlo.ZIP", self.prefix.reg_query(r"HKCR\.zip", ""))
             # Whichever build runs, each extension's server sits in the view of its own bitness.
             for clsid, dll, bits in ((CLSID32, "bdlext.dll", 32), (CLSID64, "bdlext64.dll", 64)):
                 server = self.prefix.reg_query(rf"HKCR\CLSID\{clsid}\InProcServer32", "", bits)
                 self.assertEqual(harness.PROGRAM_FOLDER + "\\" + dll, server, bits)
-            uninstall = self.prefix.run(self.program, ["/S"], timeout=180)
-            self.assertEqual(0, uninstall.code)
+            uninstall = self.prefix.run(self.program, ["/S"], timeout=180,
+                                        env=harness.DIAGNOSTICS)
+            self.assertEqual((0, []), (uninstall.code, uninstall.diagnostics))
             start = time.monotonic()
             while os.path.exists(folder) and time.monotonic() - start < 60:
                 time.sleep(0.5)

@@ -19,8 +19,12 @@ class StartUp(harness.ProgramTest):
 
     def test_a_setup_whose_dialog_cannot_be_created_fails_with_code_1(self):
         # Without a display Wine creates no dialog at all, not even one that confirms itself.
-        result = self.prefix.run(self.program, ["/setup", "/S"], timeout=60)
+        result = self.prefix.run(self.program, ["/setup", "/S"], timeout=60,
+                                 env=harness.DIAGNOSTICS)
         self.assertEqual(1, result.code)
+        self.assertEqual(1, len(result.diagnostics), result.diagnostics)
+        self.assertRegex(result.diagnostics[0],
+                         r"^Bundlo Uninstall: create the setup dialog: SETUPDLG: error [1-9]\d*$")
         self.assertIsNone(self.prefix.reg_query(r"HKCU\Software\Bundlo"))
 
     def test_wait_sleeps_two_seconds_then_ends(self):

@@ -185,7 +185,10 @@ class Silent(UninstallTest):
                     .encode("cp1252"))
         os.chmod(self.unix(harness.PROGRAM_FOLDER + r"\bdlext.dll"), 0o444)  # read-only
         self.register(program)
-        self.assertEqual(0, self.prefix.run(program, ["/S"], timeout=120).code)
+        done = self.prefix.run(program, ["/S"], timeout=120, env=harness.DIAGNOSTICS)
+        self.assertEqual(0, done.code)
+        # Refused lines and the open program and list are planned for, not failures.
+        self.assertEqual([], done.diagnostics)
         self.assertEqual(set(), self.existing(REGISTRATIONS))
         self.assert_removed(harness.PROGRAM_FOLDER)
         self.assertTrue(os.path.exists(self.prefix.unix_path(decoy)))
@@ -298,7 +301,10 @@ class Silent(UninstallTest):
             folder, "Global\\Integration=1\r\nHKCU\\Setup\\ShellExt=1\r\nHKCU\\Setup\\A=1\r\n",
             zero_at=30)
         listed = self.read_bytes(folder + r"\Uninstall.lst")
-        self.assertEqual(1, self.prefix.run(program, ["/S"], timeout=120).code)
+        done = self.prefix.run(program, ["/S"], timeout=120, env=harness.DIAGNOSTICS)
+        self.assertEqual(1, done.code)
+        self.assertEqual([f"Bundlo Uninstall: read the settings file: {folder}\\Bundlo.ini: error 13"],
+                         done.diagnostics)
         self.assertEqual(settings, self.read_bytes(folder + r"\Bundlo.ini"))
         self.assertEqual(listed, self.read_bytes(folder + r"\Uninstall.lst"))
         self.assertTrue(os.path.exists(self.unix(folder + r"\Bundlo.exe")))
@@ -328,7 +334,14 @@ class Silent(UninstallTest):
         holder = self.hold(folder, "data.bin")
         try:
             program = folder + r"\Uninstall.exe"
-            self.assertEqual(0, self.prefix.run(program, ["/S"], timeout=120).code)
+            done = self.prefix.run(program, ["/S"], timeout=120, env=harness.DIAGNOSTICS)
+            self.assertEqual(0, done.code)
+            # What cannot go now is on the record; the rename that made room for holder.exe
+            # worked. A running program is refused (5), an open file is in use (32).
+            self.assertEqual([f"Bundlo Uninstall: delete file: {folder}\\data.bin: error 32",
+                              f"Bundlo Uninstall: delete file: {folder}\\tools\\holder.exe: error 5",
+                              f"Bundlo Uninstall: move file: {folder}\\data.bin: error 32"],
+                             sorted(done.diagnostics))
             self.wait_until(lambda: not os.path.exists(self.unix(program)), "the program is gone")
             pending = self.pending_deletions()
             self.assertIn(folder + r"\tools\holder.exe.0.tmp", pending)
@@ -366,7 +379,10 @@ class Interactive(UninstallTest):
         self.assertTrue(self.driver.press(CAPTION, IDOK))
         self.assertEqual(1, process.wait(timeout=60))
         # Unattended: no box to wait on, and not a success either.
-        self.assertEqual(1, self.prefix.run(program, ["/S"], timeout=120).code)
+        done = self.prefix.run(program, ["/S"], timeout=120, env=harness.DIAGNOSTICS)
+        self.assertEqual(1, done.code)
+        self.assertEqual(["Bundlo Uninstall: open the uninstall list: "
+                          + harness.PROGRAM_FOLDER + r"\Uninstall.lst: error 2"], done.diagnostics)
         self.assertEqual(set(REGISTRATIONS), self.existing(REGISTRATIONS))
         self.assertTrue(os.path.exists(self.unix(harness.PROGRAM_FOLDER + r"\Bundlo.exe")))
 

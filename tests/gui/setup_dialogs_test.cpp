@@ -149,6 +149,7 @@ TEST_F(SetupDialogs, ARefusedApplyEndsTheRunWithCode1) {
     ExitCode = 0;
     HWND dialog = OpenSetup();
     ASSERT_NE(nullptr, dialog);
+    CapturedDiagnostics diagnostics;
     {
         RefusedCreations refused(
             [](HKEY root, const wchar_t*) { return root == HKEY_LOCAL_MACHINE; });
@@ -156,6 +157,15 @@ TEST_F(SetupDialogs, ARefusedApplyEndsTheRunWithCode1) {
     }
     EXPECT_EQ(1, ExitCode);
     ExitCode = 0;
+    // The refused write, then the stop; the uninstall entry, written after the apply, is refused
+    // as well. Each line names the key an administrator would look at.
+    const std::vector<std::wstring>& lines = CapturedDiagnostics::Lines();
+    ASSERT_LE(2u, lines.size());
+    EXPECT_EQ(0u, lines[0].find(L"Bundlo Uninstall: create key: HKEY_LOCAL_MACHINE\\Software\\"
+                                L"Microsoft\\Windows\\CurrentVersion\\App Paths\\Bundlo.exe"))
+        << lines[0];
+    EXPECT_NE(std::wstring::npos, lines[0].find(L": error 5")) << lines[0];
+    EXPECT_EQ(L"Bundlo Uninstall: apply stopped: App Paths: error 5", lines[1]);
 }
 
 // Windows 10 first: the notice is shown once per run, so it must not have been shown yet.

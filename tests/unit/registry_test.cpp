@@ -112,6 +112,8 @@ TEST_F(RegistryTest, TypesPlayNoPartInReads) {
 }
 
 TEST_F(RegistryTest, KeysDeletedOnlyWhenEmptyOrAsAWholeTree) {
+    // A key kept for its sub-keys, and keys or values already gone, are no failures.
+    CapturedDiagnostics diagnostics;
     // Several levels, several children per key: a single pass cannot get them all.
     for (const wchar_t* leaf : {L"t\\a\\1\\x", L"t\\a\\2", L"t\\a\\3\\y\\z", L"t\\b\\1", L"t\\b\\2",
                                 L"t\\c", L"t\\d\\1\\2\\3"})
@@ -124,6 +126,43 @@ TEST_F(RegistryTest, KeysDeletedOnlyWhenEmptyOrAsAWholeTree) {
     DeleteKeyTree(HKEY_CURRENT_USER, Under(L"t").c_str());
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"t").c_str()));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, TestPath));
+    DeleteKeyTree(HKEY_CURRENT_USER, Under(L"t").c_str());
+    DeleteEmptyKey(HKEY_CURRENT_USER, Under(L"t").c_str());
+    DeleteValue(HKEY_CURRENT_USER, TestPath, L"never");
+    DeleteValue(HKEY_CURRENT_USER, Under(L"t").c_str(), L"never");
+    EXPECT_EQ(std::vector<std::wstring>{}, CapturedDiagnostics::Lines());
+}
+
+LONG WINAPI RefusingDeleteKey(HKEY, LPCWSTR) {
+    return ERROR_ACCESS_DENIED;
+}
+LONG WINAPI RefusingDeleteKeyEx(HKEY, LPCWSTR, REGSAM, DWORD) {
+    return ERROR_ACCESS_DENIED;
+}
+LONG WINAPI RefusingDeleteValue(HKEY, LPCWSTR) {
+    return ERROR_ACCESS_DENIED;
+}
+
+TEST_F(RegistryTest, RefusedDeletionsAreReportedWithTheirKeyAndValue) {
+    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\a").c_str(), L"v", L"x"));
+    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"e").c_str(), L"", L"x"));
+    RegistryFunctions refusing = RealRegistryFunctions();
+    refusing.DeleteKey = RefusingDeleteKey;
+    refusing.DeleteKeyEx = RefusingDeleteKeyEx;
+    refusing.DeleteValue = RefusingDeleteValue;
+    OverrideRegistryFunctions(&refusing);
+    CapturedDiagnostics diagnostics;
+    DeleteValue(HKEY_CURRENT_USER, Under(L"t\\a").c_str(), L"v");
+    DeleteValue(HKEY_CURRENT_USER, Under(L"e").c_str(), L"");
+    DeleteEmptyKey(HKEY_CURRENT_USER, Under(L"e").c_str());
+    DeleteKeyTree(HKEY_CURRENT_USER, Under(L"t").c_str());
+    const std::wstring key = L"HKEY_CURRENT_USER\\Software\\BundloRegistryTest\\";
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"Bundlo Uninstall: delete value: " + key + L"t\\a, value \"v\": error 5",
+                  L"Bundlo Uninstall: delete value: " + key + L"e, default value: error 5",
+                  L"Bundlo Uninstall: delete key: " + key + L"e: error 5",
+                  L"Bundlo Uninstall: delete key tree: " + key + L"t: error 5"}),
+              CapturedDiagnostics::Lines());
 }
 
 TEST_F(RegistryTest, ASubKeyNameTooLongToEnumerateKeepsItsAncestors) {
@@ -173,6 +212,21 @@ TEST_F(RegistryTest, RefusedMachineWritesReportAccessDenied) {
     EXPECT_EQ(ERROR_ACCESS_DENIED, SetDword(HKEY_LOCAL_MACHINE, L"", L"v", 1));
     EXPECT_EQ(ERROR_SUCCESS, SetUserString(TestPath, L"v", L"x"));
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\BundloRegistryTest"));
+}
+
+TEST_F(RegistryTest, RefusedWritesAreReportedInTheirView) {
+    RefusedCreations refused([](HKEY root, const wchar_t*) { return root == HKEY_LOCAL_MACHINE; });
+    CapturedDiagnostics diagnostics;
+    SetDword(HKEY_LOCAL_MACHINE, L"", L"v", 1);
+    {
+        ScopedRegistryView view(KEY_WOW64_32KEY);
+        SetString(HKEY_LOCAL_MACHINE, L"Sub", L"v", L"x");
+    }
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"Bundlo Uninstall: create key: HKEY_LOCAL_MACHINE\\Software\\Bundlo: error 5",
+                  L"Bundlo Uninstall: create key: HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Sub "
+                  L"(32-bit view): error 5"}),
+              CapturedDiagnostics::Lines());
 }
 
 // On 64-bit Windows each build reaches the other bitness's view only by naming it; every

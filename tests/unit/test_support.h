@@ -1,12 +1,14 @@
 // Helpers shared by the unit tests: this test program's folder, registry values read without
-// the program's registry layer, a copy of this program run as a child, and refused registry
-// writes through the registry override table.
+// the program's registry layer, a copy of this program run as a child, refused registry writes
+// through the registry override table, and the diagnostic lines of a test.
 #pragma once
 #include <windows.h>
 #include <string.h>
 
 #include <string>
+#include <vector>
 
+#include "common/diagnostics.h"
 #include "common/registry.h"
 
 // The folder of the running test program: each test program has one of its own, and the
@@ -100,6 +102,30 @@ class RefusedCreations {
 
   private:
     RegistryFunctions Table;
+};
+
+// The diagnostic lines reported while the object lives, without their line end.
+class CapturedDiagnostics {
+  public:
+    CapturedDiagnostics() {
+        Lines().clear();
+        OverrideDiagnosticSink(Keep);
+    }
+    ~CapturedDiagnostics() { OverrideDiagnosticSink(nullptr); }
+    CapturedDiagnostics(const CapturedDiagnostics&) = delete;
+    CapturedDiagnostics& operator=(const CapturedDiagnostics&) = delete;
+    static std::vector<std::wstring>& Lines() {
+        static std::vector<std::wstring> lines;
+        return lines;
+    }
+
+  private:
+    static void Keep(const wchar_t* line) {
+        std::wstring text = line;
+        if (!text.empty() && text.back() == L'\n')
+            text.pop_back();
+        Lines().push_back(text);
+    }
 };
 
 // Stands in for GetVersionExW through the version query override: Windows 11. Windows 11 itself
