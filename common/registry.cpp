@@ -47,9 +47,9 @@ void ReportRegistryFailure(const wchar_t* operation, HKEY root, const wchar_t* p
     if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
         CopyText(resolved, L"(a path too long to show)", RegistryPathCapacity);
     wchar_t value[RegistryValueNameCapacity + 16] = L"";
-    if (valueName && FormatText(value, RegistryValueNameCapacity + 16,
-                                valueName[0] ? L", value \"%s\"" : L", default value%s",
-                                valueName) < 0)
+    if (valueName &&
+        FormatText(value, RegistryValueNameCapacity + 16,
+                   valueName[0] ? L", value \"%s\"" : L", default value%s", valueName) < 0)
         CopyText(value, L", a value", RegistryValueNameCapacity + 16);
     const wchar_t* view = ViewFlags == KEY_WOW64_64KEY   ? L" (64-bit view)"
                           : ViewFlags == KEY_WOW64_32KEY ? L" (32-bit view)"

@@ -401,8 +401,10 @@ void RunUninstall() {
 
     if (!Silent &&
         ShowMessageBox(nullptr, LoadText(IDS_CONTINUEUNINSTALL), LoadText(IDS_UNINSTALLBDL),
-                       MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES)
+                       MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES) {
+        ExitCode = 1; // cancelled, as the setup's Cancel is
         return;
+    }
 
     wchar_t listPath[PathCapacity];
     JoinPath(folder, ListName, listPath, PathCapacity);

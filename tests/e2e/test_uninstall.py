@@ -372,7 +372,7 @@ class Interactive(UninstallTest):
         program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"])
         self.register(program)
         process = self.start_and_confirm(program, IDNO)
-        self.assertEqual(0, process.wait(timeout=60))
+        self.assertEqual(1, process.wait(timeout=60))
         os.remove(self.unix(harness.PROGRAM_FOLDER + r"\Uninstall.lst"))
         process = self.start_and_confirm(program, IDYES)
         self.assertIn(NO_LIST, self.box(IDOK) or "no message")
