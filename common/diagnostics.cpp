@@ -24,6 +24,8 @@ void ReportFailure(const wchar_t* operation, const wchar_t* target, DWORD error)
         OutputDebugStringW(line);
 }
 
-void OverrideDiagnosticSink(DiagnosticSink sink) {
+DiagnosticSink OverrideDiagnosticSink(DiagnosticSink sink) {
+    DiagnosticSink previous = Sink;
     Sink = sink;
+    return previous;
 }

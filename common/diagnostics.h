@@ -9,6 +9,6 @@
 void ReportFailure(const wchar_t* operation, const wchar_t* target, DWORD error);
 
 // Test seam: a function that receives each line instead of the debug output (null puts the
-// debug output back). Production code never sets it.
+// debug output back); returns the one it replaces. Production code never sets it.
 typedef void (*DiagnosticSink)(const wchar_t* line);
-void OverrideDiagnosticSink(DiagnosticSink sink);
+DiagnosticSink OverrideDiagnosticSink(DiagnosticSink sink);

@@ -20,7 +20,7 @@ file(GLOB UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp
 foreach(source ${UNIT_TESTS})
   get_filename_component(name ${source} NAME_WE)
   # The resources come along so that string lookups find the program's own texts.
-  add_executable(${name} ${source} ${RESOURCE_SCRIPT})
+  add_executable(${name} ${source} tests/unit/quiet_diagnostics.cpp ${RESOURCE_SCRIPT})
   target_link_libraries(${name} PRIVATE bdlcore gtest_cross)
   target_compile_definitions(${name} PRIVATE BDL_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures")
   # A folder of its own: files a test puts beside its module ("Bundlo.ini", say) reach no other.
@@ -33,10 +33,12 @@ target_link_options(guidriver PRIVATE -municode)
 
 # Tests of real dialogs need a display; the end-to-end scenario test_dialog_layout.py runs them
 # under a virtual one.
-add_executable(layout_test tests/gui/layout_test.cpp ${RESOURCE_SCRIPT})
+add_executable(layout_test tests/gui/layout_test.cpp tests/unit/quiet_diagnostics.cpp
+                           ${RESOURCE_SCRIPT})
 target_link_libraries(layout_test PRIVATE bdlcore gtest_cross)
 set_target_properties(layout_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gui)
-add_executable(setup_dialogs_test tests/gui/setup_dialogs_test.cpp ${RESOURCE_SCRIPT})
+add_executable(setup_dialogs_test tests/gui/setup_dialogs_test.cpp
+                                  tests/unit/quiet_diagnostics.cpp ${RESOURCE_SCRIPT})
 target_link_libraries(setup_dialogs_test PRIVATE bdlcore gtest_cross)
 set_target_properties(setup_dialogs_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gui)
 

@@ -107,11 +107,8 @@ class RefusedCreations {
 // The diagnostic lines reported while the object lives, without their line end.
 class CapturedDiagnostics {
   public:
-    CapturedDiagnostics() {
-        Lines().clear();
-        OverrideDiagnosticSink(Keep);
-    }
-    ~CapturedDiagnostics() { OverrideDiagnosticSink(nullptr); }
+    CapturedDiagnostics() : Previous(OverrideDiagnosticSink(Keep)) { Lines().clear(); }
+    ~CapturedDiagnostics() { OverrideDiagnosticSink(Previous); }
     CapturedDiagnostics(const CapturedDiagnostics&) = delete;
     CapturedDiagnostics& operator=(const CapturedDiagnostics&) = delete;
     static std::vector<std::wstring>& Lines() {
@@ -120,6 +117,7 @@ class CapturedDiagnostics {
     }
 
   private:
+    DiagnosticSink Previous;
     static void Keep(const wchar_t* line) {
         std::wstring text = line;
         if (!text.empty() && text.back() == L'\n')
