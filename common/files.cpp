@@ -37,6 +37,16 @@ HANDLE FindFirst(const wchar_t* path, WIN32_FIND_DATAW* data) {
     return handle;
 }
 
+// The call on the plain form of the path, then on the "\\?\" form when that one fails. The plain
+// form of "x." would name "x", an entry nobody asked for, so such a path goes only in the long
+// form.
+template <typename Call> bool InEitherForm(const wchar_t* path, Call call) {
+    if (!PlainFormLosesTrailingChars(path) && call(path))
+        return true;
+    wchar_t longPath[PathCapacity];
+    return MakeLongPath(path, longPath, PathCapacity) && call(longPath);
+}
+
 // With the last error of the failed call; an entry that is already gone was not failed on.
 void ReportFileFailure(const wchar_t* operation, const wchar_t* path) {
     DWORD error = GetLastError();
@@ -59,21 +69,14 @@ void FillEntry(ScanEntry* entry, const wchar_t* pathOrMask, const WIN32_FIND_DAT
 ShortPathQuery ShortPathOverride = nullptr;
 
 bool RemoveFile(const wchar_t* path) {
-    // The plain form of "x." would delete "x", a file nobody asked to delete.
-    if (!PlainFormLosesTrailingChars(path) && DeleteFileW(path))
-        return true;
-    wchar_t longPath[PathCapacity];
-    if (MakeLongPath(path, longPath, PathCapacity) && DeleteFileW(longPath))
+    if (InEitherForm(path, [](const wchar_t* form) { return DeleteFileW(form) != FALSE; }))
         return true;
     ReportFileFailure(L"delete file", path);
     return false;
 }
 
 bool RemoveFolder(const wchar_t* path) {
-    if (!PlainFormLosesTrailingChars(path) && RemoveDirectoryW(path))
-        return true;
-    wchar_t longPath[PathCapacity];
-    if (MakeLongPath(path, longPath, PathCapacity) && RemoveDirectoryW(longPath))
+    if (InEitherForm(path, [](const wchar_t* form) { return RemoveDirectoryW(form) != FALSE; }))
         return true;
     if (GetLastError() != ERROR_DIR_NOT_EMPTY)
         ReportFileFailure(L"remove folder", path);
@@ -94,22 +97,16 @@ bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags) {
 }
 
 bool ScheduleDeletion(const wchar_t* path) {
-    if (!PlainFormLosesTrailingChars(path) &&
-        MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        return true;
-    wchar_t longPath[PathCapacity];
-    if (MakeLongPath(path, longPath, PathCapacity) &&
-        MoveFileExW(longPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (InEitherForm(path, [](const wchar_t* form) {
+            return MoveFileExW(form, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+        }))
         return true;
     ReportFileFailure(L"schedule deletion at restart", path);
     return false;
 }
 
 void ClearAttributes(const wchar_t* path) {
-    wchar_t longPath[PathCapacity];
-    if ((PlainFormLosesTrailingChars(path) || !SetFileAttributesW(path, 0)) &&
-        MakeLongPath(path, longPath, PathCapacity))
-        SetFileAttributesW(longPath, 0);
+    InEitherForm(path, [](const wchar_t* form) { return SetFileAttributesW(form, 0) != FALSE; });
 }
 
 DWORD ReadAttributes(const wchar_t* path) {
