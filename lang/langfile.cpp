@@ -76,6 +76,7 @@ const LanguageKeyRow LanguageKeyTable[] = {
     {5125, "$SETUPDLG:IDC_SHELLLEGACYMENU"},
     {5128, "$SETUPDLG:IDC_SETCONTEXTMENU"},
     {1, "$SETUPDLG:IDOK"},
+    {2, "$SETUPDLG:IDCANCEL"},
     {9, "$SETUPDLG:IDHELP"},
 
     {0, "$DONEDLG:SIZE"},
