@@ -79,6 +79,10 @@ class Prefix:
         assert windows_path[1] == ":" and drive == "c", windows_path
         return os.path.join(self.path, "drive_c", rest)
 
+    def windows_path(self, host_path):
+        """A file of the host as Windows programs of the prefix reach it (through drive Z:)."""
+        return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
     def install(self, exe=None, folder=PROGRAM_FOLDER):
         """Copies the program into a program folder of the prefix, emptied first (the prefix's
         reset restores the registry only); returns its Windows path."""
