@@ -160,8 +160,9 @@ const StringNote* FindStringNote(const char* key) {
     return nullptr;
 }
 
-bool ReadDialogTemplate(const wchar_t* name, DialogTemplateText& dialog) {
-    HMODULE module = GetModuleHandleW(nullptr);
+bool ReadDialogTemplate(const wchar_t* name, DialogTemplateText& dialog, HMODULE module) {
+    if (module == nullptr)
+        module = GetModuleHandleW(nullptr);
     HRSRC resource = FindResourceW(module, name, RT_DIALOG);
     HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
     const BYTE* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;

@@ -1,6 +1,8 @@
 // The translators' kit: the English reference language file, made from the program's own
 // resources and key table, and the checker that reads a translation as the program does.
 #pragma once
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -18,9 +20,10 @@ struct DialogTemplateText {
     std::wstring Caption;
     std::vector<TemplateControl> Controls;
 };
-// The caption and controls of a dialog of this tool's resources, which are Uninstall.exe's
-// (the same resource script). False when there is no such dialog or it is no DIALOGEX template.
-bool ReadDialogTemplate(const wchar_t* name, DialogTemplateText& dialog);
+// The caption and controls of a dialog of the module, by default this tool, whose resources are
+// Uninstall.exe's (the same resource script). False when there is no such dialog or it is no
+// DIALOGEX template.
+bool ReadDialogTemplate(const wchar_t* name, DialogTemplateText& dialog, HMODULE module = nullptr);
 
 // How the program uses a numbered string beyond showing it: a translation that is not a plain
 // file name, or not a web address, is set aside for the English text.

@@ -81,25 +81,20 @@ const int LargestPercent = 500;
 struct Extent {
     int Width, Height;
 };
-// Per dialog, per control id.
-std::map<std::wstring, std::map<int, Extent>> Unscaled;
 // Measuring only: the dialogs stay hidden and nothing is painted.
 bool MeasureOnly;
 
-INT_PTR CALLBACK TemplateOnly(HWND, UINT message, WPARAM, LPARAM) {
-    return message == WM_INITDIALOG;
-}
-
-void RecordUnscaled(const wchar_t* name) {
-    HWND dialog = CreateDialogParamW(DialogInstance(name), name, nullptr, TemplateOnly, 0);
-    if (!dialog)
-        return;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        RECT r;
-        GetWindowRect(child, &r);
-        Unscaled[name][GetDlgCtrlID(child)] = {r.right - r.left, r.bottom - r.top};
+// The control's size before any SIZE correction: its template's, in this dialog's units, as the
+// dialog manager converts them.
+Extent UnscaledExtent(HWND dialog, const DialogTemplateText& text, int id) {
+    for (const TemplateControl& control : text.Controls) {
+        if (control.Id == unsigned(id)) {
+            RECT r = {0, 0, control.Width, control.Height};
+            MapDialogRect(dialog, &r);
+            return {r.right, r.bottom};
+        }
     }
-    DestroyWindow(dialog);
+    return {0, 0};
 }
 
 // A size as LocaliseDialog makes it at a SIZE percent. Without a correction the size stays as it
@@ -169,6 +164,8 @@ struct Measured {
 void Measure(HWND dialog, const wchar_t* name) {
     char prefix[80];
     snprintf(prefix, sizeof prefix, "$%ls:", name);
+    DialogTemplateText text;
+    ReadDialogTemplate(name, text, DialogInstance(name));
     std::vector<Measured> measured;
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         int id = GetDlgCtrlID(child);
@@ -187,7 +184,7 @@ void Measure(HWND dialog, const wchar_t* name) {
         Extent needs = Needed(child, kind, has.Width);
         printf("control %ls %s %d %d %d %d\n", name, item, needs.Width, has.Width, needs.Height,
                has.Height);
-        measured.push_back({child, kind, Unscaled[name][id], needs});
+        measured.push_back({child, kind, UnscaledExtent(dialog, text, id), needs});
     }
     printf("need %ls", name);
     for (int widthPercent = SmallestPercent; widthPercent <= LargestPercent; widthPercent++) {
@@ -253,17 +250,22 @@ class DpiSetting {
     DWORD Original;
 };
 
-// Runs this program with the arguments and gives what it wrote to its standard output; false when
-// it could not be run or failed.
-bool RunSelf(const std::wstring& arguments, std::string* output) {
+// A run of this program whose standard output comes through a pipe.
+struct SelfRun {
+    HANDLE Process = nullptr;
+    HANDLE Output = nullptr;
+    std::string Text;
+};
+
+bool StartSelf(const std::wstring& arguments, SelfRun* run) {
     wchar_t self[PathCapacity];
     GetModuleFileNameW(nullptr, self, PathCapacity);
     std::wstring command = L"\"" + std::wstring(self) + L"\" " + arguments;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    HANDLE reader, writer;
-    if (!CreatePipe(&reader, &writer, &inherited, 0))
+    HANDLE writer;
+    if (!CreatePipe(&run->Output, &writer, &inherited, 0))
         return false;
-    SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(run->Output, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -274,21 +276,37 @@ bool RunSelf(const std::wstring& arguments, std::string* output) {
     BOOL started = CreateProcessW(self, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                   &startup, &process);
     CloseHandle(writer);
-    if (!started) {
-        CloseHandle(reader);
+    if (!started)
         return false;
-    }
+    CloseHandle(process.hThread);
+    run->Process = process.hProcess;
+    return true;
+}
+
+// Reads until the run has written a whole line, or all it writes with `all`.
+bool Read(SelfRun* run, bool all) {
     char buffer[4096];
     DWORD read;
-    while (ReadFile(reader, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        output->append(buffer, read);
-    CloseHandle(reader);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    while (all || run->Text.find('\n') == std::string::npos) {
+        if (!ReadFile(run->Output, buffer, sizeof buffer, &read, nullptr) || read == 0)
+            return all;
+        run->Text.append(buffer, read);
+    }
+    return true;
+}
+
+// True when the run ended successfully.
+bool Finish(SelfRun* run) {
+    bool read = run->Process && Read(run, true);
     DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code == 0;
+    if (run->Process) {
+        WaitForSingleObject(run->Process, INFINITE);
+        GetExitCodeProcess(run->Process, &code);
+        CloseHandle(run->Process);
+    }
+    if (run->Output)
+        CloseHandle(run->Output);
+    return read && code == 0;
 }
 
 } // namespace
@@ -297,17 +315,19 @@ const int RenderDpis[2] = {96, 144};
 
 int RenderDialogs(const wchar_t* folder, const wchar_t* languageFile) {
     MeasureOnly = folder == nullptr;
+    // The DPI comes first, and at once: it tells whoever started this run that the DPI setting
+    // has been read. The measurements follow in one piece at the end.
+    if (MeasureOnly)
+        setvbuf(stdout, nullptr, _IOFBF, 1 << 20);
+    HDC screen = GetDC(nullptr);
+    printf("dpi %d\n", GetDeviceCaps(screen, LOGPIXELSY));
+    ReleaseDC(nullptr, screen);
+    fflush(stdout);
     std::wstring prefix = folder ? std::wstring(folder) + L"\\" : L"";
     HINSTANCE instance = GetModuleHandleW(nullptr);
     LoadLanguageModule(instance);
     LoadLibraryW(L"riched20.dll");
-    for (const wchar_t* name : {L"SETUPDLG", L"SETUPCONTEXTITEMS", L"DONEDLG"})
-        RecordUnscaled(name);
     InitLanguage(languageFile ? languageFile : L"uninstall.lng");
-    HDC screen = GetDC(nullptr);
-    if (MeasureOnly)
-        printf("dpi %d\n", GetDeviceCaps(screen, LOGPIXELSY));
-    ReleaseDC(nullptr, screen);
     DialogIcon = LoadIconW(instance, L"BDLICON");
     BoldFont = CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0,
                            L"MS Shell Dlg");
@@ -325,20 +345,26 @@ int RenderDialogs(const wchar_t* folder, const wchar_t* languageFile) {
 bool RenderAtEachDpi(const wchar_t* folder, const wchar_t* languageFile,
                      std::vector<std::string>* measurements) {
     DpiSetting dpiSetting;
-    for (int dpi : RenderDpis) {
+    SelfRun runs[2];
+    bool ok = true;
+    for (size_t i = 0; i < 2 && ok; i++) {
         std::wstring target = L"-";
         if (folder) {
-            target = std::wstring(folder) + L"\\" + std::to_wstring(dpi);
+            target = std::wstring(folder) + L"\\" + std::to_wstring(RenderDpis[i]);
             MakeDir(target.c_str());
         }
         std::wstring arguments = L"render \"" + target + L"\"";
         if (languageFile)
             arguments += L" \"" + std::wstring(languageFile) + L"\"";
-        std::string output;
-        if (!dpiSetting.Set(DWORD(dpi)) || !RunSelf(arguments, &output))
-            return false;
-        if (measurements)
-            measurements->push_back(output);
+        // Measuring runs side by side once the first has read its DPI; painting runs take the
+        // screen one at a time.
+        ok = dpiSetting.Set(DWORD(RenderDpis[i])) && StartSelf(arguments, &runs[i]) &&
+             (folder ? Finish(&runs[i]) : Read(&runs[i], false));
     }
-    return true;
+    for (SelfRun& run : runs) {
+        ok = (folder || Finish(&run)) && ok;
+        if (measurements)
+            measurements->push_back(run.Text);
+    }
+    return ok;
 }
