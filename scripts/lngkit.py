@@ -59,7 +59,8 @@ def screenshots(prefix, kit, lng):
     shots = r"C:\bdlshots"
     shutil.rmtree(prefix.unix_path(shots), ignore_errors=True)
     os.makedirs(prefix.unix_path(shots))
-    with harness.Display(prefix):
+    # Room for a widened dialog at 144 DPI: what lies beyond the screen cannot be copied.
+    with harness.Display(prefix, size="2560x1600"):
         result = prefix.run(kit, ["screenshots", shots] + ([prefix.windows_path(lng)] if lng else []),
                             timeout=300)
     if result.code != 0:
