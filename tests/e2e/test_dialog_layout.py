@@ -30,7 +30,14 @@ class DialogLayout(harness.ProgramTest):
         self.assertEqual(0, result.code, result.stdout + result.stderr)
         self.assertIn("PASSED", result.stdout)
 
+    def skip_in_all_but_one_preset(self):
+        # The kit is the same program in both presets, and the 32-bit half of Wine may run
+        # emulated: it is tested once.
+        if os.path.basename(harness.BUILD) != "win64":
+            self.skipTest("the translators' kit is tested in the win64 preset")
+
     def test_the_kept_reference_is_the_one_the_program_makes(self):
+        self.skip_in_all_but_one_preset()
         made = FOLDER + r"\uninstall.lng"
         # The kit reads what it wrote back with the program's parser and fails when that would
         # change any text, size or direction of the program.
@@ -53,8 +60,7 @@ class DialogLayout(harness.ProgramTest):
         return result.stdout, result.code
 
     def test_the_checker_names_each_fault_and_the_size_that_makes_the_text_fit(self):
-        if os.path.basename(harness.BUILD) != "win64":
-            self.skipTest("the dialogs are measured in one preset")
+        self.skip_in_all_but_one_preset()
         with open(REFERENCE, newline="") as f:
             english = f.read().split("\r\n")
         long_text = 'IDC_VIEWLICENSE "Read the &license agreement of Bundlo, all of it"'
