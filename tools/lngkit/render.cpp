@@ -170,7 +170,8 @@ void Measure(HWND dialog, const wchar_t* name) {
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         int id = GetDlgCtrlID(child);
         Kind kind = KindOf(child);
-        if (!(GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) || kind == Kind::Other || id == 0)
+        // Hidden controls too: the Windows 11 top-level items show in place of the others.
+        if (kind == Kind::Other || id == 0)
             continue;
         const char* item = nullptr;
         for (const LanguageKeyRow& row : LanguageKeyTable)
@@ -331,14 +332,22 @@ int RenderDialogs(const wchar_t* folder, const wchar_t* languageFile) {
     DialogIcon = LoadIconW(instance, L"BDLICON");
     BoldFont = CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0,
                            L"MS Shell Dlg");
+    // Measuring, the dialogs need not ask which Windows this is: every control is measured,
+    // whatever the version shows or hides.
+    if (MeasureOnly) {
+        VersionQueryOverride = PretendWindows11;
+        ResetPlatformCache();
+    }
     bool ok = Render(L"SETUPDLG", SetupDialogProc, 0, prefix + L"SETUPDLG.bmp") &&
               Render(L"SETUPCONTEXTITEMS", ContextItemsDialogProc, 1,
                      prefix + L"SETUPCONTEXTITEMS.bmp") &&
               Render(L"DONEDLG", DoneDialogProc, 0, prefix + L"DONEDLG.bmp");
-    VersionQueryOverride = PretendWindows11;
-    ResetPlatformCache();
-    ok = ok && Render(L"SETUPCONTEXTITEMS", ContextItemsDialogProc, 0,
-                      prefix + L"SETUPCONTEXTITEMS-top.bmp");
+    if (!MeasureOnly) {
+        VersionQueryOverride = PretendWindows11;
+        ResetPlatformCache();
+        ok = ok && Render(L"SETUPCONTEXTITEMS", ContextItemsDialogProc, 0,
+                          prefix + L"SETUPCONTEXTITEMS-top.bmp");
+    }
     return fflush(stdout) == 0 && ok ? 0 : 1;
 }
 
