@@ -155,8 +155,9 @@ wchar_t UnknownEscape(const std::wstring& line) {
 }
 
 bool IsRightToLeftLetter(wchar_t c) {
+    // Hebrew, Syriac, Arabic, Thaana and the like, and their presentation forms.
     return (c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) ||
-           (c >= 0xFE70 && c <= 0xFEFF);
+           (c >= 0xFE70 && c <= 0xFEFC);
 }
 
 std::wstring ClosestDialog(const std::string& name) {
@@ -241,12 +242,8 @@ bool ReadMeasurements(const std::vector<std::string>& runs,
             } else if (word == "control") {
                 Clipped c = {dpi, 0, 0, 0, 0};
                 in >> dialog >> item >> c.NeedWidth >> c.HasWidth >> c.NeedHeight >> c.HasHeight;
-                std::vector<Clipped>& list = clipped["$" + dialog + ":" + item];
-                bool known = false;
-                for (const Clipped& k : list)
-                    known = known || k.Dpi == dpi;
-                if ((c.NeedWidth > c.HasWidth || c.NeedHeight > c.HasHeight) && !known)
-                    list.push_back(c);
+                if (c.NeedWidth > c.HasWidth || c.NeedHeight > c.HasHeight)
+                    clipped["$" + dialog + ":" + item].push_back(c);
             } else if (word == "need") {
                 in >> dialog;
                 std::vector<int>& heights = needs[dialog].Heights;
@@ -462,11 +459,16 @@ void Checker::ReportClipped() {
                 continue;
             int h = std::max(heights[w], height);
             // The smallest correction: the least growth in all, a wider dialog before a taller.
-            if (bestWidth == 0 || w + h < bestWidth + bestHeight)
+            int growth = w + h, best = bestWidth + bestHeight;
+            if (bestWidth == 0 || growth < best || (growth == best && h < bestHeight))
                 bestWidth = w, bestHeight = h;
         }
         std::string sizeKey = section + ":SIZE";
         unsigned line = KeyLines.count(sizeKey) ? KeyLines[sizeKey] : SectionLines[section];
+        std::wstring where = KeyLines.count(sizeKey) ? L""
+                             : line != 0
+                                 ? L" (add it to the section)"
+                                 : L" (add it in a section " + SectionDirective(section) + L")";
         if (bestWidth == 0)
             Out.Note(line, lastLine,
                      Widen(dialog.Name) + L": no SIZE up to " + std::to_wstring(LargestPercent) +
@@ -475,8 +477,7 @@ void Checker::ReportClipped() {
         else if (bestWidth != width || bestHeight != height)
             Out.Note(line, lastLine,
                      Widen(dialog.Name) + L": SIZE " + std::to_wstring(bestWidth) + L"*" +
-                         std::to_wstring(bestHeight) + L" makes every text fit " + dpis +
-                         (KeyLines.count(sizeKey) ? L"" : L" (add it to the section)"));
+                         std::to_wstring(bestHeight) + L" makes every text fit " + dpis + where);
     }
 }
 
@@ -485,8 +486,8 @@ int Checker::Run(const wchar_t* shownName) {
     if (Lines.empty() || Lines[0].Kind != LanguageLineKind::Marker) {
         File probe;
         Out.FileError(probe.Open(Path, File::OpenShareWrite)
-                          ? L"no start marker \"***messages***\": the program reads nothing of "
-                            L"the file"
+                          ? L"no start marker \"***messages***\", neither in an 8-bit code page "
+                            L"nor in UTF-16 LE: the program reads nothing of the file"
                           : L"the file cannot be opened");
         return Out.Print(shownName);
     }

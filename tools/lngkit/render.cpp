@@ -77,7 +77,7 @@ bool SaveBitmap(HDC source, int width, int height, const std::wstring& file) {
 const int SmallestPercent = 10;
 const int LargestPercent = 500;
 
-// A control's size in pixels as the template makes it, before any SIZE correction.
+// A width and a height in pixels.
 struct Extent {
     int Width, Height;
 };
@@ -159,8 +159,8 @@ struct Measured {
     Extent Needs; // a label's at its present width; the same at every width for the others
 };
 
-// Writes what every visible text of the dialog needs against what its control has, and for every
-// SIZE width the height that makes all of them fit.
+// Writes what every text of the dialog needs against what its control has, and for every SIZE
+// width the height that makes all of them fit.
 void Measure(HWND dialog, const wchar_t* name) {
     char prefix[80];
     snprintf(prefix, sizeof prefix, "$%ls:", name);
