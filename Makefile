@@ -1,7 +1,7 @@
 # Two commands for everything: `make test` and `make demo`. Both install what is missing first.
 PRESETS := win32 win64
 
-.PHONY: all deps build test demo bench screenshots sign format clean
+.PHONY: all deps build test demo bench screenshots check-lng lng-reference sign format clean
 
 all: build
 
@@ -29,7 +29,16 @@ bench: build
 # The dialogs as PNG files under build/screenshots/, at 96 and 144 DPI; LNG=path/to/uninstall.lng
 # renders them with a translation.
 screenshots: build
-	@python3 scripts/screenshots.py $(if $(LNG),--lng $(LNG))
+	@python3 scripts/lngkit.py screenshots $(if $(LNG),--lng $(LNG))
+
+# A translation read as the program reads it, its dialogs measured at 96 and 144 DPI: make
+# check-lng LNG=path/to/uninstall.lng. Fails when the file has errors.
+check-lng: build
+	@python3 scripts/lngkit.py check $(if $(LNG),--lng $(LNG))
+
+# docs/uninstall.lng, the English reference, made anew after the program's texts changed.
+lng-reference: build
+	@python3 scripts/lngkit.py reference
 
 # Authenticode signatures for what ships: make sign CERT=cert.pem KEY=key.pem [TSA=url].
 sign: build

@@ -76,6 +76,7 @@ const LanguageKeyRow LanguageKeyTable[] = {
     {5125, "$SETUPDLG:IDC_SHELLLEGACYMENU"},
     {5128, "$SETUPDLG:IDC_SETCONTEXTMENU"},
     {1, "$SETUPDLG:IDOK"},
+    {2, "$SETUPDLG:IDCANCEL"},
     {9, "$SETUPDLG:IDHELP"},
 
     {0, "$DONEDLG:SIZE"},
@@ -386,7 +387,7 @@ void SetPrefix(char* prefix, const char* lead, const char* name) {
 }
 
 // A line that begins with ":". An unknown keyword makes it an ignored line.
-void ReadDirective(const wchar_t* p, char* prefix, LanguageFile& file) {
+LanguageLineKind ReadDirective(const wchar_t* p, char* prefix, LanguageFile& file) {
     wchar_t wideName[SectionNameLimit + 1];
     char name[PrefixCapacity];
     const wchar_t* rest;
@@ -401,7 +402,11 @@ void ReadDirective(const wchar_t* p, char* prefix, LanguageFile& file) {
     } else if ((rest = MatchKeyword(p, L"DIRECTION")) != nullptr) {
         ReadSectionName(rest, wideName, name, sizeof name);
         file.RightToLeft = wcscmp(wideName, L"RTL") == 0;
+        return LanguageLineKind::Direction;
+    } else {
+        return LanguageLineKind::Ignored;
     }
+    return LanguageLineKind::Section;
 }
 
 // The separator of an entry line: the first space, tab or comma among the line's first
@@ -513,16 +518,39 @@ const wchar_t* ReadText(const wchar_t* p, wchar_t* buffer, size_t limit, size_t*
     return p;
 }
 
-void Parse(const wchar_t* text, wchar_t* buffer, size_t limit, LanguageFile& file) {
+// Tells a sink of each line; without a sink it does nothing.
+struct LineReport {
+    LanguageLineSink Sink;
+    void* Context;
+    unsigned Number;
+
+    void Tell(LanguageLineKind kind, const wchar_t* line, const wchar_t* end,
+              const char* key = nullptr, uint32_t entry = 0, bool wide = false) const {
+        if (Sink == nullptr)
+            return;
+        LanguageLine told = {kind, Number, line, size_t(end - line), key, entry, wide};
+        Sink(told, Context);
+    }
+};
+
+void Parse(const wchar_t* text, wchar_t* buffer, size_t limit, LanguageFile& file,
+           LineReport& report, bool wide) {
     char prefix[PrefixCapacity] = "s:";
     char key[LanguageKeyCapacity];
     // The marker's own line is never parsed.
     const wchar_t* p = SkipToLineEnd(text);
+    report.Tell(LanguageLineKind::Marker, text, p, nullptr, 0, wide);
     while (*p != 0) {
-        // p is at a line end; the next line starts after it.
+        // p is at a line end; the next line starts after it. CR LF ends one line, so the empty
+        // stretch between the two is no line of its own.
+        bool betweenCrAndLf = p[0] == L'\r' && p[1] == L'\n';
+        if (!betweenCrAndLf)
+            report.Number++;
         p++;
+        const wchar_t* line = p;
+        LanguageLineKind kind = LanguageLineKind::Ignored;
         if (*p == L':') {
-            ReadDirective(p + 1, prefix, file);
+            kind = ReadDirective(p + 1, prefix, file);
         } else if (IsAsciiLetter(*p)) {
             const wchar_t* separator = FindSeparator(p);
             if (separator != nullptr) {
@@ -530,14 +558,41 @@ void Parse(const wchar_t* text, wchar_t* buffer, size_t limit, LanguageFile& fil
                 size_t length;
                 p = ReadText(SkipBlanks(separator + 1), buffer, limit, &length);
                 AppendEntry(file, key, buffer, length);
+                report.Tell(LanguageLineKind::Entry, line, p, key, file.Entries.Count - 1);
                 continue;
             }
         }
         p = SkipToLineEnd(p);
+        if (!betweenCrAndLf)
+            report.Tell(kind, line, p, kind == LanguageLineKind::Section ? prefix : nullptr);
     }
 }
 
-void Load(LanguageFile& file, const wchar_t* nameOrPath) {
+// The lines before the marker's, counted in the marker's form: for a UTF-16 marker, the 16-bit
+// units aligned with it.
+unsigned LinesBefore(File& input, int64_t markerPosition, MarkerForm form, unsigned char* buffer) {
+    int step = form == MarkerForm::Wide ? 2 : 1;
+    int64_t position = markerPosition % step;
+    input.Seek(position, FILE_BEGIN);
+    unsigned lines = 0;
+    bool afterCr = false;
+    while (position < markerPosition) {
+        int64_t left = markerPosition - position;
+        int32_t count = input.Read(buffer, left < MarkerReadSize ? int32_t(left) : MarkerReadSize);
+        if (count <= 0)
+            break;
+        for (int32_t i = 0; i + step <= count; i += step) {
+            unsigned c = step == 2 ? buffer[i] | unsigned(buffer[i + 1]) << 8 : buffer[i];
+            if (c == '\n' || afterCr)
+                lines++;
+            afterCr = c == '\r';
+        }
+        position += count;
+    }
+    return afterCr ? lines + 1 : lines;
+}
+
+void Load(LanguageFile& file, const wchar_t* nameOrPath, LineReport& report) {
     wchar_t path[PathCapacity];
     if (wcschr(nameOrPath, L'\\') != nullptr) {
         CopyText(path, nameOrPath, PathCapacity);
@@ -562,6 +617,8 @@ void Load(LanguageFile& file, const wchar_t* nameOrPath) {
         if (!window)
             return;
         form = FindMarker(input, window.get(), &markerPosition);
+        if (form != MarkerForm::None && report.Sink != nullptr)
+            report.Number = LinesBefore(input, markerPosition, form, window.get()) + 1;
     }
     if (form == MarkerForm::None)
         return;
@@ -584,7 +641,7 @@ void Load(LanguageFile& file, const wchar_t* nameOrPath) {
     HeapBlock<wchar_t> buffer = TryAllocate<wchar_t>(limit + 1);
     if (!buffer)
         return;
-    Parse(text.get(), buffer.get(), limit, file);
+    Parse(text.get(), buffer.get(), limit, file, report, form == MarkerForm::Wide);
     text.reset();
     buffer.reset();
     BuildEntryIndex(file);
@@ -627,11 +684,12 @@ void LanguageFile::Clear() {
     RightToLeft = false;
 }
 
-void LoadLanguageFile(const wchar_t* nameOrPath) {
+void LoadLanguageFile(const wchar_t* nameOrPath, LanguageLineSink sink, void* context) {
     Language.Clear();
     if (nameOrPath == nullptr)
         return;
-    Load(Language, nameOrPath);
+    LineReport report = {sink, context, 1};
+    Load(Language, nameOrPath, report);
 }
 
 bool FindText(const char* key, wchar_t* output, size_t capacity) {

@@ -15,7 +15,7 @@ struct LanguageKeyRow {
     const char* Key;
 };
 
-const size_t LanguageKeyCount = 109;
+const size_t LanguageKeyCount = 110;
 extern const LanguageKeyRow LanguageKeyTable[LanguageKeyCount];
 
 const size_t LanguageKeyCapacity = 50;     // 49 characters and the terminator
@@ -49,10 +49,33 @@ struct LanguageFile {
 // The one language file of the process, loaded at start-up and read-only afterwards.
 extern LanguageFile Language;
 
+// What the parser made of one line, for the translators' checker, which must read a file exactly
+// as the program does; the program itself asks for none of this.
+enum class LanguageLineKind {
+    Marker,    // the start marker's line; Wide tells the encoding of what follows
+    Section,   // ":STRINGS", ":DIALOG" or ":MENU"; Key is the prefix of the keys that follow
+    Direction, // ":DIRECTION"
+    Entry,     // Key is the key stored, Entry its position in Entries
+    Ignored,   // every other line, comments and blank lines included
+};
+struct LanguageLine {
+    LanguageLineKind Kind;
+    // As an editor counts lines: from the file's first byte, CR LF, LF and a lone CR each ending
+    // one.
+    unsigned Number;
+    const wchar_t* Text; // the line as read, without its end; not terminated
+    size_t Length;
+    const char* Key;
+    uint32_t Entry;
+    bool Wide;
+};
+typedef void (*LanguageLineSink)(const LanguageLine& line, void* context);
+
 // A bare name is looked for beside the program; a name with a backslash is a path. Whatever the
 // object held before is replaced. A missing file, or one without the start marker, leaves no
-// entries.
-void LoadLanguageFile(const wchar_t* nameOrPath);
+// entries. A sink hears of every line read, in order.
+void LoadLanguageFile(const wchar_t* nameOrPath, LanguageLineSink sink = nullptr,
+                      void* context = nullptr);
 // False when the file supplied no entries or lacks the key; the text is cut to capacity.
 bool FindText(const char* key, wchar_t* output, size_t capacity);
 // FindText on "$<dialog>:<item>".

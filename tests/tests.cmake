@@ -42,12 +42,6 @@ add_executable(setup_dialogs_test tests/gui/setup_dialogs_test.cpp
 target_link_libraries(setup_dialogs_test PRIVATE bdlcore gtest_cross)
 set_target_properties(setup_dialogs_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gui)
 
-# Renders the setup's dialogs for `make screenshots`.
-add_executable(screenshots tests/gui/screenshots.cpp ${RESOURCE_SCRIPT})
-target_link_libraries(screenshots PRIVATE bdlcore)
-target_link_options(screenshots PRIVATE -municode)
-set_target_properties(screenshots PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gui)
-
 # Single steps of the integration engine for the end-to-end scenarios.
 add_executable(integration_driver tests/tools/integration_driver.cpp ${RESOURCE_SCRIPT})
 target_link_libraries(integration_driver PRIVATE bdlcore)

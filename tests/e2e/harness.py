@@ -79,6 +79,10 @@ class Prefix:
         assert windows_path[1] == ":" and drive == "c", windows_path
         return os.path.join(self.path, "drive_c", rest)
 
+    def windows_path(self, host_path):
+        """A file of the host as Windows programs of the prefix reach it (through drive Z:)."""
+        return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
     def install(self, exe=None, folder=PROGRAM_FOLDER):
         """Copies the program into a program folder of the prefix, emptied first (the prefix's
         reset restores the registry only); returns its Windows path."""
@@ -205,14 +209,15 @@ def parse_reg_export(text, keep):
 class Display:
     """A virtual X display for the scenarios that open windows; every window is closed with it."""
 
-    def __init__(self, prefix):
+    def __init__(self, prefix, size="1280x1024"):
         self.prefix = prefix
+        self.size = size
         self.process = None
 
     def __enter__(self):
         read_fd, write_fd = os.pipe()
         self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten",
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.size + "x24", "-nolisten",
              "tcp"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         with os.fdopen(read_fd) as pipe:

@@ -201,6 +201,43 @@ TEST_F(LanguageFileTest, DirectionAndReplacement) {
     EXPECT_EQ(L"beside", Id(5101));
 }
 
+// The checker names lines by the numbers an editor shows, so every line end counts once
+// however it is written, and the lines before the marker count too.
+TEST_F(LanguageFileTest, LineReportNumbersLinesAsAnEditorDoes) {
+    // One line of text per line told: kind, number, key or encoding, and the line itself.
+    auto sink = [](const LanguageLine& line, void* context) {
+        const char* kinds[] = {"marker", "section", "direction", "entry", "ignored"};
+        std::string& told = *static_cast<std::string*>(context);
+        told += std::string(kinds[int(line.Kind)]) + " " + std::to_string(line.Number) + " ";
+        told += line.Kind == LanguageLineKind::Marker ? (line.Wide ? "utf16" : "ansi")
+                                                      : (line.Key ? line.Key : "-");
+        if (line.Kind == LanguageLineKind::Entry)
+            told += std::string("=") + Language.Entries[line.Entry].Key;
+        told += " [" + std::string(line.Text, line.Text + line.Length) + "]\n";
+    };
+    std::string told;
+    WriteRaw(At(L"uninstall.lng"), "title\r\n\r\n***messages***\r\n; note\r\n:DIALOG D\r\n"
+                                   "A b\rB c\nALONE\r\n  X y\r\n:DIRECTION RTL");
+    LoadLanguageFile(At(L"uninstall.lng").c_str(), sink, &told);
+    EXPECT_EQ("marker 3 ansi [***messages***]\n"
+              "ignored 4 - [; note]\n"
+              "section 5 $D: [:DIALOG D]\n"
+              "entry 6 $D:A=$D:A [A b]\n"
+              "entry 7 $D:B=$D:B [B c]\n"
+              "ignored 8 - [ALONE]\n"
+              "ignored 9 - [  X y]\n"
+              "direction 10 - [:DIRECTION RTL]\n",
+              told);
+
+    told.clear();
+    WriteRaw(At(L"uninstall.lng"), std::string("\xFF\xFE") + Utf16(L"x\r***messages***\nA b\r\n"));
+    LoadLanguageFile(At(L"uninstall.lng").c_str(), sink, &told);
+    EXPECT_EQ("marker 2 utf16 [***messages***]\n"
+              "entry 3 s:A=s:A [A b]\n"
+              "ignored 4 - []\n",
+              told);
+}
+
 TEST_F(LanguageFileTest, SizeScales) {
     const char* sizes[] = {"120*100", "100*100",         "0*120", "120",   "-5*100",
                            "150*80",  "99999999999*100", "80*",   "100*99"};
