@@ -104,14 +104,23 @@ LONG WriteValue(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type,
     if (!IsIntegrationEnabled())
         return ERROR_SUCCESS;
     LONG error = ERROR_SUCCESS;
-    RegistryKey key(CreateKeyForWrite(root, path, &error));
+    DWORD disposition = 0;
+    RegistryKey key(CreateKeyForWrite(root, path, &error, &disposition));
     if (!key) {
         ReportRegistryFailure(L"create key", root, path, nullptr, error);
         return error;
     }
     error = Calls->SetValue(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
-    if (error != ERROR_SUCCESS)
+    if (error != ERROR_SUCCESS) {
         ReportRegistryFailure(L"set value", root, path, name, error);
+        // A key made for this value alone goes again: left empty, a later run would take it
+        // for a key that was there before (another program's extension, say).
+        wchar_t resolved[RegistryPathCapacity];
+        key.Reset(nullptr);
+        if (disposition == REG_CREATED_NEW_KEY &&
+            ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+            RemoveKey(root, resolved);
+    }
     return error;
 }
 } // namespace
@@ -150,16 +159,18 @@ HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error) {
     return *error == ERROR_SUCCESS ? key : nullptr;
 }
 
-HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error) {
+HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error, DWORD* disposition) {
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity)) {
         *error = ERROR_FILENAME_EXCED_RANGE;
         return nullptr;
     }
     HKEY key = nullptr;
-    DWORD disposition = 0;
+    DWORD made = 0;
     *error = Calls->CreateKey(root, resolved, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              ViewFlags | KEY_WRITE, nullptr, &key, &disposition);
+                              ViewFlags | KEY_WRITE, nullptr, &key, &made);
+    if (disposition)
+        *disposition = made;
     return *error == ERROR_SUCCESS ? key : nullptr;
 }
 

@@ -44,7 +44,7 @@ bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t ca
 // Opened with the current view flags; null when the key cannot be opened, with the registry's
 // answer in *error when asked for.
 HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error = nullptr);
-HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error);
+HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error, DWORD* disposition = nullptr);
 bool CloseKey(HKEY key);
 
 // 0 (the process's own view), KEY_WOW64_32KEY or KEY_WOW64_64KEY, used by every operation below

@@ -126,9 +126,11 @@ class Machine:
             key(r"HKEY_CLASSES_ROOT\.rev", **{"@": reg_string("Other.Recovery")})
             self.notes.append("another program's .rev")
         # Choices an earlier installation saved, which the /init text may overlay.
+        self.stored_desktop = 0
         if r.random() < 0.4:
+            self.stored_desktop = r.randint(0, 1)
             key(r"HKEY_CURRENT_USER\Software\Bundlo\Setup\Links",
-                Desktop="dword:%08x" % r.randint(0, 1), Programs="dword:%08x" % r.randint(0, 1))
+                Desktop="dword:%08x" % self.stored_desktop, Programs="dword:%08x" % r.randint(0, 1))
             key(r"HKEY_CURRENT_USER\Software\Bundlo\Setup", ShellExt="dword:%08x" % r.randint(0, 1))
         if not base and r.random() < 0.5:
             self.machine_keys[r"Microsoft\Windows\CurrentVersion\Uninstall\Bundlo archiver"] = {
@@ -147,9 +149,12 @@ class Machine:
         letters = ["A" + "".join(str(d) for d in self.digits[:named])] if named else []
         letters += [letter + str(r.randint(0, 1)) for letter in "SCIDMP" if r.random() < 0.7]
         r.shuffle(letters)
+        named_desktop = [l for l in letters if l[0] == "D"]
         self.init = "".join(l.lower() if r.random() < 0.2 else l for l in letters)
         if base:
             self.init = "D1M1P1"
+        self.desktop = 1 if base else int(named_desktop[0][1]) if named_desktop else \
+            self.stored_desktop
         # What the A run does not name keeps its stored value: on in a new machine, but .jar
         # only while the archiver has it and .iso not while another program has it.
         for row in range(named, 18):
@@ -265,14 +270,15 @@ class Machine:
         for key in ("registeredapplications", "wow6432node\\registeredapplications"):
             if after[r"HKLM\Software"].get(key) == {}:
                 expected[r"HKLM\Software"].setdefault(key, {})
-        # The user's shortcuts to the archiver go with the archiver: the desktop one (the user's
-        # own, else the all-users one), the all-users Start menu one and the program groups.
+        # The user's shortcuts to the archiver go with the archiver: the desktop one each run
+        # finds (the user's own, else the all-users one; a setup without the desktop shortcut
+        # removes it, one with it refreshes it), the all-users Start menu one and the program
+        # groups.
         files = expected["shell folders"]
         user_desktop = os.path.join(USER_DESKTOP, "Bundlo.lnk")
-        if user_desktop in files:
-            files.discard(user_desktop)
-        else:
-            files.discard(os.path.join(COMMON_DESKTOP, "Bundlo.lnk"))
+        common_desktop = os.path.join(COMMON_DESKTOP, "Bundlo.lnk")
+        for _ in range(1 if self.desktop else 2):
+            files.discard(user_desktop if user_desktop in files else common_desktop)
         files.discard(os.path.join(COMMON_START_MENU, "Bundlo.lnk"))
         for group in (COMMON_START_MENU, USER_START_MENU):
             prefix = os.path.join(group, "Programs", "Bundlo") + os.sep

@@ -410,6 +410,6 @@ void RunForeign(Random& random, size_t, Outcome& outcome) {
 
 fuzz::Registration ForeignCampaign({"foreign",
                                     "values of other programs through setup and uninstall",
-                                    2000, 60, Prepare, RunForeign, Finish});
+                                    600, 30, Prepare, RunForeign, Finish});
 
 } // namespace

@@ -377,6 +377,6 @@ void RunLanguageFile(Random& random, size_t, Outcome& outcome) {
 
 fuzz::Registration LanguageFileCampaign({"langfile",
                                          "uninstall.lng: random and damaged files, every lookup",
-                                         20000, 400, Prepare, RunLanguageFile, Finish});
+                                         25000, 300, Prepare, RunLanguageFile, Finish});
 
 } // namespace

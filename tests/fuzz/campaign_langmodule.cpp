@@ -219,6 +219,6 @@ void RunLanguageModule(Random& random, size_t, Outcome& outcome) {
 
 fuzz::Registration LanguageModuleCampaign({"langmodule",
                                            "bdllng.dll: string tables whole and damaged",
-                                           2000, 60, Prepare, RunLanguageModule, Finish});
+                                           1500, 40, Prepare, RunLanguageModule, Finish});
 
 } // namespace

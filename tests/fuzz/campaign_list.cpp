@@ -534,6 +534,6 @@ void PrepareQuietly() {
 }
 
 fuzz::Registration ListCampaign({"list", "Uninstall.lst through the passes, in a sandbox with links",
-                                 5000, 150, PrepareQuietly, RunList, Finish});
+                                 1500, 60, PrepareQuietly, RunList, Finish});
 
 } // namespace

@@ -530,6 +530,6 @@ void RunSettings(Random& random, size_t, Outcome& outcome) {
 
 fuzz::Registration SettingsCampaign({"settings",
                                      "Bundlo.ini: load, serve, save back, damaged never written",
-                                     20000, 400, Prepare, RunSettings, Finish});
+                                     12000, 300, Prepare, RunSettings, Finish});
 
 } // namespace

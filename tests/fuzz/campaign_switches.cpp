@@ -324,6 +324,6 @@ void RunSwitches(Random& random, size_t, Outcome& outcome) {
 }
 
 fuzz::Registration Switches({"switches", "command lines, sfxcmd and /init texts against a reference",
-                             40000, 2000, nullptr, RunSwitches, nullptr});
+                             60000, 2000, nullptr, RunSwitches, nullptr});
 
 } // namespace

@@ -180,8 +180,9 @@ RegistrySnapshot TakeSnapshot(const std::vector<Place>& places) {
     return snapshot;
 }
 
-bool RestoreSnapshot(const std::vector<Place>& places, const RegistrySnapshot& target) {
-    RegistrySnapshot current = TakeSnapshot(places);
+bool RestoreSnapshot(const std::vector<Place>& places, const RegistrySnapshot& target,
+                     const RegistrySnapshot* known) {
+    RegistrySnapshot current = known ? *known : TakeSnapshot(places);
     bool ok = true;
     // Keys the target lacks, deepest first.
     std::vector<std::pair<size_t, std::wstring>> extra;

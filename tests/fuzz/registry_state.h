@@ -44,8 +44,10 @@ std::vector<Place> WholeAreas();
 
 RegistrySnapshot TakeSnapshot(const std::vector<Place>& places);
 // Makes the registry below the places what the snapshot says: keys and values it lacks are
-// removed, others written. False when a change failed.
-bool RestoreSnapshot(const std::vector<Place>& places, const RegistrySnapshot& target);
+// removed, others written. False when a change failed. `current`, when given, is what the
+// registry holds now (a snapshot just taken), which spares taking another.
+bool RestoreSnapshot(const std::vector<Place>& places, const RegistrySnapshot& target,
+                     const RegistrySnapshot* current = nullptr);
 // The differences, one line each, at most `limit` lines; empty when equal. Keys for which
 // `ignore` (root, path) holds are left out.
 std::vector<std::string> CompareSnapshots(const RegistrySnapshot& expected,
