@@ -31,8 +31,8 @@ run_campaign() {
             --seed "$SEED" >"$out" 2>&1
     fi
     status=$?
-    # Wine's own notes ("wine: ...") are not the campaign's.
-    grep -v '^wine: ' "$out" | grep -v "^[0-9a-f]*:warn:heap:" | grep -v "^$" |
+    # Wine's own notes ("wine: ...", "0123:err:module:...") are not the campaign's.
+    grep -v '^wine: ' "$out" | grep -Ev "^[0-9a-f]{4}:(err|warn|fixme):" | grep -v "^$" |
         grep -v "^$campaign: " | sed "s/^/  /"
     local summary
     summary="$(grep "^$campaign: " "$out" | tail -1)"
