@@ -1,7 +1,7 @@
 # Two commands for everything: `make test` and `make demo`. Both install what is missing first.
 PRESETS := win32 win64
 
-.PHONY: all deps build test demo bench screenshots check-lng lng-reference sign format clean
+.PHONY: all deps build test fuzz demo bench screenshots check-lng lng-reference sign format clean
 
 all: build
 
@@ -16,6 +16,12 @@ build: deps
 
 test: build
 	@scripts/run-tests.sh $(PRESETS)
+
+# Every fuzz campaign at full size for both builds, then random machines through the real setup
+# and uninstall; not part of `make test`, which runs a short fixed-seed slice of each.
+# FUZZ_SEED=n make fuzz replays a run.
+fuzz: build
+	@scripts/fuzz.sh $(PRESETS)
 
 demo: build
 	@scripts/demo.sh

@@ -1,5 +1,6 @@
 #include "common/registry.h"
 
+#include <string.h>
 #include <wchar.h>
 
 #include "common/diagnostics.h"
@@ -103,14 +104,23 @@ LONG WriteValue(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type,
     if (!IsIntegrationEnabled())
         return ERROR_SUCCESS;
     LONG error = ERROR_SUCCESS;
-    RegistryKey key(CreateKeyForWrite(root, path, &error));
+    DWORD disposition = 0;
+    RegistryKey key(CreateKeyForWrite(root, path, &error, &disposition));
     if (!key) {
         ReportRegistryFailure(L"create key", root, path, nullptr, error);
         return error;
     }
     error = Calls->SetValue(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
-    if (error != ERROR_SUCCESS)
+    if (error != ERROR_SUCCESS) {
         ReportRegistryFailure(L"set value", root, path, name, error);
+        // A key made for this value alone goes again: left empty, a later run would take it
+        // for a key that was there before (another program's extension, say).
+        wchar_t resolved[RegistryPathCapacity];
+        key.Reset(nullptr);
+        if (disposition == REG_CREATED_NEW_KEY &&
+            ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+            RemoveKey(root, resolved);
+    }
     return error;
 }
 } // namespace
@@ -134,27 +144,33 @@ bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t ca
     return FormatText(resolved, capacity, L"%s", path) >= 0;
 }
 
-HKEY OpenKeyForRead(HKEY root, const wchar_t* path) {
-    wchar_t resolved[RegistryPathCapacity];
-    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
-        return nullptr;
-    HKEY key = nullptr;
-    if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
-                       &key) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
-}
-
-HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error) {
+HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error) {
+    LONG ignored;
+    if (!error)
+        error = &ignored;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity)) {
         *error = ERROR_FILENAME_EXCED_RANGE;
         return nullptr;
     }
     HKEY key = nullptr;
-    DWORD disposition = 0;
+    *error = Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
+                            &key);
+    return *error == ERROR_SUCCESS ? key : nullptr;
+}
+
+HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error, DWORD* disposition) {
+    wchar_t resolved[RegistryPathCapacity];
+    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity)) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return nullptr;
+    }
+    HKEY key = nullptr;
+    DWORD made = 0;
     *error = Calls->CreateKey(root, resolved, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              ViewFlags | KEY_WRITE, nullptr, &key, &disposition);
+                              ViewFlags | KEY_WRITE, nullptr, &key, &made);
+    if (disposition)
+        *disposition = made;
     return *error == ERROR_SUCCESS ? key : nullptr;
 }
 
@@ -184,45 +200,66 @@ size_t AllProgramRegistryViews(REGSAM views[2]) {
     return 2;
 }
 
-bool KeyExists(HKEY root, const wchar_t* path) {
+KeyPresence FindKey(HKEY root, const wchar_t* path) {
     bool exists = false;
     if (OfferKeyTest(root, path, &exists))
-        return exists;
+        return exists ? KeyPresent : KeyMissing;
     if (!IsIntegrationEnabled())
-        return false;
+        return KeyMissing;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
-        return false;
+        return KeyUnknown;
     HKEY key = nullptr;
-    if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
+    LONG error = Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE, &key);
+    if (error != ERROR_SUCCESS)
+        return IsNotFound(error) ? KeyMissing : KeyUnknown;
     RegCloseKey(key);
-    return true;
+    return KeyPresent;
 }
 
-DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback) {
+bool KeyExists(HKEY root, const wchar_t* path) {
+    return FindKey(root, path) == KeyPresent;
+}
+
+DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
+               ReadResult* result) {
+    ReadResult ignored;
+    if (!result)
+        result = &ignored;
+    *result = ReadDone;
     DWORD value = fallback;
     if (OfferNumberRead(root, path, name, fallback, &value))
         return value;
     if (!IsIntegrationEnabled())
         return fallback;
-    RegistryKey key(OpenKeyForRead(root, path));
-    if (!key)
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key(OpenKeyForRead(root, path, &error));
+    if (!key) {
+        *result = IsNotFound(error) ? ReadMissing : ReadRefused;
         return fallback;
+    }
     // The value's type plays no part: any four bytes read as a number.
     value = fallback;
     DWORD size = sizeof value;
-    LONG result = Calls->QueryValue(key.Get(), name, nullptr, nullptr,
-                                    reinterpret_cast<BYTE*>(&value), &size);
-    if (result != ERROR_SUCCESS || size == 0)
+    error = Calls->QueryValue(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                              &size);
+    if (error != ERROR_SUCCESS) {
+        *result = IsNotFound(error) ? ReadMissing : ReadRefused;
         return fallback;
-    return value;
+    }
+    return size == 0 ? fallback : value;
 }
 
 bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
-               const wchar_t* fallback, size_t capacity) {
-    if (capacity == 0)
+               const wchar_t* fallback, size_t capacity, ReadResult* result) {
+    ReadResult ignored;
+    if (!result)
+        result = &ignored;
+    *result = ReadDone;
+    if (capacity == 0) {
+        *result = ReadTooLong;
         return false;
+    }
     if (fallback == nullptr)
         fallback = L"";
     if (OfferTextRead(root, path, name, out, fallback, capacity))
@@ -230,15 +267,20 @@ bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out
     CopyText(out, fallback, capacity);
     if (!IsIntegrationEnabled())
         return true;
-    RegistryKey key(OpenKeyForRead(root, path));
-    if (!key)
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key(OpenKeyForRead(root, path, &error));
+    if (!key) {
+        *result = IsNotFound(error) ? ReadMissing : ReadRefused;
         return false;
+    }
     // The size is in bytes; a capacity beyond what a DWORD can say is simply not used.
     DWORD size = capacity > MAXDWORD / 2 ? MAXDWORD - 1 : DWORD(capacity * 2);
-    LONG result =
-        Calls->QueryValue(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &size);
-    if (result != ERROR_SUCCESS) {
+    error = Calls->QueryValue(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &size);
+    if (error != ERROR_SUCCESS) {
         CopyText(out, fallback, capacity);
+        *result = error == ERROR_MORE_DATA ? ReadTooLong
+                  : IsNotFound(error)       ? ReadMissing
+                                            : ReadRefused;
         return false;
     }
     size_t end = size / 2;
@@ -265,31 +307,33 @@ LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) 
     return WriteValue(root, path, name, REG_DWORD, &value, sizeof value);
 }
 
-void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
+bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
     if (OfferValueDeletion(root, path, name) || !IsIntegrationEnabled())
-        return;
+        return true;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
-        return;
+        return false;
     HKEY opened = nullptr;
     LONG error = Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_SET_VALUE, &opened);
     if (error == ERROR_SUCCESS) {
         RegistryKey key(opened);
         error = Calls->DeleteValue(key.Get(), name);
     }
-    if (error != ERROR_SUCCESS && !IsNotFound(error))
-        ReportRegistryFailure(L"delete value", root, path, name, error);
+    if (error == ERROR_SUCCESS || IsNotFound(error))
+        return true;
+    ReportRegistryFailure(L"delete value", root, path, name, error);
+    return false;
 }
 
-void DeleteEmptyKey(HKEY root, const wchar_t* path) {
+KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
     if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
-        return;
+        return KeyGone;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
-        return;
+        return KeyRefused;
     LONG error = RemoveKey(root, resolved);
     if (error == ERROR_SUCCESS || IsNotFound(error))
-        return;
+        return KeyGone;
     // Windows refuses a key with sub-keys as it refuses one without rights; only the second is
     // a failure.
     HKEY opened = nullptr;
@@ -300,9 +344,10 @@ void DeleteEmptyKey(HKEY root, const wchar_t* path) {
         DWORD size = RegistryNameCapacity;
         LONG found = Calls->EnumKey(key.Get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr);
         if (found == ERROR_SUCCESS || found == ERROR_MORE_DATA)
-            return;
+            return KeyHasSubKeys;
     }
     ReportRegistryFailure(L"delete key", root, path, nullptr, error);
+    return KeyRefused;
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* path) {
@@ -325,16 +370,19 @@ ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryVa
     LoadSettingsFile();
     if (!IsIntegrationEnabled())
         return NoMoreValues;
-    RegistryKey key(OpenKeyForRead(root, path));
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key(OpenKeyForRead(root, path, &error));
     if (!key)
-        return NoMoreValues;
+        return IsNotFound(error) ? NoMoreValues : ValueUnreadable;
     DWORD nameSize = RegistryValueNameCapacity;
     value->Size = RegistryValueDataCapacity;
     LONG result = Calls->EnumValue(key.Get(), index, value->Name, &nameSize, nullptr, &value->Type,
                                    value->Data, &value->Size);
     if (result == ERROR_MORE_DATA)
         return ValueTooLarge;
-    return result == ERROR_SUCCESS ? ValueRead : NoMoreValues;
+    if (result == ERROR_NO_MORE_ITEMS)
+        return NoMoreValues;
+    return result == ERROR_SUCCESS ? ValueRead : ValueUnreadable;
 }
 
 TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
@@ -345,15 +393,26 @@ TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, w
     LoadSettingsFile();
     if (!IsIntegrationEnabled())
         return TextMissing;
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key(OpenKeyForRead(root, path, &error));
+    // Only the registry's own "not there" is a missing text; a refusal hides one.
+    if (!key)
+        return IsNotFound(error) ? TextMissing : TextRefused;
     DWORD type = REG_NONE;
-    {
-        RegistryKey key(OpenKeyForRead(root, path));
-        if (!key ||
-            Calls->QueryValue(key.Get(), name, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
-            return TextMissing;
+    DWORD size = capacity > MAXDWORD / 2 ? MAXDWORD - 1 : DWORD(capacity * sizeof(wchar_t));
+    error = Calls->QueryValue(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
+    if (error != ERROR_SUCCESS) {
+        out[0] = 0;
+        if (error == ERROR_MORE_DATA)
+            return TextUnreadable; // longer than the buffer
+        return IsNotFound(error) ? TextMissing : TextRefused;
     }
-    if ((type != REG_SZ && type != REG_EXPAND_SZ) ||
-        !GetString(root, path, name, out, L"", capacity)) {
+    // Whole means written back as it was read: one text of type REG_SZ with its terminator and
+    // no other zero. Another type, a text without its terminator, an odd size or a zero inside
+    // would come back changed.
+    size_t length = size / sizeof(wchar_t);
+    if (type != REG_SZ || size % sizeof(wchar_t) != 0 || length == 0 || out[length - 1] != 0 ||
+        wcslen(out) != length - 1) {
         out[0] = 0;
         return TextUnreadable;
     }
@@ -362,16 +421,24 @@ TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, w
 
 LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value) {
     LoadSettingsFile();
-    return WriteValue(root, path, value.Name, value.Type, value.Data, value.Size);
+    if (value.Size > RegistryValueDataCapacity)
+        return ERROR_INVALID_PARAMETER;
+    // Windows counts a text's terminator that its writer forgot: when the character after the
+    // data is a zero and the last one is not, it stores one more. The bytes go from a copy that
+    // has no zero there, so that a text kept without its terminator comes back without one.
+    BYTE data[RegistryValueDataCapacity + sizeof(wchar_t)];
+    memcpy(data, value.Data, value.Size);
+    data[value.Size] = data[value.Size + 1] = 0xFF;
+    return WriteValue(root, path, value.Name, value.Type, data, value.Size);
 }
 
-DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback) {
-    return GetDword(HKEY_CURRENT_USER, path, name, fallback);
+DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback, ReadResult* result) {
+    return GetDword(HKEY_CURRENT_USER, path, name, fallback, result);
 }
 
 bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out, const wchar_t* fallback,
-                   size_t capacity) {
-    return GetString(HKEY_CURRENT_USER, path, name, out, fallback, capacity);
+                   size_t capacity, ReadResult* result) {
+    return GetString(HKEY_CURRENT_USER, path, name, out, fallback, capacity, result);
 }
 
 LONG SetUserString(const wchar_t* path, const wchar_t* name, const wchar_t* text) {

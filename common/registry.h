@@ -41,9 +41,10 @@ const size_t RegistryNameCapacity = 200; // a longer sub-key name ends an enumer
 // The sub-key path to hand to the registry for (root, path). False when it does not fit: the
 // operations then leave the registry alone, since a cut path names another key.
 bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity);
-// Opened with the current view flags; null when the key cannot be opened.
-HKEY OpenKeyForRead(HKEY root, const wchar_t* path);
-HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error);
+// Opened with the current view flags; null when the key cannot be opened, with the registry's
+// answer in *error when asked for.
+HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error = nullptr);
+HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error, DWORD* disposition = nullptr);
 bool CloseKey(HKEY key);
 
 // 0 (the process's own view), KEY_WOW64_32KEY or KEY_WOW64_64KEY, used by every operation below
@@ -74,17 +75,33 @@ class ScopedRegistryView {
     REGSAM Previous;
 };
 
+// Whether a key is there. KeyMissing only when the registry says so; a key that cannot be opened
+// for another reason (no rights, say) is KeyUnknown, for a caller that must not take such a key
+// for an absent one.
+enum KeyPresence { KeyMissing, KeyPresent, KeyUnknown };
+KeyPresence FindKey(HKEY root, const wchar_t* path);
+// FindKey(...) == KeyPresent.
 bool KeyExists(HKEY root, const wchar_t* path);
-DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback);
+// How a read went, for a caller that must tell a refusal from an absence: ReadDone (the value,
+// or what the settings file serves), ReadMissing (the registry says the key or value is not
+// there: the default stands for it), ReadTooLong (the value does not fit the buffer: the default
+// is given), ReadRefused (the default is given, but the value may well be there: the registry
+// refused the key or the value).
+enum ReadResult { ReadDone, ReadMissing, ReadTooLong, ReadRefused };
+DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
+               ReadResult* result = nullptr);
 // Always leaves a terminated text in `out`: the value, or the default. False when the registry
-// read failed.
+// read failed (the value missing included).
 bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
-               const wchar_t* fallback, size_t capacity);
+               const wchar_t* fallback, size_t capacity, ReadResult* result = nullptr);
 LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text);
 LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value);
-void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name);
-// The registry refuses a key that still has sub-keys; that is not reported.
-void DeleteEmptyKey(HKEY root, const wchar_t* path);
+// True when the value is gone: deleted, or not there; false when the deletion was refused.
+bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name);
+// The registry refuses a key that still has sub-keys; that is not reported, and the answer says
+// so. A key already gone counts as gone.
+enum KeyDeletion { KeyGone, KeyHasSubKeys, KeyRefused };
+KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path);
 // Deletes the key and everything below it, in passes until a pass deletes nothing; what cannot
 // be deleted stays without an error.
 void DeleteKeyTree(HKEY root, const wchar_t* path);
@@ -99,23 +116,28 @@ struct RegistryValue {
     BYTE Data[RegistryValueDataCapacity];
     DWORD Size;
 };
-enum ValueReading { ValueRead, NoMoreValues, ValueTooLarge };
+enum ValueReading { ValueRead, NoMoreValues, ValueTooLarge, ValueUnreadable };
 // The value at `index` in the key's enumeration order. ValueTooLarge when its name or data do
-// not fit: the caller cannot keep it whole. Keys outside the product's own only (the settings
-// file holds none of them); with integration off there is nothing to read.
+// not fit: the caller cannot keep it whole. ValueUnreadable when the registry refused the key or
+// the enumeration for another reason than its end: what is there is unknown. A missing key has
+// no values. Keys outside the product's own only (the settings file holds none of them); with
+// integration off there is nothing to read.
 ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryValue* value);
-// A text value that must be read whole, such as another program's class name: missing, read,
-// or there but unreadable (not text, or longer than the buffer). Same keys as ReadValueAt.
-enum TextReading { TextMissing, TextRead, TextUnreadable };
+// A text value that must be read whole, such as another program's class name: missing (the
+// registry says the key or the value is not there), read, unreadable (not text, or longer than
+// the buffer), or refused (the registry refused the key or the value: it may be anything). Same
+// keys as ReadValueAt.
+enum TextReading { TextMissing, TextRead, TextUnreadable, TextRefused };
 TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
                           size_t capacity);
 // Writes a value of any type, for keys outside the product's own (see ReadValueAt).
 LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value);
 
 // The archiver's per-user settings under HKEY_CURRENT_USER.
-DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback);
+DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback,
+                   ReadResult* result = nullptr);
 bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out, const wchar_t* fallback,
-                   size_t capacity);
+                   size_t capacity, ReadResult* result = nullptr);
 LONG SetUserString(const wchar_t* path, const wchar_t* name, const wchar_t* text);
 LONG SetUserDword(const wchar_t* path, const wchar_t* name, DWORD value);
 

@@ -20,61 +20,89 @@ void VolumeExtension(unsigned number, wchar_t* extension) {
 }
 
 // What the extension was before the archiver took it over, kept under its "Setup" key. False
-// when the previous class cannot be kept whole (unreadable, or refused by the store): it could
-// never be given back, so the extension must not be taken.
+// when the previous state cannot be kept whole (the class unreadable, the key or its "New" entry
+// refused to a read, or a write of the state refused): it could never be given back, so the
+// extension must not be taken now; a later run tries again.
 bool SaveState(const wchar_t* extension, const wchar_t* stateKey, bool hasTemplate) {
     wchar_t previous[ClassCapacity];
-    if (ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", previous, ClassCapacity) ==
-            TextUnreadable ||
+    TextReading reading = ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", previous, ClassCapacity);
+    if ((reading != TextRead && reading != TextMissing) ||
         SetUserString(stateKey, L"Type", previous) != ERROR_SUCCESS)
         return false;
-    SetUserDword(stateKey, L"Exist", KeyExists(HKEY_CLASSES_ROOT, extension) ? 1 : 0);
-    if (hasTemplate)
-        SavePreviousTemplateEntry(extension);
-    return true;
+    KeyPresence presence = FindKey(HKEY_CLASSES_ROOT, extension);
+    if (presence == KeyUnknown ||
+        SetUserDword(stateKey, L"Exist", presence == KeyPresent ? 1 : 0) != ERROR_SUCCESS)
+        return false;
+    return !hasTemplate || SavePreviousTemplateEntry(extension);
 }
 
+// Whether the key holds a class value at all, empty, unreadable or refused included: only a key
+// without one is free to take without saving it.
 bool HasClass(const wchar_t* extension) {
     wchar_t className[ClassCapacity];
-    GetString(HKEY_CLASSES_ROOT, extension, L"", className, L"", ClassCapacity);
-    return className[0] != 0;
+    return ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", className, ClassCapacity) !=
+           TextMissing;
 }
 
-void SetClass(const wchar_t* key, const wchar_t* className) {
-    SetString(HKEY_CLASSES_ROOT, key, L"", className);
+bool SetClass(const wchar_t* key, const wchar_t* className) {
+    return SetString(HKEY_CLASSES_ROOT, key, L"", className) == ERROR_SUCCESS;
 }
 
 // Gives the old-style volume extensions that still name the archiver the class ".bdl" had
-// before, or deletes their keys when it had none.
-void ReleaseVolumes(const wchar_t* previous) {
+// before, or deletes their keys when it had none. False when one of them could not be read or
+// given back: it still names the archiver, and a later run gives it back.
+bool ReleaseVolumes(const wchar_t* previous) {
+    bool released = true;
     for (unsigned n = 0; n < 100; n++) {
         wchar_t volume[32];
         VolumeExtension(n, volume);
         // Earlier versions took up to .b99; a volume extension that another program owns now
         // was never the archiver's to give back.
-        if (!IsOwnedExtension(volume))
+        Ownership owner = FindOwnership(volume);
+        if (owner != Owned) {
+            released = released && owner == NotOwned;
             continue;
-        if (previous[0] != 0)
-            SetClass(volume, previous);
-        else
-            DeleteEmptyKey(HKEY_CLASSES_ROOT, volume);
+        }
+        if (previous[0] != 0) {
+            released = SetClass(volume, previous) && released;
+            continue;
+        }
+        // The volume had no class when it was taken: the class goes, and the key with it only
+        // when nothing else is in it (it may have been another program's, with values of its
+        // own).
+        if (!DeleteValue(HKEY_CLASSES_ROOT, volume, L"")) {
+            released = false;
+            continue;
+        }
+        RegistryValue value;
+        ValueReading values = ReadValueAt(HKEY_CLASSES_ROOT, volume, 0, &value);
+        if (values == NoMoreValues)
+            released = DeleteEmptyKey(HKEY_CLASSES_ROOT, volume) != KeyRefused && released;
+        else if (values == ValueUnreadable)
+            released = false;
     }
+    return released;
 }
 
 } // namespace
 
-void AssociateExtension(const wchar_t* extension, bool associate, bool shellExtension,
+bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExtension,
                         bool isOwnFormat, bool isZip) {
     PrepareTemplateImages();
     bool hasTemplate = isOwnFormat || isZip;
     wchar_t stateKey[StateKeyCapacity];
     FormatText(stateKey, StateKeyCapacity, L"Setup\\%s", extension);
 
+    // An extension whose class cannot be read may be the archiver's (with its state saved at
+    // the first take-over) or another program's: either way it is left as it is.
+    Ownership owner = FindOwnership(extension);
+    if (owner == OwnerUnknown)
+        return false;
     if (associate) {
         // A second apply must not overwrite what was saved at the first take-over.
-        if (!IsOwnedExtension(extension) && !SaveState(extension, stateKey, hasTemplate))
-            return;
-        SetClass(extension, isZip ? L"Bundlo.ZIP" : L"Bundlo");
+        if (owner != Owned && !SaveState(extension, stateKey, hasTemplate))
+            return false;
+        bool taken = SetClass(extension, isZip ? L"Bundlo.ZIP" : L"Bundlo");
         if (isOwnFormat) {
             for (unsigned n = 0; n < 30; n++) {
                 wchar_t volume[32];
@@ -86,52 +114,81 @@ void AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
                 SetClass(volume, L"Bundlo");
             }
         }
+        // Not taken, the extension's "New" entry is still the one the state saved: replaced now,
+        // the next take-over would save the archiver's own entry as the previous one.
+        if (!taken)
+            return false;
     }
     bool wantTemplate = hasTemplate && WantTemplate(shellExtension, isOwnFormat, isZip) &&
                         MayReplaceTemplateEntry(extension);
     if (associate && wantTemplate)
         CreateTemplateEntry(extension, isOwnFormat);
+    if (associate && (wantTemplate || !hasTemplate))
+        return true;
 
-    bool owned = IsOwnedExtension(extension);
-    bool existed = GetUserDword(stateKey, L"Exist", 1) != 0;
+    ReadResult existRead = ReadDone, typeRead = ReadDone;
+    bool existed = GetUserDword(stateKey, L"Exist", 1, &existRead) != 0;
     wchar_t previous[ClassCapacity];
-    GetUserString(stateKey, L"Type", previous, L"", ClassCapacity);
+    GetUserString(stateKey, L"Type", previous, L"", ClassCapacity, &typeRead);
+    // Giving back what could not be read would give back the wrong thing, for good.
+    if (existRead == ReadRefused || typeRead == ReadRefused)
+        return false;
     if (IsOwnClassName(previous))
         previous[0] = 0;
+    bool released = true;
     // The volume extensions follow the archiver's own format, even when another program has
     // taken ".bdl" since: left naming the archiver's class, they would point at nothing once
     // the class is removed.
     if (!associate && isOwnFormat)
-        ReleaseVolumes(existed ? previous : L"");
+        released = ReleaseVolumes(existed ? previous : L"");
 
-    // Only what still points to the archiver is given back.
-    if (!owned || (associate && wantTemplate))
-        return;
-    if (!associate) {
-        if (existed) {
-            SetClass(extension, previous);
-        } else {
-            SetClass(extension, L"");
-            DeleteEmptyKey(HKEY_CLASSES_ROOT, extension);
-        }
-    }
-    if (hasTemplate) {
-        RestoreTemplateEntry(extension, isOwnFormat, existed);
-        // The extension key stayed while its "ShellNew" sub-key was there; with the template
-        // gone it is the archiver's last trace of an extension that had no key before.
-        if (!associate && !existed)
-            DeleteEmptyKey(HKEY_CLASSES_ROOT, extension);
+    // Only what still points to the archiver is given back; its class goes last, so that while
+    // any step before fails, a later run still finds the extension the archiver's and finishes.
+    if (owner != Owned && !associate)
+        return released;
+    if (hasTemplate && !RestoreTemplateEntry(extension, isOwnFormat, existed))
+        return false;
+    if (associate)
+        return true;
+    if (existed)
+        return SetClass(extension, previous) && released;
+    // Everything under an extension that had no key before is the archiver's, unless another
+    // program added a sub-key since: then only the class goes.
+    switch (DeleteEmptyKey(HKEY_CLASSES_ROOT, extension)) {
+    case KeyGone:
+        return released;
+    case KeyHasSubKeys:
+        return SetClass(extension, L"") && released;
+    default:
+        return false;
     }
 }
 
-void AssociateAllTypes(const IntegrationSettings& settings) {
+bool AssociateAllTypes(const IntegrationSettings& settings) {
+    bool done = true;
     for (size_t row = 0; row < ArchiveTypeCount; row++) {
         for (const wchar_t* group = ArchiveTypeTable[row].Group; group != nullptr;) {
             wchar_t extension[ExtensionCapacity];
             group = SplitExtension(group, extension, ExtensionCapacity);
-            AssociateExtension(extension, settings.associate[row] != 0,
-                               settings.shellExtension != 0, row == OwnFormatRow, row == ZipRow);
+            done = AssociateExtension(extension, settings.associate[row] != 0,
+                                      settings.shellExtension != 0, row == OwnFormatRow,
+                                      row == ZipRow) &&
+                   done;
         }
+    }
+    return done;
+}
+
+bool RevBelongsToArchiver() {
+    // A class that cannot be read whole, too long or not text, may well be another program's.
+    wchar_t className[ClassCapacity];
+    switch (ReadWholeText(HKEY_CLASSES_ROOT, L".rev", L"", className, ClassCapacity)) {
+    case TextMissing:
+        return true;
+    case TextRead:
+        return className[0] == 0 || CompareNoCase(className, L"Bundlo.REV") == 0;
+    default:
+        return false; // unreadable or refused
     }
 }
 
@@ -160,7 +217,8 @@ bool WriteClassKeys() {
         {L"Bundlo.REV", IDS_BDLRECVOL, recoveryIcon},
     };
     for (const ClassKeys& c : classes) {
-        if (c.Description == IDS_BDLRECVOL)
+        // ".rev" is taken only while it names no other program: it has no saved state.
+        if (c.Description == IDS_BDLRECVOL && RevBelongsToArchiver())
             SetClass(L".rev", L"Bundlo.REV");
         if (c.Description != 0)
             SetString(HKEY_CLASSES_ROOT, c.Name, L"", LoadText(c.Description));
@@ -170,8 +228,9 @@ bool WriteClassKeys() {
         // An icon someone chose for the class stays.
         FormatText(key, 64, L"%s\\DefaultIcon", c.Name);
         wchar_t icon[PathCapacity];
-        GetString(HKEY_CLASSES_ROOT, key, L"", icon, L"", PathCapacity);
-        if (icon[0] == 0)
+        ReadResult read = ReadDone;
+        GetString(HKEY_CLASSES_ROOT, key, L"", icon, L"", PathCapacity, &read);
+        if (icon[0] == 0 && read != ReadRefused)
             SetString(HKEY_CLASSES_ROOT, key, L"", c.Icon);
     }
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);

@@ -5,11 +5,18 @@
 #include "integration/choices.h"
 
 // Takes the extension over (associate) or gives it back, and keeps its "New" template in step
-// with the choices. An extension that another program took over since is never touched.
-void AssociateExtension(const wchar_t* extension, bool associate, bool shellExtension,
+// with the choices. An extension that another program took over since is never touched. False
+// when a read or a write it needed was refused: the extension is left so that a later run
+// finishes the job (taken over without its state saved, or given back without the state that
+// says how, it would be lost to its previous owner).
+bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExtension,
                         bool isOwnFormat, bool isZip);
-// Every extension of every archive type, as the record says.
-void AssociateAllTypes(const IntegrationSettings& settings);
-// The classes Bundlo, Bundlo.ZIP and Bundlo.REV with ".rev". False when the first write is
+// Every extension of every archive type, as the record says. False when one of them was left
+// unfinished.
+bool AssociateAllTypes(const IntegrationSettings& settings);
+// True when ".rev" names the archiver's recovery-volume class or no class at all: the apply takes
+// it then, and the removal removes it; one another program owns is neither's.
+bool RevBelongsToArchiver();
+// The classes Bundlo, Bundlo.ZIP and Bundlo.REV with ".rev" (while it belongs to the archiver). False when the first write is
 // refused with ERROR_ACCESS_DENIED; nothing else is written then.
 bool WriteClassKeys();

@@ -60,10 +60,20 @@ bool IsOwnClassName(const wchar_t* className) {
     return CompareNoCase(className, L"Bundlo") == 0 || CompareNoCase(className, L"Bundlo.ZIP") == 0;
 }
 
-bool IsOwnedExtension(const wchar_t* extension) {
+Ownership FindOwnership(const wchar_t* extension) {
     wchar_t className[ClassNameCapacity];
-    GetString(HKEY_CLASSES_ROOT, extension, L"", className, L"", ClassNameCapacity);
-    return IsOwnClassName(className);
+    switch (ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", className, ClassNameCapacity)) {
+    case TextRead:
+        return IsOwnClassName(className) ? Owned : NotOwned;
+    case TextRefused:
+        return OwnerUnknown;
+    default:
+        return NotOwned; // missing, or no text the archiver ever writes
+    }
+}
+
+bool IsOwnedExtension(const wchar_t* extension) {
+    return FindOwnership(extension) == Owned;
 }
 
 void LoadIntegrationSettings(IntegrationSettings& settings) {

@@ -45,7 +45,11 @@ void LoadIntegrationSettings(IntegrationSettings& settings);
 // Lays the letter-value pairs of an /init text over the record; unnamed flags keep their value.
 void ApplyInitText(const wchar_t* text, IntegrationSettings& settings);
 void SaveIntegrationSettings(const IntegrationSettings& settings);
-// True when the extension's class is Bundlo or Bundlo.ZIP, in any letter case.
+// Whether the extension's class is Bundlo or Bundlo.ZIP, in any letter case. OwnerUnknown when
+// the registry refused the read: the extension may be either's, and must be left as it is.
+enum Ownership { NotOwned, Owned, OwnerUnknown };
+Ownership FindOwnership(const wchar_t* extension);
+// FindOwnership(...) == Owned.
 bool IsOwnedExtension(const wchar_t* extension);
 // True when a class name is one of the archiver's own archive classes.
 bool IsOwnClassName(const wchar_t* className);

@@ -83,74 +83,107 @@ bool DecodeValue(const wchar_t* text, RegistryValue* value) {
 }
 
 // Whether the key's "FileName" is the one the archiver writes: only that value is its to take.
-bool HoldsOwnTemplate(const wchar_t* key, bool isOwnFormat) {
+// Refused, nobody knows: `refused` says so.
+bool HoldsOwnTemplate(const wchar_t* key, bool isOwnFormat, bool* refused) {
     wchar_t own[PathCapacity];
     TemplatePathOf(isOwnFormat, own);
     wchar_t fileName[TemplateKeyCapacity];
-    return GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", TemplateKeyCapacity) &&
-           CompareNoCase(fileName, own) == 0;
+    ReadResult read = ReadDone;
+    bool found =
+        GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", TemplateKeyCapacity, &read);
+    *refused = read == ReadRefused;
+    return found && CompareNoCase(fileName, own) == 0;
 }
 
-bool HasNoValues(const wchar_t* key) {
+// The key's values as far as they can be told: none, some, or unknown (refused).
+enum ValuesPresent { NoValues, SomeValues, ValuesUnknown };
+ValuesPresent FindValues(const wchar_t* key) {
     RegistryValue value;
-    return ReadValueAt(HKEY_CLASSES_ROOT, key, 0, &value) == NoMoreValues;
+    switch (ReadValueAt(HKEY_CLASSES_ROOT, key, 0, &value)) {
+    case NoMoreValues:
+        return NoValues;
+    case ValueUnreadable:
+        return ValuesUnknown;
+    default:
+        return SomeValues;
+    }
 }
 
-void GiveBackSavedValues(const wchar_t* key, const wchar_t* savedKey) {
+// False when a saved value could not be read or written back.
+bool GiveBackSavedValues(const wchar_t* key, const wchar_t* savedKey) {
     for (DWORD i = 0; i < SavedValueLimit; i++) {
         wchar_t name[16];
         FormatText(name, 16, L"%lu", i);
         wchar_t text[SavedValueCapacity];
-        if (!GetUserString(savedKey, name, text, L"", SavedValueCapacity) || text[0] == 0)
+        ReadResult read = ReadDone;
+        bool found = GetUserString(savedKey, name, text, L"", SavedValueCapacity, &read);
+        if (read == ReadRefused)
+            return false;
+        if (!found || text[0] == 0)
             break;
         RegistryValue value;
-        if (DecodeValue(text, &value))
-            SetTypedValue(HKEY_CLASSES_ROOT, key, value);
+        if (DecodeValue(text, &value) && SetTypedValue(HKEY_CLASSES_ROOT, key, value) != ERROR_SUCCESS)
+            return false;
     }
+    return true;
 }
 
 } // namespace
 
-void SavePreviousTemplateEntry(const wchar_t* extension) {
+bool SavePreviousTemplateEntry(const wchar_t* extension) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     wchar_t stateKey[StateKeyCapacity], savedKey[StateKeyCapacity];
     if (!StateKeyOf(extension, L"", stateKey) || !StateKeyOf(extension, PreviousEntryKey, savedKey))
-        return;
+        return false;
     // The form earlier versions read back, kept for them.
     wchar_t fileName[TemplateKeyCapacity];
-    GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", TemplateKeyCapacity);
+    ReadResult fileNameRead = ReadDone, nullFileRead = ReadDone;
+    GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", TemplateKeyCapacity,
+              &fileNameRead);
     wchar_t nullFile[10];
-    bool hasNullFile = GetString(HKEY_CLASSES_ROOT, key, L"NullFile", nullFile, L"", 10);
-    SetUserString(stateKey, L"ShellNew", fileName[0] == 0 && hasNullFile ? L"*" : fileName);
+    bool hasNullFile =
+        GetString(HKEY_CLASSES_ROOT, key, L"NullFile", nullFile, L"", 10, &nullFileRead);
+    if (fileNameRead == ReadRefused || nullFileRead == ReadRefused)
+        return false;
+    if (SetUserString(stateKey, L"ShellNew", fileName[0] == 0 && hasNullFile ? L"*" : fileName) !=
+        ERROR_SUCCESS)
+        return false;
 
     DeleteKeyTree(HKEY_CURRENT_USER, savedKey);
-    if (!KeyExists(HKEY_CLASSES_ROOT, key)) {
-        SetUserDword(stateKey, SavedMarker, NoPreviousEntry);
-        return;
-    }
+    KeyPresence presence = FindKey(HKEY_CLASSES_ROOT, key);
+    if (presence == KeyUnknown)
+        return false;
+    if (presence == KeyMissing)
+        return SetUserDword(stateKey, SavedMarker, NoPreviousEntry) == ERROR_SUCCESS;
     PreviousEntry outcome = PreviousEntryKept;
     for (DWORD i = 0;; i++) {
         RegistryValue value;
         ValueReading reading = ReadValueAt(HKEY_CLASSES_ROOT, key, i, &value);
         if (reading == NoMoreValues)
             break;
+        if (reading == ValueUnreadable)
+            return false;
         wchar_t text[SavedValueCapacity];
         wchar_t name[16];
         FormatText(name, 16, L"%lu", i);
-        if (reading == ValueTooLarge || i >= SavedValueLimit || !EncodeValue(value, text) ||
-            SetUserString(savedKey, name, text) != ERROR_SUCCESS) {
+        if (reading == ValueTooLarge || i >= SavedValueLimit || !EncodeValue(value, text)) {
             outcome = PreviousEntryTooLarge;
             break;
         }
+        if (SetUserString(savedKey, name, text) != ERROR_SUCCESS)
+            return false;
     }
-    SetUserDword(stateKey, SavedMarker, outcome);
+    return SetUserDword(stateKey, SavedMarker, outcome) == ERROR_SUCCESS;
 }
 
 bool MayReplaceTemplateEntry(const wchar_t* extension) {
     wchar_t stateKey[StateKeyCapacity];
+    ReadResult read = ReadDone;
     return StateKeyOf(extension, L"", stateKey) &&
-           GetUserDword(stateKey, SavedMarker, PreviousEntryOldState) != PreviousEntryTooLarge;
+           GetUserDword(stateKey, SavedMarker, PreviousEntryOldState, &read) !=
+               PreviousEntryTooLarge &&
+           read != ReadRefused;
 }
 void PrepareTemplateImages() {
     OwnFormatTemplate[0] = 'B';
@@ -187,36 +220,50 @@ void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
     SetString(HKEY_CLASSES_ROOT, key, L"FileName", path);
 }
 
-void RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed) {
+bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     wchar_t stateKey[StateKeyCapacity], savedKey[StateKeyCapacity];
     if (!existed) {
         // Everything under an extension that had no key before is the archiver's.
-        DeleteEmptyKey(HKEY_CLASSES_ROOT, key);
-        return;
+        return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
     }
     if (!StateKeyOf(extension, L"", stateKey) || !StateKeyOf(extension, PreviousEntryKey, savedKey))
-        return;
-    DWORD saved = GetUserDword(stateKey, SavedMarker, PreviousEntryOldState);
+        return false;
+    ReadResult read = ReadDone;
+    DWORD saved = GetUserDword(stateKey, SavedMarker, PreviousEntryOldState, &read);
+    if (read == ReadRefused)
+        return false;
     if (saved == PreviousEntryTooLarge)
-        return; // the archiver never replaced it
-    if (HoldsOwnTemplate(key, isOwnFormat))
-        DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName");
-    if (saved == PreviousEntryKept) {
-        GiveBackSavedValues(key, savedKey);
-        return;
-    }
+        return true; // the archiver never replaced it
+    bool refused = false;
+    if (HoldsOwnTemplate(key, isOwnFormat, &refused) &&
+        !DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName"))
+        return false;
+    if (refused)
+        return false;
+    if (saved == PreviousEntryKept)
+        return GiveBackSavedValues(key, savedKey);
     if (saved == PreviousEntryOldState) {
         wchar_t text[TemplateKeyCapacity];
-        GetUserString(stateKey, L"ShellNew", text, L"", TemplateKeyCapacity);
-        if (text[0] == L'*')
-            SetString(HKEY_CLASSES_ROOT, key, L"NullFile", L"");
-        else if (text[0] != 0)
-            SetString(HKEY_CLASSES_ROOT, key, L"FileName", text);
+        GetUserString(stateKey, L"ShellNew", text, L"", TemplateKeyCapacity, &read);
+        if (read == ReadRefused)
+            return false;
+        if (text[0] == L'*' &&
+            SetString(HKEY_CLASSES_ROOT, key, L"NullFile", L"") != ERROR_SUCCESS)
+            return false;
+        if (text[0] != L'*' && text[0] != 0 &&
+            SetString(HKEY_CLASSES_ROOT, key, L"FileName", text) != ERROR_SUCCESS)
+            return false;
     }
     // A key left without values would still offer the type in Explorer's New menu; one that
     // holds values (another program's, written since) stays.
-    if (HasNoValues(key))
-        DeleteEmptyKey(HKEY_CLASSES_ROOT, key);
+    switch (FindValues(key)) {
+    case NoValues:
+        return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
+    case SomeValues:
+        return true;
+    default:
+        return false;
+    }
 }

@@ -647,6 +647,20 @@ void Load(LanguageFile& file, const wchar_t* nameOrPath, LineReport& report) {
     BuildEntryIndex(file);
 }
 
+// A percentage of a SIZE entry as ParseInt64 reads a number (a sign, then decimal digits), except
+// that a number too large for an int stays too large: wrapped at 64 bits, twenty digits could
+// come out as any size at all.
+int64_t ReadPercentage(const wchar_t* text) {
+    bool negative = *text == L'-';
+    if (negative)
+        text++;
+    int64_t value = 0;
+    for (; IsDigit(*text); text++)
+        if (value <= INT_MAX)
+            value = value * 10 + (*text - L'0');
+    return negative ? -value : value;
+}
+
 // The row of the table's string section with this id.
 const LanguageKeyRow* FindStringRow(unsigned id) {
     const Array<uint32_t>& index = Language.IdIndex;
@@ -729,8 +743,8 @@ bool GetDialogScale(const wchar_t* dialog, int* widthPercent, int* heightPercent
     const wchar_t* star = wcschr(size, L'*');
     if (star == nullptr)
         return false;
-    int64_t width = ParseInt64(size);
-    int64_t height = ParseInt64(star + 1);
+    int64_t width = ReadPercentage(size);
+    int64_t height = ReadPercentage(star + 1);
     // Percentages that do not fit an int are no scale, not a wrapped one.
     if (width <= 0 || height <= 0 || width > INT_MAX || height > INT_MAX)
         return false;

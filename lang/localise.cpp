@@ -2,6 +2,7 @@
 
 #include <stdint.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "common/files.h"
 #include "common/paths.h"
@@ -245,15 +246,46 @@ void ClearRtlReading(HWND window) {
                        GetWindowLongW(window, GWL_EXSTYLE) & ~LONG(WS_EX_RTLREADING));
 }
 
+namespace {
+// A numbered string of a module's string table, as LoadStringW gives it (at most capacity - 1
+// characters, terminated; 0 when the module has no text for the id), but read only within the
+// table's block: the language module is anyone's file, and a damaged length would send
+// LoadStringW reading into whatever memory follows the block. A string that runs past its
+// block is not used.
+size_t ReadModuleString(HINSTANCE module, unsigned id, wchar_t* output, size_t capacity) {
+    if (capacity == 0)
+        return 0;
+    output[0] = 0;
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW((LOWORD(id) >> 4) + 1), RT_STRING);
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const WORD* block = loaded ? static_cast<const WORD*>(LockResource(loaded)) : nullptr;
+    if (block == nullptr)
+        return 0;
+    size_t words = SizeofResource(module, found) / sizeof(WORD);
+    size_t at = 0;
+    // Each string is its length and that many characters; the id's is the (id % 16)-th.
+    for (unsigned skipped = 0; skipped < (id & 0x0F); skipped++) {
+        if (at >= words)
+            return 0;
+        at += size_t(block[at]) + 1;
+    }
+    if (at >= words || block[at] > words - at - 1)
+        return 0;
+    size_t length = block[at] < capacity - 1 ? block[at] : capacity - 1;
+    wmemcpy(output, reinterpret_cast<const wchar_t*>(block + at + 1), length);
+    output[length] = 0;
+    return length;
+}
+} // namespace
+
 wchar_t* LoadTextInto(unsigned id, wchar_t* output, size_t capacity) {
     if (capacity == 0)
         return output;
     output[0] = 0;
     if (FindTextById(id, output, capacity))
         return output;
-    int cap = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
-    if (LoadStringW(ResourceInstance, id, output, cap) == 0 &&
-        LoadStringW(OwnInstance, id, output, cap) == 0)
+    if (ReadModuleString(ResourceInstance, id, output, capacity) == 0 &&
+        ReadModuleString(OwnInstance, id, output, capacity) == 0)
         output[0] = 0;
     return output;
 }
@@ -271,8 +303,8 @@ bool LoadUsableText(unsigned id, bool (*usable)(const wchar_t*), wchar_t* output
         return true;
     // The language file and the language module are both translations; only the program's own
     // text is the built-in one.
-    int cap = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
-    if (LoadStringW(OwnInstance, id, output, cap) > 0 && FitsAndUsable(output, capacity, usable))
+    if (ReadModuleString(OwnInstance, id, output, capacity) > 0 &&
+        FitsAndUsable(output, capacity, usable))
         return true;
     output[0] = 0;
     return false;

@@ -21,7 +21,7 @@ foreach(source ${UNIT_TESTS})
   get_filename_component(name ${source} NAME_WE)
   # The resources come along so that string lookups find the program's own texts.
   add_executable(${name} ${source} tests/unit/quiet_diagnostics.cpp ${RESOURCE_SCRIPT})
-  target_link_libraries(${name} PRIVATE bdlcore gtest_cross)
+  target_link_libraries(${name} PRIVATE bdlcore_checked gtest_cross)
   target_compile_definitions(${name} PRIVATE BDL_FIXTURES="${CMAKE_SOURCE_DIR}/tests/fixtures")
   # A folder of its own: files a test puts beside its module ("Bundlo.ini", say) reach no other.
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/unit/${name})
@@ -35,18 +35,25 @@ target_link_options(guidriver PRIVATE -municode)
 # under a virtual one.
 add_executable(layout_test tests/gui/layout_test.cpp tests/unit/quiet_diagnostics.cpp
                            ${RESOURCE_SCRIPT})
-target_link_libraries(layout_test PRIVATE bdlcore gtest_cross)
+target_link_libraries(layout_test PRIVATE bdlcore_checked gtest_cross)
 set_target_properties(layout_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gui)
 add_executable(setup_dialogs_test tests/gui/setup_dialogs_test.cpp
                                   tests/unit/quiet_diagnostics.cpp ${RESOURCE_SCRIPT})
-target_link_libraries(setup_dialogs_test PRIVATE bdlcore gtest_cross)
+target_link_libraries(setup_dialogs_test PRIVATE bdlcore_checked gtest_cross)
 set_target_properties(setup_dialogs_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/gui)
 
 # Single steps of the integration engine for the end-to-end scenarios.
 add_executable(integration_driver tests/tools/integration_driver.cpp ${RESOURCE_SCRIPT})
-target_link_libraries(integration_driver PRIVATE bdlcore)
+target_link_libraries(integration_driver PRIVATE bdlcore_checked)
 target_link_options(integration_driver PRIVATE -municode)
 set_target_properties(integration_driver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+
+# The registry areas the round trips compare, read in seconds rather than through "reg export".
+add_executable(registry_dump tests/tools/registry_dump.cpp tests/fuzz/registry_state.cpp
+                             tests/fuzz/fuzz_support.cpp)
+target_link_libraries(registry_dump PRIVATE bdlcore_checked)
+target_link_options(registry_dump PRIVATE -municode)
+set_target_properties(registry_dump PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
@@ -68,3 +75,4 @@ foreach(name paths_test files_test file_test)
                        FAIL_REGULAR_EXPRESSION ":heap:" TIMEOUT 120)
 endforeach()
 include(${CMAKE_SOURCE_DIR}/tests/fixtures/langmodule/langmodule.cmake)
+include(${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz.cmake)

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "common/diagnostics.h"
 #include "common/registry.h"
 #include "common/text.h"
 #include "integration/associations.h"
@@ -11,29 +12,12 @@
 #include "integration/shortcuts.h"
 #include "uninstall/startup.h"
 
-namespace {
-const size_t ClassNameCapacity = 256;
-} // namespace
-
-bool RevBelongsToArchiver() {
-    // A class that cannot be read whole, too long or not text, may well be another program's.
-    wchar_t className[ClassNameCapacity];
-    switch (ReadWholeText(HKEY_CLASSES_ROOT, L".rev", L"", className, ClassNameCapacity)) {
-    case TextMissing:
-        return true;
-    case TextRead:
-        return className[0] == 0 || CompareNoCase(className, L"Bundlo.REV") == 0;
-    default:
-        return false;
-    }
-}
-
 void RemoveRegistrations() {
     // A zero-filled record means nothing is integrated: every step below takes its removal path.
     IntegrationSettings none = {};
     // The extensions first: they read the saved previous owners from the per-user key, which
     // goes further down.
-    AssociateAllTypes(none);
+    bool released = AssociateAllTypes(none);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
     RegisterShellIntegration(true, none);
     UpdateShortcuts(none, nullptr, 0, nullptr);
@@ -45,7 +29,13 @@ void RemoveRegistrations() {
     if (RevBelongsToArchiver())
         DeleteKeyTree(HKEY_CLASSES_ROOT, L".rev");
 
-    DeleteKeyTree(HKEY_CURRENT_USER, L"");
+    // The saved previous owners go only with the last extension given back: what this removal
+    // could not give back, a later one still can.
+    if (released)
+        DeleteKeyTree(HKEY_CURRENT_USER, L"");
+    else
+        ReportFailure(L"keep the previous owners for a later removal",
+                      L"HKEY_CURRENT_USER\\Software\\Bundlo", ERROR_CAN_NOT_COMPLETE);
 
     if (MsiMode)
         return;

@@ -7,6 +7,3 @@
 // /msi, whose installer package owns them.
 void RemoveRegistrations();
 
-// True when ".rev" still names the archiver's recovery-volume class (or no class at all), so
-// that removing it takes nothing from another program.
-bool RevBelongsToArchiver();

@@ -1,12 +1,13 @@
 """The program's main promise: the machine goes back to what it was. Prior states such as other
 programs leave them are seeded; then every archive type is associated and released
-(AssociationRoundTrip), or the real setup and the real uninstall run (WholeRoundTrip); the
-registry and the shell folders must then equal what was seeded, except for the leftovers each
-test names."""
+(AssociationRoundTrip), or the real setup and the real uninstall run on a machine of the
+generator (WholeRoundTrip, machine_generator.py with a fixed seed); the registry and the shell
+folders must then equal what was seeded, except for the leftovers each test names."""
 import os
 import time
 
 import harness
+import machine_generator
 
 # Extension key -> (value name -> data) as seeded; "<key>" stands for a key without values.
 SEED = r"""
@@ -80,98 +81,20 @@ class AssociationRoundTrip(harness.ProgramTest):
             self.assertEqual(expected[key], after[key], key)
 
 
-MACHINE_SEED = r"""
-[HKEY_CLASSES_ROOT\.zip]
-@="CompressedFolder"
-[HKEY_CLASSES_ROOT\.zip\ShellNew]
-"Data"=hex:50,4b,05,06,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
-"ItemName"=hex(2):40,00,25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,74,00,25,00,\
-  5c,00,7a,00,69,00,70,00,66,00,6c,00,64,00,72,00,2e,00,64,00,6c,00,6c,00,2c,00,2d,00,31,00,00,00
-[HKEY_CLASSES_ROOT\.bdl]
-@="Other.Bdl"
-[HKEY_CLASSES_ROOT\.bdl\ShellNew]
-"Command"="other.exe /new \"%1\""
-[HKEY_CLASSES_ROOT\.7z]
-@="SevenZip.7z"
-[HKEY_CLASSES_ROOT\.iso]
-@="Windows.IsoFile"
-[HKEY_CLASSES_ROOT\.jar]
-@="jarfile"
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Bundlo archiver]
-"DisplayIcon"="C:\\windows\\notepad.exe"
-"""
 CLSID32 = "{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F01}"
 CLSID64 = "{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F02}"
-UNINSTALL_ENTRY = r"microsoft\windows\currentversion\uninstall\bundlo archiver"
-SHELL_FOLDERS = [r"C:\users\Public\Desktop", r"C:\ProgramData\Microsoft\Windows\Start Menu",
-                 r"C:\users\{user}\Desktop",
-                 r"C:\users\{user}\AppData\Roaming\Microsoft\Windows\Start Menu"]
-
-
-def deep_key(base, length):
-    """A key path of exactly `length` characters below `base`, in names short enough to be
-    enumerated: at such lengths a walk that joins names into a fixed buffer once cut the child's
-    path back to its parent's and never ended."""
-    path, n = base, 0
-    while len(path) < length:
-        room = length - len(path) - 1
-        name = chr(ord("a") + n % 26) * min(99, room)
-        if room > 99 and room - 99 < 2:
-            name = name[:97]  # leaves room for a last name of its own
-        path += "\\" + name
-        n += 1
-    assert len(path) == length, (len(path), length)
-    return path
-
-
-# Keys that another program of the user (or a damaged earlier run) may leave where the uninstall
-# deletes whole trees; each has a sub-key.
-PRODUCT_KEY, ZIP_CLASS = r"Software\Bundlo", "Bundlo.ZIP"
-DEEP_SEED = "".join("[HKEY_CURRENT_USER\\%s\\child]\n" % deep_key(PRODUCT_KEY, n)
-                    for n in (510, 511, 512)) + \
-    "".join("[HKEY_CLASSES_ROOT\\%s\\child]\n" % deep_key(ZIP_CLASS, n) for n in (511, 512))
-
-
-def integration_key(path):
-    """The keys of HKEY_CLASSES_ROOT the setup may touch: the extensions and classes, and every
-    shell handler key that names the archiver or its shell extension."""
-    return (path.split("\\", 1)[0] in harness.watched_class_keys() or "bundlo" in path or
-            "5c0e3a71" in path)
-
-
-def outside_wine(path):
-    # Wine keeps its own state here and changes it as it runs; the classes are compared through
-    # HKEY_CLASSES_ROOT.
-    if path.startswith("wow6432node\\"):
-        path = path[len("wow6432node\\"):]
-    return path.split("\\", 1)[0] not in ("wine", "classes")
+# The machine of the whole round trip: the one this scenario has always checked (other programs'
+# owners and "New" entries, an earlier uninstall entry, the user's desktop shortcut, deep keys
+# where whole trees are deleted) with a generated part on top, from this seed. `make fuzz` runs
+# the same round trip on machines of random seeds (tests/fuzz/machines.py).
+MACHINE_SEED = 258
 
 
 class WholeRoundTrip(harness.ProgramTest):
-    def machine(self):
-        user = os.environ.get("USER", "root")
-        files = set()
-        for folder in SHELL_FOLDERS:
-            base = self.prefix.unix_path(folder.format(user=user))
-            for top, _, names in os.walk(base):
-                files.update(os.path.join(folder, os.path.relpath(os.path.join(top, n), base))
-                             for n in names)
-        return {
-            "HKCR": self.prefix.registry_snapshot("HKCR", integration_key),
-            r"HKCU\Software": self.prefix.registry_snapshot(r"HKCU\Software", outside_wine),
-            r"HKLM\Software": self.prefix.registry_snapshot(r"HKLM\Software", outside_wine),
-            "shell folders": files,
-        }
-
     def test_real_setup_then_real_uninstall_leaves_the_machine_as_before(self):
         # The earlier uninstall entry sits in the registry view of the program under test.
         view = 64 if os.path.basename(harness.BUILD) == "win64" else 32
-        self.prefix.reg_import(MACHINE_SEED, view)
-        self.prefix.reg_import(DEEP_SEED)
-        user = os.environ.get("USER", "root")
-        desktop = self.prefix.unix_path(rf"C:\users\{user}\Desktop\Bundlo.lnk")
-        with open(desktop, "wb") as f:
-            f.write(b"an older shortcut")  # the user's own desktop shortcut to the archiver
+        machine = machine_generator.Machine(MACHINE_SEED, base=True)
         folder = self.prefix.unix_path(harness.PROGRAM_FOLDER)
         for name in ("Bundlo.exe", "bdlext.dll", "bdlext64.dll", "Bundlo.chm", "Bdl.txt"):
             with open(os.path.join(folder, name), "w") as f:
@@ -179,12 +102,13 @@ class WholeRoundTrip(harness.ProgramTest):
         with open(os.path.join(folder, "Uninstall.lst"), "w") as f:
             f.write("Bundlo.exe\r\nbdlext.dll\r\nbdlext64.dll\r\nBundlo.chm\r\nBdl.txt\r\n"
                     "bdlnew.dat\r\nzipnew.dat\r\nUninstall.exe\r\n")
-        before = self.machine()
+        machine.seed_into(self.prefix, view, harness.PROGRAM_FOLDER)
+        before = machine_generator.machine_state(self.prefix, harness)
 
         # Wine creates even the dialogs that confirm themselves (/S) only with a display.
         with harness.Display(self.prefix):
-            setup = self.prefix.run(self.program, ["/setup", "/S", "/initD1M1P1"], timeout=180,
-                                    env=harness.DIAGNOSTICS)
+            setup = self.prefix.run(self.program, ["/setup", "/S", "/init" + machine.init],
+                                    timeout=180, env=harness.DIAGNOSTICS)
             self.assertEqual((0, []), (setup.code, setup.diagnostics))
             self.assertEqual("Bundlo.ZIP", self.prefix.reg_query(r"HKCR\.zip", ""))
             # Whichever build runs, each extension's server sits in the view of its own bitness.
@@ -198,37 +122,9 @@ class WholeRoundTrip(harness.ProgramTest):
             while os.path.exists(folder) and time.monotonic() - start < 60:
                 time.sleep(0.5)
         self.assertFalse(os.path.exists(folder), "the program folder is still there")
-        after = self.machine()
-
-        # The leftovers and removals the program stands by, each named:
-        expected = {area: (dict(v) if isinstance(v, dict) else set(v))
-                    for area, v in before.items()}
-        # The product key and the archiver's classes go as whole trees, however deep.
-        for area, top in ((r"HKCU\Software", "bundlo"), ("HKCR", "bundlo.zip")):
-            for key in [k for k in expected[area] if k == top or k.startswith(top + "\\")]:
-                del expected[area][key]
-        # The old volume extensions take the class ".bdl" had before, as in the association
-        # round trip.
-        for n in range(30):
-            expected["HKCR"][".b%02d" % n] = {"": '"Other.Bdl"'}
-        # The uninstall entry that an earlier installation left is removed with the program.
-        own_view = "" if view == 64 else "wow6432node\\"
-        expected[r"HKLM\Software"].pop(own_view + UNINSTALL_ENTRY, None)
-        # Every Windows has the Default Programs list's key; the prefix did not, and the removal
-        # takes the archiver's value out of it, not the key.
-        for key in ("registeredapplications", "wow6432node\\registeredapplications"):
-            if after[r"HKLM\Software"].get(key) == {}:
-                expected[r"HKLM\Software"].setdefault(key, {})
-        # The user's own desktop shortcut to the archiver goes with the archiver.
-        expected["shell folders"].discard(os.path.join(SHELL_FOLDERS[2], "Bundlo.lnk"))
-        for area in ("HKCR", r"HKCU\Software", r"HKLM\Software"):
-            with self.subTest(area=area):
-                missing = sorted(set(expected[area]) - set(after[area]))
-                extra = sorted(set(after[area]) - set(expected[area]))
-                self.assertEqual(([], []), (missing, extra), "keys gone, keys left over")
-                for key in sorted(expected[area]):
-                    self.assertEqual(expected[area][key], after[area][key], key)
-        self.assertEqual(sorted(expected["shell folders"]), sorted(after["shell folders"]))
+        after = machine_generator.machine_state(self.prefix, harness)
+        # The leftovers and removals the program stands by are named in machine.expected.
+        machine_generator.compare(self, machine.expected(before, after, view), after)
 
 
 if __name__ == "__main__":

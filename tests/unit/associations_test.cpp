@@ -46,6 +46,20 @@ std::string Typed(const std::wstring& key, const wchar_t* name) {
     return std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
 }
 
+// A value's type and bytes exactly as stored (RegGetValueW would add a missing terminator).
+std::string Exact(const std::wstring& key, const wchar_t* name) {
+    HKEY opened;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        return "missing";
+    BYTE data[4096];
+    DWORD size = sizeof data, type = 0;
+    LONG result = RegQueryValueExW(opened, name, nullptr, &type, data, &size);
+    RegCloseKey(opened);
+    if (result != ERROR_SUCCESS)
+        return "missing";
+    return std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
+}
+
 uint32_t Crc32(const unsigned char* bytes, size_t size) {
     uint32_t crc = 0xFFFFFFFF;
     for (size_t i = 0; i < size; i++) {
@@ -320,6 +334,135 @@ TEST_F(Associations, ClassKeysKeepAChosenIconAndStopWhenRefused) {
     }
     EXPECT_FALSE(RawExists(L"Bundlo"));
     EXPECT_FALSE(RawExists(L".rev"));
+}
+
+// Found by the fault campaign (faults, seed 1: ApplyIntegration with call 158, 316 and 474
+// refused): a take-over whose previous state could not be kept whole went on, and the other
+// program's "New" entry or the extension's existence was lost for good. Now the extension waits,
+// and the next run takes it over with its state complete.
+TEST_F(Associations, ATakeOverWaitsWhileItsStateCannotBeKept) {
+    Seed(L".bdl", L"", L"OldBdl");
+    Seed(L".bdl\\ShellNew", L"Command", L"other.exe /new \"%1\"");
+    const BYTE data[] = {0x50, 0x4B, 0x05, 0x06};
+    SeedTyped(L".zip\\ShellNew", L"Data", REG_BINARY, data, sizeof data);
+    Seed(L".zip", L"", L"CompressedFolder");
+    struct Refusal {
+        RegistryCall Kind;
+        const wchar_t* Target;
+        const wchar_t* Extension;
+        int Occurrence;
+    } refusals[] = {
+        {RegistryCall::SetValue, L"0", L".bdl", 1},             // a value of the "New" entry
+        {RegistryCall::OpenKey, L".zip\\ShellNew", L".zip", 1}, // the "New" entry unreadable
+        {RegistryCall::SetValue, L"Exist", L".bdl", 1},         // whether the key existed
+        {RegistryCall::QueryValue, L"", L".bdl", 1},            // the class, for the owner
+        {RegistryCall::QueryValue, L"", L".bdl", 2},            // the class, to be kept
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(testing::Message() << refusal.Target << " " << refusal.Occurrence);
+        {
+            FailingCall failing(refusal.Kind, refusal.Target, ERROR_ACCESS_DENIED,
+                                refusal.Occurrence);
+            EXPECT_FALSE(AssociateAllTypes(All(1)));
+            EXPECT_TRUE(FailingCall::Failed());
+        }
+        // The refused extension is as it was, its "New" entry too.
+        std::wstring extension = refusal.Extension;
+        EXPECT_NE(L"Bundlo", Raw(extension));
+        EXPECT_NE(L"Bundlo.ZIP", Raw(extension));
+        EXPECT_EQ(Missing, Raw(extension + L"\\ShellNew", L"FileName"));
+        if (extension == L".bdl")
+            EXPECT_EQ(L"other.exe /new \"%1\"", Raw(L".bdl\\ShellNew", L"Command"));
+        else
+            EXPECT_EQ(std::string("3:PK\x05\x06"), Typed(L".zip\\ShellNew", L"Data"));
+        // The next run takes it over, and the release gives everything back.
+        EXPECT_TRUE(AssociateAllTypes(All(1)));
+        EXPECT_EQ(L"Bundlo", Raw(L".bdl"));
+        EXPECT_EQ(Folder + L"\\bdlnew.dat", Raw(L".bdl\\ShellNew", L"FileName"));
+        EXPECT_TRUE(AssociateAllTypes(All(0)));
+        EXPECT_EQ(L"OldBdl", Raw(L".bdl"));
+        EXPECT_EQ(L"CompressedFolder", Raw(L".zip"));
+        EXPECT_EQ(L"other.exe /new \"%1\"", Raw(L".bdl\\ShellNew", L"Command"));
+        EXPECT_EQ(Missing, Raw(L".bdl\\ShellNew", L"FileName"));
+        EXPECT_EQ(std::string("3:PK\x05\x06"), Typed(L".zip\\ShellNew", L"Data"));
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
+    }
+}
+
+// Found by the fault campaign (faults, seed 1: RemoveRegistrations with the saved state's reads
+// and the give-back's writes refused): the release acted on the defaults, gave back an empty class
+// or none, and the state was gone after it. Now the extension stays the archiver's until a later
+// run can read its state and write it back.
+TEST_F(Associations, AGiveBackWaitsWhileItsStateCannotBeReadOrWritten) {
+    Seed(L".7z", L"", L"SevenZip.7z");
+    ASSERT_TRUE(AssociateAllTypes(All(1)));
+    ASSERT_EQ(L"Bundlo", Raw(L".7z"));
+    struct Refusal {
+        RegistryCall Kind;
+        const wchar_t* Target;
+    } refusals[] = {
+        {RegistryCall::QueryValue, L"Type"},
+        {RegistryCall::QueryValue, L"Exist"},
+        {RegistryCall::OpenKey, L"Software\\Bundlo\\Setup\\.7z"},
+        {RegistryCall::SetValue, L""},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.Target);
+        std::wstring stateKey = L"Setup\\.7z";
+        {
+            FailingCall failing(refusal.Kind, refusal.Target, ERROR_ACCESS_DENIED);
+            EXPECT_FALSE(AssociateExtension(L".7z", false, false, false, false));
+            EXPECT_TRUE(FailingCall::Failed());
+        }
+        EXPECT_EQ(L"Bundlo", Raw(L".7z"));
+        wchar_t type[64];
+        GetUserString(stateKey.c_str(), L"Type", type, L"?", 64);
+        EXPECT_STREQ(L"SevenZip.7z", type);
+        // A later run gives it back.
+        EXPECT_TRUE(AssociateExtension(L".7z", false, false, false, false));
+        EXPECT_EQ(L"SevenZip.7z", Raw(L".7z"));
+        ASSERT_TRUE(AssociateExtension(L".7z", true, false, false, false));
+    }
+}
+
+// Found by the foreign-values campaign (foreign, seed 1, inputs 4, 7, 13, 112 and seed 2, input
+// 170): an old volume extension with an empty, over-long or unreadable class was taken over and
+// lost its class; one without a class but with values of its own lost them with its key; a
+// "New" entry's text kept without its terminator came back with one.
+TEST_F(Associations, ValuesOfOtherFormsComeBackExactly) {
+    Seed(L".b05", L"", L"");
+    Seed(L".b05", L"PerceivedType", L"compressed");
+    std::wstring longClass(1050, L'L');
+    Seed(L".b07", L"", longClass.c_str());
+    const BYTE dword[] = {5, 0, 0, 0};
+    SeedTyped(L".b08", L"", REG_DWORD, dword, sizeof dword);
+    Seed(L".b06", L"PerceivedType", L"compressed");
+    Seed(L".b06\\OpenWithProgids", L"Other.Volume", L"");
+    Seed(L".b09", L"Content Type", L"application/x-volume");
+    // Written from a buffer whose next character is no zero: stored without a terminator.
+    const wchar_t unterminated[] = L"rmuafzctkcvjdifppoeyX";
+    SeedTyped(L".zip\\ShellNew", L"ItemName", REG_SZ, unterminated, 40);
+    const std::string itemName = Exact(L".zip\\ShellNew", L"ItemName");
+    ASSERT_EQ(42u, itemName.size()); // "1:" and 40 bytes
+    const std::string b05 = Exact(L".b05", L""), b08 = Exact(L".b08", L"");
+
+    ASSERT_TRUE(AssociateAllTypes(All(1)));
+    EXPECT_EQ(b05, Exact(L".b05", L""));
+    EXPECT_EQ(b08, Exact(L".b08", L""));
+    EXPECT_EQ(L"Bundlo", Raw(L".b06"));
+    EXPECT_EQ(L"Bundlo", Raw(L".b09"));
+    ASSERT_TRUE(AssociateAllTypes(All(0)));
+    EXPECT_EQ(b05, Exact(L".b05", L""));
+    EXPECT_EQ(L"compressed", Raw(L".b05", L"PerceivedType"));
+    EXPECT_EQ(longClass, Raw(L".b07"));
+    EXPECT_EQ(b08, Exact(L".b08", L""));
+    EXPECT_EQ(Missing, Raw(L".b06"));
+    EXPECT_EQ(L"compressed", Raw(L".b06", L"PerceivedType"));
+    EXPECT_TRUE(RawExists(L".b06\\OpenWithProgids"));
+    EXPECT_EQ(Missing, Raw(L".b09"));
+    EXPECT_EQ(L"application/x-volume", Raw(L".b09", L"Content Type"));
+    EXPECT_FALSE(RawExists(L".b10")); // made for the archiver, gone with it
+    EXPECT_EQ(itemName, Exact(L".zip\\ShellNew", L"ItemName"));
 }
 
 } // namespace

@@ -140,6 +140,40 @@ TEST_F(LanguageSources, ModuleStringsUntilTheModuleIsReleased) {
     EXPECT_TRUE(DeleteFileW((Beside + L"\\bdllng.dll").c_str()));
 }
 
+// Found by the fuzz campaign langmodule (seed 1, input 0): a string table whose first length runs
+// past its block sent LoadStringW reading far beyond the module, and the program crashed.
+TEST_F(LanguageSources, ADamagedStringTableIsReadOnlyWithinItsBlock) {
+    std::wstring module = Beside + L"\\bdllng.dll";
+    ASSERT_TRUE(CopyFileW(TestModule(L"testlng.dll").c_str(), module.c_str(), FALSE));
+    HANDLE update = BeginUpdateResourceW(module.c_str(), FALSE);
+    ASSERT_NE(nullptr, update);
+    const WORD language = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    // Block 325 (ids 5184-5199): the first length claims 65535 characters in a 2-byte block.
+    WORD runsPast[] = {0xFFFF};
+    // Block 320 (ids 5104-5119): two whole strings, then a third that runs past the block.
+    WORD cutShort[] = {2, L'a', L'b', 1, L'c', 9, L'd'};
+    ASSERT_TRUE(UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(325), language, runsPast,
+                                sizeof runsPast));
+    ASSERT_TRUE(UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(320), language, cutShort,
+                                sizeof cutShort));
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    LoadLanguageModule(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(IsLanguageModuleLoaded());
+    // What runs past the block is not used: the program's own text (none for 5199) stands.
+    EXPECT_STREQ(L"", LoadText(TEST_MODULE_ONLY_ID));
+    EXPECT_STREQ(L"", LoadText(5184));
+    EXPECT_STREQ(L"ab", LoadText(5104));
+    EXPECT_STREQ(L"c", LoadText(5105));
+    EXPECT_STREQ(L"Uninstall Bundlo", LoadText(IDS_UNINSTALLBDL)); // 5106, cut off
+    wchar_t cut[2] = {L'x', L'x'};
+    LoadTextInto(5104, cut, 2);
+    EXPECT_STREQ(L"a", cut);
+    // The blocks the damage did not touch are read as before.
+    EXPECT_STREQ(TEST_MODULE_TITLE, LoadText(IDS_UNINSTTITLE));
+    UnloadLanguageModule();
+    EXPECT_TRUE(DeleteFileW(module.c_str()));
+}
+
 TEST_F(LanguageSources, AnRtlMarkerInTheModuleTurnsTheLayoutRightToLeft) {
     ASSERT_TRUE(CopyFileW(TestModule(L"testlng_rtl.dll").c_str(),
                           (Beside + L"\\bdllng.dll").c_str(), FALSE));

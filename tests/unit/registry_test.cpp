@@ -262,4 +262,26 @@ TEST_F(RegistryTest, TheOtherViewReachesEveryOperation) {
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, raw, other));
 }
 
+// Found by the fault campaign (faults, seed 1, input 334: ApplyIntegration with the class of
+// ".cab" refused): the key made for the refused value stayed, empty, and the next apply took it
+// for one that had been there before, so that the removal left it behind.
+TEST_F(RegistryTest, AKeyMadeForARefusedValueGoesAgain) {
+    {
+        FailingCall failing(RegistryCall::SetValue, L"v", ERROR_ACCESS_DENIED);
+        CapturedDiagnostics diagnostics;
+        EXPECT_EQ(ERROR_ACCESS_DENIED, SetString(HKEY_CURRENT_USER, Under(L"made").c_str(), L"v",
+                                                 L"text"));
+        EXPECT_EQ(1u, CapturedDiagnostics::Lines().size());
+    }
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, std::wstring(TestKey) + L"\\made"));
+    // A key that was there before stays, whatever the value.
+    ASSERT_EQ(ERROR_SUCCESS, SetString(HKEY_CURRENT_USER, Under(L"made").c_str(), L"w", L"x"));
+    {
+        FailingCall failing(RegistryCall::SetValue, L"v", ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+                  SetString(HKEY_CURRENT_USER, Under(L"made").c_str(), L"v", L"text"));
+    }
+    EXPECT_EQ(L"x", RawValue(HKEY_CURRENT_USER, std::wstring(TestKey) + L"\\made", L"w"));
+}
+
 } // namespace

@@ -7,11 +7,13 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "common/paths.h"
 #include "integration/shellext.h"
 #include "tests/unit/raw_files.h"
 #include "integration/apply.h"
+#include "integration/associations.h"
 #include "integration/registration.h"
 #include "tests/unit/test_support.h"
 #include "uninstall/removal.h"
@@ -119,6 +121,35 @@ TEST_F(Removal, EverythingGoesAndExtensionsReturnToTheirOwners) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Group));
 }
 
+// Found by the fault campaign (faults, seed 1: RemoveRegistrations with a read of the saved
+// state or a write of the give-back refused): the per-user key went with the previous owners in
+// it, and the extension was lost to them. Now it stays until a later removal has given back
+// every extension.
+TEST_F(Removal, ThePreviousOwnersStayUntilEveryExtensionIsGivenBack) {
+    SetString(HKEY_CLASSES_ROOT, L".7z", L"", L"Other.7z");
+    Install();
+    {
+        FailingCall failing(RegistryCall::OpenKey, L"Software\\Bundlo\\Setup\\.7z",
+                            ERROR_ACCESS_DENIED);
+        CapturedDiagnostics diagnostics;
+        RemoveRegistrations();
+        EXPECT_TRUE(FailingCall::Failed());
+        EXPECT_NE(std::vector<std::wstring>(), CapturedDiagnostics::Lines());
+    }
+    EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\.7z"));
+    EXPECT_EQ(L"Bundlo", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
+    {
+        // The first class given back: ".bdl"'s.
+        FailingCall failing(RegistryCall::SetValue, L"", ERROR_ACCESS_DENIED);
+        RemoveRegistrations();
+        EXPECT_TRUE(FailingCall::Failed());
+    }
+    EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\.bdl"));
+    RemoveRegistrations();
+    EXPECT_EQ(L"Other.7z", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
+}
+
 TEST_F(Removal, MsiModeLeavesTheUninstallEntryAndAppPathsToThePackage) {
     Install();
     MsiMode = true;
@@ -134,6 +165,14 @@ TEST_F(Removal, RevGoesOnlyWhileItBelongsToTheArchiver) {
     SetString(HKEY_CLASSES_ROOT, L".rev", L"", L"Other.Recovery");
     RemoveRegistrations();
     EXPECT_EQ(L"Other.Recovery", RawValue(HKEY_CLASSES_ROOT, L".rev", L""));
+    // Found by the foreign-values campaign (foreign, seed 1, input 119): another program's ".rev"
+    // found by the setup was taken without a saved state, then removed with the archiver.
+    SetString(HKEY_CLASSES_ROOT, L".rev\\OpenWithProgids", L"Other.Recovery", L"");
+    Install();
+    EXPECT_EQ(L"Other.Recovery", RawValue(HKEY_CLASSES_ROOT, L".rev", L""));
+    RemoveRegistrations();
+    EXPECT_EQ(L"Other.Recovery", RawValue(HKEY_CLASSES_ROOT, L".rev", L""));
+    EXPECT_TRUE(RawKeyExists(HKEY_CLASSES_ROOT, L".rev\\OpenWithProgids"));
 
     // A class that cannot be read whole, too long or not text, may be another program's.
     std::wstring longClass(300, L'c');

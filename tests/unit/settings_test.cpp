@@ -360,81 +360,8 @@ TEST(SettingsChild, DISABLED_ChangeAndExit) {
     ASSERT_TRUE(IsSettingsFileActive());
 }
 
-// Random and mutated files: loading never fails, and what was loaded survives a save and a
-// second load unchanged.
-TEST_F(SettingsFileTest, RandomFilesLoadAndRoundTrip) {
-    std::mt19937 random(20261208);
-    const std::string seeds[] = {
-        "Global\\Integration=0\r\nHKCU\\Setup\\Links\\Desktop=1\r\nHKLM\\exe32=\"C:\\a\"\r\n",
-        Utf16Le(L"HKCU\\Setup\\ShellExt=1\r\nRaw=bin:0a\r\n; note\r\nQ=\"x\"y\"\r\n"),
-        Utf16Be(L"A=1\nB=\"\u4e2d\"\n"),
-        "\xEF\xBB\xBF"
-        "A=\"\xC3\xA9\"\r\nB=2",
-    };
-    const char marks[][4] = {"", "\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"};
-    const char pieces[][8] = {"=", "\"", "\r", "\n", "bin:", "\\", " ", "\t", "A", "z", "0"};
-    int loaded = 0;
-    for (int round = 0; round < 10000; round++) {
-        std::string bytes;
-        if (round % 2 == 0) {
-            // A seed, mutated: bytes flipped, inserted, cut; sometimes repeated to a large size.
-            bytes = seeds[random() % 4];
-            if (random() % 50 == 0)
-                while (bytes.size() < 200000)
-                    bytes += bytes;
-            int mutations = 1 + random() % 8;
-            for (int m = 0; m < mutations && !bytes.empty(); m++) {
-                size_t at = random() % bytes.size();
-                switch (random() % 4) {
-                case 0:
-                    bytes[at] = char(random());
-                    break;
-                case 1:
-                    bytes.insert(at, pieces[random() % 11]);
-                    break;
-                case 2:
-                    bytes.erase(at, 1 + random() % 4);
-                    break;
-                default:
-                    bytes.resize(at);
-                    break; // truncated, even inside a character
-                }
-            }
-        } else {
-            // Random bytes after a random mark, with lone surrogates and no line ends at all.
-            size_t size = random() % 64 == 0 ? random() % 300000 : random() % 2048;
-            bytes = marks[random() % 4];
-            bool structured = random() % 2 == 0;
-            while (bytes.size() < size) {
-                if (structured && random() % 3 == 0)
-                    bytes += pieces[random() % 11];
-                else if (random() % 16 == 0)
-                    bytes += "\x00\xD8"[random() % 2]; // half of a lone surrogate
-                else
-                    bytes += char(random());
-            }
-        }
-        ReleaseSettings();
-        WriteRaw(IniPath, bytes);
-        LoadSettingsFile();
-        // Only a zero character keeps a file that can be read from being loaded.
-        if (IsSettingsFileDamaged()) {
-            ASSERT_NE(std::string::npos, bytes.find('\0')) << "round " << round;
-            ASSERT_FALSE(SaveSettingsFile()) << "round " << round;
-            continue;
-        }
-        ASSERT_TRUE(IsSettingsFileActive()) << "round " << round;
-        loaded++;
-        std::vector<Entry> first = Entries();
-        std::stable_sort(first.begin(), first.end(),
-                         [](const Entry& a, const Entry& b) { return a.Name < b.Name; });
-        ASSERT_TRUE(SaveSettingsFile()) << "round " << round;
-        ReleaseSettings();
-        LoadSettingsFile();
-        ASSERT_EQ(first, Entries()) << "round " << round;
-    }
-    printf("settings files loaded and saved back unchanged: %d\n", loaded);
-}
+// Random and mutated files are the fuzz campaign "settings" (tests/fuzz/campaign_settings.cpp),
+// whose fixed-seed slice runs with these tests.
 
 // A settings file of a few hundred bytes, in the program's own format.
 std::string SmallSettingsFile() {

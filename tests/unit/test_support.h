@@ -136,3 +136,89 @@ inline BOOL WINAPI PretendWindows11(OSVERSIONINFOW* info) {
     info->dwPlatformId = VER_PLATFORM_WIN32_NT;
     return TRUE;
 }
+
+// One registry call that fails once, as the fault campaign (tests/fuzz/campaign_faults.cpp)
+// makes them; tests keep its findings as fixed cases. The `occurrence`-th call of the kind whose
+// key path (open, create) or value name (query, set, delete) equals `target`, case aside, fails
+// with `error`; every other call goes to the registry.
+enum class RegistryCall { OpenKey, CreateKey, QueryValue, SetValue, DeleteValue };
+
+class FailingCall {
+  public:
+    FailingCall(RegistryCall kind, const wchar_t* target, LONG error, int occurrence = 1) {
+        State().Kind = kind;
+        State().Target = target;
+        State().Error = error;
+        State().Left = occurrence;
+        State().Failed = false;
+        Table = RealRegistryFunctions();
+        Table.OpenKey = Open;
+        Table.CreateKey = Create;
+        Table.QueryValue = Query;
+        Table.SetValue = Set;
+        Table.DeleteValue = Delete;
+        OverrideRegistryFunctions(&Table);
+    }
+    ~FailingCall() { OverrideRegistryFunctions(nullptr); }
+    FailingCall(const FailingCall&) = delete;
+    FailingCall& operator=(const FailingCall&) = delete;
+    // Whether the call came and failed.
+    static bool Failed() { return State().Failed; }
+
+  private:
+    struct Rule {
+        RegistryCall Kind;
+        std::wstring Target;
+        LONG Error;
+        int Left;
+        bool Failed;
+    };
+    static Rule& State() {
+        static Rule rule;
+        return rule;
+    }
+    static bool Fails(RegistryCall kind, const wchar_t* name) {
+        Rule& rule = State();
+        if (rule.Kind != kind || rule.Left <= 0 || !name || _wcsicmp(name, rule.Target.c_str()) != 0)
+            return false;
+        if (--rule.Left > 0)
+            return false;
+        rule.Failed = true;
+        return true;
+    }
+    static LONG WINAPI Open(HKEY key, LPCWSTR sub, DWORD options, REGSAM access, PHKEY result) {
+        if (Fails(RegistryCall::OpenKey, sub)) {
+            *result = nullptr;
+            return State().Error;
+        }
+        return RealRegistryFunctions().OpenKey(key, sub, options, access, result);
+    }
+    static LONG WINAPI Create(HKEY key, LPCWSTR sub, DWORD reserved, LPWSTR keyClass, DWORD options,
+                              REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                              LPDWORD disposition) {
+        if (Fails(RegistryCall::CreateKey, sub)) {
+            *result = nullptr;
+            return State().Error;
+        }
+        return RealRegistryFunctions().CreateKey(key, sub, reserved, keyClass, options, access,
+                                                 security, result, disposition);
+    }
+    static LONG WINAPI Query(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size) {
+        if (Fails(RegistryCall::QueryValue, name ? name : L""))
+            return State().Error;
+        return RealRegistryFunctions().QueryValue(key, name, reserved, type, data, size);
+    }
+    static LONG WINAPI Set(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) {
+        if (Fails(RegistryCall::SetValue, name ? name : L""))
+            return State().Error;
+        return RealRegistryFunctions().SetValue(key, name, reserved, type, data, size);
+    }
+    static LONG WINAPI Delete(HKEY key, LPCWSTR name) {
+        if (Fails(RegistryCall::DeleteValue, name ? name : L""))
+            return State().Error;
+        return RealRegistryFunctions().DeleteValue(key, name);
+    }
+    RegistryFunctions Table;
+};

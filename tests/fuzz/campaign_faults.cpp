@@ -1,0 +1,430 @@
+// Registry fault injection through the override table: for ApplyIntegration (from a machine
+// that other programs and an earlier installation left) and for RemoveRegistrations (from what
+// a clean apply made), the k-th registry call fails, with ERROR_ACCESS_DENIED and with
+// ERROR_FILE_NOT_FOUND, for every k of the clean run. After each:
+// - the run did not crash, and wrote nowhere but the keys the integration may touch;
+// - each injected failure of a value's write (a key created for it, a value set or deleted) was
+//   reported by a diagnostic line, and a clean run reports none;
+// - a following clean run of the same step leaves exactly the registry that a clean run from
+//   the same start leaves.
+// One kind of injection cannot be held to the last: ERROR_FILE_NOT_FOUND from a call that looks a
+// key or value up (opens a key, queries or deletes a value, deletes a key). For those calls it is
+// not a failure but the registry's own answer "not there" (for a deletion, "gone already"), which
+// no program can tell from the truth: the run acts on a registry without that key or value, as it
+// would if another program had deleted it at that moment, and what was lost with the answer a
+// clean run cannot bring back. Those runs are checked for crashes, for writes outside and for the
+// diagnostic lines (and counted as "not-found answers"); no clean run follows them.
+// ERROR_FILE_NOT_FOUND from a call that creates a key, writes a value or enumerates is a failure
+// like any other and held to everything.
+// The registry is compared below the places the integration can touch (IntegrationPlaces: its
+// extensions and classes, the shell extension and handler keys, the product keys, App Paths, the
+// uninstall entry, the approval list and Default Programs, in both views where Windows keeps
+// two): a snapshot of
+// all of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER\Software and HKEY_LOCAL_MACHINE\Software takes
+// seconds under Wine, and every write is checked against these places as it is made instead.
+// The whole areas are compared once, before the first injection and after the last.
+#include <windows.h>
+#include <objbase.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/diagnostics.h"
+#include "common/registry.h"
+#include "common/settings.h"
+#include "integration/apply.h"
+#include "integration/shortcuts.h"
+#include "tests/fuzz/fuzz.h"
+#include "tests/fuzz/registry_state.h"
+#include "uninstall/removal.h"
+
+namespace {
+using fuzz::Outcome;
+using fuzz::Random;
+
+// ---- the injecting table ----
+
+enum CallKind { Open, Create, Query, Set, DeleteVal, DeleteKey, EnumKey, DeleteKeyEx, EnumValue };
+const char* const KindNames[] = {"open key",   "create key", "query value",
+                                 "set value",  "delete value", "delete key",
+                                 "enum keys",  "delete key (view)", "enum values"};
+
+size_t Calls = 0;              // registry calls so far in the run
+size_t FailAt = SIZE_MAX;      // the call that fails
+LONG FailWith = ERROR_SUCCESS; // and how
+CallKind FailedKind = Open;
+std::string FailedTarget;
+bool FailedIsAnswer = false; // the failure reads as the registry's "not there"
+// Calls for which "not found" is an answer, not a failure.
+bool LooksUp(CallKind kind) {
+    return kind == Open || kind == Query || kind == DeleteVal || kind == DeleteKey ||
+           kind == DeleteKeyEx;
+}
+std::vector<std::string> Outside; // writes that went elsewhere
+std::vector<fuzz::Place> Places;
+std::map<HKEY, std::pair<HKEY, std::wstring>> Handles; // opened key -> root, path
+
+std::pair<HKEY, std::wstring> Target(HKEY key, LPCWSTR sub) {
+    std::pair<HKEY, std::wstring> base;
+    auto it = Handles.find(key);
+    if (it != Handles.end())
+        base = it->second;
+    else
+        base = {key, L""};
+    std::wstring name = sub ? sub : L"";
+    if (!name.empty())
+        base.second = base.second.empty() ? name : base.second + L"\\" + name;
+    return base;
+}
+
+std::string Describe(const std::pair<HKEY, std::wstring>& target, LPCWSTR value = nullptr) {
+    std::string text = fuzz::Narrow(fuzz::RootName(target.first) + L"\\" + target.second);
+    if (value)
+        text += " [" + fuzz::Narrow(value) + "]";
+    return text;
+}
+
+bool Fails(CallKind kind, const std::pair<HKEY, std::wstring>& target, LPCWSTR value = nullptr) {
+    size_t call = Calls++;
+    if (call != FailAt)
+        return false;
+    FailedKind = kind;
+    FailedTarget = Describe(target, value);
+    FailedIsAnswer = FailWith == ERROR_FILE_NOT_FOUND && LooksUp(kind);
+    return true;
+}
+
+void Write(const std::pair<HKEY, std::wstring>& target, LPCWSTR value) {
+    if (!fuzz::WithinPlaces(Places, target.first, target.second, 0))
+        Outside.push_back(Describe(target, value));
+}
+
+const RegistryFunctions& Real() {
+    return RealRegistryFunctions();
+}
+
+LONG WINAPI InjectOpen(HKEY key, LPCWSTR sub, DWORD options, REGSAM access, PHKEY result) {
+    auto target = Target(key, sub);
+    if (Fails(Open, target)) {
+        *result = nullptr;
+        return FailWith;
+    }
+    LONG error = Real().OpenKey(key, sub, options, access, result);
+    if (error == ERROR_SUCCESS)
+        Handles[*result] = target;
+    return error;
+}
+
+LONG WINAPI InjectCreate(HKEY key, LPCWSTR sub, DWORD reserved, LPWSTR keyClass, DWORD options,
+                         REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                         LPDWORD disposition) {
+    auto target = Target(key, sub);
+    Write(target, nullptr);
+    if (Fails(Create, target)) {
+        *result = nullptr;
+        return FailWith;
+    }
+    LONG error = Real().CreateKey(key, sub, reserved, keyClass, options, access, security, result,
+                                  disposition);
+    if (error == ERROR_SUCCESS)
+        Handles[*result] = target;
+    return error;
+}
+
+LONG WINAPI InjectQuery(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                        LPDWORD size) {
+    if (Fails(Query, Target(key, nullptr), name))
+        return FailWith;
+    return Real().QueryValue(key, name, reserved, type, data, size);
+}
+
+LONG WINAPI InjectSet(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                      DWORD size) {
+    auto target = Target(key, nullptr);
+    Write(target, name);
+    if (Fails(Set, target, name))
+        return FailWith;
+    return Real().SetValue(key, name, reserved, type, data, size);
+}
+
+LONG WINAPI InjectDeleteValue(HKEY key, LPCWSTR name) {
+    auto target = Target(key, nullptr);
+    Write(target, name);
+    if (Fails(DeleteVal, target, name))
+        return FailWith;
+    return Real().DeleteValue(key, name);
+}
+
+LONG WINAPI InjectDeleteKey(HKEY key, LPCWSTR sub) {
+    auto target = Target(key, sub);
+    Write(target, nullptr);
+    if (Fails(DeleteKey, target))
+        return FailWith;
+    return Real().DeleteKey(key, sub);
+}
+
+LONG WINAPI InjectEnumKey(HKEY key, DWORD index, LPWSTR name, LPDWORD size, LPDWORD reserved,
+                          LPWSTR keyClass, LPDWORD classSize, PFILETIME written) {
+    if (Fails(EnumKey, Target(key, nullptr)))
+        return FailWith;
+    return Real().EnumKey(key, index, name, size, reserved, keyClass, classSize, written);
+}
+
+LONG WINAPI InjectDeleteKeyEx(HKEY key, LPCWSTR sub, REGSAM view, DWORD reserved) {
+    auto target = Target(key, sub);
+    Write(target, nullptr);
+    if (Fails(DeleteKeyEx, target))
+        return FailWith;
+    return Real().DeleteKeyEx(key, sub, view, reserved);
+}
+
+LONG WINAPI InjectEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize,
+                            LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    if (Fails(EnumValue, Target(key, nullptr)))
+        return FailWith;
+    return Real().EnumValue(key, index, name, nameSize, reserved, type, data, dataSize);
+}
+
+const RegistryFunctions Injecting = {InjectOpen,    InjectCreate,  InjectQuery,
+                                     InjectSet,     InjectDeleteValue, InjectDeleteKey,
+                                     InjectEnumKey, InjectDeleteKeyEx, InjectEnumValue};
+
+std::vector<std::wstring> Diagnostics;
+void Keep(const wchar_t* line) {
+    Diagnostics.push_back(line);
+}
+
+// ---- the machine and the two steps ----
+
+void SetRaw(HKEY root, const wchar_t* path, REGSAM view, const wchar_t* name, DWORD type,
+            const void* data, DWORD size) {
+    HKEY key;
+    if (RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_WRITE | view, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+        if (name || data)
+            RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+        RegCloseKey(key);
+    }
+}
+
+void SetText(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text,
+             REGSAM view = 0) {
+    SetRaw(root, path, view, name, REG_SZ, text, DWORD((wcslen(text) + 1) * sizeof(wchar_t)));
+}
+
+// What other programs and an earlier installation left: owners of some extensions, "New"
+// entries of other forms, a key without a class, a volume extension of someone else's, an
+// earlier uninstall entry and the saved state of an earlier installation.
+void SeedMachine() {
+    SetText(HKEY_CLASSES_ROOT, L".zip", L"", L"CompressedFolder");
+    const BYTE zip[22] = {0x50, 0x4B, 0x05, 0x06};
+    SetRaw(HKEY_CLASSES_ROOT, L".zip\\ShellNew", 0, L"Data", REG_BINARY, zip, sizeof zip);
+    const wchar_t item[] = L"@%SystemRoot%\\zipfldr.dll,-1";
+    SetRaw(HKEY_CLASSES_ROOT, L".zip\\ShellNew", 0, L"ItemName", REG_EXPAND_SZ, item, sizeof item);
+    SetText(HKEY_CLASSES_ROOT, L".bdl", L"", L"Other.Bdl");
+    SetText(HKEY_CLASSES_ROOT, L".bdl\\ShellNew", L"Command", L"other.exe /new \"%1\"");
+    SetText(HKEY_CLASSES_ROOT, L".7z", L"", L"SevenZip.7z");
+    SetText(HKEY_CLASSES_ROOT, L".7z", L"PerceivedType", L"compressed");
+    SetText(HKEY_CLASSES_ROOT, L".iso", L"", L"Windows.IsoFile");
+    SetText(HKEY_CLASSES_ROOT, L".jar", L"", L"jarfile");
+    SetRaw(HKEY_CLASSES_ROOT, L".lzh\\OpenWithList\\other.exe", 0, nullptr, 0, nullptr, 0);
+    SetText(HKEY_CLASSES_ROOT, L".b05", L"", L"Backup.Volume");
+    SetText(HKEY_CLASSES_ROOT, L".tgz", L"", L"Bundlo");
+    DWORD one = 1;
+    SetRaw(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\.tgz", 0, L"Exist", REG_DWORD, &one, 4);
+    SetText(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\.tgz", L"Type", L"bundlo.ZIP");
+    SetText(HKEY_LOCAL_MACHINE,
+            L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bundlo archiver",
+            L"DisplayIcon", L"C:\\windows\\notepad.exe", KEY_WOW64_64KEY);
+}
+
+IntegrationSettings Everything() {
+    IntegrationSettings settings = {};
+    for (uint8_t& flag : settings.associate)
+        flag = 1;
+    settings.shellExtension = 1;
+    settings.menuIcons = 1;
+    // The shortcuts make no registry call; leaving them out halves the time of a run.
+    return settings;
+}
+
+enum Step { ApplyStep, RemoveStep };
+
+bool RunStep(Step step) {
+    if (step == ApplyStep) {
+        wchar_t group[PathCapacity];
+        return ApplyIntegration(Everything(), group, PathCapacity);
+    }
+    RemoveRegistrations();
+    return true;
+}
+
+// One run of a step: counted, with the k-th call failing (none when k is SIZE_MAX).
+size_t Counted(Step step, size_t k, LONG error, bool* result) {
+    Calls = 0;
+    FailAt = k;
+    FailedIsAnswer = false;
+    FailWith = error;
+    Handles.clear();
+    Diagnostics.clear();
+    OverrideRegistryFunctions(&Injecting);
+    // The store is looked for afresh, as in each run of the program.
+    ReleaseSettings();
+    *result = RunStep(step);
+    OverrideRegistryFunctions(nullptr);
+    return Calls;
+}
+
+fuzz::RegistrySnapshot Start[2], CleanEnd[2], WholeBefore, PlacesBefore;
+// What the registry below the places holds after the last injection's check, so that the next
+// restore need not read it again.
+fuzz::RegistrySnapshot Current;
+bool CurrentKnown = false;
+size_t CallsOf[2] = {0, 0};
+size_t Injections = 0, Reported = 0, Answers = 0;
+double Spent[4]; // restoring, the faulted run, the clean run, the snapshot (FUZZ_TIMING=1)
+double Now() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return double(now.QuadPart) / double(frequency.QuadPart);
+}
+std::vector<std::wstring> PlaceholderFiles;
+
+const LONG Errors[] = {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
+
+void Prepare() {
+    CoInitialize(nullptr);
+    OverrideDiagnosticSink(Keep);
+    Places = fuzz::IntegrationPlaces();
+    // The files the integration names beside the program: this campaign's folder.
+    for (const wchar_t* name : {L"Bundlo.exe", L"bdlext.dll", L"bdlext64.dll", L"Bundlo.chm",
+                                L"Bdl.txt"}) {
+        std::wstring path = fuzz::ModuleFolder() + L"\\" + name;
+        if (!fuzz::PathExists(path)) {
+            fuzz::WriteFileBytes(path, "placeholder");
+            PlaceholderFiles.push_back(path);
+        }
+    }
+    DeleteFileW((fuzz::ModuleFolder() + L"\\Bundlo.ini").c_str());
+    WholeBefore = fuzz::TakeSnapshot(fuzz::WholeAreas());
+    PlacesBefore = fuzz::TakeSnapshot(Places);
+    // The start: a prefix without the archiver, whatever ran in it before.
+    ReleaseSettings();
+    RemoveRegistrations();
+
+    SeedMachine();
+    Start[ApplyStep] = fuzz::TakeSnapshot(Places);
+    bool result = false;
+    CallsOf[ApplyStep] = Counted(ApplyStep, SIZE_MAX, ERROR_SUCCESS, &result);
+    CleanEnd[ApplyStep] = fuzz::TakeSnapshot(Places);
+    Start[RemoveStep] = CleanEnd[ApplyStep];
+    CallsOf[RemoveStep] = Counted(RemoveStep, SIZE_MAX, ERROR_SUCCESS, &result);
+    CleanEnd[RemoveStep] = fuzz::TakeSnapshot(Places);
+}
+
+size_t Inputs() {
+    return 2 * (CallsOf[ApplyStep] + CallsOf[RemoveStep]);
+}
+
+// Input i: the step, the error and k, in this order: apply with access denied for every k, then
+// with file not found, then the removal likewise.
+void RunFault(Random&, size_t index, Outcome& outcome) {
+    Step step = ApplyStep;
+    if (index >= 2 * CallsOf[ApplyStep]) {
+        step = RemoveStep;
+        index -= 2 * CallsOf[ApplyStep];
+    }
+    size_t calls = CallsOf[step];
+    LONG error = Errors[index / calls];
+    size_t k = index % calls;
+    const char* stepName = step == ApplyStep ? "ApplyIntegration" : "RemoveRegistrations";
+    const char* errorName = error == ERROR_ACCESS_DENIED ? "ERROR_ACCESS_DENIED" : "ERROR_FILE_NOT_FOUND";
+    outcome.Input = std::string(stepName) + ", call " + std::to_string(k) + " of " +
+                    std::to_string(calls) + " fails with " + errorName;
+    double t0 = Now();
+    if (!fuzz::RestoreSnapshot(Places, Start[step], CurrentKnown ? &Current : nullptr)) {
+        CurrentKnown = false;
+        outcome.Fail("the start could not be restored");
+        return;
+    }
+    CurrentKnown = false;
+    Outside.clear();
+    bool result = false;
+    double t1 = Now();
+    size_t made = Counted(step, k, error, &result);
+    double t2 = Now();
+    bool answer = FailedIsAnswer;
+    Injections++;
+    outcome.Input += ": " + std::string(KindNames[FailedKind]) + " " + FailedTarget;
+    FUZZ_CHECK(outcome, made > k, "the faulted run made only %zu calls", made);
+    for (const std::string& write : Outside)
+        outcome.Fail("wrote outside the integration's keys: %s", write.c_str());
+    // A refused write of a value is reported; a deletion of something already gone is no
+    // failure, and one a later pass of a tree deletion makes up for is none either.
+    bool write = FailedKind == Create || FailedKind == Set ||
+                 (FailedKind == DeleteVal && error == ERROR_ACCESS_DENIED);
+    if (write && made > k) {
+        Reported++;
+        FUZZ_CHECK(outcome, !Diagnostics.empty(), "the failed %s of %s gave no diagnostic line",
+                   KindNames[FailedKind], FailedTarget.c_str());
+    }
+
+    if (answer) {
+        Answers++;
+        return;
+    }
+    bool cleanResult = false;
+    Counted(step, SIZE_MAX, ERROR_SUCCESS, &cleanResult);
+    double t3 = Now();
+    FUZZ_CHECK(outcome, cleanResult, "the clean run after it stopped");
+    FUZZ_CHECK(outcome, Diagnostics.empty(), "the clean run after it reported %s",
+               Diagnostics.empty() ? "" : fuzz::Narrow(Diagnostics[0]).c_str());
+    Current = fuzz::TakeSnapshot(Places);
+    CurrentKnown = true;
+    double t4 = Now();
+    Spent[0] += t1 - t0;
+    Spent[1] += t2 - t1;
+    Spent[2] += t3 - t2;
+    Spent[3] += t4 - t3;
+    for (const std::string& line : fuzz::CompareSnapshots(CleanEnd[step], Current))
+        outcome.Fail("after the clean run: %s", line.c_str());
+}
+
+void Finish(Outcome& outcome) {
+    fuzz::AddFigure("injections", Injections);
+    fuzz::AddFigure("calls of the apply", CallsOf[ApplyStep]);
+    fuzz::AddFigure("calls of the removal", CallsOf[RemoveStep]);
+    fuzz::AddFigure("refused writes reported", Reported);
+    fuzz::AddFigure("not-found answers without a clean run", Answers);
+    if (getenv("FUZZ_TIMING"))
+        for (double spent : Spent)
+            fuzz::AddFigure("ms", uint64_t(spent * 1000));
+    // Outside the integration's keys nothing changed in the whole areas, all injections
+    // included; inside them the machine goes back to what it was.
+    for (const std::string& line : fuzz::CompareSnapshots(
+             WholeBefore, fuzz::TakeSnapshot(fuzz::WholeAreas()), 12,
+             [](HKEY root, const std::wstring& path) {
+                 // Explorer's cache of the shell folders, which Wine's shell writes whenever a
+                 // shortcut's folder is looked up.
+                 size_t cache = path.size() >= 14 ? path.size() - 14 : 0;
+                 return fuzz::WithinPlaces(Places, root, path, 0) ||
+                        _wcsicmp(path.c_str() + cache, L"\\Shell Folders") == 0;
+             }))
+        outcome.Fail("outside the integration's keys: %s", line.c_str());
+    fuzz::RestoreSnapshot(Places, PlacesBefore);
+    for (const std::wstring& path : PlaceholderFiles)
+        DeleteFileW(path.c_str());
+    OverrideDiagnosticSink(nullptr);
+    CoUninitialize();
+}
+
+fuzz::Registration Faults({"faults",
+                           "every registry call of the apply and the removal failing once",
+                           0, 30, Prepare, RunFault, Finish, Inputs});
+
+} // namespace
