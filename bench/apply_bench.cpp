@@ -22,8 +22,8 @@
 namespace {
 
 struct Tally {
-    unsigned long Open, Create, Query, Set, DeleteValue, DeleteKey, EnumKey, DeleteKeyEx,
-        EnumValue, Written;
+    unsigned long Open, Create, Query, Set, DeleteValue, DeleteKey, EnumKey, DeleteKeyEx, EnumValue,
+        Written;
     unsigned long Calls() const {
         return Open + Create + Query + Set + DeleteValue + DeleteKey + EnumKey + DeleteKeyEx +
                EnumValue;
@@ -48,8 +48,8 @@ LONG WINAPI CountOpenKey(HKEY root, LPCWSTR path, DWORD options, REGSAM access, 
     return Real().OpenKey(root, path, options, access, key);
 }
 
-LONG WINAPI CountCreateKey(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass,
-                           DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
+LONG WINAPI CountCreateKey(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass, DWORD options,
+                           REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
                            LPDWORD disposition) {
     ++Counted.Create;
     return Real().CreateKey(root, path, reserved, keyClass, options, access, security, key,
@@ -92,15 +92,15 @@ LONG WINAPI CountDeleteKeyEx(HKEY root, LPCWSTR path, REGSAM view, DWORD reserve
     return Real().DeleteKeyEx(root, path, view, reserved);
 }
 
-LONG WINAPI CountEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize,
-                           LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+LONG WINAPI CountEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                           LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     ++Counted.EnumValue;
     return Real().EnumValue(key, index, name, nameSize, reserved, type, data, dataSize);
 }
 
-const RegistryFunctions Counting = {CountOpenKey,     CountCreateKey, CountQueryValue,
-                                    CountSetValue,    CountDeleteValue, CountDeleteKey,
-                                    CountEnumKey,     CountDeleteKeyEx, CountEnumValue};
+const RegistryFunctions Counting = {CountOpenKey,  CountCreateKey,   CountQueryValue,
+                                    CountSetValue, CountDeleteValue, CountDeleteKey,
+                                    CountEnumKey,  CountDeleteKeyEx, CountEnumValue};
 
 IntegrationSettings Everything() {
     IntegrationSettings settings = {};
@@ -126,9 +126,8 @@ void PrintTally(const char* what, const Tally& tally) {
     printf("  %-7s %5lu registry calls (open %lu, create %lu, query %lu, set %lu, delete value "
            "%lu, delete key %lu, enumerate keys %lu, delete key in a view %lu, enumerate values "
            "%lu), %lu values written\n",
-           what, tally.Calls(), tally.Open, tally.Create, tally.Query, tally.Set,
-           tally.DeleteValue, tally.DeleteKey, tally.EnumKey, tally.DeleteKeyEx, tally.EnumValue,
-           tally.Written);
+           what, tally.Calls(), tally.Open, tally.Create, tally.Query, tally.Set, tally.DeleteValue,
+           tally.DeleteKey, tally.EnumKey, tally.DeleteKeyEx, tally.EnumValue, tally.Written);
 }
 
 } // namespace

@@ -4,7 +4,8 @@
 // it again, leaving out what an earlier reading removed, while a reading still removes something:
 // a folder listed before its contents goes once they are gone, as in the uninstall's passes.
 // Prints the readings, the removed entries and the time of the loop; the exit code is 1 when an
-// entry is left.
+// entry is left. It calls Windows directly, not through the file layer: the bare calls are what
+// the uninstall is measured against.
 //   plain_delete.exe <folder> <list>
 #include <windows.h>
 #include <stdio.h>
@@ -73,7 +74,7 @@ int wmain(int argc, wchar_t** argv) {
         left.swap(next);
     }
     LARGE_INTEGER end = Now();
-    printf("%u readings, %zu of %zu entries removed, %.1f ms\n", readings, removed,
-           entries.size(), Milliseconds(start, end));
+    printf("%u readings, %zu of %zu entries removed, %.1f ms\n", readings, removed, entries.size(),
+           Milliseconds(start, end));
     return removed == entries.size() ? 0 : 1;
 }

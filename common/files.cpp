@@ -358,8 +358,7 @@ int HeldFolders::Find(const wchar_t* path, size_t length) const {
     // The spelling must match exactly: in a folder whose names are case-sensitive, another
     // spelling may name another entry.
     for (uint32_t i = 0; i < Folders.Count; ++i)
-        if (Folders[i].Length == length &&
-            wmemcmp(&Names[Folders[i].Start], path, length) == 0)
+        if (Folders[i].Length == length && wmemcmp(&Names[Folders[i].Start], path, length) == 0)
             return int(i);
     return -1;
 }
@@ -380,8 +379,8 @@ void HeldFolders::Release(const wchar_t* path, size_t length) {
         Held held = Folders[i];
         const wchar_t* name = &Names[held.Start];
         bool below = held.Length == length || (held.Length > length && IsSlash(name[length]));
-        if (below && CompareStringOrdinal(name, int(length), path, int(length), TRUE) ==
-                         CSTR_EQUAL) {
+        if (below &&
+            CompareStringOrdinal(name, int(length), path, int(length), TRUE) == CSTR_EQUAL) {
             CloseHandle(held.Handle);
             continue;
         }

@@ -448,7 +448,8 @@ TEST_F(FilesTest, HeldFoldersAnswerAsTheWalkDoesAndKeepWhatTheyExaminedInPlace) 
     HeldFolders held(folder.c_str());
     DWORD attributes = 0;
     std::wstring file = At(L"sub\\deeper\\file.txt");
-    EXPECT_EQ(CheckReparsePoints(folder.c_str(), file.c_str()), held.Check(file.c_str(), &attributes));
+    EXPECT_EQ(CheckReparsePoints(folder.c_str(), file.c_str()),
+              held.Check(file.c_str(), &attributes));
     EXPECT_EQ(GetFileAttributesW(file.c_str()), attributes);
     EXPECT_EQ(NoReparsePoint, held.CheckWay(file.c_str()));
     // The folders on the way are held: neither renamed nor removed while the object lives.

@@ -227,9 +227,9 @@ TEST_F(UninstallRun, EveryListOrderRemovesTheSameDeepTreeWithoutADiagnostic) {
     // Three levels, two files in each, one of them read-only; the installer's order (files,
     // then their folder, the deepest first), the reverse (every folder before its contents)
     // and one scattered order; each in the passes the order needs.
-    const std::vector<std::string> installer = {
-        "a\\b\\c\\1.txt", "a\\b\\c\\2.txt", "a\\b\\c", "a\\b\\1.txt", "a\\b\\2.txt",
-        "a\\b",        "a\\1.txt",       "a\\2.txt",  "a"};
+    const std::vector<std::string> installer = {"a\\b\\c\\1.txt", "a\\b\\c\\2.txt", "a\\b\\c",
+                                                "a\\b\\1.txt",    "a\\b\\2.txt",    "a\\b",
+                                                "a\\1.txt",       "a\\2.txt",       "a"};
     const std::vector<std::string> orders[] = {
         installer,
         std::vector<std::string>(installer.rbegin(), installer.rend()),
