@@ -11,6 +11,10 @@ processes timed from start to end, so both pay for a process start; the uninstal
 its registrations. The ratio uninstall/limit is printed per order, from the medians of --runs
 runs. Figures only; nothing here passes or fails on time.
 
+Both sides also run with nothing listed, as often per build: what that costs (the process start,
+for the uninstall also its own start-up, the registrations and the batch file) is printed, and
+each ratio is printed again without it, the ratio of the deletions alone.
+
 Each run's results are checked all the same: the uninstall must leave nothing listed behind
 (only the program, for its batch file) in every order, and the batch file must then remove the
 program and its folder. The program reports no pass count, so its passes are computed from the
@@ -97,7 +101,8 @@ class Bench:
         root = self.prefix.unix_path(folder)
         shutil.rmtree(root, ignore_errors=True)
         program = self.prefix.install(exe, folder)
-        self.lay_out(root)
+        if order:
+            self.lay_out(root)
         with open(os.path.join(root, "Uninstall.lst"), "wb") as f:
             f.write("".join(entry + "\r\n" for entry in order).encode("ascii"))
         result = self.prefix.run(program, ["/S"], timeout=3600)
@@ -120,7 +125,8 @@ class Bench:
         root = self.prefix.unix_path(folder)
         shutil.rmtree(root, ignore_errors=True)
         os.makedirs(root)
-        self.lay_out(root)
+        if order:
+            self.lay_out(root)
         kinds = set(self.folders)
         listing = folder + r"\plain.lst"
         with open(self.prefix.unix_path(listing), "wb") as f:
@@ -137,7 +143,9 @@ class Bench:
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", action="append", required=True, help="Uninstall.exe to time")
-    parser.add_argument("--runs", type=int, default=3, help="runs of each side per order")
+    parser.add_argument("--runs", type=int, default=5, help="runs of each side per order")
+    parser.add_argument("--order", action="append", choices=["installer", "worst", "shuffled"],
+                        help="only these list orders (default: all three)")
     args = parser.parse_args()
     prefix = harness.Prefix()
     prefix.reset()
@@ -145,6 +153,7 @@ def main():
     count = sum(len(names) for names in files.values())
     orders = {"installer": installer_order(folders, files), "worst": worst_order(folders, files),
               "shuffled": shuffled_order(folders, files)}
+    orders = {name: order for name, order in orders.items() if name in (args.order or orders)}
     computed = {name: passes(order, folders) for name, order in orders.items()}
     bench = Bench(prefix, folders, files)
     print(f"silent uninstall of {count} files in {len(folders)} folders against the plain loop "
@@ -159,6 +168,16 @@ def main():
         tool = tools + r"\plain_delete.exe"
         shutil.copy(tool_path, prefix.unix_path(tool))
         folder = r"C:\bdlbench" + tag + r"\Bundlo"
+        # What both pay whatever the list holds: the process, and for the uninstall its start-up,
+        # the registrations and the batch file.
+        fixed_uninstall, fixed_plain = [], []
+        for _ in range(args.runs):
+            fixed_uninstall.append(bench.uninstall(exe, folder, []))
+            fixed_plain.append(bench.plain(tool, folder, [])[0])
+        fixed_uninstall = statistics.median(fixed_uninstall)
+        fixed_plain = statistics.median(fixed_plain)
+        print(f"{os.path.relpath(exe):28} nothing listed   uninstall {fixed_uninstall:6.2f} s  "
+              f"plain loop {fixed_plain:6.2f} s  (start-up, registrations, batch file)")
         for name, order in orders.items():
             uninstall_times, plain_times = [], []
             for _ in range(args.runs):
@@ -169,9 +188,11 @@ def main():
                 if readings != computed[name]:
                     sys.exit(f"{tool}: {readings} readings, {computed[name]} expected")
             uninstall, plain = statistics.median(uninstall_times), statistics.median(plain_times)
+            beyond = (uninstall - fixed_uninstall) / max(plain - fixed_plain, 0.001)
             print(f"{os.path.relpath(exe):28} {name:9} order  uninstall {uninstall:6.2f} s  "
                   f"plain loop {plain:6.2f} s  ratio {uninstall / plain:5.2f}  "
-                  f"{computed[name]:3} passes")
+                  f"{computed[name]:3} passes  (without what nothing listed costs: "
+                  f"{beyond:.2f})")
         shutil.rmtree(prefix.unix_path(tools), ignore_errors=True)
     subprocess.run([harness.PREFIX_SCRIPT, "stop"], env=prefix.env())
 

@@ -344,7 +344,7 @@ void DirScan::Close() {
     }
 }
 
-HeldFolders::HeldFolders(const wchar_t* folder) {
+HeldFolders::HeldFolders(const wchar_t* folder) : LastFound(0) {
     CopyText(Folder, folder, PathCapacity);
     FolderLength = FolderLengthOf(Folder);
     Folder[FolderLength] = 0;
@@ -354,19 +354,29 @@ HeldFolders::~HeldFolders() {
     ReleaseAll();
 }
 
-int HeldFolders::Find(const wchar_t* path, size_t length) const {
+bool HeldFolders::HeldAs(uint32_t index, const wchar_t* path, size_t length) const {
     // The spelling must match exactly: in a folder whose names are case-sensitive, another
     // spelling may name another entry.
+    return Folders[index].Length == length &&
+           wmemcmp(&Paths[Folders[index].Start], path, length) == 0;
+}
+
+int HeldFolders::Find(const wchar_t* path, size_t length) {
+    // Most paths lie in the folder of the one before.
+    if (LastFound < Folders.Count && HeldAs(LastFound, path, length))
+        return int(LastFound);
     for (uint32_t i = 0; i < Folders.Count; ++i)
-        if (Folders[i].Length == length && wmemcmp(&Names[Folders[i].Start], path, length) == 0)
+        if (HeldAs(i, path, length)) {
+            LastFound = i;
             return int(i);
+        }
     return -1;
 }
 
 void HeldFolders::Hold(const wchar_t* path, size_t length, HANDLE handle) {
-    Held held = {handle, Names.Count, uint32_t(length)};
-    Names.Extend(uint32_t(length));
-    wmemcpy(&Names[held.Start], path, length);
+    Held held = {handle, Paths.Count, uint32_t(length)};
+    Paths.Extend(uint32_t(length));
+    wmemcpy(&Paths[held.Start], path, length);
     Folders.Append(held);
 }
 
@@ -377,29 +387,29 @@ void HeldFolders::Release(const wchar_t* path, size_t length) {
     uint32_t names = 0;
     for (uint32_t i = 0; i < Folders.Count; ++i) {
         Held held = Folders[i];
-        const wchar_t* name = &Names[held.Start];
+        const wchar_t* name = &Paths[held.Start];
         bool below = held.Length == length || (held.Length > length && IsSlash(name[length]));
         if (below &&
             CompareStringOrdinal(name, int(length), path, int(length), TRUE) == CSTR_EQUAL) {
             CloseHandle(held.Handle);
             continue;
         }
-        // Names lie in the order of the folders, so moving a kept one down never overwrites a
+        // Paths lie in the order of the folders, so moving a kept one down never overwrites a
         // later one.
-        wmemmove(&Names[names], name, held.Length);
+        wmemmove(&Paths[names], name, held.Length);
         held.Start = names;
         names += held.Length;
         Folders[kept++] = held;
     }
     Folders.Resize(kept);
-    Names.Resize(names);
+    Paths.Resize(names);
 }
 
 void HeldFolders::ReleaseAll() {
     for (uint32_t i = 0; i < Folders.Count; ++i)
         CloseHandle(Folders[i].Handle);
     Folders.Resize(0);
-    Names.Resize(0);
+    Paths.Resize(0);
 }
 
 ReparseCheck HeldFolders::Check(const wchar_t* path, DWORD* attributes) {
@@ -499,8 +509,8 @@ bool HeldFolders::RemoveFolder(const wchar_t* path) {
         return ::RemoveFolder(path);
     // A folder held inside, in this spelling, is there and stays: this one is not empty.
     for (uint32_t i = 0; i < Folders.Count; ++i)
-        if (Folders[i].Length > length && IsSlash(Names[Folders[i].Start + length]) &&
-            wmemcmp(&Names[Folders[i].Start], walked, length) == 0) {
+        if (Folders[i].Length > length && IsSlash(Paths[Folders[i].Start + length]) &&
+            wmemcmp(&Paths[Folders[i].Start], walked, length) == 0) {
             SetLastError(ERROR_DIR_NOT_EMPTY);
             return false;
         }

@@ -121,18 +121,20 @@ class HeldFolders {
   private:
     struct Held {
         HANDLE Handle;
-        uint32_t Start;  // of its path in Names
+        uint32_t Start;  // of its path in Paths
         uint32_t Length; // characters, no terminator
     };
     ReparseCheck Walk(const wchar_t* path, DWORD* attributes);
-    int Find(const wchar_t* path, size_t length) const;
+    bool HeldAs(uint32_t index, const wchar_t* path, size_t length) const;
+    int Find(const wchar_t* path, size_t length);
     void Hold(const wchar_t* path, size_t length, HANDLE handle);
     void Release(const wchar_t* path, size_t length);
 
     wchar_t Folder[PathCapacity]; // without a trailing separator
     size_t FolderLength;
     Array<Held> Folders;
-    Array<wchar_t> Names;
+    Array<wchar_t> Paths; // the paths of the held folders, one after another
+    uint32_t LastFound;   // where Find found the last one
 };
 
 // The short (8.3) form of an existing path; false when there is none or it does not fit.

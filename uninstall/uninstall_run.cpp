@@ -55,24 +55,55 @@ class Stream {
     FILE* Handle;
 };
 
-// One line of the list, up to its line feed; `bytes` grows by the bytes it took, line feed
-// included. False at the end of the list. A line too long for the buffer, or one holding a zero
-// byte, comes back empty: a piece of it would name some other file.
-bool ReadListLine(FILE* list, char* line, size_t capacity, int64_t& bytes) {
+// Reads the list through a buffer of its own, a byte at a time: a call into the C library for
+// each byte would cost more than the rest of an entry's reading, on an emulated processor more
+// than its deletion.
+class ListReader {
+  public:
+    explicit ListReader(FILE* list) : List(list), Offset(0), Position(0), Length(0) {}
+    // Goes to a byte offset of the list; false when the list cannot be read from there.
+    bool Seek(int64_t offset) {
+        Offset = offset;
+        Position = Length = 0;
+        return _fseeki64(List, offset, SEEK_SET) == 0;
+    }
+    // The next byte, or EOF.
+    int Get() {
+        if (Position == Length) {
+            Position = 0;
+            Length = fread(Buffer, 1, sizeof Buffer, List);
+            if (Length == 0)
+                return EOF;
+        }
+        ++Offset;
+        return static_cast<unsigned char>(Buffer[Position++]);
+    }
+    // Where the next byte lies in the list.
+    int64_t NextOffset() const { return Offset; }
+
+  private:
+    FILE* List;
+    int64_t Offset;
+    size_t Position;
+    size_t Length;
+    char Buffer[4096];
+};
+
+// One line of the list, up to its line feed. False at the end of the list. A line too long for
+// the buffer, or one holding a zero byte, comes back empty: a piece of it would name some other
+// file.
+bool ReadListLine(ListReader& list, char* line, size_t capacity) {
     size_t length = 0;
     bool damaged = false;
-    int c = getc(list);
+    int c = list.Get();
     if (c == EOF)
         return false;
-    for (; c != EOF && c != '\n'; c = getc(list)) {
-        ++bytes;
+    for (; c != EOF && c != '\n'; c = list.Get()) {
         if (c == 0 || length + 1 >= capacity)
             damaged = true;
         else
             line[length++] = char(c);
     }
-    if (c == '\n')
-        ++bytes;
     line[damaged ? 0 : length] = 0;
     return true;
 }
@@ -227,6 +258,10 @@ namespace {
 // not empty yet among them.
 enum LineState : uint8_t { LineSettled, LineOpen, FolderOpen };
 
+bool SamePath(const wchar_t* a, const wchar_t* b) {
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
 struct OpenLine {
     int64_t Offset; // where the line starts in the list
     LineState State;
@@ -251,9 +286,9 @@ LineState RemoveListedEntry(Removal& removal, char* line, LineState state) {
         return LineSettled;
     HeldFolders& held = *removal.Held;
     // The program and the list are open now: the list is read, the program runs. The batch file
-    // deletes them once this process has ended.
-    bool leftToBatch = CompareNoCase(entry, removal.ProgramPath) == 0 ||
-                       CompareNoCase(entry, removal.ListPath) == 0;
+    // deletes them once this process has ended. Their paths are compared as the file system
+    // compares names, whatever the user's language says about letters.
+    bool leftToBatch = SamePath(entry, removal.ProgramPath) || SamePath(entry, removal.ListPath);
     if (state == LineOpen && !leftToBatch) {
         // Most entries are plain files that go at the first try. The folders on their way are
         // examined first; the entry's own name is deleted as it stands, which for a link removes
@@ -322,6 +357,7 @@ ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t
     removal.Held = &held;
     removal.Result = &result;
     char line[ListLineCapacity];
+    ListReader reader(list);
     // The first pass reads the whole list; each later one reads again only the lines that the
     // pass before left open.
     Array<OpenLine> open;
@@ -330,19 +366,16 @@ ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t
         removal.Deleted = 0;
         next.Resize(0);
         if (++result.Passes == 1) {
-            fseek(list, 0, SEEK_SET);
-            int64_t offset = 0;
-            for (int64_t start = 0; ReadListLine(list, line, ListLineCapacity, offset);
-                 start = offset) {
+            reader.Seek(0);
+            for (int64_t start = 0; ReadListLine(reader, line, ListLineCapacity);
+                 start = reader.NextOffset()) {
                 LineState state = RemoveListedEntry(removal, line, LineOpen);
                 if (state != LineSettled)
                     next.Append({start, state});
             }
         } else {
             for (uint32_t i = 0; i < open.Count; ++i) {
-                int64_t bytes = 0;
-                if (_fseeki64(list, open[i].Offset, SEEK_SET) != 0 ||
-                    !ReadListLine(list, line, ListLineCapacity, bytes))
+                if (!reader.Seek(open[i].Offset) || !ReadListLine(reader, line, ListLineCapacity))
                     continue;
                 LineState state = RemoveListedEntry(removal, line, open[i].State);
                 if (state != LineSettled)
