@@ -29,6 +29,7 @@ demo: build
 bench: build
 	@python3 bench/startup_bench.py --exe build/win32/Uninstall.exe --exe build/win64/Uninstall.exe
 	@python3 bench/uninstall_bench.py --exe build/win32/Uninstall.exe --exe build/win64/Uninstall.exe
+	@python3 bench/apply_bench.py --exe build/win32/Uninstall.exe --exe build/win64/Uninstall.exe
 	@for p in $(PRESETS); do scripts/wine-run.sh build/$$p/bench/settings_bench.exe || exit 1; \
 	  scripts/wine-run.sh build/$$p/bench/langfile_bench.exe || exit 1; done
 

@@ -70,6 +70,19 @@ template <typename T> struct Array {
         Data[Count - 1] = x;
     }
 
+    // Exchanges the contents of two arrays without copying an element.
+    void Swap(Array& other) {
+        T* data = Data;
+        Data = other.Data;
+        other.Data = data;
+        uint32_t count = Count;
+        Count = other.Count;
+        other.Count = count;
+        uint32_t capacity = Capacity;
+        Capacity = other.Capacity;
+        other.Capacity = capacity;
+    }
+
     T& operator[](size_t index) { return Data[index]; }
     const T& operator[](size_t index) const { return Data[index]; }
 };

@@ -64,19 +64,99 @@ void FillEntry(ScanEntry* entry, const wchar_t* pathOrMask, const WIN32_FIND_DAT
     entry->IsReparsePoint = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// RemoveDirectoryW in both forms, with the last error of the last try; reports nothing.
+bool TryRemoveFolder(const wchar_t* path) {
+    if (!PlainFormLosesTrailingChars(path)) {
+        if (RemoveDirectoryW(path))
+            return true;
+        // The plain form found the folder, and it still holds something: so would the long one.
+        if (GetLastError() == ERROR_DIR_NOT_EMPTY)
+            return false;
+    }
+    wchar_t longPath[PathCapacity];
+    return MakeLongPath(path, longPath, PathCapacity) && RemoveDirectoryW(longPath);
+}
+
+// The length of a folder's path without its trailing separators.
+size_t FolderLengthOf(const wchar_t* folder) {
+    size_t length = wcslen(folder);
+    while (length > 0 && IsSlash(folder[length - 1]))
+        --length;
+    return length;
+}
+
+// The path without its trailing separators in `walked`, when it lies below the folder (of
+// folderLength characters, without its trailing separators): false otherwise.
+bool WalkablePath(const wchar_t* folder, size_t folderLength, const wchar_t* path, wchar_t* walked,
+                  size_t* walkedLength) {
+    size_t length = wcslen(path);
+    if (folderLength == 0 || length >= PathCapacity)
+        return false;
+    CopyText(walked, path, PathCapacity);
+    while (length > folderLength && IsSlash(walked[length - 1]))
+        walked[--length] = 0;
+    *walkedLength = length;
+    return length > folderLength + 1 && IsSlash(walked[folderLength]) &&
+           CompareStringOrdinal(walked, int(folderLength), folder, int(folderLength), TRUE) ==
+               CSTR_EQUAL;
+}
+
+// True when a component of a walked path ends at `end`: a separator (or the end of the path)
+// that does not follow another one.
+bool EndsComponent(const wchar_t* walked, size_t end, size_t length) {
+    return (end == length || IsSlash(walked[end])) && !IsSlash(walked[end - 1]);
+}
+
+// A folder opened to be held: for listing, so that its sharing counts, and without delete
+// sharing, so that it can be neither renamed nor removed while open. A link is opened as itself.
+HANDLE OpenFolderToHold(const wchar_t* path) {
+    const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    InEitherForm(path, [&](const wchar_t* form) {
+        handle = CreateFileW(form, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    return handle;
+}
+
+// A folder, and no link.
+bool IsPlainFolder(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// What the open folder itself says. (The attributes and reparse tag alone: the whole
+// BY_HANDLE_FILE_INFORMATION asks the volume too, which costs far more.)
+bool HandleShowsPlainFolder(HANDLE handle) {
+    FILE_ATTRIBUTE_TAG_INFO information;
+    return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &information,
+                                        sizeof information) &&
+           IsPlainFolder(information.FileAttributes);
+}
+
+// Held folders beyond this many are examined for each path instead: a list of more folders in
+// a scattered order would otherwise keep opening and letting go of them.
+const uint32_t MostHeldFolders = 1024;
+
 } // namespace
 
 ShortPathQuery ShortPathOverride = nullptr;
 
+bool TryRemoveFile(const wchar_t* path) {
+    return InEitherForm(path, [](const wchar_t* form) { return DeleteFileW(form) != FALSE; });
+}
+
 bool RemoveFile(const wchar_t* path) {
-    if (InEitherForm(path, [](const wchar_t* form) { return DeleteFileW(form) != FALSE; }))
+    if (TryRemoveFile(path))
         return true;
     ReportFileFailure(L"delete file", path);
     return false;
 }
 
 bool RemoveFolder(const wchar_t* path) {
-    if (InEitherForm(path, [](const wchar_t* form) { return RemoveDirectoryW(form) != FALSE; }))
+    if (TryRemoveFolder(path))
         return true;
     if (GetLastError() != ERROR_DIR_NOT_EMPTY)
         ReportFileFailure(L"remove folder", path);
@@ -183,26 +263,16 @@ FILE* OpenStream(const wchar_t* path, const wchar_t* mode) {
 }
 
 ReparseCheck CheckReparsePoints(const wchar_t* folder, const wchar_t* path) {
-    size_t folderLength = wcslen(folder);
-    while (folderLength > 0 && IsSlash(folder[folderLength - 1]))
-        --folderLength;
-    size_t length = wcslen(path);
-    if (folderLength == 0 || length >= PathCapacity)
-        return PassesReparsePoint;
+    size_t folderLength = FolderLengthOf(folder);
     wchar_t walked[PathCapacity];
-    CopyText(walked, path, PathCapacity);
-    while (length > folderLength && IsSlash(walked[length - 1]))
-        walked[--length] = 0;
-    if (length <= folderLength + 1 || !IsSlash(walked[folderLength]) ||
-        CompareStringOrdinal(walked, int(folderLength), folder, int(folderLength), TRUE) !=
-            CSTR_EQUAL)
+    size_t length;
+    if (!WalkablePath(folder, folderLength, path, walked, &length))
         return PassesReparsePoint;
-    // Each component from the first below the folder to the entry, the path cut after it.
+    // Each component from the first below the folder to the entry, the path cut after it; a
+    // doubled separator ends no component.
     for (size_t end = folderLength + 1; end <= length; ++end) {
-        if (end < length && !IsSlash(walked[end]))
+        if (!EndsComponent(walked, end, length))
             continue;
-        if (IsSlash(walked[end - 1]))
-            continue; // a doubled separator
         wchar_t saved = walked[end];
         walked[end] = 0;
         DWORD attributes = ReadAttributes(walked);
@@ -271,4 +341,187 @@ void DirScan::Close() {
         FindClose(FindHandle);
         FindHandle = INVALID_HANDLE_VALUE;
     }
+}
+
+HeldFolders::HeldFolders(const wchar_t* folder) : LastFound(0) {
+    CopyText(Folder, folder, PathCapacity);
+    FolderLength = FolderLengthOf(Folder);
+    Folder[FolderLength] = 0;
+}
+
+HeldFolders::~HeldFolders() {
+    ReleaseAll();
+}
+
+bool HeldFolders::HeldAs(uint32_t index, const wchar_t* path, size_t length) const {
+    // The spelling must match exactly: in a folder whose names are case-sensitive, another
+    // spelling may name another entry.
+    return Folders[index].Length == length &&
+           wmemcmp(&Paths[Folders[index].Start], path, length) == 0;
+}
+
+int HeldFolders::Find(const wchar_t* path, size_t length) {
+    // Most paths lie in the folder of the one before.
+    if (LastFound < Folders.Count && HeldAs(LastFound, path, length))
+        return int(LastFound);
+    for (uint32_t i = 0; i < Folders.Count; ++i)
+        if (HeldAs(i, path, length)) {
+            LastFound = i;
+            return int(i);
+        }
+    return -1;
+}
+
+void HeldFolders::Hold(const wchar_t* path, size_t length, HANDLE handle) {
+    Held held = {handle, Paths.Count, uint32_t(length)};
+    Paths.Extend(uint32_t(length));
+    wmemcpy(&Paths[held.Start], path, length);
+    Folders.Append(held);
+}
+
+void HeldFolders::Release(const wchar_t* path, size_t length) {
+    // The folder and everything below it, in any case: a held folder's own spelling always
+    // begins with its held parent's.
+    uint32_t kept = 0;
+    uint32_t names = 0;
+    for (uint32_t i = 0; i < Folders.Count; ++i) {
+        Held held = Folders[i];
+        const wchar_t* name = &Paths[held.Start];
+        bool below = held.Length == length || (held.Length > length && IsSlash(name[length]));
+        if (below &&
+            CompareStringOrdinal(name, int(length), path, int(length), TRUE) == CSTR_EQUAL) {
+            CloseHandle(held.Handle);
+            continue;
+        }
+        // Paths lie in the order of the folders, so moving a kept one down never overwrites a
+        // later one.
+        wmemmove(&Paths[names], name, held.Length);
+        held.Start = names;
+        names += held.Length;
+        Folders[kept++] = held;
+    }
+    Folders.Resize(kept);
+    Paths.Resize(names);
+}
+
+void HeldFolders::ReleaseAll() {
+    for (uint32_t i = 0; i < Folders.Count; ++i)
+        CloseHandle(Folders[i].Handle);
+    Folders.Resize(0);
+    Paths.Resize(0);
+}
+
+ReparseCheck HeldFolders::Check(const wchar_t* path, DWORD* attributes) {
+    *attributes = INVALID_FILE_ATTRIBUTES;
+    return Walk(path, attributes);
+}
+
+ReparseCheck HeldFolders::CheckWay(const wchar_t* path) {
+    return Walk(path, nullptr);
+}
+
+// Without `attributes`, the walk ends before the entry.
+ReparseCheck HeldFolders::Walk(const wchar_t* path, DWORD* attributes) {
+    wchar_t walked[PathCapacity];
+    size_t length;
+    if (!WalkablePath(Folder, FolderLength, path, walked, &length)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return PassesReparsePoint;
+    }
+    // The entry's own folder: the path up to the separators before the entry's name.
+    size_t parentEnd = length;
+    while (!IsSlash(walked[parentEnd - 1]))
+        --parentEnd;
+    while (parentEnd > FolderLength && IsSlash(walked[parentEnd - 1]))
+        --parentEnd;
+    // The deepest held folder on the way; every folder above it is held too, and holds a held
+    // folder, so none of them can have become a link.
+    size_t held = FolderLength;
+    int heldIndex = -1;
+    for (size_t end = parentEnd; end > FolderLength && heldIndex < 0; --end)
+        if (EndsComponent(walked, end, length) && (heldIndex = Find(walked, end)) >= 0)
+            held = end;
+    if (heldIndex >= 0 && held == parentEnd) {
+        // The entry's own folder may be empty, and an empty folder can be made a link where it
+        // stands: it is read again, through its handle, which names what the path names.
+        FILE_ATTRIBUTE_TAG_INFO information;
+        if (!GetFileInformationByHandleEx(Folders[heldIndex].Handle, FileAttributeTagInfo,
+                                          &information, sizeof information) ||
+            !IsPlainFolder(information.FileAttributes)) {
+            Release(walked, held);
+            SetLastError(ERROR_CANT_ACCESS_FILE);
+            return PassesReparsePoint;
+        }
+    }
+    // Each component below it, the path cut after it, to the entry (or to its folder).
+    bool holding = Folders.Count < MostHeldFolders; // a folder is held only below held ones
+    size_t to = attributes ? length : parentEnd;
+    for (size_t end = held + 1; end <= to; ++end) {
+        if (!EndsComponent(walked, end, length))
+            continue;
+        bool isEntry = end == length;
+        wchar_t saved = walked[end];
+        walked[end] = 0;
+        // Opened before it is examined, so that what was examined is what stays held.
+        HANDLE handle = !isEntry && holding ? OpenFolderToHold(walked) : INVALID_HANDLE_VALUE;
+        DWORD found = ReadAttributes(walked);
+        DWORD error = GetLastError();
+        bool agreed = true;
+        if (handle != INVALID_HANDLE_VALUE && IsPlainFolder(found) &&
+            HandleShowsPlainFolder(handle)) {
+            Hold(walked, end, handle);
+            holding = Folders.Count < MostHeldFolders;
+        } else {
+            if (handle != INVALID_HANDLE_VALUE) {
+                CloseHandle(handle);
+                // The path and the open folder disagree: it changed while it was examined.
+                agreed = !IsPlainFolder(found);
+            }
+            holding = false;
+        }
+        walked[end] = saved;
+        if (found == INVALID_FILE_ATTRIBUTES) {
+            SetLastError(error);
+            // Nothing there, so nothing further on either: there is nothing to act on.
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                       ? NoReparsePoint
+                       : PassesReparsePoint;
+        }
+        if (!agreed)
+            return PassesReparsePoint;
+        if (found & FILE_ATTRIBUTE_REPARSE_POINT) {
+            if (!isEntry)
+                return PassesReparsePoint;
+            *attributes = found;
+            return EntryIsReparsePoint;
+        }
+        if (isEntry)
+            *attributes = found;
+    }
+    return NoReparsePoint;
+}
+
+bool HeldFolders::RemoveFolder(const wchar_t* path) {
+    wchar_t walked[PathCapacity];
+    size_t length;
+    if (!WalkablePath(Folder, FolderLength, path, walked, &length))
+        return ::RemoveFolder(path);
+    // A folder held inside, in this spelling, is there and stays: this one is not empty.
+    for (uint32_t i = 0; i < Folders.Count; ++i)
+        if (Folders[i].Length > length && IsSlash(Paths[Folders[i].Start + length]) &&
+            wmemcmp(&Paths[Folders[i].Start], walked, length) == 0) {
+            SetLastError(ERROR_DIR_NOT_EMPTY);
+            return false;
+        }
+    Release(walked, length);
+    if (TryRemoveFolder(path))
+        return true;
+    if (GetLastError() == ERROR_SHARING_VIOLATION && Folders.Count > 0) {
+        // Held under another spelling of its name (its short name, say).
+        ReleaseAll();
+        return ::RemoveFolder(path);
+    }
+    if (GetLastError() != ERROR_DIR_NOT_EMPTY)
+        ReportFileFailure(L"remove folder", path);
+    return false;
 }

@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "common/array.h"
 #include "common/paths.h"
 
 // One entry of a directory listing.
@@ -48,6 +49,9 @@ enum MakeDirResult {
 // entry already gone is no failure.
 // False for a read-only file: its attributes are left alone.
 bool RemoveFile(const wchar_t* path);
+// RemoveFile without the report, for a first try whose failure is looked into before it counts:
+// false with the last error of the last try.
+bool TryRemoveFile(const wchar_t* path);
 // Removes an empty folder; a folder that still holds entries is refused without a report, as
 // the passes that empty it expect.
 bool RemoveFolder(const wchar_t* path);
@@ -83,6 +87,55 @@ enum ReparseCheck {
 };
 // A trailing backslash on the path is ignored: "link\" would be resolved to its target.
 ReparseCheck CheckReparsePoints(const wchar_t* folder, const wchar_t* path);
+
+// CheckReparsePoints for many paths below one folder, each folder on the way examined once
+// rather than once per path. A folder found plain (a folder, not a link) is held open without
+// delete sharing, so that while it is held nobody can rename it, remove it or put a link in its
+// place, and its path keeps naming what was examined. A held folder that holds a held folder is
+// not empty, and Windows sets no link on a folder that is not empty; so of the held folders only
+// the entry's own folder, which may be empty, is read again for each path, with the entry. A
+// folder that cannot be held is examined for each path as CheckReparsePoints does. Nothing is
+// changed: the handles only read.
+class HeldFolders {
+  public:
+    explicit HeldFolders(const wchar_t* folder);
+    ~HeldFolders();
+    HeldFolders(const HeldFolders&) = delete;
+    HeldFolders& operator=(const HeldFolders&) = delete;
+
+    // As CheckReparsePoints(folder, path); `attributes` receives the entry's own (its link's, for
+    // a link), or INVALID_FILE_ATTRIBUTES with the last error set when the path names nothing,
+    // which comes with NoReparsePoint (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND), or when it
+    // could not be read, which comes with PassesReparsePoint.
+    ReparseCheck Check(const wchar_t* path, DWORD* attributes);
+    // The same for the folders on the way only, the entry itself left unread: NoReparsePoint
+    // when each is a plain folder, or when one is missing (then so is the entry).
+    ReparseCheck CheckWay(const wchar_t* path);
+    // RemoveFolder for a path below the folder: lets go of the folder first (a held folder cannot
+    // be removed), and of every held folder below it. A folder that holds a held folder is not
+    // empty and is refused as RemoveFolder refuses it, without a call.
+    bool RemoveFolder(const wchar_t* path);
+    // Lets go of every folder.
+    void ReleaseAll();
+
+  private:
+    struct Held {
+        HANDLE Handle;
+        uint32_t Start;  // of its path in Paths
+        uint32_t Length; // characters, no terminator
+    };
+    ReparseCheck Walk(const wchar_t* path, DWORD* attributes);
+    bool HeldAs(uint32_t index, const wchar_t* path, size_t length) const;
+    int Find(const wchar_t* path, size_t length);
+    void Hold(const wchar_t* path, size_t length, HANDLE handle);
+    void Release(const wchar_t* path, size_t length);
+
+    wchar_t Folder[PathCapacity]; // without a trailing separator
+    size_t FolderLength;
+    Array<Held> Folders;
+    Array<wchar_t> Paths; // the paths of the held folders, one after another
+    uint32_t LastFound;   // where Find found the last one
+};
 
 // The short (8.3) form of an existing path; false when there is none or it does not fit.
 bool GetShortPath(const wchar_t* path, wchar_t* shortPath, size_t capacity);

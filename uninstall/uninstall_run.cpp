@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "common/array.h"
 #include "common/diagnostics.h"
 #include "common/files.h"
 #include "common/paths.h"
@@ -54,16 +55,50 @@ class Stream {
     FILE* Handle;
 };
 
+// Reads the list through a buffer of its own, a byte at a time: a call into the C library for
+// each byte would cost more than the rest of an entry's reading, on an emulated processor more
+// than its deletion.
+class ListReader {
+  public:
+    explicit ListReader(FILE* list) : List(list), Offset(0), Position(0), Length(0) {}
+    // Goes to a byte offset of the list; false when the list cannot be read from there.
+    bool Seek(int64_t offset) {
+        Offset = offset;
+        Position = Length = 0;
+        return _fseeki64(List, offset, SEEK_SET) == 0;
+    }
+    // The next byte, or EOF.
+    int Get() {
+        if (Position == Length) {
+            Position = 0;
+            Length = fread(Buffer, 1, sizeof Buffer, List);
+            if (Length == 0)
+                return EOF;
+        }
+        ++Offset;
+        return static_cast<unsigned char>(Buffer[Position++]);
+    }
+    // Where the next byte lies in the list.
+    int64_t NextOffset() const { return Offset; }
+
+  private:
+    FILE* List;
+    int64_t Offset;
+    size_t Position;
+    size_t Length;
+    char Buffer[4096];
+};
+
 // One line of the list, up to its line feed. False at the end of the list. A line too long for
 // the buffer, or one holding a zero byte, comes back empty: a piece of it would name some other
 // file.
-bool ReadListLine(FILE* list, char* line, size_t capacity) {
+bool ReadListLine(ListReader& list, char* line, size_t capacity) {
     size_t length = 0;
     bool damaged = false;
-    int c = getc(list);
+    int c = list.Get();
     if (c == EOF)
         return false;
-    for (; c != EOF && c != '\n'; c = getc(list)) {
+    for (; c != EOF && c != '\n'; c = list.Get()) {
         if (c == 0 || length + 1 >= capacity)
             damaged = true;
         else
@@ -216,71 +251,139 @@ void ScheduleForRestart(const wchar_t* entry) {
     ScheduleDeletion(named && MoveEntry(entry, temporary, 0) ? temporary : entry);
 }
 
-ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t* programPath) {
-    ListRemoval result = {0, false};
-    const wchar_t* programName = NamePart(programPath);
-    wchar_t listPath[PathCapacity];
-    JoinPath(folder, ListName, listPath, PathCapacity);
-    char line[ListLineCapacity];
+namespace {
+
+// What a pass leaves of one line: nothing more to do (removed, gone, naming nothing inside the
+// folder, left to the batch file, or moved and scheduled), or a line for the next pass, a folder
+// not empty yet among them.
+enum LineState : uint8_t { LineSettled, LineOpen, FolderOpen };
+
+bool SamePath(const wchar_t* a, const wchar_t* b) {
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+struct OpenLine {
+    int64_t Offset; // where the line starts in the list
+    LineState State;
+};
+
+struct Removal {
+    const wchar_t* Folder;
+    const wchar_t* ProgramPath;
+    const wchar_t* ProgramName;
+    wchar_t ListPath[PathCapacity];
+    HeldFolders* Held;
+    ListRemoval* Result;
+    unsigned Deleted; // in this pass
+};
+
+LineState RemoveListedEntry(Removal& removal, char* line, LineState state) {
     wchar_t name[PathCapacity];
     wchar_t entry[PathCapacity];
-    unsigned deleted;
-    do {
-        deleted = 0;
-        ++result.Passes;
-        fseek(list, 0, SEEK_SET);
-        while (ReadListLine(list, line, ListLineCapacity)) {
-            StripLineEnd(line);
-            if (line[0] == 0 || !ToWide(line, name, PathCapacity) ||
-                !ListEntryPath(folder, name, entry, PathCapacity))
-                continue;
-            // Reading attributes through a link changes nothing; it spares the walk below for
-            // the entries that earlier passes removed.
-            DWORD attributes = ReadAttributes(entry);
-            if (attributes == INVALID_FILE_ATTRIBUTES) {
-                DWORD error = GetLastError();
-                if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-                    continue; // gone already
-            }
-            // Behind a link lie someone else's files, whatever the list says.
-            ReparseCheck links = CheckReparsePoints(folder, entry);
-            if (links == PassesReparsePoint)
-                continue;
-            if (links == EntryIsReparsePoint || (attributes != INVALID_FILE_ATTRIBUTES &&
-                                                 (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
-                // Only the link itself goes, by its own name. Its attributes, a move or a
-                // deletion at restart could reach its target; so it is never scheduled.
-                bool isFolder = attributes != INVALID_FILE_ATTRIBUTES &&
-                                (attributes & FILE_ATTRIBUTE_DIRECTORY);
-                if (isFolder ? RemoveFolder(entry) : RemoveFile(entry))
-                    ++deleted;
-                continue;
-            }
-            // Both are open now: the list is read, the program runs. The batch file deletes
-            // them once this process has ended.
-            if (CompareNoCase(entry, programPath) == 0 || CompareNoCase(entry, listPath) == 0)
-                continue;
-            ClearAttributes(entry);
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                // A folder that is not empty yet goes in a later pass; it is never moved.
-                if (RemoveFolder(entry))
-                    ++deleted;
-                continue;
-            }
-            if (RemoveFile(entry)) {
-                ++deleted;
-                continue;
-            }
-            if (attributes == INVALID_FILE_ATTRIBUTES)
-                continue;
-            const wchar_t* entryName = NamePart(entry);
-            if (CompareNoCase(entryName, programName) == 0 ||
-                CompareNoCase(entryName, ListName) == 0)
-                continue;
-            result.RestartNeeded = true;
-            ScheduleForRestart(entry);
+    StripLineEnd(line);
+    if (line[0] == 0 || !ToWide(line, name, PathCapacity) ||
+        !ListEntryPath(removal.Folder, name, entry, PathCapacity))
+        return LineSettled;
+    HeldFolders& held = *removal.Held;
+    // The program and the list are open now: the list is read, the program runs. The batch file
+    // deletes them once this process has ended. Their paths are compared as the file system
+    // compares names, whatever the user's language says about letters.
+    bool leftToBatch = SamePath(entry, removal.ProgramPath) || SamePath(entry, removal.ListPath);
+    if (state == LineOpen && !leftToBatch) {
+        // Most entries are plain files that go at the first try. The folders on their way are
+        // examined first; the entry's own name is deleted as it stands, which for a link removes
+        // the link alone. Anything else (a folder, a read-only file, a file in use, nothing)
+        // fails here without a report and is looked into below.
+        if (held.CheckWay(entry) == PassesReparsePoint)
+            return LineOpen;
+        if (TryRemoveFile(entry)) {
+            ++removal.Deleted;
+            return LineSettled;
         }
-    } while (deleted > 0);
+    }
+    // Behind a link lie someone else's files, whatever the list says.
+    DWORD attributes;
+    ReparseCheck links = held.Check(entry, &attributes);
+    if (links == PassesReparsePoint)
+        return LineOpen;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return LineSettled; // gone already
+    bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (links == EntryIsReparsePoint) {
+        // Only the link itself goes, by its own name. Its attributes, a move or a deletion at
+        // restart could reach its target; so it is never scheduled.
+        if (!(isFolder ? held.RemoveFolder(entry) : RemoveFile(entry)))
+            return LineOpen;
+        ++removal.Deleted;
+        return LineSettled;
+    }
+    if (leftToBatch)
+        return LineSettled;
+    // Read-only (and hidden or system) would refuse the deletion; what else a plain file or
+    // folder carries does not.
+    if (attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED))
+        ClearAttributes(entry);
+    if (isFolder) {
+        // A folder that is not empty yet goes in a later pass; it is never moved.
+        if (!held.RemoveFolder(entry))
+            return FolderOpen;
+        ++removal.Deleted;
+        return LineSettled;
+    }
+    if (RemoveFile(entry)) {
+        ++removal.Deleted;
+        return LineSettled;
+    }
+    const wchar_t* entryName = NamePart(entry);
+    if (CompareNoCase(entryName, removal.ProgramName) == 0 ||
+        CompareNoCase(entryName, ListName) == 0)
+        return LineOpen;
+    removal.Result->RestartNeeded = true;
+    ScheduleForRestart(entry);
+    return LineSettled;
+}
+
+} // namespace
+
+ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t* programPath) {
+    ListRemoval result = {0, false};
+    HeldFolders held(folder);
+    Removal removal;
+    removal.Folder = folder;
+    removal.ProgramPath = programPath;
+    removal.ProgramName = NamePart(programPath);
+    JoinPath(folder, ListName, removal.ListPath, PathCapacity);
+    removal.Held = &held;
+    removal.Result = &result;
+    char line[ListLineCapacity];
+    ListReader reader(list);
+    // The first pass reads the whole list; each later one reads again only the lines that the
+    // pass before left open.
+    Array<OpenLine> open;
+    Array<OpenLine> next;
+    do {
+        removal.Deleted = 0;
+        next.Resize(0);
+        if (++result.Passes == 1) {
+            reader.Seek(0);
+            for (int64_t start = 0; ReadListLine(reader, line, ListLineCapacity);
+                 start = reader.NextOffset()) {
+                LineState state = RemoveListedEntry(removal, line, LineOpen);
+                if (state != LineSettled)
+                    next.Append({start, state});
+            }
+        } else {
+            for (uint32_t i = 0; i < open.Count; ++i) {
+                if (!reader.Seek(open[i].Offset) || !ReadListLine(reader, line, ListLineCapacity))
+                    continue;
+                LineState state = RemoveListedEntry(removal, line, open[i].State);
+                if (state != LineSettled)
+                    next.Append({open[i].Offset, state});
+            }
+        }
+        open.Swap(next);
+    } while (removal.Deleted > 0);
     return result;
 }
 

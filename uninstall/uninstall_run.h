@@ -29,9 +29,14 @@ struct ListRemoval {
 };
 
 // Deletes what the list names, reading it again while a reading still deletes something, since
-// folders may come before their contents. A file in use is moved to a free "<name>.<n>.tmp" and
-// that name is scheduled for deletion at restart; the program itself (by its name) and
-// "Uninstall.lst" are never moved, this run still needs them.
+// folders may come before their contents. A later reading takes only the lines the one before
+// left open (a folder not empty yet, an entry behind a link or that failed without being
+// scheduled); what was removed, gone, scheduled or never inside the folder is not looked at
+// again. A file in use is moved to a free "<name>.<n>.tmp" and that name is scheduled for
+// deletion at restart; the program itself (by its name) and "Uninstall.lst" are never moved,
+// this run still needs them. Nothing behind a link below the folder is touched (HeldFolders).
+// A plain file goes with one deletion once its folders are examined; a read-only one has its
+// attributes cleared first; any other entry is examined before anything is done to it.
 ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t* programPath);
 
 // Moves an entry in use out of the way and schedules it for deletion at the next restart (under

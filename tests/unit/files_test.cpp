@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/unit/raw_files.h"
+#include "tests/unit/test_support.h"
 
 #include <windows.h>
 
@@ -434,6 +435,82 @@ TEST_F(FilesTest, PathsOf2047CharactersThatNameNothingAreAnsweredNotFollowed) {
     scan.SetMask(overlong.c_str());
     EXPECT_EQ(path, std::wstring(scan.Mask));
     EXPECT_FALSE(scan.Next(&entry));
+}
+
+// ---------------------------------------------------------------------------------------------
+// HeldFolders
+
+TEST_F(FilesTest, HeldFoldersAnswerAsTheWalkDoesAndKeepWhatTheyExaminedInPlace) {
+    MakeFolderRaw(At(L"sub"));
+    MakeFolderRaw(At(L"sub\\deeper"));
+    WriteRaw(At(L"sub\\deeper\\file.txt"), "f");
+    std::wstring folder = Root + L"\\";
+    HeldFolders held(folder.c_str());
+    DWORD attributes = 0;
+    std::wstring file = At(L"sub\\deeper\\file.txt");
+    EXPECT_EQ(CheckReparsePoints(folder.c_str(), file.c_str()),
+              held.Check(file.c_str(), &attributes));
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), attributes);
+    EXPECT_EQ(NoReparsePoint, held.CheckWay(file.c_str()));
+    // The folders on the way are held: neither renamed nor removed while the object lives.
+    EXPECT_TRUE(FolderHeld(At(L"sub")));
+    EXPECT_TRUE(FolderHeld(At(L"sub\\deeper")));
+    EXPECT_FALSE(MoveFileW(At(L"sub").c_str(), At(L"moved").c_str()));
+    EXPECT_FALSE(RemoveDirectoryW(At(L"sub\\deeper").c_str()));
+    EXPECT_TRUE(Exists(At(L"sub\\deeper")));
+
+    EXPECT_EQ(NoReparsePoint, held.Check(At(L"sub\\deeper\\gone.txt").c_str(), &attributes));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes);
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(NoReparsePoint, held.Check(At(L"missing\\gone.txt").c_str(), &attributes));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes);
+    EXPECT_EQ(NoReparsePoint, held.Check(At(L"sub").c_str(), &attributes));
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // Nothing outside the folder, nor the folder itself, can be vouched for.
+    EXPECT_EQ(PassesReparsePoint, held.Check(Root.c_str(), &attributes));
+    EXPECT_EQ(PassesReparsePoint, held.Check((Root + L"x\\file.txt").c_str(), &attributes));
+    EXPECT_EQ(PassesReparsePoint, held.CheckWay(L"C:\\windows\\win.ini"));
+
+    held.ReleaseAll();
+    EXPECT_FALSE(FolderHeld(At(L"sub")));
+    EXPECT_FALSE(FolderHeld(At(L"sub\\deeper")));
+}
+
+TEST_F(FilesTest, HeldFoldersRemoveAFolderOnceNothingHeldIsInsideAndReportOnlyFailures) {
+    MakeFolderRaw(At(L"sub"));
+    MakeFolderRaw(At(L"sub\\inner"));
+    WriteRaw(At(L"sub\\inner\\file.txt"), "f");
+    std::wstring folder = Root + L"\\";
+    CapturedDiagnostics diagnostics;
+    {
+        HeldFolders held(folder.c_str());
+        EXPECT_EQ(NoReparsePoint, held.CheckWay(At(L"sub\\inner\\file.txt").c_str()));
+        SetLastError(0);
+        EXPECT_FALSE(held.RemoveFolder(At(L"sub").c_str()));
+        EXPECT_EQ(DWORD(ERROR_DIR_NOT_EMPTY), GetLastError());
+        EXPECT_TRUE(FolderHeld(At(L"sub\\inner"))) << "a refused folder keeps what it holds";
+        EXPECT_FALSE(held.RemoveFolder(At(L"sub\\inner").c_str()));
+        EXPECT_TRUE(RemoveFile(At(L"sub\\inner\\file.txt").c_str()));
+        EXPECT_TRUE(held.RemoveFolder(At(L"sub\\inner").c_str()));
+        EXPECT_TRUE(held.RemoveFolder(At(L"sub").c_str()));
+    }
+    EXPECT_FALSE(Exists(At(L"sub")));
+    EXPECT_EQ(std::vector<std::wstring>(), CapturedDiagnostics::Lines());
+}
+
+TEST_F(FilesTest, HeldFoldersLetGoOfAFolderHeldUnderAnotherSpellingOfItsName) {
+    MakeFolderRaw(At(L"long folder name"));
+    wchar_t shortPath[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameW(At(L"long folder name").c_str(), shortPath, MAX_PATH));
+    std::wstring shortName = NamePart(shortPath);
+    ASSERT_NE(L"long folder name", shortName) << "no short name to spell the folder with";
+    std::wstring folder = Root + L"\\";
+    HeldFolders held(folder.c_str());
+    EXPECT_EQ(NoReparsePoint, held.CheckWay(At(shortName + L"\\x.txt").c_str()));
+    EXPECT_EQ(NoReparsePoint, held.CheckWay(At(L"LONG FOLDER NAME\\x.txt").c_str()));
+    EXPECT_TRUE(FolderHeld(At(L"long folder name")));
+    EXPECT_TRUE(held.RemoveFolder(At(L"long folder name").c_str()));
+    EXPECT_FALSE(Exists(At(L"long folder name")));
 }
 
 // ---------------------------------------------------------------------------------------------

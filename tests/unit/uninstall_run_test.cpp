@@ -223,6 +223,73 @@ TEST_F(UninstallRun, FilesInUseAreMovedAsideOrScheduledButNeverTheProgramOrTheLi
     EXPECT_FALSE(IsPending(At(L"Uninstall.lst")));
 }
 
+TEST_F(UninstallRun, EveryListOrderRemovesTheSameDeepTreeWithoutADiagnostic) {
+    // Three levels, two files in each, one of them read-only; the installer's order (files,
+    // then their folder, the deepest first), the reverse (every folder before its contents)
+    // and one scattered order; each in the passes the order needs.
+    const std::vector<std::string> installer = {"a\\b\\c\\1.txt", "a\\b\\c\\2.txt", "a\\b\\c",
+                                                "a\\b\\1.txt",    "a\\b\\2.txt",    "a\\b",
+                                                "a\\1.txt",       "a\\2.txt",       "a"};
+    const std::vector<std::string> orders[] = {
+        installer,
+        std::vector<std::string>(installer.rbegin(), installer.rend()),
+        {"a\\b\\1.txt", "a", "a\\b\\c\\2.txt", "a\\2.txt", "a\\b", "a\\b\\c\\1.txt", "a\\1.txt",
+         "a\\b\\c", "a\\b\\2.txt"}};
+    const unsigned passes[] = {2, 5, 4};
+    for (size_t order = 0; order < 3; ++order) {
+        std::string list;
+        for (auto it = installer.rbegin(); it != installer.rend(); ++it) {
+            std::wstring path = At(std::wstring(it->begin(), it->end()));
+            if (it->find(".txt") == std::string::npos)
+                MakeFolderRaw(path);
+        }
+        for (const std::string& entry : installer)
+            if (entry.find(".txt") != std::string::npos)
+                WriteRaw(At(std::wstring(entry.begin(), entry.end())), "x");
+        SetFileAttributesW(At(L"a\\b\\c\\2.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        for (const std::string& entry : orders[order])
+            list += entry + "\r\n";
+        CapturedDiagnostics diagnostics;
+        ListRemoval removal = Remove(list);
+        EXPECT_EQ(passes[order], removal.Passes) << order;
+        EXPECT_FALSE(removal.RestartNeeded) << order;
+        EXPECT_FALSE(Exists(At(L"a"))) << order;
+        EXPECT_EQ(std::vector<std::wstring>(), CapturedDiagnostics::Lines()) << order;
+    }
+}
+
+TEST_F(UninstallRun, LaterPassesLeaveWhatAnEarlierOneRemovedOrScheduledAlone) {
+    // Three passes: the folder comes before its file. The running program is moved once, in the
+    // first, to the name of a leftover that the same pass removed just before; the later passes
+    // do not take the moved program for the leftover and move it on.
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_TRUE(CopyFileW(self, At(L"running.exe").c_str(), FALSE));
+    HANDLE image =
+        CreateFileW(At(L"running.exe").c_str(), GENERIC_READ | GENERIC_EXECUTE,
+                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE section = CreateFileMappingW(image, nullptr, SEC_IMAGE | PAGE_READONLY, 0, 0, nullptr);
+    CloseHandle(image);
+    ASSERT_NE(nullptr, section);
+    WriteRaw(At(L"running.exe.0.tmp"), "an earlier leftover");
+    MakeFolderRaw(At(L"sub"));
+    WriteRaw(At(L"sub\\a.txt"), "a");
+
+    ListRemoval removal = Remove("running.exe.0.tmp\r\nsub\r\nrunning.exe\r\nsub\\a.txt\r\n");
+    CloseHandle(section);
+    EXPECT_EQ(3u, removal.Passes);
+    EXPECT_TRUE(removal.RestartNeeded);
+    EXPECT_FALSE(Exists(At(L"sub")));
+    EXPECT_FALSE(Exists(At(L"running.exe")));
+    EXPECT_TRUE(Exists(At(L"running.exe.0.tmp")));
+    EXPECT_FALSE(Exists(At(L"running.exe.0.tmp.0.tmp")));
+    std::vector<std::wstring> scheduled;
+    for (const std::wstring& name : PendingDeletions())
+        if (name.find(L"running.exe") != std::wstring::npos)
+            scheduled.push_back(name);
+    EXPECT_EQ(std::vector<std::wstring>{L"\\??\\" + At(L"running.exe.0.tmp")}, scheduled);
+}
+
 TEST_F(UninstallRun, BatchFileByteForByteWithPercentDoubled) {
     MakeFolderRaw(At(L"100% Bundlo"));
     std::wstring program = At(L"100% Bundlo\\Uninstall.exe");
