@@ -275,12 +275,13 @@ bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out
     }
     // The size is in bytes; a capacity beyond what a DWORD can say is simply not used.
     DWORD size = capacity > MAXDWORD / 2 ? MAXDWORD - 1 : DWORD(capacity * 2);
-    error = Calls->QueryValue(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &size);
+    error =
+        Calls->QueryValue(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &size);
     if (error != ERROR_SUCCESS) {
         CopyText(out, fallback, capacity);
         *result = error == ERROR_MORE_DATA ? ReadTooLong
-                  : IsNotFound(error)       ? ReadMissing
-                                            : ReadRefused;
+                  : IsNotFound(error)      ? ReadMissing
+                                           : ReadRefused;
         return false;
     }
     size_t end = size / 2;

@@ -17,6 +17,6 @@ bool AssociateAllTypes(const IntegrationSettings& settings);
 // True when ".rev" names the archiver's recovery-volume class or no class at all: the apply takes
 // it then, and the removal removes it; one another program owns is neither's.
 bool RevBelongsToArchiver();
-// The classes Bundlo, Bundlo.ZIP and Bundlo.REV with ".rev" (while it belongs to the archiver). False when the first write is
-// refused with ERROR_ACCESS_DENIED; nothing else is written then.
+// The classes Bundlo, Bundlo.ZIP and Bundlo.REV with ".rev" (while it belongs to the archiver).
+// False when the first write is refused with ERROR_ACCESS_DENIED; nothing else is written then.
 bool WriteClassKeys();

@@ -122,7 +122,8 @@ bool GiveBackSavedValues(const wchar_t* key, const wchar_t* savedKey) {
         if (!found || text[0] == 0)
             break;
         RegistryValue value;
-        if (DecodeValue(text, &value) && SetTypedValue(HKEY_CLASSES_ROOT, key, value) != ERROR_SUCCESS)
+        if (DecodeValue(text, &value) &&
+            SetTypedValue(HKEY_CLASSES_ROOT, key, value) != ERROR_SUCCESS)
             return false;
     }
     return true;
@@ -249,8 +250,7 @@ bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool exist
         GetUserString(stateKey, L"ShellNew", text, L"", TemplateKeyCapacity, &read);
         if (read == ReadRefused)
             return false;
-        if (text[0] == L'*' &&
-            SetString(HKEY_CLASSES_ROOT, key, L"NullFile", L"") != ERROR_SUCCESS)
+        if (text[0] == L'*' && SetString(HKEY_CLASSES_ROOT, key, L"NullFile", L"") != ERROR_SUCCESS)
             return false;
         if (text[0] != L'*' && text[0] != 0 &&
             SetString(HKEY_CLASSES_ROOT, key, L"FileName", text) != ERROR_SUCCESS)

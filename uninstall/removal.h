@@ -6,4 +6,3 @@
 // archiver's classes and per-user settings follow; the uninstall entry and App Paths stay with
 // /msi, whose installer package owns them.
 void RemoveRegistrations();
-

@@ -49,9 +49,9 @@ using fuzz::Random;
 // ---- the injecting table ----
 
 enum CallKind { Open, Create, Query, Set, DeleteVal, DeleteKey, EnumKey, DeleteKeyEx, EnumValue };
-const char* const KindNames[] = {"open key",   "create key", "query value",
-                                 "set value",  "delete value", "delete key",
-                                 "enum keys",  "delete key (view)", "enum values"};
+const char* const KindNames[] = {"open key",  "create key",        "query value",
+                                 "set value", "delete value",      "delete key",
+                                 "enum keys", "delete key (view)", "enum values"};
 
 size_t Calls = 0;              // registry calls so far in the run
 size_t FailAt = SIZE_MAX;      // the call that fails
@@ -182,14 +182,14 @@ LONG WINAPI InjectDeleteKeyEx(HKEY key, LPCWSTR sub, REGSAM view, DWORD reserved
     return Real().DeleteKeyEx(key, sub, view, reserved);
 }
 
-LONG WINAPI InjectEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize,
-                            LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+LONG WINAPI InjectEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                            LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     if (Fails(EnumValue, Target(key, nullptr)))
         return FailWith;
     return Real().EnumValue(key, index, name, nameSize, reserved, type, data, dataSize);
 }
 
-const RegistryFunctions Injecting = {InjectOpen,    InjectCreate,  InjectQuery,
+const RegistryFunctions Injecting = {InjectOpen,    InjectCreate,      InjectQuery,
                                      InjectSet,     InjectDeleteValue, InjectDeleteKey,
                                      InjectEnumKey, InjectDeleteKeyEx, InjectEnumValue};
 
@@ -302,8 +302,8 @@ void Prepare() {
     OverrideDiagnosticSink(Keep);
     Places = fuzz::IntegrationPlaces();
     // The files the integration names beside the program: this campaign's folder.
-    for (const wchar_t* name : {L"Bundlo.exe", L"bdlext.dll", L"bdlext64.dll", L"Bundlo.chm",
-                                L"Bdl.txt"}) {
+    for (const wchar_t* name :
+         {L"Bundlo.exe", L"bdlext.dll", L"bdlext64.dll", L"Bundlo.chm", L"Bdl.txt"}) {
         std::wstring path = fuzz::ModuleFolder() + L"\\" + name;
         if (!fuzz::PathExists(path)) {
             fuzz::WriteFileBytes(path, "placeholder");
@@ -343,7 +343,8 @@ void RunFault(Random&, size_t index, Outcome& outcome) {
     LONG error = Errors[index / calls];
     size_t k = index % calls;
     const char* stepName = step == ApplyStep ? "ApplyIntegration" : "RemoveRegistrations";
-    const char* errorName = error == ERROR_ACCESS_DENIED ? "ERROR_ACCESS_DENIED" : "ERROR_FILE_NOT_FOUND";
+    const char* errorName =
+        error == ERROR_ACCESS_DENIED ? "ERROR_ACCESS_DENIED" : "ERROR_FILE_NOT_FOUND";
     outcome.Input = std::string(stepName) + ", call " + std::to_string(k) + " of " +
                     std::to_string(calls) + " fails with " + errorName;
     double t0 = Now();
@@ -406,15 +407,15 @@ void Finish(Outcome& outcome) {
             fuzz::AddFigure("ms", uint64_t(spent * 1000));
     // Outside the integration's keys nothing changed in the whole areas, all injections
     // included; inside them the machine goes back to what it was.
-    for (const std::string& line : fuzz::CompareSnapshots(
-             WholeBefore, fuzz::TakeSnapshot(fuzz::WholeAreas()), 12,
-             [](HKEY root, const std::wstring& path) {
-                 // Explorer's cache of the shell folders, which Wine's shell writes whenever a
-                 // shortcut's folder is looked up.
-                 size_t cache = path.size() >= 14 ? path.size() - 14 : 0;
-                 return fuzz::WithinPlaces(Places, root, path, 0) ||
-                        _wcsicmp(path.c_str() + cache, L"\\Shell Folders") == 0;
-             }))
+    for (const std::string& line :
+         fuzz::CompareSnapshots(WholeBefore, fuzz::TakeSnapshot(fuzz::WholeAreas()), 12,
+                                [](HKEY root, const std::wstring&path) {
+                                    // Explorer's cache of the shell folders, which Wine's shell
+                                    // writes whenever a shortcut's folder is looked up.
+                                    size_t cache = path.size() >= 14 ? path.size() - 14 : 0;
+                                    return fuzz::WithinPlaces(Places, root, path, 0) ||
+                                           _wcsicmp(path.c_str() + cache, L"\\Shell Folders") == 0;
+                                }))
         outcome.Fail("outside the integration's keys: %s", line.c_str());
     fuzz::RestoreSnapshot(Places, PlacesBefore);
     for (const std::wstring& path : PlaceholderFiles)
@@ -424,7 +425,7 @@ void Finish(Outcome& outcome) {
 }
 
 fuzz::Registration Faults({"faults",
-                           "every registry call of the apply and the removal failing once",
-                           0, 30, Prepare, RunFault, Finish, Inputs});
+                           "every registry call of the apply and the removal failing once", 0, 30,
+                           Prepare, RunFault, Finish, Inputs});
 
 } // namespace

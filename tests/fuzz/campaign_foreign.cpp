@@ -108,28 +108,57 @@ std::string TextBytes(const std::wstring& text, bool terminated) {
 }
 
 std::wstring ClassLike(Random& random) {
-    static const wchar_t* const names[] = {L"Other.Archive", L"CompressedFolder", L"SevenZip.7z",
-                                           L"WinRAR", L"jarfile", L"Windows.IsoFile",
-                                           L"Backup.Volume", L"bundlo.txt"};
-    return std::wstring(names[random.Below(8)]) + (random.Coin() ? std::to_wstring(random.Below(99)) : L"");
+    static const wchar_t* const names[] = {
+        L"Other.Archive", L"CompressedFolder", L"SevenZip.7z",   L"WinRAR",
+        L"jarfile",       L"Windows.IsoFile",  L"Backup.Volume", L"bundlo.txt"};
+    return std::wstring(names[random.Below(8)]) +
+           (random.Coin() ? std::to_wstring(random.Below(99)) : L"");
 }
 
 // A class of another program: a plain one mostly, else one the program cannot keep whole.
 Value RandomClass(Random& random) {
     Value v{L"", REG_SZ, ""};
     switch (random.Below(14)) {
-    case 0: v.Bytes = TextBytes(std::wstring(513 + random.Below(600), L'L'), true); break;
-    case 1: v.Bytes = TextBytes(ClassLike(random), false); break; // no terminator
-    case 2: v.Bytes = TextBytes(ClassLike(random), true) + "x"; break; // odd size
-    case 3: v.Bytes = TextBytes(ClassLike(random) + std::wstring(1, L'\0') + L"tail", true); break;
-    case 4: v.Type = REG_EXPAND_SZ; v.Bytes = TextBytes(L"%Other%.Class", true); break;
-    case 5: v.Type = REG_BINARY; v.Bytes = std::string("\x01\x02\x03", 3); break;
-    case 6: v.Type = REG_DWORD; v.Bytes = std::string("\x05\x00\x00\x00", 4); break;
-    case 7: v.Bytes = TextBytes(L"", true); break; // an empty class
-    case 8: v.Bytes = ""; break;                    // no data at all
-    case 9: v.Type = REG_MULTI_SZ; v.Bytes = TextBytes(std::wstring(L"a\0b\0", 4), true); break;
-    case 10: v.Bytes = TextBytes(std::wstring(255 + random.Below(4), L'M'), true); break;
-    default: v.Bytes = TextBytes(ClassLike(random), true); break;
+    case 0:
+        v.Bytes = TextBytes(std::wstring(513 + random.Below(600), L'L'), true);
+        break;
+    case 1:
+        v.Bytes = TextBytes(ClassLike(random), false);
+        break; // no terminator
+    case 2:
+        v.Bytes = TextBytes(ClassLike(random), true) + "x";
+        break; // odd size
+    case 3:
+        v.Bytes = TextBytes(ClassLike(random) + std::wstring(1, L'\0') + L"tail", true);
+        break;
+    case 4:
+        v.Type = REG_EXPAND_SZ;
+        v.Bytes = TextBytes(L"%Other%.Class", true);
+        break;
+    case 5:
+        v.Type = REG_BINARY;
+        v.Bytes = std::string("\x01\x02\x03", 3);
+        break;
+    case 6:
+        v.Type = REG_DWORD;
+        v.Bytes = std::string("\x05\x00\x00\x00", 4);
+        break;
+    case 7:
+        v.Bytes = TextBytes(L"", true);
+        break; // an empty class
+    case 8:
+        v.Bytes = "";
+        break; // no data at all
+    case 9:
+        v.Type = REG_MULTI_SZ;
+        v.Bytes = TextBytes(std::wstring(L"a\0b\0", 4), true);
+        break;
+    case 10:
+        v.Bytes = TextBytes(std::wstring(255 + random.Below(4), L'M'), true);
+        break;
+    default:
+        v.Bytes = TextBytes(ClassLike(random), true);
+        break;
     }
     return v;
 }
@@ -137,15 +166,23 @@ Value RandomClass(Random& random) {
 // A value of any type and size, its name too.
 Value RandomValue(Random& random, const std::wstring& name) {
     Value v{name, REG_SZ, ""};
-    static const DWORD types[] = {REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_QWORD,
-                                  REG_MULTI_SZ, REG_NONE, 0x1234};
+    static const DWORD types[] = {REG_SZ,    REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
+                                  REG_QWORD, REG_MULTI_SZ,  REG_NONE,   0x1234};
     v.Type = types[random.Below(8)];
     size_t size;
     switch (random.Below(6)) {
-    case 0: size = 0; break;
-    case 1: size = 2040 + random.Below(20); break; // around what the program keeps (2048)
-    case 2: size = 3000 + random.Below(3000); break;
-    default: size = random.Below(64); break;
+    case 0:
+        size = 0;
+        break;
+    case 1:
+        size = 2040 + random.Below(20);
+        break; // around what the program keeps (2048)
+    case 2:
+        size = 3000 + random.Below(3000);
+        break;
+    default:
+        size = random.Below(64);
+        break;
     }
     if ((v.Type == REG_SZ || v.Type == REG_EXPAND_SZ) && random.Coin()) {
         std::wstring text;
@@ -160,13 +197,16 @@ Value RandomValue(Random& random, const std::wstring& name) {
 }
 
 std::wstring ValueName(Random& random, size_t i) {
-    static const wchar_t* const names[] = {L"NullFile", L"FileName", L"Data",    L"Command",
+    static const wchar_t* const names[] = {L"NullFile", L"FileName", L"Data",     L"Command",
                                            L"ItemName", L"Handler",  L"IconPath", L"MenuText",
                                            L"Config",   L""};
     switch (random.Below(8)) {
-    case 0: return std::wstring(250 + random.Below(12), L'N') + std::to_wstring(i); // around 256
-    case 1: return L"v" + std::to_wstring(i);
-    default: return names[random.Below(10)];
+    case 0:
+        return std::wstring(250 + random.Below(12), L'N') + std::to_wstring(i); // around 256
+    case 1:
+        return L"v" + std::to_wstring(i);
+    default:
+        return names[random.Below(10)];
     }
 }
 
@@ -208,7 +248,8 @@ std::vector<SeedKey> SeedExtension(Random& random, const std::wstring& extension
         top.Values.push_back(c);
     }
     for (size_t n = random.Below(3); n > 0; n--)
-        top.Values.push_back(RandomValue(random, random.Coin() ? L"Content Type" : L"PerceivedType"));
+        top.Values.push_back(
+            RandomValue(random, random.Coin() ? L"Content Type" : L"PerceivedType"));
     keys.push_back(top);
     if (random.OneIn(4)) {
         SeedKey with{extension + L"\\OpenWithProgids", {}};
@@ -237,8 +278,8 @@ bool Allowed(const std::wstring& id, const fuzz::KeyState* seeded, const fuzz::K
     std::wstring name = id.substr(id.rfind(L'|') + 1);
     if (!final && (name == L".rev" || name.compare(0, 5, L".rev\\") == 0) && rev) {
         auto cls = rev->Values.find(L"");
-        return cls == rev->Values.end() ||
-               (cls->second.second.Type == REG_SZ && cls->second.second.Bytes == std::string(2, '\0'));
+        return cls == rev->Values.end() || (cls->second.second.Type == REG_SZ &&
+                                            cls->second.second.Bytes == std::string(2, '\0'));
     }
     bool volume = name.size() == 4 && name.compare(0, 2, L".b") == 0 && iswdigit(name[2]) &&
                   iswdigit(name[3]);
@@ -319,8 +360,8 @@ void RunForeign(Random& random, size_t, Outcome& outcome) {
     if (random.OneIn(4)) {
         DWORD off = 0;
         HKEY key;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\MenuItems", 0, nullptr,
-                            0, KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\MenuItems", 0, nullptr, 0,
+                            KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
             RegSetValueExW(key, random.Coin() ? L"NewBDL" : L"NewZIP", 0, REG_DWORD,
                            reinterpret_cast<const BYTE*>(&off), 4);
             RegCloseKey(key);
@@ -409,7 +450,7 @@ void RunForeign(Random& random, size_t, Outcome& outcome) {
 }
 
 fuzz::Registration ForeignCampaign({"foreign",
-                                    "values of other programs through setup and uninstall",
-                                    600, 30, Prepare, RunForeign, Finish});
+                                    "values of other programs through setup and uninstall", 600, 30,
+                                    Prepare, RunForeign, Finish});
 
 } // namespace

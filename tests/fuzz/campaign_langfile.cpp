@@ -114,7 +114,8 @@ std::wstring MakeBody(Random& random, bool wide, Expected& expected) {
             size_t colon = key.find(':');
             std::string section = key.substr(0, colon + 1), item = key.substr(colon + 1);
             if (section != prefix) {
-                body += section == "s:" ? L":STRINGS" : L":DIALOG " + Wide(section.substr(1, colon - 1).c_str());
+                body += section == "s:" ? L":STRINGS"
+                                        : L":DIALOG " + Wide(section.substr(1, colon - 1).c_str());
                 body += lineEnds[pick(3)];
                 prefix = section;
             }
@@ -133,10 +134,11 @@ std::wstring MakeBody(Random& random, bool wide, Expected& expected) {
                 body += lineEnds[pick(3)];
                 prefix = "$" + dialog + ":";
             }
-            const wchar_t* numbers[] = {L"100", L"120", L"0", L"-5", L"99999999999", L"1", L"2147483647",
-                                        L"2147483648", L"85", L"x", L"18446744073709551716"};
-            std::wstring text = std::wstring(numbers[pick(11)]) + (pick(8) ? L"*" : L"") +
-                                numbers[pick(11)];
+            const wchar_t* numbers[] = {
+                L"100",        L"120",        L"0",  L"-5", L"99999999999",         L"1",
+                L"2147483647", L"2147483648", L"85", L"x",  L"18446744073709551716"};
+            std::wstring text =
+                std::wstring(numbers[pick(11)]) + (pick(8) ? L"*" : L"") + numbers[pick(11)];
             body += L"SIZE " + text;
             expected.Entries[prefix + "SIZE"].push_back(text);
         } else {
@@ -180,8 +182,8 @@ void CheckLookup(Outcome& outcome, const char* what, const std::string& key, siz
     bool found = lookup(buffer.Data(), capacity);
     FUZZ_CHECK(outcome, buffer.GuardIntact(), "%s %s wrote past its capacity %zu", what,
                key.c_str(), capacity);
-    FUZZ_CHECK(outcome, !found || buffer.Terminated(), "%s %s left no terminator within %zu",
-               what, key.c_str(), capacity);
+    FUZZ_CHECK(outcome, !found || buffer.Terminated(), "%s %s left no terminator within %zu", what,
+               key.c_str(), capacity);
     if (!want)
         return;
     FUZZ_CHECK(outcome, found, "%s %s not found", what, key.c_str());
@@ -255,8 +257,7 @@ void RunLanguageFile(Random& random, size_t, Outcome& outcome) {
     LoadLanguageFile(FilePath.c_str());
 
     FUZZ_CHECK(outcome, Language.Entries.Count == Language.EntryIndex.Count,
-               "%u entries but %u in the index", Language.Entries.Count,
-               Language.EntryIndex.Count);
+               "%u entries but %u in the index", Language.Entries.Count, Language.EntryIndex.Count);
     Texts loaded;
     for (uint32_t i = 0; i < Language.Entries.Count; i++) {
         const LanguageEntry& entry = Language.Entries[i];
@@ -294,8 +295,7 @@ void RunLanguageFile(Random& random, size_t, Outcome& outcome) {
                    loaded.size(), expected.Entries.size(),
                    expected.Entries.size() == loaded.size() ? " (texts or keys differ)" : "");
         FUZZ_CHECK(outcome, expected.RightToLeft == Language.RightToLeft,
-                   "reading direction %d, expected %d", Language.RightToLeft,
-                   expected.RightToLeft);
+                   "reading direction %d, expected %d", Language.RightToLeft, expected.RightToLeft);
         EntriesChecked += expected.Entries.size();
     }
     const Texts& truth = damaged ? loaded : expected.Entries;
@@ -315,8 +315,7 @@ void RunLanguageFile(Random& random, size_t, Outcome& outcome) {
             it != truth.end() ? &it->second : nullptr);
         if (it == truth.end()) {
             Guarded buffer(4);
-            FUZZ_CHECK(outcome, !FindTextById(key.Id, buffer.Data(), 4), "%s found by id",
-                       key.Key);
+            FUZZ_CHECK(outcome, !FindTextById(key.Id, buffer.Data(), 4), "%s found by id", key.Key);
         }
         std::vector<std::wstring> own;
         if (it == truth.end()) {
@@ -345,9 +344,9 @@ void RunLanguageFile(Random& random, size_t, Outcome& outcome) {
         size_t colon = entry.first.find(':');
         // The program looks up its own dialogs and items, all ASCII.
         if (colon == std::string::npos ||
-            std::find_if(entry.first.begin(), entry.first.end(),
-                         [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) !=
-                entry.first.end())
+            std::find_if(entry.first.begin(), entry.first.end(), [](char c) {
+                return static_cast<unsigned char>(c) >= 0x80;
+            }) != entry.first.end())
             continue;
         std::wstring dialog = Wide(entry.first.substr(1, colon - 1).c_str());
         std::wstring item = Wide(entry.first.substr(colon + 1).c_str());

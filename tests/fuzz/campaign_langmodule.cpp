@@ -55,13 +55,23 @@ struct Block {
 
 std::wstring RandomString(Random& random) {
     std::wstring text;
-    size_t length = random.OneIn(4) ? 0 : random.OneIn(30) ? 1000 + random.Below(3000) : random.Below(40);
+    size_t length = random.OneIn(4)    ? 0
+                    : random.OneIn(30) ? 1000 + random.Below(3000)
+                                       : random.Below(40);
     for (size_t i = 0; i < length; i++) {
         switch (random.Below(6)) {
-        case 0: text += wchar_t(1 + random.Below(0xFFFE)); break;
-        case 1: text += random.From(L"%s%d\\/:.. \t\r\n"); break;
-        case 2: text += random.OneIn(20) ? L'\0' : L'x'; break;
-        default: text += wchar_t(L'a' + random.Below(26)); break;
+        case 0:
+            text += wchar_t(1 + random.Below(0xFFFE));
+            break;
+        case 1:
+            text += random.From(L"%s%d\\/:.. \t\r\n");
+            break;
+        case 2:
+            text += random.OneIn(20) ? L'\0' : L'x';
+            break;
+        default:
+            text += wchar_t(L'a' + random.Below(26));
+            break;
         }
     }
     return text;
@@ -181,8 +191,8 @@ void RunLanguageModule(Random& random, size_t, Outcome& outcome) {
         LoadTextInto(id, buffer.Data(), capacity);
         FUZZ_CHECK(outcome, buffer.GuardIntact(), "LoadTextInto %u wrote past its capacity %zu", id,
                    capacity);
-        FUZZ_CHECK(outcome, buffer.Terminated(), "LoadTextInto %u left no terminator within %zu", id,
-                   capacity);
+        FUZZ_CHECK(outcome, buffer.Terminated(), "LoadTextInto %u left no terminator within %zu",
+                   id, capacity);
         std::wstring ring = LoadText(id);
         FUZZ_CHECK(outcome, wcsnlen(ring.c_str(), TextRingCapacity) < TextRingCapacity,
                    "LoadText %u is longer than its ring", id);
@@ -190,9 +200,10 @@ void RunLanguageModule(Random& random, size_t, Outcome& outcome) {
             continue;
         // A string the module gives is used as it stands, even empty after a zero; a length of 0
         // counts as missing and the program's own text is used.
-        std::wstring want = !module.empty() ? AsRead(module, capacity) : AsRead(OwnText(id), capacity);
-        FUZZ_CHECK(outcome, buffer.Text() == want, "LoadTextInto %u at %zu gave %s, expected %s", id,
-                   capacity, fuzz::Escape(buffer.Text(), 120).c_str(),
+        std::wstring want =
+            !module.empty() ? AsRead(module, capacity) : AsRead(OwnText(id), capacity);
+        FUZZ_CHECK(outcome, buffer.Text() == want, "LoadTextInto %u at %zu gave %s, expected %s",
+                   id, capacity, fuzz::Escape(buffer.Text(), 120).c_str(),
                    fuzz::Escape(want, 120).c_str());
         std::wstring wantRing = !module.empty() ? AsRead(module, TextRingCapacity)
                                                 : AsRead(OwnText(id), TextRingCapacity);
@@ -218,7 +229,7 @@ void RunLanguageModule(Random& random, size_t, Outcome& outcome) {
 }
 
 fuzz::Registration LanguageModuleCampaign({"langmodule",
-                                           "bdllng.dll: string tables whole and damaged",
-                                           1500, 40, Prepare, RunLanguageModule, Finish});
+                                           "bdllng.dll: string tables whole and damaged", 1500, 40,
+                                           Prepare, RunLanguageModule, Finish});
 
 } // namespace

@@ -2,8 +2,9 @@
 // program folder with a random tree, two folder links inside it (one at the top, one a level
 // down) that lead into a canary folder beside it, a file held open without delete sharing, and
 // the running program's name and the list itself. (Wine reports only a link to a folder as a
-// reparse point; a link to a file looks like the file, there as on no Windows.) The lines name entries of the tree in every spelling, the links and
-// what lies behind them, places outside, and garbage. After the passes:
+// reparse point; a link to a file looks like the file, there as on no Windows.) The lines name
+// entries of the tree in every spelling, the links and what lies behind them, places outside, and
+// garbage. After the passes:
 // - nothing outside the program folder is deleted, moved, changed (content, size, attributes)
 //   or scheduled for deletion at restart, and nothing through a link;
 // - the passes stay within the depth bound: a pass can only free a folder one level up, so a
@@ -57,7 +58,8 @@ std::vector<std::wstring> PendingDeletions() {
     if (RegQueryValueExW(key, PendingValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
                          &size) == ERROR_SUCCESS) {
         std::vector<std::wstring> texts;
-        for (const wchar_t* p = data.data(); p < data.data() + size / 2; p += texts.back().size() + 1)
+        for (const wchar_t* p = data.data(); p < data.data() + size / 2;
+             p += texts.back().size() + 1)
             texts.push_back(p);
         for (size_t i = 0; i + 1 < texts.size(); i += 2)
             names.push_back(texts[i] + (texts[i + 1].empty() ? L"" : L" -> " + texts[i + 1]));
@@ -82,8 +84,8 @@ void RestorePending() {
 // runs Unix programs: ln makes the Unix link that Wine reports as a reparse point.
 bool MakeLink(const std::wstring& target, const std::wstring& link) {
     typedef char*(CDECL * UnixName)(LPCWSTR);
-    UnixName unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    UnixName unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
     if (!unixName)
         return false;
     char* targetName = unixName(target.c_str());
@@ -154,8 +156,7 @@ void Snapshot(const std::wstring& folder, const std::wstring& relative,
         std::wstring name = data.cFileName;
         if (name == L"." || name == L".." || skip.count(name))
             continue;
-        State state{data.dwFileAttributes,
-                    (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+        State state{data.dwFileAttributes, (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
                     (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) |
                         data.ftLastWriteTime.dwLowDateTime,
                     ""};
@@ -214,7 +215,8 @@ void Finish(Outcome& outcome) {
     fuzz::AddFigure("links remade", LinkRepairs);
     fuzz::AddFigure("entries scheduled", Scheduled);
     fuzz::AddFigure("most passes", MaxPasses);
-    for (int i = 0; i < 4; i++) fuzz::AddFigure("ms", uint64_t(T[i] * 1000));
+    for (int i = 0; i < 4; i++)
+        fuzz::AddFigure("ms", uint64_t(T[i] * 1000));
 }
 
 // ---- the generator ----
@@ -224,9 +226,10 @@ struct Node {
     bool Folder;
 };
 
-const wchar_t* const Names[] = {L"a",       L"B b",  L"c.txt",  L"data",  L"\u00fcn\u00ef",
-                                L"x.0.tmp", L"e.e",  L"Uninstall.exe", L"Uninstall.lst",
-                                L"sub",     L"%d",   L"[1]",    L"LONG" };
+const wchar_t* const Names[] = {
+    L"a",       L"B b", L"c.txt",         L"data",          L"\u00fcn\u00ef",
+    L"x.0.tmp", L"e.e", L"Uninstall.exe", L"Uninstall.lst", L"sub",
+    L"%d",      L"[1]", L"LONG"};
 
 std::wstring NodeName(Random& random, size_t serial) {
     std::wstring name = random.Pick(Names);
@@ -267,8 +270,8 @@ void MakeTree(Random& random, std::vector<Node>& nodes, std::vector<HANDLE>& hel
     if (random.Coin()) {
         std::wstring path = L"held" + std::to_wstring(random.Below(3)) + L".bin";
         fuzz::WriteFileBytes(Program + L"\\" + path, "held");
-        HANDLE handle = CreateFileW((Program + L"\\" + path).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE handle = CreateFileW((Program + L"\\" + path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             held.push_back(handle);
             heldPaths.insert(Lower(path));
@@ -310,23 +313,59 @@ std::wstring Spell(Random& random, const Node& node) {
 }
 
 const wchar_t* const Outsiders[] = {
-    L"..\\canary\\c0.txt", L"..\\outside.txt", L"..\\canary", L"..", L".", L"..\\Uninstall.exe",
-    L"link", L"deep\\dlink", L"link\\c0.txt", L"link\\sub\\c2.txt", L"link\\ro.txt", L"LINK\\sub",
-    L"link\\", L"deep\\dlink\\", L"deep\\dlink\\c2.txt", L"Deep/DLink/../dlink/c2.txt", L"deep",
-    L"deep\\", L"link\\..\\deep", L"link/sub/../c0.txt", L"link:stream",
-    L"c0.txt::$DATA", L"C:x", L"C:\\windows\\win.ini", L"\\outside.txt", L"/outside.txt",
-    L"\\\\server\\share\\x", L"\\\\?\\C:\\x", L"\\\\.\\nul", L"nul", L"con", L"COM1", L"aux.txt",
-    L"*", L"?.txt", L"sub\\..\\..\\outside.txt", L"%TEMP%\\x", L"..\\program2\\x",
-    L"link\\..\\..\\outside.txt", L"...", L"....\\x", L"Uninstall.exe", L"Uninstall.lst",
-    L"UNINSTALL.EXE", L".\\Uninstall.lst",
+    L"..\\canary\\c0.txt",
+    L"..\\outside.txt",
+    L"..\\canary",
+    L"..",
+    L".",
+    L"..\\Uninstall.exe",
+    L"link",
+    L"deep\\dlink",
+    L"link\\c0.txt",
+    L"link\\sub\\c2.txt",
+    L"link\\ro.txt",
+    L"LINK\\sub",
+    L"link\\",
+    L"deep\\dlink\\",
+    L"deep\\dlink\\c2.txt",
+    L"Deep/DLink/../dlink/c2.txt",
+    L"deep",
+    L"deep\\",
+    L"link\\..\\deep",
+    L"link/sub/../c0.txt",
+    L"link:stream",
+    L"c0.txt::$DATA",
+    L"C:x",
+    L"C:\\windows\\win.ini",
+    L"\\outside.txt",
+    L"/outside.txt",
+    L"\\\\server\\share\\x",
+    L"\\\\?\\C:\\x",
+    L"\\\\.\\nul",
+    L"nul",
+    L"con",
+    L"COM1",
+    L"aux.txt",
+    L"*",
+    L"?.txt",
+    L"sub\\..\\..\\outside.txt",
+    L"%TEMP%\\x",
+    L"..\\program2\\x",
+    L"link\\..\\..\\outside.txt",
+    L"...",
+    L"....\\x",
+    L"Uninstall.exe",
+    L"Uninstall.lst",
+    L"UNINSTALL.EXE",
+    L".\\Uninstall.lst",
 };
 
 // A line as bytes: ANSI (the list's code page), now and then UTF-8. `faithful` tells whether
 // the list reader, which reads ANSI, gets the same line back.
 std::string Bytes(Random& random, const std::wstring& line, bool* faithful = nullptr) {
     UINT codePage = random.OneIn(10) ? CP_UTF8 : CP_ACP;
-    int size = WideCharToMultiByte(codePage, 0, line.data(), int(line.size()), nullptr, 0,
-                                   nullptr, nullptr);
+    int size = WideCharToMultiByte(codePage, 0, line.data(), int(line.size()), nullptr, 0, nullptr,
+                                   nullptr);
     std::string bytes(size_t(size > 0 ? size : 0), '\0');
     if (size > 0)
         WideCharToMultiByte(codePage, 0, line.data(), int(line.size()), &bytes[0], size, nullptr,
@@ -350,7 +389,12 @@ size_t Components(const std::string& line) {
     return count;
 }
 
-double Now() { LARGE_INTEGER n, f; QueryPerformanceCounter(&n); QueryPerformanceFrequency(&f); return double(n.QuadPart) / double(f.QuadPart); }
+double Now() {
+    LARGE_INTEGER n, f;
+    QueryPerformanceCounter(&n);
+    QueryPerformanceFrequency(&f);
+    return double(n.QuadPart) / double(f.QuadPart);
+}
 void RunList(Random& random, size_t, Outcome& outcome) {
     double t0 = Now();
     // The program folder as the last input left it, emptied but for the links.
@@ -382,7 +426,8 @@ void RunList(Random& random, size_t, Outcome& outcome) {
         return;
     }
     RestorePending();
-    double t1 = Now(); T[0] += t1 - t0;
+    double t1 = Now();
+    T[0] += t1 - t0;
     std::vector<Node> nodes;
     std::vector<HANDLE> held;
     std::set<std::wstring> heldPaths;
@@ -413,14 +458,23 @@ void RunList(Random& random, size_t, Outcome& outcome) {
                 line += char(random.Next());
         } else {
             switch (random.Below(4)) {
-            case 0: line = std::string(2040 + random.Below(20), 'x') + "c0.txt"; break;
-            case 1: line = std::string("a\0b", 3); break;
-            case 2: line = ""; break;
-            default: line = std::string(random.Below(5), ' ') + "\t"; break;
+            case 0:
+                line = std::string(2040 + random.Below(20), 'x') + "c0.txt";
+                break;
+            case 1:
+                line = std::string("a\0b", 3);
+                break;
+            case 2:
+                line = "";
+                break;
+            default:
+                line = std::string(random.Below(5), ' ') + "\t";
+                break;
             }
         }
         // The longest line the reader accepts is 2047 bytes; a longer one names nothing.
-        if (line.size() < 2048 && line.find('\0') == std::string::npos && line.find('\n') == std::string::npos)
+        if (line.size() < 2048 && line.find('\0') == std::string::npos &&
+            line.find('\n') == std::string::npos)
             depth = std::max(depth, Components(line));
         list += line;
         list += random.OneIn(4) ? "\n" : "\r\n";
@@ -433,7 +487,8 @@ void RunList(Random& random, size_t, Outcome& outcome) {
     if (!held.empty())
         outcome.Input += " (" + fuzz::Narrow(*heldPaths.begin()) + " held open)";
     fuzz::WriteFileBytes(ListPath, list);
-    double t2 = Now(); T[1] += t2 - t1;
+    double t2 = Now();
+    T[1] += t2 - t1;
 
     std::map<std::wstring, State> before = Outside();
     std::vector<std::wstring> pendingBefore = PendingDeletions();
@@ -442,13 +497,15 @@ void RunList(Random& random, size_t, Outcome& outcome) {
         outcome.Fail("the list could not be opened");
         return;
     }
-    double t3 = Now(); T[2] += t3 - t2;
+    double t3 = Now();
+    T[2] += t3 - t2;
     std::wstring folder = Program + L"\\";
     ListRemoval removal = RemoveListedEntries(file, folder.c_str(), ProgramPath.c_str());
     fclose(file);
     for (HANDLE handle : held)
         CloseHandle(handle);
-    double t4 = Now(); T[3] += t4 - t3;
+    double t4 = Now();
+    T[3] += t4 - t3;
 
     // Outside: nothing deleted, moved or changed.
     std::map<std::wstring, State> after = Outside();
@@ -476,8 +533,8 @@ void RunList(Random& random, size_t, Outcome& outcome) {
         std::wstring name = Lower(pendingAfter[i]);
         Scheduled++;
         scheduled.insert(name);
-        bool within = name.compare(0, inside.size(), inside) == 0 &&
-                      name.find(L" -> ") == std::wstring::npos;
+        bool within =
+            name.compare(0, inside.size(), inside) == 0 && name.find(L" -> ") == std::wstring::npos;
         std::wstring rest = within ? name.substr(inside.size()) : L"";
         FUZZ_CHECK(outcome, within, "%s was scheduled", fuzz::Narrow(pendingAfter[i]).c_str());
         FUZZ_CHECK(outcome,
@@ -502,9 +559,11 @@ void RunList(Random& random, size_t, Outcome& outcome) {
         std::wstring full = L"\\\\?\\" + Program + L"\\" + node->Path;
         bool exists = fuzz::PathExists(full);
         std::wstring lower = Lower(node->Path);
-        std::wstring name = lower.substr(lower.rfind(L'\\') == std::wstring::npos ? 0 : lower.rfind(L'\\') + 1);
+        std::wstring name =
+            lower.substr(lower.rfind(L'\\') == std::wstring::npos ? 0 : lower.rfind(L'\\') + 1);
         if (heldPaths.count(lower)) {
-            FUZZ_CHECK(outcome, exists, "the held file %s is gone", fuzz::Narrow(node->Path).c_str());
+            FUZZ_CHECK(outcome, exists, "the held file %s is gone",
+                       fuzz::Narrow(node->Path).c_str());
             FUZZ_CHECK(outcome, scheduled.count(inside + lower) == 1,
                        "the held file %s was not scheduled", fuzz::Narrow(node->Path).c_str());
             FUZZ_CHECK(outcome, removal.RestartNeeded, "a held file did not ask for a restart");
@@ -516,7 +575,8 @@ void RunList(Random& random, size_t, Outcome& outcome) {
             HANDLE inner = FindFirstFileW((full + L"\\*").c_str(), &data);
             if (inner != INVALID_HANDLE_VALUE) {
                 do
-                    empty = empty && (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0);
+                    empty = empty && (wcscmp(data.cFileName, L".") == 0 ||
+                                      wcscmp(data.cFileName, L"..") == 0);
                 while (FindNextFileW(inner, &data));
                 FindClose(inner);
             }
@@ -533,7 +593,8 @@ void PrepareQuietly() {
     Prepare();
 }
 
-fuzz::Registration ListCampaign({"list", "Uninstall.lst through the passes, in a sandbox with links",
-                                 1500, 60, PrepareQuietly, RunList, Finish});
+fuzz::Registration ListCampaign({"list",
+                                 "Uninstall.lst through the passes, in a sandbox with links", 1500,
+                                 60, PrepareQuietly, RunList, Finish});
 
 } // namespace

@@ -210,10 +210,15 @@ enum Encoding { Utf16Le, Utf16Be, Utf8, Ansi };
 wchar_t TextChar(Random& random, Encoding encoding) {
     static const wchar_t symbols[] = L"=\"\\ \tbin:x0123456789;[]%$";
     switch (random.Below(encoding == Ansi ? 3 : 5)) {
-    case 0: return random.From(symbols);
-    case 1: return wchar_t(L' ' + random.Below(95));
-    case 2: return encoding == Ansi ? wchar_t(0xA0 + random.Below(0x5F)) : wchar_t(0xA0 + random.Below(0x160));
-    case 3: return wchar_t(0x400 + random.Below(0x9000));
+    case 0:
+        return random.From(symbols);
+    case 1:
+        return wchar_t(L' ' + random.Below(95));
+    case 2:
+        return encoding == Ansi ? wchar_t(0xA0 + random.Below(0x5F))
+                                : wchar_t(0xA0 + random.Below(0x160));
+    case 3:
+        return wchar_t(0x400 + random.Below(0x9000));
     default:
         // Anything but the zero, the line ends and (in UTF-8) surrogates.
         for (;;) {
@@ -233,11 +238,18 @@ std::wstring RandomText(Random& random, Encoding encoding, size_t limit) {
 
 std::wstring RandomLine(Random& random, Encoding encoding) {
     static const wchar_t* const names[] = {
-        L"Global\\AppData", L"Global\\Integration", L"Global\\SaveSettings", L"HKCU\\Setup\\ShellExt",
-        L"HKCU\\Setup\\Links\\Desktop", L"HKLM\\exe32", L"General\\LanguageFolder", L"a", L"Z=",
+        L"Global\\AppData",
+        L"Global\\Integration",
+        L"Global\\SaveSettings",
+        L"HKCU\\Setup\\ShellExt",
+        L"HKCU\\Setup\\Links\\Desktop",
+        L"HKLM\\exe32",
+        L"General\\LanguageFolder",
+        L"a",
+        L"Z=",
     };
-    static const wchar_t* const switchValues[] = {L"0", L"1", L"2", L"-1", L"x", L"", L"4294967296",
-                                                  L" 1", L"\"0\"", L"01"};
+    static const wchar_t* const switchValues[] = {L"0", L"1",          L"2",  L"-1",    L"x",
+                                                  L"",  L"4294967296", L" 1", L"\"0\"", L"01"};
     std::wstring line;
     switch (random.Below(10)) {
     case 0: // not an entry
@@ -247,14 +259,16 @@ std::wstring RandomLine(Random& random, Encoding encoding) {
         line = std::wstring(names[random.Below(3)]) + L"=" + switchValues[random.Below(10)];
         break;
     case 2: // a raw value
-        line = std::wstring(names[3 + random.Below(6)]) + L"=bin:" + RandomText(random, encoding, 20);
+        line =
+            std::wstring(names[3 + random.Below(6)]) + L"=bin:" + RandomText(random, encoding, 20);
         break;
     case 3: // a quoted text, the closing quote sometimes missing, quotes inside
         line = std::wstring(names[random.Below(9)]) + L"=\"" + RandomText(random, encoding, 40) +
                (random.OneIn(4) ? L"" : L"\"");
         break;
     default: { // a name of its own
-        std::wstring name(1, wchar_t(random.Coin() ? L'a' + random.Below(26) : L'A' + random.Below(26)));
+        std::wstring name(
+            1, wchar_t(random.Coin() ? L'a' + random.Below(26) : L'A' + random.Below(26)));
         name += RandomText(random, encoding, 30);
         size_t equals = name.find(L'=');
         if (equals != std::wstring::npos)
@@ -340,8 +354,8 @@ void CheckDamaged(Outcome& outcome, const std::string& bytes) {
 // back as one entry are refused, the rest land in the list.
 void WriteThroughRegistry(Random& random, Outcome& outcome, std::vector<Entry>& model) {
     static const wchar_t* const paths[] = {L"Setup", L"Setup\\Links", L"General", L"Setup\\.zip"};
-    static const wchar_t* const names[] = {L"Type", L"ShellExt", L"Desktop", L"x", L"", L"a=b",
-                                           L"line\r\nbreak"};
+    static const wchar_t* const names[] = {L"Type", L"ShellExt", L"Desktop",      L"x",
+                                           L"",     L"a=b",      L"line\r\nbreak"};
     for (size_t n = random.Below(5); n > 0; n--) {
         std::wstring path = paths[random.Below(4)];
         std::wstring name = names[random.Below(7)];
@@ -355,15 +369,16 @@ void WriteThroughRegistry(Random& random, Outcome& outcome, std::vector<Entry>& 
                              : SetUserString(path.c_str(), name.c_str(), text.c_str());
         bool refused = name.find_first_of(L"=\r\n") != std::wstring::npos ||
                        (!number && text.find_first_of(L"\r\n") != std::wstring::npos);
-        outcome.Input += ", write " + fuzz::Escape(key, 80) + (number ? " number" : " text " + fuzz::Escape(text, 80));
+        outcome.Input += ", write " + fuzz::Escape(key, 80) +
+                         (number ? " number" : " text " + fuzz::Escape(text, 80));
         FUZZ_CHECK(outcome, (result == ERROR_SUCCESS) == !refused, "write of %s gave %ld",
                    fuzz::Narrow(key).c_str(), result);
         if (refused)
             continue;
         Entry entry{key, number ? std::to_wstring(value) : text,
                     number ? SettingsNumber : SettingsText};
-        auto it = std::find_if(model.begin(), model.end(),
-                               [&](const Entry& e) { return e.Name == key; });
+        auto it =
+            std::find_if(model.begin(), model.end(), [&](const Entry& e) { return e.Name == key; });
         if (it == model.end())
             model.push_back(entry);
         else
@@ -372,8 +387,8 @@ void WriteThroughRegistry(Random& random, Outcome& outcome, std::vector<Entry>& 
         if (!number) {
             wchar_t back[64];
             GetUserString(path.c_str(), name.c_str(), back, L"", 64);
-            FUZZ_CHECK(outcome, text == back, "text %s read back as %s",
-                       fuzz::Narrow(text).c_str(), fuzz::Narrow(back).c_str());
+            FUZZ_CHECK(outcome, text == back, "text %s read back as %s", fuzz::Narrow(text).c_str(),
+                       fuzz::Narrow(back).c_str());
         } else {
             FUZZ_CHECK(outcome, GetUserDword(path.c_str(), name.c_str(), 0) == value,
                        "number %lu did not read back", value);
@@ -441,8 +456,8 @@ void RunSettings(Random& random, size_t, Outcome& outcome) {
         known = true;
     } else if (kind < 8) {
         // A well-formed file, mutated: bytes flipped, inserted, cut, a zero here and there.
-        static const char pieces[][8] = {"=", "\"", "\r", "\n", "bin:", "\\", " ", "\t", "A", "z",
-                                         "0", "\xFF\xFE", "\xEF\xBB\xBF"};
+        static const char pieces[][8] = {"=",  "\"", "\r", "\n", "bin:",     "\\",          " ",
+                                         "\t", "A",  "z",  "0",  "\xFF\xFE", "\xEF\xBB\xBF"};
         Encoding encoding = Encoding(random.Below(4));
         std::wstring text;
         for (size_t n = random.Below(12); n > 0; n--)
@@ -454,11 +469,21 @@ void RunSettings(Random& random, size_t, Outcome& outcome) {
         for (size_t m = 1 + random.Below(8); m > 0 && !bytes.empty(); m--) {
             size_t at = random.Below(bytes.size());
             switch (random.Below(5)) {
-            case 0: bytes[at] = char(random.Next()); break;
-            case 1: bytes.insert(at, pieces[random.Below(13)]); break;
-            case 2: bytes.erase(at, 1 + random.Below(4)); break;
-            case 3: bytes.insert(at, 1, '\0'); break;
-            default: bytes.resize(at); break;
+            case 0:
+                bytes[at] = char(random.Next());
+                break;
+            case 1:
+                bytes.insert(at, pieces[random.Below(13)]);
+                break;
+            case 2:
+                bytes.erase(at, 1 + random.Below(4));
+                break;
+            case 3:
+                bytes.insert(at, 1, '\0');
+                break;
+            default:
+                bytes.resize(at);
+                break;
             }
         }
     } else {
@@ -478,8 +503,9 @@ void RunSettings(Random& random, size_t, Outcome& outcome) {
     }
     bool failingRead = random.OneIn(12);
     uint32_t failAt = uint32_t(random.Below(bytes.size() + 1));
-    outcome.Input = (failingRead ? "a read failing after " + std::to_string(failAt) + " bytes of " : "") +
-                    std::string("file ") + fuzz::Escape(bytes, 6000);
+    outcome.Input =
+        (failingRead ? "a read failing after " + std::to_string(failAt) + " bytes of " : "") +
+        std::string("file ") + fuzz::Escape(bytes, 6000);
     if (!fuzz::WriteFileBytes(IniPath, bytes)) {
         outcome.Fail("the settings file could not be written");
         return;

@@ -22,8 +22,8 @@ using fuzz::Random;
 
 // ---- the reference reading ----
 
-const size_t TokenLimit = 1023;  // characters a token keeps
-const size_t InitLimit = 39;     // characters the /init text keeps
+const size_t TokenLimit = 1023; // characters a token keeps
+const size_t InitLimit = 39;    // characters the /init text keeps
 
 bool Blank(wchar_t c) {
     return c == L' ' || c == L'\t';
@@ -130,13 +130,26 @@ void LayInit(const std::wstring& text, uint8_t* flags) {
         }
         uint8_t on = text[p + 1] == L'1';
         switch (letter) {
-        case L'C': flags[24] = on; break; // cascadedMenu
-        case L'D': flags[20] = on; break; // linkDesktop
-        case L'I': flags[25] = on; break; // menuIcons
-        case L'M': flags[21] = on; break; // linkStartMenu
-        case L'P': flags[22] = on; break; // linkProgramGroup
-        case L'S': flags[23] = on; break; // shellExtension
-        default: break;
+        case L'C':
+            flags[24] = on;
+            break; // cascadedMenu
+        case L'D':
+            flags[20] = on;
+            break; // linkDesktop
+        case L'I':
+            flags[25] = on;
+            break; // menuIcons
+        case L'M':
+            flags[21] = on;
+            break; // linkStartMenu
+        case L'P':
+            flags[22] = on;
+            break; // linkProgramGroup
+        case L'S':
+            flags[23] = on;
+            break; // shellExtension
+        default:
+            break;
         }
         p += 2;
     }
@@ -278,7 +291,8 @@ void RunSwitches(Random& random, size_t, Outcome& outcome) {
         if (!expected.Wait)
             break;
     }
-    outcome.Input = "sfxcmd " + fuzz::Escape(sfxcmd) + ", command line " + fuzz::Escape(commandLine);
+    outcome.Input =
+        "sfxcmd " + fuzz::Escape(sfxcmd) + ", command line " + fuzz::Escape(commandLine);
 
     ResetFlags();
     bool setup = false, uninstall = true;
@@ -323,7 +337,8 @@ void RunSwitches(Random& random, size_t, Outcome& outcome) {
     ResetFlags();
 }
 
-fuzz::Registration Switches({"switches", "command lines, sfxcmd and /init texts against a reference",
-                             60000, 2000, nullptr, RunSwitches, nullptr});
+fuzz::Registration Switches({"switches",
+                             "command lines, sfxcmd and /init texts against a reference", 60000,
+                             2000, nullptr, RunSwitches, nullptr});
 
 } // namespace

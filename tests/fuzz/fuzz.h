@@ -56,7 +56,7 @@ struct Campaign {
     const char* What; // one line for the help text
     size_t FullCount;
     size_t SliceCount;
-    void (*Prepare)();                // once before the first input (may be null)
+    void (*Prepare)(); // once before the first input (may be null)
     void (*Run)(Random& random, size_t index, Outcome& outcome);
     void (*Finish)(Outcome& outcome); // once after the last input (may be null): final checks
     // For a campaign with a fixed set of inputs (every k of the fault injection), their number,
@@ -91,7 +91,8 @@ bool PathExists(const std::wstring& path);
 // capacity changes the guard.
 class Guarded {
   public:
-    explicit Guarded(size_t capacity) : Capacity(capacity), Buffer(capacity + GuardLength, Pattern) {}
+    explicit Guarded(size_t capacity)
+        : Capacity(capacity), Buffer(capacity + GuardLength, Pattern) {}
     wchar_t* Data() { return Buffer.data(); }
     size_t Size() const { return Capacity; }
     bool GuardIntact() const {
@@ -121,14 +122,22 @@ class Guarded {
 // A capacity near the length of a text, or far from it: where cuts go wrong. Never 0.
 inline size_t CapacityAround(Random& random, size_t length) {
     switch (random.Below(8)) {
-    case 0: return 1;
-    case 1: return length > 0 ? length : 1;
-    case 2: return length + 1;
-    case 3: return length + 2;
-    case 4: return length > 1 ? length - 1 : 1;
-    case 5: return 1 + random.Below(8);
-    case 6: return 1 + random.Below(2 * length + 2);
-    default: return 1024;
+    case 0:
+        return 1;
+    case 1:
+        return length > 0 ? length : 1;
+    case 2:
+        return length + 1;
+    case 3:
+        return length + 2;
+    case 4:
+        return length > 1 ? length - 1 : 1;
+    case 5:
+        return 1 + random.Below(8);
+    case 6:
+        return 1 + random.Below(2 * length + 2);
+    default:
+        return 1024;
     }
 }
 

@@ -139,9 +139,9 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
-    bool done = bytes.empty() ||
-                (WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
-                 written == bytes.size());
+    bool done =
+        bytes.empty() || (WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+                          written == bytes.size());
     CloseHandle(file);
     return done;
 }

@@ -37,8 +37,8 @@ void Walk(HKEY root, REGSAM view, const std::wstring& path, HKEY key,
     std::vector<BYTE> data(maxData + 2);
     for (DWORD i = 0;; i++) {
         DWORD nameSize = DWORD(name.size()), dataSize = DWORD(data.size()), type = 0;
-        LONG result = RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, data.data(),
-                                    &dataSize);
+        LONG result =
+            RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
         if (result == ERROR_MORE_DATA) {
             name.resize(name.size() * 2 + 64);
             data.resize(data.size() * 2 + 64);
@@ -56,7 +56,8 @@ void Walk(HKEY root, REGSAM view, const std::wstring& path, HKEY key,
     std::vector<std::wstring> children;
     for (DWORD i = 0;; i++) {
         DWORD size = DWORD(child.size());
-        LONG result = RegEnumKeyExW(key, i, child.data(), &size, nullptr, nullptr, nullptr, nullptr);
+        LONG result =
+            RegEnumKeyExW(key, i, child.data(), &size, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_MORE_DATA) {
             child.resize(child.size() * 2 + 64);
             i--;
@@ -88,9 +89,9 @@ Location Locate(const std::wstring& id, const RegistrySnapshot& a, const Registr
     size_t bar = id.find(L'|'), bar2 = id.find(L'|', bar + 1);
     std::wstring root = id.substr(0, bar), view = id.substr(bar + 1, bar2 - bar - 1);
     Location location;
-    location.Root = root == L"hkey_classes_root"    ? HKEY_CLASSES_ROOT
+    location.Root = root == L"hkey_classes_root"   ? HKEY_CLASSES_ROOT
                     : root == L"hkey_current_user" ? HKEY_CURRENT_USER
-                                                    : HKEY_LOCAL_MACHINE;
+                                                   : HKEY_LOCAL_MACHINE;
     location.View = view == L"32" ? KEY_WOW64_32KEY : view == L"64" ? KEY_WOW64_64KEY : 0;
     auto it = a.find(id);
     location.Path = it != a.end() ? it->second.Name : b.find(id)->second.Name;
@@ -116,9 +117,16 @@ std::wstring RootName(HKEY root) {
 }
 
 std::vector<Place> IntegrationPlaces() {
-    std::vector<std::wstring> classes = {L".ace", L".rev", L"Bundlo", L"Bundlo.ZIP", L"Bundlo.REV",
-                                         L"exefile\\shellex", L"Folder\\shellex",
-                                         L"Drive\\shellex", L"*\\shellex", L"lnkfile\\shellex",
+    std::vector<std::wstring> classes = {L".ace",
+                                         L".rev",
+                                         L"Bundlo",
+                                         L"Bundlo.ZIP",
+                                         L"Bundlo.REV",
+                                         L"exefile\\shellex",
+                                         L"Folder\\shellex",
+                                         L"Drive\\shellex",
+                                         L"*\\shellex",
+                                         L"lnkfile\\shellex",
                                          std::wstring(L"CLSID\\") + ShellExtensionClsid32,
                                          std::wstring(L"CLSID\\") + ShellExtensionClsid64};
     const wchar_t* extensions =
@@ -160,8 +168,8 @@ std::vector<Place> WholeAreas() {
     for (REGSAM view : {REGSAM(KEY_WOW64_64KEY), REGSAM(KEY_WOW64_32KEY)}) {
         // Wine keeps its own state below "Wine" and changes it as it runs; the classes are
         // compared through HKEY_CLASSES_ROOT.
-        places.push_back({HKEY_LOCAL_MACHINE, L"Software", view,
-                          {L"wine", L"classes", L"wow6432node"}});
+        places.push_back(
+            {HKEY_LOCAL_MACHINE, L"Software", view, {L"wine", L"classes", L"wow6432node"}});
     }
     places.push_back({HKEY_CURRENT_USER, L"Software", 0, {L"wine", L"classes"}});
     return places;
@@ -219,7 +227,8 @@ bool RestoreSnapshot(const std::vector<Place>& places, const RegistrySnapshot& t
         if (now != current.end())
             for (const auto& value : now->second.Values) {
                 auto wanted = entry.second.Values.find(value.first);
-                if (wanted == entry.second.Values.end() || wanted->second.first != value.second.first)
+                if (wanted == entry.second.Values.end() ||
+                    wanted->second.first != value.second.first)
                     RegDeleteValueW(key, value.second.first.c_str());
             }
         for (const auto& value : entry.second.Values) {

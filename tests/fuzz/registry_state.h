@@ -19,7 +19,8 @@ struct RegistryData {
 
 struct KeyState {
     std::wstring Name; // the path as the registry spells it
-    std::map<std::wstring, std::pair<std::wstring, RegistryData>> Values; // lower name -> name, data
+    std::map<std::wstring, std::pair<std::wstring, RegistryData>>
+        Values; // lower name -> name, data
 };
 
 // "<root>|<view>|<path>" in lower case -> the key.
@@ -50,12 +51,13 @@ bool RestoreSnapshot(const std::vector<Place>& places, const RegistrySnapshot& t
                      const RegistrySnapshot* current = nullptr);
 // The differences, one line each, at most `limit` lines; empty when equal. Keys for which
 // `ignore` (root, path) holds are left out.
-std::vector<std::string> CompareSnapshots(const RegistrySnapshot& expected,
-                                          const RegistrySnapshot& actual, size_t limit = 12,
-                                          bool (*ignore)(HKEY root, const std::wstring& path) = nullptr);
+std::vector<std::string>
+CompareSnapshots(const RegistrySnapshot& expected, const RegistrySnapshot& actual,
+                 size_t limit = 12, bool (*ignore)(HKEY root, const std::wstring& path) = nullptr);
 
 // Whether a key (root, resolved path, view) lies within the places, for a write.
-bool WithinPlaces(const std::vector<Place>& places, HKEY root, const std::wstring& path, REGSAM view);
+bool WithinPlaces(const std::vector<Place>& places, HKEY root, const std::wstring& path,
+                  REGSAM view);
 
 std::wstring RootName(HKEY root);
 

@@ -241,15 +241,23 @@ TEST_F(LanguageFileTest, LineReportNumbersLinesAsAnEditorDoes) {
 TEST_F(LanguageFileTest, SizeScales) {
     // The last two from the fuzz campaign (langfile, seed 1, inputs 19 and 37): twenty digits
     // wrapped at 64 bits once came out as 100.
-    const char* sizes[] = {"120*100", "100*100",         "0*120", "120",   "-5*100",
-                           "150*80",  "99999999999*100", "80*",   "100*99",
-                           "1*18446744073709551716", "18446744073709551716*1"};
+    const char* sizes[] = {"120*100",
+                           "100*100",
+                           "0*120",
+                           "120",
+                           "-5*100",
+                           "150*80",
+                           "99999999999*100",
+                           "80*",
+                           "100*99",
+                           "1*18446744073709551716",
+                           "18446744073709551716*1"};
     const int count = sizeof sizes / sizeof sizes[0];
     std::string lines;
     for (int i = 0; i < count; i++)
         lines += ":DIALOG D" + std::to_string(i) + "\r\nSIZE " + sizes[i] + "\r\n";
     LoadLines(lines);
-    const int expected[count][2] = {{120, 100}, {0}, {0}, {0}, {0}, {150, 80},
+    const int expected[count][2] = {{120, 100}, {0}, {0},       {0}, {0}, {150, 80},
                                     {0},        {0}, {100, 99}, {0}, {0}};
     for (int i = 0; i < count; i++) {
         int width = 0, height = 0;

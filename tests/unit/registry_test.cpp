@@ -269,8 +269,8 @@ TEST_F(RegistryTest, AKeyMadeForARefusedValueGoesAgain) {
     {
         FailingCall failing(RegistryCall::SetValue, L"v", ERROR_ACCESS_DENIED);
         CapturedDiagnostics diagnostics;
-        EXPECT_EQ(ERROR_ACCESS_DENIED, SetString(HKEY_CURRENT_USER, Under(L"made").c_str(), L"v",
-                                                 L"text"));
+        EXPECT_EQ(ERROR_ACCESS_DENIED,
+                  SetString(HKEY_CURRENT_USER, Under(L"made").c_str(), L"v", L"text"));
         EXPECT_EQ(1u, CapturedDiagnostics::Lines().size());
     }
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, std::wstring(TestKey) + L"\\made"));

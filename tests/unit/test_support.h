@@ -179,7 +179,8 @@ class FailingCall {
     }
     static bool Fails(RegistryCall kind, const wchar_t* name) {
         Rule& rule = State();
-        if (rule.Kind != kind || rule.Left <= 0 || !name || _wcsicmp(name, rule.Target.c_str()) != 0)
+        if (rule.Kind != kind || rule.Left <= 0 || !name ||
+            _wcsicmp(name, rule.Target.c_str()) != 0)
             return false;
         if (--rule.Left > 0)
             return false;
