@@ -194,6 +194,8 @@ const RegistryFunctions Injecting = {InjectOpen,    InjectCreate,      InjectQue
                                      InjectEnumKey, InjectDeleteKeyEx, InjectEnumValue};
 
 std::vector<std::wstring> Diagnostics;
+DiagnosticSink PreviousSink = nullptr;
+
 void Keep(const wchar_t* line) {
     Diagnostics.push_back(line);
 }
@@ -299,7 +301,7 @@ const LONG Errors[] = {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND};
 
 void Prepare() {
     CoInitialize(nullptr);
-    OverrideDiagnosticSink(Keep);
+    PreviousSink = OverrideDiagnosticSink(Keep);
     Places = fuzz::IntegrationPlaces();
     // The files the integration names beside the program: this campaign's folder.
     for (const wchar_t* name :
@@ -420,7 +422,7 @@ void Finish(Outcome& outcome) {
     fuzz::RestoreSnapshot(Places, PlacesBefore);
     for (const std::wstring& path : PlaceholderFiles)
         DeleteFileW(path.c_str());
-    OverrideDiagnosticSink(nullptr);
+    OverrideDiagnosticSink(PreviousSink);
     CoUninitialize();
 }
 

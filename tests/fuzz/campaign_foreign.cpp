@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "common/diagnostics.h"
 #include "common/paths.h"
 #include "common/registry.h"
 #include "common/settings.h"
@@ -44,8 +43,6 @@ std::wstring Lower(std::wstring text) {
     return text;
 }
 
-void Quiet(const wchar_t*) {}
-
 std::vector<std::wstring> Extensions() {
     std::vector<std::wstring> all;
     for (size_t row = 0; row < ArchiveTypeCount; row++)
@@ -70,7 +67,6 @@ size_t RowOf(const std::wstring& extension) {
 
 void Prepare() {
     CoInitialize(nullptr);
-    OverrideDiagnosticSink(Quiet);
     DeleteFileW((fuzz::ModuleFolder() + L"\\Bundlo.ini").c_str());
     for (const wchar_t* name : {L"Bundlo.exe", L"bdlext.dll", L"bdlext64.dll"}) {
         std::wstring path = fuzz::ModuleFolder() + L"\\" + name;
@@ -88,7 +84,6 @@ void Finish(Outcome& outcome) {
     FUZZ_CHECK(outcome, fuzz::RestoreSnapshot(Places, Baseline), "the start could not be restored");
     fuzz::AddFigure("whole setups and removals", FullRuns);
     fuzz::AddFigure("foreign values", ValuesSeeded);
-    OverrideDiagnosticSink(nullptr);
     CoUninitialize();
 }
 

@@ -22,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "common/diagnostics.h"
 #include "common/paths.h"
 #include "tests/fuzz/fuzz.h"
 #include "uninstall/uninstall_run.h"
@@ -586,15 +585,8 @@ void RunList(Random& random, size_t, Outcome& outcome) {
     }
 }
 
-void Quiet(const wchar_t*) {}
-
-void PrepareQuietly() {
-    OverrideDiagnosticSink(Quiet);
-    Prepare();
-}
-
 fuzz::Registration ListCampaign({"list",
                                  "Uninstall.lst through the passes, in a sandbox with links", 1500,
-                                 60, PrepareQuietly, RunList, Finish});
+                                 60, Prepare, RunList, Finish});
 
 } // namespace
