@@ -1,6 +1,8 @@
 // The campaign runner: picks the campaign, makes and checks its inputs, reports failures with
 // their replay command and ends with the summary line.
 #include <windows.h>
+
+#include <psapi.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -181,11 +183,21 @@ int main(int argc, char** argv) {
             stride = total / count;
     }
     size_t failures = 0;
+    // FUZZ_TRACE=1 names each input before it runs: the one that hangs is the last named.
+    bool trace = getenv("FUZZ_TRACE") != nullptr;
     for (size_t n = 0; n < count; n++) {
         size_t index = first + n * stride;
         Random random(InputSeed(seed, index));
         Outcome outcome;
         CurrentIndex = index;
+        if (trace) {
+            // With the memory the process has committed, so that a leak shows as a climb.
+            PROCESS_MEMORY_COUNTERS memory = {};
+            K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+            fprintf(stderr, "input %zu (%zu KiB committed)\n", index,
+                    size_t(memory.PagefileUsage / 1024));
+            fflush(stderr);
+        }
         InInput = true;
         campaign->Run(random, index, outcome);
         InInput = false;
