@@ -34,7 +34,6 @@ const wchar_t SessionManager[] = L"System\\CurrentControlSet\\Control\\Session M
 const wchar_t PendingValue[] = L"PendingFileRenameOperations";
 
 std::wstring Root, Program, Canary, ProgramPath, ListPath;
-double T[6];
 std::vector<BYTE> SavedPending;
 bool HadPending = false;
 DWORD SavedPendingType = REG_MULTI_SZ;
@@ -214,8 +213,6 @@ void Finish(Outcome& outcome) {
     fuzz::AddFigure("links remade", LinkRepairs);
     fuzz::AddFigure("entries scheduled", Scheduled);
     fuzz::AddFigure("most passes", MaxPasses);
-    for (int i = 0; i < 4; i++)
-        fuzz::AddFigure("ms", uint64_t(T[i] * 1000));
 }
 
 // ---- the generator ----
@@ -388,14 +385,7 @@ size_t Components(const std::string& line) {
     return count;
 }
 
-double Now() {
-    LARGE_INTEGER n, f;
-    QueryPerformanceCounter(&n);
-    QueryPerformanceFrequency(&f);
-    return double(n.QuadPart) / double(f.QuadPart);
-}
 void RunList(Random& random, size_t, Outcome& outcome) {
-    double t0 = Now();
     // The program folder as the last input left it, emptied but for the links.
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((Program + L"\\*").c_str(), &data);
@@ -425,8 +415,6 @@ void RunList(Random& random, size_t, Outcome& outcome) {
         return;
     }
     RestorePending();
-    double t1 = Now();
-    T[0] += t1 - t0;
     std::vector<Node> nodes;
     std::vector<HANDLE> held;
     std::set<std::wstring> heldPaths;
@@ -486,8 +474,6 @@ void RunList(Random& random, size_t, Outcome& outcome) {
     if (!held.empty())
         outcome.Input += " (" + fuzz::Narrow(*heldPaths.begin()) + " held open)";
     fuzz::WriteFileBytes(ListPath, list);
-    double t2 = Now();
-    T[1] += t2 - t1;
 
     std::map<std::wstring, State> before = Outside();
     std::vector<std::wstring> pendingBefore = PendingDeletions();
@@ -496,15 +482,11 @@ void RunList(Random& random, size_t, Outcome& outcome) {
         outcome.Fail("the list could not be opened");
         return;
     }
-    double t3 = Now();
-    T[2] += t3 - t2;
     std::wstring folder = Program + L"\\";
     ListRemoval removal = RemoveListedEntries(file, folder.c_str(), ProgramPath.c_str());
     fclose(file);
     for (HANDLE handle : held)
         CloseHandle(handle);
-    double t4 = Now();
-    T[3] += t4 - t3;
 
     // Outside: nothing deleted, moved or changed.
     std::map<std::wstring, State> after = Outside();
