@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# make fuzz: every campaign of tests/fuzz at full size, for each given preset (both builds run
-# side by side, each in its own test prefix with one wineserver kept alive), then the random
+# make fuzz: every campaign of tests/fuzz at full size for each given preset, then the random
 # machines. Prints one line per campaign and preset: inputs tried, failures, time; a failure adds
 # its seed, its input and the command that replays it. Exits non-zero on any failure.
 #
 #   scripts/fuzz.sh [win32] [win64]        FUZZ_SEED=n replays a whole run; FUZZ_MACHINES=n
 #                                          sets the number of random machines (default 8)
+#
+# Two lanes, one per core, each in one of the test prefixes with one wineserver kept alive, take
+# the jobs from one queue, the longest first, so that neither waits while the other still has
+# work: the 32-bit build runs emulated here and takes about twice as long, and its registry fault
+# injection, the longest job, is shared between both lanes (fuzz.exe --shard).
 #
 # The parser campaigns run under Wine's heap checks (WINEDEBUG=warn+heap): a damaged block or a
 # bad free prints a ":heap:" line, which fails the campaign as the heap.* tests do. One such line
@@ -18,23 +22,26 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
 PARSERS="switches langfile langmodule settings list"
-OTHERS="foreign faults"
 SEED="${FUZZ_SEED:-$(( (RANDOM << 15 | RANDOM) ))}"
 MACHINES="${FUZZ_MACHINES:-8}"
-# A campaign that runs longer than this hangs (FUZZ_TRACE=1 names the input it hangs on).
-LIMIT=900
+# A job that runs longer than this hangs (FUZZ_TRACE=1 names the input it hangs on).
+LIMIT=1200
+WORK="$ROOT/build/fuzz"
 
-# One campaign: its output, then its summary line (or why there is none).
+# One campaign (or a shard of one): its output, then its summary line (or why there is none).
 run_campaign() {
-    local preset="$1" campaign="$2" heap="$3"
-    local out status
+    local preset="$1" campaign="$2" shard="${3:-}"
+    local out status heap=0 label="$campaign"
+    case " $PARSERS " in *" $campaign "*) heap=1 ;; esac
+    local args=("$campaign" --seed "$SEED")
+    [ -n "$shard" ] && args+=(--shard "$shard")
     out="$(mktemp)"
     if [ "$heap" = 1 ]; then
-        WINEDEBUG=warn+heap DISPLAY= timeout "$LIMIT" scripts/wine-run.sh "build/$preset/fuzz/fuzz.exe" \
-            "$campaign" --seed "$SEED" >"$out" 2>&1
+        WINEDEBUG=warn+heap DISPLAY= timeout "$LIMIT" scripts/wine-run.sh \
+            "build/$preset/fuzz/fuzz.exe" "${args[@]}" >"$out" 2>&1
     else
-        DISPLAY= timeout "$LIMIT" scripts/wine-run.sh "build/$preset/fuzz/fuzz.exe" "$campaign" \
-            --seed "$SEED" >"$out" 2>&1
+        DISPLAY= timeout "$LIMIT" scripts/wine-run.sh "build/$preset/fuzz/fuzz.exe" "${args[@]}" \
+            >"$out" 2>&1
     fi
     status=$?
     if [ $status = 124 ]; then
@@ -49,7 +56,7 @@ run_campaign() {
     local summary
     summary="$(grep "^$campaign: " "$out" | tail -1)"
     if [ -z "$summary" ]; then
-        echo "$preset $campaign: crashed or stopped (exit code $status), seed $SEED"
+        echo "$preset $label: crashed or stopped (exit code $status), seed $SEED"
         status=1
     else
         echo "$preset $summary"
@@ -65,21 +72,11 @@ run_campaign() {
     return $status
 }
 
-run_preset() {
-    local preset="$1" status=0
-    export BDL_WINEPREFIX="$ROOT/build/wineprefix-$preset"
-    scripts/wine-prefix.sh reset || return 1
-    scripts/wine-prefix.sh start || return 1
-    for campaign in $PARSERS; do
-        run_campaign "$preset" "$campaign" 1 || status=1
-    done
-    for campaign in $OTHERS; do
-        run_campaign "$preset" "$campaign" 0 || status=1
-    done
-    local out
+run_machines() {
+    local preset="$1" out status=0
     out="$(mktemp)"
-    python3 tests/fuzz/machines.py --exe "build/$preset/Uninstall.exe" --build "build/$preset" \
-        --count "$MACHINES" --seed "$SEED" >"$out" 2>&1 || status=1
+    timeout "$LIMIT" python3 tests/fuzz/machines.py --exe "build/$preset/Uninstall.exe" \
+        --build "build/$preset" --count "$MACHINES" --seed "$SEED" >"$out" 2>&1 || status=1
     grep -v "^machines: " "$out" | sed "s/^/  /"
     if grep -q "^machines: " "$out"; then
         echo "$preset $(grep "^machines: " "$out" | tail -1)"
@@ -89,28 +86,79 @@ run_preset() {
         status=1
     fi
     rm -f "$out"
-    scripts/wine-prefix.sh stop
     return $status
 }
 
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(win32 win64)
+
+# The jobs, the longest first (as measured on two cores); each is "preset campaign [shard]".
+jobs=()
+for preset in "${presets[@]}"; do
+    if [ "$preset" = win32 ]; then
+        jobs+=("win32 faults 0/2" "win32 faults 1/2")
+    else
+        jobs+=("$preset faults")
+    fi
+done
+for campaign in machines settings foreign list langfile langmodule switches; do
+    for preset in "${presets[@]}"; do
+        jobs+=("$preset $campaign")
+    done
+done
+
+# Takes the next job number from the shared counter; none when the queue is empty.
+next_job() {
+    local n
+    n="$(flock "$WORK/queue.lock" bash -c \
+        'n=$(cat "$1"); echo $((n + 1)) >"$1"; echo "$n"' _ "$WORK/queue")"
+    [ "$n" -lt "${#jobs[@]}" ] && echo "$n"
+}
+
+run_lane() {
+    export BDL_WINEPREFIX="$1"
+    scripts/wine-prefix.sh reset >/dev/null 2>&1 || return 1
+    scripts/wine-prefix.sh start >/dev/null 2>&1 || return 1
+    local n status=0
+    while n="$(next_job)"; do
+        # shellcheck disable=SC2086
+        set -- ${jobs[$n]}
+        if [ "$2" = machines ]; then
+            run_machines "$1" >"$WORK/job-$n.log" 2>&1 || status=1
+        else
+            run_campaign "$@" >"$WORK/job-$n.log" 2>&1 || status=1
+        fi
+    done
+    scripts/wine-prefix.sh stop >/dev/null 2>&1
+    return $status
+}
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+echo 0 >"$WORK/queue"
 echo "== fuzz: seed $SEED (FUZZ_SEED=$SEED make fuzz replays this run)"
 started=$SECONDS
-pids=()
-logs=()
-for preset in "${presets[@]}"; do
-    log="$ROOT/build/fuzz-$preset.log"
-    run_preset "$preset" >"$log" 2>&1 &
-    pids+=($!)
-    logs+=("$log")
+lanes=()
+for lane in "$ROOT/build/wineprefix-win32" "$ROOT/build/wineprefix-win64"; do
+    run_lane "$lane" &
+    lanes+=($!)
 done
-trap 'kill "${pids[@]}" 2>/dev/null' INT TERM
+trap 'kill "${lanes[@]}" 2>/dev/null' INT TERM
 status=0
-for i in "${!pids[@]}"; do
-    wait "${pids[$i]}" || status=1
-    echo "== fuzz: ${presets[$i]}"
-    cat "${logs[$i]}"
+for pid in "${lanes[@]}"; do
+    wait "$pid" || status=1
+done
+# Each preset's lines together, in the order of the campaigns.
+for preset in "${presets[@]}"; do
+    echo "== fuzz: $preset"
+    for campaign in switches langfile langmodule settings list foreign faults machines; do
+        for n in "${!jobs[@]}"; do
+            case "${jobs[$n]}" in
+            "$preset $campaign" | "$preset $campaign "*) cat "$WORK/job-$n.log" 2>/dev/null ||
+                { echo "$preset $campaign: never ran"; status=1; } ;;
+            esac
+        done
+    done
 done
 echo "== fuzz: $(( (SECONDS - started) / 60 )) min $(( (SECONDS - started) % 60 )) s in all," \
      "$([ $status = 0 ] && echo "no failures" || echo "FAILURES")"

@@ -76,7 +76,8 @@ double Seconds(LARGE_INTEGER start) {
 }
 
 void Usage() {
-    printf("usage: fuzz.exe <campaign> [--seed N] [--count N | --slice | --input I]\n");
+    printf("usage: fuzz.exe <campaign> [--seed N] [--count N | --slice | --input I] "
+           "[--shard K/N]\n");
     for (const Campaign& c : Campaigns())
         printf("  %-10s %s (%zu inputs; slice %zu)\n", c.Name, c.What, c.FullCount, c.SliceCount);
 }
@@ -135,6 +136,7 @@ int main(int argc, char** argv) {
     bool seeded = false;
     size_t first = 0, count = campaign->FullCount;
     bool single = false, counted = false;
+    size_t shard = 0, shards = 1;
     for (int i = 2; i < argc; i++) {
         if (strcmp(argv[i], "--seed") == 0 && i + 1 < argc) {
             seed = strtoull(argv[++i], nullptr, 10);
@@ -142,6 +144,13 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--count") == 0 && i + 1 < argc) {
             count = size_t(strtoull(argv[++i], nullptr, 10));
             counted = true;
+        } else if (strcmp(argv[i], "--shard") == 0 && i + 1 < argc) {
+            // The inputs whose number leaves K when divided by N: N processes, each in a prefix
+            // of its own, share a long campaign.
+            if (sscanf(argv[++i], "%zu/%zu", &shard, &shards) != 2 || shard >= shards) {
+                Usage();
+                return 2;
+            }
         } else if (strcmp(argv[i], "--slice") == 0) {
             count = campaign->SliceCount;
             counted = true;
@@ -185,8 +194,12 @@ int main(int argc, char** argv) {
     size_t failures = 0;
     // FUZZ_TRACE=1 names each input before it runs: the one that hangs is the last named.
     bool trace = getenv("FUZZ_TRACE") != nullptr;
+    size_t tried = 0;
     for (size_t n = 0; n < count; n++) {
         size_t index = first + n * stride;
+        if (index % shards != shard)
+            continue;
+        tried++;
         Random random(InputSeed(seed, index));
         Outcome outcome;
         CurrentIndex = index;
@@ -214,8 +227,11 @@ int main(int argc, char** argv) {
         for (size_t i = 1; i < final.Failures.size() && i < 8; i++)
             printf("  also: %s\n", final.Failures[i].c_str());
     }
-    printf("%s: %zu inputs, %zu failures, %.1f s (seed %llu%s)\n", campaign->Name, count, failures,
-           Seconds(start), (unsigned long long)seed, Figures().c_str());
+    char part[48] = "";
+    if (shards > 1)
+        snprintf(part, sizeof part, ", shard %zu/%zu", shard, shards);
+    printf("%s: %zu inputs, %zu failures, %.1f s (seed %llu%s%s)\n", campaign->Name, tried,
+           failures, Seconds(start), (unsigned long long)seed, part, Figures().c_str());
     fflush(stdout);
     return failures == 0 ? 0 : 1;
 }
