@@ -30,16 +30,6 @@ bool IsNotFound(LONG error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-const wchar_t* RootName(HKEY root) {
-    if (root == HKEY_CLASSES_ROOT)
-        return L"HKEY_CLASSES_ROOT";
-    if (root == HKEY_CURRENT_USER)
-        return L"HKEY_CURRENT_USER";
-    if (root == HKEY_LOCAL_MACHINE)
-        return L"HKEY_LOCAL_MACHINE";
-    return L"HKEY";
-}
-
 // Names the key as an administrator finds it in a registry editor, with the value and the view
 // the call used.
 void ReportRegistryFailure(const wchar_t* operation, HKEY root, const wchar_t* path,
@@ -96,6 +86,16 @@ LONG DeletionPass(HKEY parent, const wchar_t* name, unsigned depth, unsigned* de
 }
 
 } // namespace
+
+const wchar_t* RootName(HKEY root) {
+    if (root == HKEY_CLASSES_ROOT)
+        return L"HKEY_CLASSES_ROOT";
+    if (root == HKEY_CURRENT_USER)
+        return L"HKEY_CURRENT_USER";
+    if (root == HKEY_LOCAL_MACHINE)
+        return L"HKEY_LOCAL_MACHINE";
+    return L"HKEY";
+}
 
 namespace {
 // The registry half of a write, once the settings file has declined it.

@@ -41,6 +41,8 @@ const size_t RegistryNameCapacity = 200; // a longer sub-key name ends an enumer
 // The sub-key path to hand to the registry for (root, path). False when it does not fit: the
 // operations then leave the registry alone, since a cut path names another key.
 bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity);
+// The root's name as Regedit shows it ("HKEY_CLASSES_ROOT"), for messages.
+const wchar_t* RootName(HKEY root);
 // Opened with the current view flags; null when the key cannot be opened, with the registry's
 // answer in *error when asked for.
 HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error = nullptr);

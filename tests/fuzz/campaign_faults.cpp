@@ -82,7 +82,7 @@ std::pair<HKEY, std::wstring> Target(HKEY key, LPCWSTR sub) {
 }
 
 std::string Describe(const std::pair<HKEY, std::wstring>& target, LPCWSTR value = nullptr) {
-    std::string text = fuzz::Narrow(fuzz::RootName(target.first) + L"\\" + target.second);
+    std::string text = fuzz::Narrow(std::wstring(RootName(target.first)) + L"\\" + target.second);
     if (value)
         text += " [" + fuzz::Narrow(value) + "]";
     return text;

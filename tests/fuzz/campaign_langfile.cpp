@@ -14,6 +14,7 @@
 #include "lang/langfile.h"
 #include "lang/localise.h"
 #include "tests/fuzz/fuzz.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 using fuzz::Guarded;
@@ -22,20 +23,6 @@ using fuzz::Random;
 
 std::wstring Wide(const char* text) {
     return std::wstring(text, text + strlen(text));
-}
-
-std::string Utf16(const std::wstring& text) {
-    std::string bytes;
-    for (wchar_t c : text) {
-        bytes += char(c & 0xFF);
-        bytes += char(c >> 8);
-    }
-    return bytes;
-}
-
-// Test texts in the ANSI form are ASCII only, so each character is its byte.
-std::string Bytes(const std::wstring& text, bool wide) {
-    return wide ? Utf16(text) : std::string(text.begin(), text.end());
 }
 
 std::wstring FilePath;

@@ -24,6 +24,7 @@
 
 #include "common/paths.h"
 #include "tests/fuzz/fuzz.h"
+#include "tests/unit/test_support.h"
 #include "uninstall/uninstall_run.h"
 
 namespace {
@@ -44,25 +45,13 @@ std::wstring Lower(std::wstring text) {
     return text;
 }
 
-// The names Windows would delete at the next restart: "\??\" and the path, for each pair whose
-// target is empty.
+// What Windows is to do at the next restart: each deletion's name, and each rename as
+// "source -> target".
 std::vector<std::wstring> PendingDeletions() {
     std::vector<std::wstring> names;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
-    std::vector<wchar_t> data(1 << 20);
-    DWORD size = DWORD(data.size() * sizeof(wchar_t)) - 4;
-    if (RegQueryValueExW(key, PendingValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                         &size) == ERROR_SUCCESS) {
-        std::vector<std::wstring> texts;
-        for (const wchar_t* p = data.data(); p < data.data() + size / 2;
-             p += texts.back().size() + 1)
-            texts.push_back(p);
-        for (size_t i = 0; i + 1 < texts.size(); i += 2)
-            names.push_back(texts[i] + (texts[i + 1].empty() ? L"" : L" -> " + texts[i + 1]));
-    }
-    RegCloseKey(key);
+    for (const auto& operation : PendingFileOperations())
+        names.push_back(operation.first +
+                        (operation.second.empty() ? L"" : L" -> " + operation.second));
     return names;
 }
 

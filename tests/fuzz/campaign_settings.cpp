@@ -18,6 +18,7 @@
 #include "common/registry.h"
 #include "common/settings.h"
 #include "tests/fuzz/fuzz.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 using fuzz::Outcome;
@@ -424,18 +425,6 @@ void CheckSave(Outcome& outcome, const std::vector<Entry>& list, bool saveSettin
                "the saved file did not load");
     FUZZ_CHECK(outcome, Loaded() == written, "the saved file loads as %s",
                Describe(Loaded()).c_str());
-}
-
-uint32_t ReadsLeft;
-bool ReadFailingAt(HANDLE handle, void* buffer, DWORD size, DWORD* read) {
-    if (ReadsLeft == 0) {
-        SetLastError(ERROR_CRC);
-        return false;
-    }
-    DWORD wanted = size < ReadsLeft ? size : ReadsLeft;
-    bool done = ReadFile(handle, buffer, wanted, read, nullptr) != FALSE;
-    ReadsLeft -= *read < ReadsLeft ? *read : ReadsLeft;
-    return done;
 }
 
 void RunSettings(Random& random, size_t, Outcome& outcome) {

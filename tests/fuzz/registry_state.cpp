@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "common/registry.h"
 #include "integration/registration.h"
 #include "integration/shellext.h"
 #include "tests/fuzz/fuzz.h"
@@ -23,7 +24,7 @@ std::wstring ViewName(REGSAM view) {
 }
 
 std::wstring Id(HKEY root, REGSAM view, const std::wstring& path) {
-    return Lower(RootName(root) + L"|" + ViewName(view) + L"|" + path);
+    return Lower(std::wstring(RootName(root)) + L"|" + ViewName(view) + L"|" + path);
 }
 
 void Walk(HKEY root, REGSAM view, const std::wstring& path, HKEY key,
@@ -106,27 +107,13 @@ std::string Show(const RegistryData& data) {
 
 } // namespace
 
-std::wstring RootName(HKEY root) {
-    if (root == HKEY_CLASSES_ROOT)
-        return L"HKEY_CLASSES_ROOT";
-    if (root == HKEY_CURRENT_USER)
-        return L"HKEY_CURRENT_USER";
-    if (root == HKEY_LOCAL_MACHINE)
-        return L"HKEY_LOCAL_MACHINE";
-    return L"HKEY";
-}
-
 std::vector<Place> IntegrationPlaces() {
-    std::vector<std::wstring> classes = {L".ace",
-                                         L".rev",
-                                         L"Bundlo",
-                                         L"Bundlo.ZIP",
-                                         L"Bundlo.REV",
-                                         L"exefile\\shellex",
-                                         L"Folder\\shellex",
-                                         L"Drive\\shellex",
-                                         L"*\\shellex",
-                                         L"lnkfile\\shellex",
+    std::vector<std::wstring> classes = {L".ace", L".rev", L"Bundlo", L"Bundlo.ZIP", L"Bundlo.REV",
+                                         L"exefile\\shellex", L"Folder\\shellex",
+                                         // Whole: Wine has no "Drive" class, and the one
+                                         // the handler brings stays, as Windows's always
+                                         // does.
+                                         L"Drive", L"*\\shellex", L"lnkfile\\shellex",
                                          std::wstring(L"CLSID\\") + ShellExtensionClsid32,
                                          std::wstring(L"CLSID\\") + ShellExtensionClsid64};
     const wchar_t* extensions =

@@ -59,6 +59,4 @@ CompareSnapshots(const RegistrySnapshot& expected, const RegistrySnapshot& actua
 bool WithinPlaces(const std::vector<Place>& places, HKEY root, const std::wstring& path,
                   REGSAM view);
 
-std::wstring RootName(HKEY root);
-
 } // namespace fuzz

@@ -14,24 +14,11 @@
 #include "fixtures.h"
 #include "lang/langfile.h"
 #include "raw_files.h"
+#include "test_support.h"
 
 namespace {
 
 const char* const None = "<none>";
-
-std::string Utf16(const std::wstring& text) {
-    std::string bytes;
-    for (wchar_t c : text) {
-        bytes += char(c & 0xFF);
-        bytes += char(c >> 8);
-    }
-    return bytes;
-}
-
-// Test texts in the ANSI form are ASCII only, so each character is its byte.
-std::string Bytes(const std::wstring& text, bool wide) {
-    return wide ? Utf16(text) : std::string(text.begin(), text.end());
-}
 
 std::wstring Wide(const char* text) {
     return std::wstring(text, text + strlen(text));

@@ -392,19 +392,6 @@ void ExpectDamagedAndInert() {
             << value;
 }
 
-// Bytes the failing read still delivers before it fails.
-uint32_t ReadsLeft;
-bool ReadFailingAt(HANDLE handle, void* buffer, DWORD size, DWORD* read) {
-    if (ReadsLeft == 0) {
-        SetLastError(ERROR_CRC);
-        return false;
-    }
-    DWORD wanted = size < ReadsLeft ? size : ReadsLeft;
-    bool done = ReadFile(handle, buffer, wanted, read, nullptr) != FALSE;
-    ReadsLeft -= *read < ReadsLeft ? *read : ReadsLeft;
-    return done;
-}
-
 TEST_F(SettingsFileTest, AReadFailingAtAnyPositionLeavesTheFileAloneAndActsOnNothing) {
     const std::string content = SmallSettingsFile();
     WriteRaw(IniPath, content);

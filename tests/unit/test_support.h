@@ -1,11 +1,13 @@
-// Helpers shared by the unit tests: this test program's folder, registry values read without
-// the program's registry layer, a copy of this program run as a child, refused registry writes
-// through the registry override table, and the diagnostic lines of a test.
+// Helpers shared by the unit tests and the fuzz campaigns: this test program's folder, registry
+// values read without the program's registry layer, file texts in their encodings, a failing
+// file read, a copy of this program run as a child, refused registry writes through the registry
+// override table, and the diagnostic lines of a test.
 #pragma once
 #include <windows.h>
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/diagnostics.h"
@@ -51,6 +53,57 @@ inline bool RawKeyExists(HKEY root, const std::wstring& key, REGSAM view = 0) {
         return false;
     RegCloseKey(opened);
     return true;
+}
+
+// A text's bytes in UTF-16, low byte first, as a language or settings file holds them.
+inline std::string Utf16(const std::wstring& text) {
+    std::string bytes;
+    for (wchar_t c : text) {
+        bytes += char(c & 0xFF);
+        bytes += char(c >> 8);
+    }
+    return bytes;
+}
+
+// Test texts in the ANSI form are ASCII only, so each character is its byte.
+inline std::string Bytes(const std::wstring& text, bool wide) {
+    return wide ? Utf16(text) : std::string(text.begin(), text.end());
+}
+
+// A file read that delivers ReadsLeft more bytes and then fails, for FileReadOverride.
+inline uint32_t ReadsLeft = 0;
+inline bool ReadFailingAt(HANDLE handle, void* buffer, DWORD size, DWORD* read) {
+    if (ReadsLeft == 0) {
+        SetLastError(ERROR_CRC);
+        return false;
+    }
+    DWORD wanted = size < ReadsLeft ? size : ReadsLeft;
+    bool done = ReadFile(handle, buffer, wanted, read, nullptr) != FALSE;
+    ReadsLeft -= *read < ReadsLeft ? *read : ReadsLeft;
+    return done;
+}
+
+// What Windows is to do at the next restart ("PendingFileRenameOperations"): pairs of a source
+// ("\??\" and its path) and a target, empty for a deletion.
+inline std::vector<std::pair<std::wstring, std::wstring>> PendingFileOperations() {
+    std::vector<std::pair<std::wstring, std::wstring>> pairs;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+        return pairs;
+    std::vector<wchar_t> data(1 << 20);
+    DWORD size = DWORD(data.size() * sizeof(wchar_t)) - 4;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(data.data()), &size) == ERROR_SUCCESS) {
+        std::vector<std::wstring> texts;
+        for (const wchar_t* p = data.data(); p < data.data() + size / 2;
+             p += texts.back().size() + 1)
+            texts.push_back(p);
+        for (size_t i = 0; i + 1 < texts.size(); i += 2)
+            pairs.emplace_back(texts[i], texts[i + 1]);
+    }
+    RegCloseKey(key);
+    return pairs;
 }
 
 // Runs `program` (this test program, or a copy of it) with the tests that match `filter`,

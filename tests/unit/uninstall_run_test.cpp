@@ -25,23 +25,9 @@ const wchar_t PendingValue[] = L"PendingFileRenameOperations";
 
 std::vector<std::wstring> PendingDeletions() {
     std::vector<std::wstring> names;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return names;
-    std::vector<wchar_t> data(65536);
-    DWORD size = DWORD(data.size() * sizeof(wchar_t)) - 4;
-    if (RegQueryValueExW(key, PendingValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                         &size) == ERROR_SUCCESS) {
-        // Pairs of source and target; an empty target means deletion.
-        std::vector<std::wstring> texts;
-        for (const wchar_t* p = data.data(); p < data.data() + size / 2;
-             p += texts.back().size() + 1)
-            texts.push_back(p);
-        for (size_t i = 0; i + 1 < texts.size(); i += 2)
-            if (texts[i + 1].empty())
-                names.push_back(texts[i]);
-    }
-    RegCloseKey(key);
+    for (const auto& operation : PendingFileOperations())
+        if (operation.second.empty())
+            names.push_back(operation.first);
     return names;
 }
 
