@@ -313,6 +313,7 @@ void Prepare() {
         }
     }
     DeleteFileW((fuzz::ModuleFolder() + L"\\Bundlo.ini").c_str());
+    fuzz::SeedWindowsShellClasses();
     WholeBefore = fuzz::TakeSnapshot(fuzz::WholeAreas());
     PlacesBefore = fuzz::TakeSnapshot(Places);
     // The start: a prefix without the archiver, whatever ran in it before.

@@ -77,6 +77,7 @@ void Prepare() {
     // The start: a prefix without the archiver, whatever ran in it before.
     ReleaseSettings();
     RemoveRegistrations();
+    fuzz::SeedWindowsShellClasses();
     Baseline = fuzz::TakeSnapshot(Places);
 }
 

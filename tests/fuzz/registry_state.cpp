@@ -107,13 +107,30 @@ std::string Show(const RegistryData& data) {
 
 } // namespace
 
+void SeedWindowsShellClasses() {
+    for (const wchar_t* name : {L"Drive", L"Folder"}) {
+        HKEY key;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, name, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS)
+            continue;
+        if (RegQueryValueExW(key, L"", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            RegSetValueExW(key, L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                           DWORD((wcslen(name) + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+}
+
 std::vector<Place> IntegrationPlaces() {
-    std::vector<std::wstring> classes = {L".ace", L".rev", L"Bundlo", L"Bundlo.ZIP", L"Bundlo.REV",
-                                         L"exefile\\shellex", L"Folder\\shellex",
-                                         // Whole: Wine has no "Drive" class, and the one
-                                         // the handler brings stays, as Windows's always
-                                         // does.
-                                         L"Drive", L"*\\shellex", L"lnkfile\\shellex",
+    std::vector<std::wstring> classes = {L".ace",
+                                         L".rev",
+                                         L"Bundlo",
+                                         L"Bundlo.ZIP",
+                                         L"Bundlo.REV",
+                                         L"exefile\\shellex",
+                                         L"Folder\\shellex",
+                                         L"Drive\\shellex",
+                                         L"*\\shellex",
+                                         L"lnkfile\\shellex",
                                          std::wstring(L"CLSID\\") + ShellExtensionClsid32,
                                          std::wstring(L"CLSID\\") + ShellExtensionClsid64};
     const wchar_t* extensions =

@@ -55,6 +55,11 @@ std::vector<std::string>
 CompareSnapshots(const RegistrySnapshot& expected, const RegistrySnapshot& actual,
                  size_t limit = 12, bool (*ignore)(HKEY root, const std::wstring& path) = nullptr);
 
+// Windows always has the "Drive" and "Folder" classes, each with its name as its default
+// value; Wine's fresh prefix has neither, and the handler keys would bring empty ones. The
+// campaigns start from a machine like Windows.
+void SeedWindowsShellClasses();
+
 // Whether a key (root, resolved path, view) lies within the places, for a write.
 bool WithinPlaces(const std::vector<Place>& places, HKEY root, const std::wstring& path,
                   REGSAM view);
