@@ -47,7 +47,7 @@ void Finish(Outcome& outcome) {
 }
 
 // Every text of each key, in the order of the file: a key that occurs more than once may give
-// any of its texts ("no defined choice", the specification says).
+// any of its texts (which of them is not defined).
 typedef std::map<std::string, std::vector<std::wstring>> Texts;
 
 struct Expected {
@@ -185,7 +185,7 @@ void CheckLookup(Outcome& outcome, const char* what, const std::string& key, siz
                want->size() > 1 ? " or another of its texts" : "");
 }
 
-// The size correction as the specification states it: two positive percentages that fit an int,
+// The size correction as the file format defines it: two positive percentages that fit an int,
 // not both 100.
 bool ReferenceScale(const std::wstring& text, int* width, int* height) {
     size_t star = text.find(L'*');

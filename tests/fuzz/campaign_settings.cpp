@@ -1,7 +1,7 @@
 // "Bundlo.ini" beside the program, through the real store (the campaign that the unit test
 // RandomFilesLoadAndRoundTrip started):
 // - a file written here from entries, in one of the four encodings, loads exactly those entries
-//   (a reading written here from the specification), the three Global switches settled;
+//   (a reading of the format written here independently), the three Global switches settled;
 // - whatever a complete load gave, writes through the registry operations included, the save
 //   puts back every entry, read from the saved bytes by that same reading, and a second load
 //   gives the same list; a file with Global\SaveSettings=0 keeps its bytes;
@@ -67,7 +67,7 @@ void Finish(Outcome& outcome) {
     FUZZ_CHECK(outcome, Beside().empty(), "saves left files beside the settings file");
 }
 
-// ---- the reading of the specification ----
+// ---- the independent reading of the format ----
 
 // ParseInt64 as a DWORD: a sign, decimal digits wrapping at 64 bits, the low 32 bits.
 uint32_t Number(const std::wstring& text) {

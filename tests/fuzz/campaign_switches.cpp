@@ -1,5 +1,5 @@
 // Command lines, "sfxcmd" and /init texts through ParseSwitches and ApplyInitText, each compared
-// with a reading of the same text written here from the README and the specification alone:
+// with a reading of the same text written here from the README alone:
 // the splitter (blanks, quotes, doubled quotes, the 1023-character cut), the silent switch, the
 // keywords compared over their listed number of characters in any case, the /init text cut at
 // 39 characters and its letters laid over a random record.
