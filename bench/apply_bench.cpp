@@ -17,6 +17,7 @@
 #include "common/paths.h"
 #include "common/registry.h"
 #include "integration/apply.h"
+#include "tests/unit/test_support.h"
 #include "uninstall/removal.h"
 
 namespace {
@@ -102,20 +103,6 @@ const RegistryFunctions Counting = {CountOpenKey,  CountCreateKey,   CountQueryV
                                     CountSetValue, CountDeleteValue, CountDeleteKey,
                                     CountEnumKey,  CountDeleteKeyEx, CountEnumValue};
 
-IntegrationSettings Everything() {
-    IntegrationSettings settings = {};
-    for (uint8_t& flag : settings.associate)
-        flag = 1;
-    settings.linkDesktop = 1;
-    settings.linkStartMenu = 1;
-    settings.linkProgramGroup = 1;
-    settings.shellExtension = 1;
-    settings.cascadedMenu = 1;
-    settings.menuIcons = 1;
-    settings.legacyMenu = 1;
-    return settings;
-}
-
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     size_t middle = values.size() / 2;
@@ -145,7 +132,7 @@ int main(int argc, char** argv) {
         Counted = Tally();
         OverrideRegistryFunctions(&Counting);
         LARGE_INTEGER start = Now();
-        stopped |= !ApplyIntegration(Everything(), group, PathCapacity);
+        stopped |= !ApplyIntegration(EveryChoice(), group, PathCapacity);
         LARGE_INTEGER end = Now();
         Tally apply = Counted;
         Counted = Tally();

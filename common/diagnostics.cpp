@@ -13,10 +13,9 @@ DiagnosticSink Sink = nullptr;
 void ReportFailure(const wchar_t* operation, const wchar_t* target, DWORD error) {
     wchar_t line[LineCapacity];
     // A cut target would name something else; the line then says what it could not hold.
-    if (FormatText(line, LineCapacity, L"Bundlo Uninstall: %s: %s: error %lu\n", operation, target,
+    if (FormatText(line, L"Bundlo Uninstall: %s: %s: error %lu\n", operation, target,
                    static_cast<unsigned long>(error)) < 0)
-        FormatText(line, LineCapacity,
-                   L"Bundlo Uninstall: %s: (a name too long to show): error %lu\n", operation,
+        FormatText(line, L"Bundlo Uninstall: %s: (a name too long to show): error %lu\n", operation,
                    static_cast<unsigned long>(error));
     if (Sink)
         Sink(line);

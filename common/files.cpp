@@ -31,7 +31,7 @@ HANDLE FindFirst(const wchar_t* path, WIN32_FIND_DATAW* data) {
     HANDLE handle = FindFirstFileW(path, data);
     if (handle == INVALID_HANDLE_VALUE) {
         wchar_t longPath[PathCapacity];
-        if (MakeLongPath(path, longPath, PathCapacity))
+        if (MakeLongPath(path, longPath))
             handle = FindFirstFileW(longPath, data);
     }
     return handle;
@@ -44,7 +44,16 @@ template <typename Call> bool InEitherForm(const wchar_t* path, Call call) {
     if (!PlainFormLosesTrailingChars(path) && call(path))
         return true;
     wchar_t longPath[PathCapacity];
-    return MakeLongPath(path, longPath, PathCapacity) && call(longPath);
+    return MakeLongPath(path, longPath) && call(longPath);
+}
+
+// The same for a call on two paths: both plain, then both long.
+template <typename Call> bool InEitherForm(const wchar_t* from, const wchar_t* to, Call call) {
+    if (!PlainFormLosesTrailingChars(from) && !PlainFormLosesTrailingChars(to) && call(from, to))
+        return true;
+    wchar_t longFrom[PathCapacity];
+    wchar_t longTo[PathCapacity];
+    return MakeLongPath(from, longFrom) && MakeLongPath(to, longTo) && call(longFrom, longTo);
 }
 
 // With the last error of the failed call; an entry that is already gone was not failed on.
@@ -74,7 +83,7 @@ bool TryRemoveFolder(const wchar_t* path) {
             return false;
     }
     wchar_t longPath[PathCapacity];
-    return MakeLongPath(path, longPath, PathCapacity) && RemoveDirectoryW(longPath);
+    return MakeLongPath(path, longPath) && RemoveDirectoryW(longPath);
 }
 
 // The length of a folder's path without its trailing separators.
@@ -164,15 +173,22 @@ bool RemoveFolder(const wchar_t* path) {
 }
 
 bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags) {
-    if (!PlainFormLosesTrailingChars(from) && !PlainFormLosesTrailingChars(to) &&
-        MoveFileExW(from, to, flags))
-        return true;
-    wchar_t longFrom[PathCapacity];
-    wchar_t longTo[PathCapacity];
-    if (MakeLongPath(from, longFrom, PathCapacity) && MakeLongPath(to, longTo, PathCapacity) &&
-        MoveFileExW(longFrom, longTo, flags))
+    if (InEitherForm(from, to, [flags](const wchar_t* source, const wchar_t* target) {
+            return MoveFileExW(source, target, flags) != FALSE;
+        }))
         return true;
     ReportFileFailure(L"move file", from);
+    return false;
+}
+
+bool CopyNewFile(const wchar_t* from, const wchar_t* to) {
+    if (InEitherForm(from, to, [](const wchar_t* source, const wchar_t* target) {
+            return CopyFileW(source, target, TRUE) != FALSE;
+        }))
+        return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+        ReportFileFailure(L"copy file", from);
     return false;
 }
 
@@ -199,7 +215,7 @@ DWORD ReadAttributes(const wchar_t* path) {
         error = GetLastError();
     }
     wchar_t longPath[PathCapacity];
-    if (MakeLongPath(path, longPath, PathCapacity)) {
+    if (MakeLongPath(path, longPath)) {
         attributes = GetFileAttributesW(longPath);
         if (attributes != INVALID_FILE_ATTRIBUTES)
             return attributes;
@@ -213,8 +229,7 @@ bool FileExists(const wchar_t* path) {
     if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
         return true;
     wchar_t longPath[PathCapacity];
-    return MakeLongPath(path, longPath, PathCapacity) &&
-           GetFileAttributesW(longPath) != INVALID_FILE_ATTRIBUTES;
+    return MakeLongPath(path, longPath) && GetFileAttributesW(longPath) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool PathOrMaskExists(const wchar_t* path) {
@@ -237,7 +252,7 @@ MakeDirResult MakeDir(const wchar_t* path) {
     if (FileExists(path))
         return MakeDirFailed;
     wchar_t longPath[PathCapacity];
-    if (MakeLongPath(path, longPath, PathCapacity)) {
+    if (MakeLongPath(path, longPath)) {
         if (CreateDirectoryW(longPath, nullptr))
             return MakeDirCreated;
         error = GetLastError();
@@ -256,10 +271,6 @@ bool GetEntryInfo(const wchar_t* path, ScanEntry* entry) {
         return false;
     FillEntry(entry, path, data);
     return true;
-}
-
-FILE* OpenStream(const wchar_t* path, const wchar_t* mode) {
-    return _wfopen(path, mode);
 }
 
 ReparseCheck CheckReparsePoints(const wchar_t* folder, const wchar_t* path) {

@@ -57,6 +57,9 @@ bool TryRemoveFile(const wchar_t* path);
 bool RemoveFolder(const wchar_t* path);
 // MoveFileExW with its flags; the long forms are tried when the plain ones are refused.
 bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags);
+// Copies a file to a name that nothing has yet: whatever already has the name (a file, a link)
+// is never written over, and that is not reported.
+bool CopyNewFile(const wchar_t* from, const wchar_t* to);
 // Asks Windows to delete the entry at the next restart (a folder only once it is empty).
 bool ScheduleDeletion(const wchar_t* path);
 // Clears every attribute (read-only, say) so that a deletion is not refused for it.
@@ -72,8 +75,6 @@ bool PathOrMaskExists(const wchar_t* path);
 MakeDirResult MakeDir(const wchar_t* path);
 // The listing entry of one path; false for a path with wildcards or one that names nothing.
 bool GetEntryInfo(const wchar_t* path, ScanEntry* entry);
-// _wfopen, without the long-path retry.
-FILE* OpenStream(const wchar_t* path, const wchar_t* mode);
 
 // Where a path below a folder meets a reparse point (a junction, a symbolic link, a mount point),
 // counting only the components below the folder: a link inside a folder the program owns may
@@ -139,6 +140,9 @@ class HeldFolders {
 
 // The short (8.3) form of an existing path; false when there is none or it does not fit.
 bool GetShortPath(const wchar_t* path, wchar_t* shortPath, size_t capacity);
+template <size_t N> bool GetShortPath(const wchar_t* path, wchar_t (&shortPath)[N]) {
+    return GetShortPath(path, shortPath, N);
+}
 
 // The short-path query override, a test seam: Wine gives nearly every name a short form, so unit
 // tests put a function here that stands in for GetShortPathNameW in GetShortPath. The program

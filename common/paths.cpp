@@ -48,16 +48,10 @@ class ShellItemList {
 // checked and it is not expanded: it has always been stored as a plain path.
 bool ReadSettingsFolderValue(wchar_t* destination, size_t capacity) {
     destination[0] = 0;
-    HKEY opened;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\Paths", 0, KEY_QUERY_VALUE, &opened) !=
-        ERROR_SUCCESS)
-        return false;
-    RegistryKey key(opened);
     if (capacity > MAXDWORD / sizeof(wchar_t))
         capacity = MAXDWORD / sizeof(wchar_t);
     DWORD bytes = DWORD(capacity * sizeof(wchar_t));
-    if (RegQueryValueExW(key.Get(), L"AppData", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(destination), &bytes) != ERROR_SUCCESS) {
+    if (ReadUserValueDirect(L"Paths", L"AppData", nullptr, destination, &bytes) != ERROR_SUCCESS) {
         destination[0] = 0;
         return false;
     }
@@ -176,11 +170,11 @@ void AddTrailingBackslash(wchar_t* path, size_t capacity) {
 
 void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, size_t capacity) {
     wchar_t joined[PathCapacity];
-    CopyText(joined, folder, PathCapacity);
+    CopyText(joined, folder);
     bool bareDrive = IsDriveLetterColon(joined) && joined[2] == 0;
     if (!bareDrive)
-        AddTrailingBackslash(joined, PathCapacity);
-    AppendText(joined, name, PathCapacity);
+        AddTrailingBackslash(joined);
+    AppendText(joined, name);
     CopyText(destination, joined, capacity);
 }
 
@@ -247,7 +241,7 @@ bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity) {
         AppendText(destination, path, capacity);
         return true;
     }
-    AddTrailingBackslash(current, PathCapacity);
+    AddTrailingBackslash(current);
     if (capacity <= wcslen(current) + length + 4)
         return false;
     // ".\" would stay a literal component in the long form, which Windows refuses.
@@ -274,8 +268,8 @@ bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create) {
     }
     if (folder[0] == 0)
         return false;
-    AddTrailingBackslash(folder, PathCapacity);
-    AppendText(folder, L"Bundlo", PathCapacity);
+    AddTrailingBackslash(folder);
+    AppendText(folder, L"Bundlo");
     // A cut name would be some other folder, which must neither be reported nor created.
     if (wcslen(folder) >= capacity)
         return false;

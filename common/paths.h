@@ -29,6 +29,15 @@ void ReplaceNamePart(wchar_t* path, const wchar_t* name, size_t capacity);
 void AddTrailingBackslash(wchar_t* path, size_t capacity);
 // folder + '\' + name; "C:" + "x" stays "C:x". Destination may be the folder buffer.
 void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, size_t capacity);
+template <size_t N> void AddTrailingBackslash(wchar_t (&path)[N]) {
+    AddTrailingBackslash(path, N);
+}
+template <size_t N> void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&out)[N]) {
+    JoinPath(folder, name, out, N);
+}
+template <size_t N> void ReplaceNamePart(wchar_t (&path)[N], const wchar_t* name) {
+    ReplaceNamePart(path, name, N);
+}
 
 // One name that Windows stores as it is, directly inside whatever folder it is joined to: not
 // empty, at most 255 characters, no separator, drive colon or stream colon, wildcard, control
@@ -48,6 +57,9 @@ bool PlainFormLosesTrailingChars(const wchar_t* path);
 // Relative paths are resolved against the current directory. False when the path is empty,
 // already in that form, or the result would not fit.
 bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity);
+template <size_t N> bool MakeLongPath(const wchar_t* path, wchar_t (&destination)[N]) {
+    return MakeLongPath(path, destination, N);
+}
 
 // The per-user application data folder joined with "Bundlo"; true when that folder exists (or,
 // with create, was made). False with an empty destination when the shell names no folder.
@@ -60,3 +72,6 @@ void GetSettingsFolder(wchar_t* destination, size_t capacity, bool create);
 // The full path of the running program; empty when it does not fit, since a cut path would name
 // some other file.
 void GetProgramPath(wchar_t* destination, size_t capacity);
+template <size_t N> void GetProgramPath(wchar_t (&destination)[N]) {
+    GetProgramPath(destination, N);
+}

@@ -26,6 +26,14 @@ LONG RemoveKey(HKEY root, const wchar_t* resolved) {
     return Calls->DeleteKeyEx(root, resolved, ViewFlags, 0);
 }
 
+// Whether a request that the settings file did not take goes to the registry: not while a
+// settings file switches integration off, nor while a damaged one keeps everything away. Every
+// operation asks here, after the settings file has had its offer.
+bool ReachesRegistry() {
+    LoadSettingsFile();
+    return IsIntegrationEnabled();
+}
+
 bool IsNotFound(LONG error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -35,8 +43,8 @@ bool IsNotFound(LONG error) {
 void ReportRegistryFailure(const wchar_t* operation, HKEY root, const wchar_t* path,
                            const wchar_t* valueName, LONG error) {
     wchar_t resolved[RegistryPathCapacity];
-    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
-        CopyText(resolved, L"(a path too long to show)", RegistryPathCapacity);
+    if (!ResolveKeyPath(root, path, resolved))
+        CopyText(resolved, L"(a path too long to show)");
     wchar_t value[RegistryValueNameCapacity + 16] = L"";
     if (valueName &&
         FormatText(value, RegistryValueNameCapacity + 16,
@@ -47,8 +55,8 @@ void ReportRegistryFailure(const wchar_t* operation, HKEY root, const wchar_t* p
                                                          : L"";
     const size_t capacity = RegistryPathCapacity + RegistryValueNameCapacity + 64;
     wchar_t target[capacity];
-    if (FormatText(target, capacity, L"%s\\%s%s%s", RootName(root), resolved, value, view) < 0)
-        CopyText(target, L"(a key too long to show)", capacity);
+    if (FormatText(target, L"%s\\%s%s%s", RootName(root), resolved, value, view) < 0)
+        CopyText(target, L"(a key too long to show)");
     ReportFailure(operation, target, DWORD(error));
 }
 
@@ -101,7 +109,7 @@ namespace {
 // The registry half of a write, once the settings file has declined it.
 LONG WriteValue(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type, const void* data,
                 DWORD size) {
-    if (!IsIntegrationEnabled())
+    if (!ReachesRegistry())
         return ERROR_SUCCESS;
     LONG error = ERROR_SUCCESS;
     DWORD disposition = 0;
@@ -117,8 +125,7 @@ LONG WriteValue(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type,
         // for a key that was there before (another program's extension, say).
         wchar_t resolved[RegistryPathCapacity];
         key.Reset(nullptr);
-        if (disposition == REG_CREATED_NEW_KEY &&
-            ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+        if (disposition == REG_CREATED_NEW_KEY && ResolveKeyPath(root, path, resolved))
             RemoveKey(root, resolved);
     }
     return error;
@@ -149,7 +156,7 @@ HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error) {
     if (!error)
         error = &ignored;
     wchar_t resolved[RegistryPathCapacity];
-    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity)) {
+    if (!ResolveKeyPath(root, path, resolved)) {
         *error = ERROR_FILENAME_EXCED_RANGE;
         return nullptr;
     }
@@ -161,7 +168,7 @@ HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error) {
 
 HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error, DWORD* disposition) {
     wchar_t resolved[RegistryPathCapacity];
-    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity)) {
+    if (!ResolveKeyPath(root, path, resolved)) {
         *error = ERROR_FILENAME_EXCED_RANGE;
         return nullptr;
     }
@@ -178,8 +185,12 @@ bool CloseKey(HKEY key) {
     return key != nullptr && RegCloseKey(key) == ERROR_SUCCESS;
 }
 
-void SetRegistryView(REGSAM flags) {
-    ViewFlags = flags;
+ScopedRegistryView::ScopedRegistryView(REGSAM view) : Previous(ViewFlags) {
+    ViewFlags = view;
+}
+
+ScopedRegistryView::~ScopedRegistryView() {
+    ViewFlags = Previous;
 }
 
 REGSAM GetRegistryView() {
@@ -204,10 +215,10 @@ KeyPresence FindKey(HKEY root, const wchar_t* path) {
     bool exists = false;
     if (OfferKeyTest(root, path, &exists))
         return exists ? KeyPresent : KeyMissing;
-    if (!IsIntegrationEnabled())
+    if (!ReachesRegistry())
         return KeyMissing;
     wchar_t resolved[RegistryPathCapacity];
-    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+    if (!ResolveKeyPath(root, path, resolved))
         return KeyUnknown;
     HKEY key = nullptr;
     LONG error = Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE, &key);
@@ -230,7 +241,7 @@ DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallba
     DWORD value = fallback;
     if (OfferNumberRead(root, path, name, fallback, &value))
         return value;
-    if (!IsIntegrationEnabled())
+    if (!ReachesRegistry())
         return fallback;
     LONG error = ERROR_SUCCESS;
     RegistryKey key(OpenKeyForRead(root, path, &error));
@@ -265,7 +276,7 @@ bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out
     if (OfferTextRead(root, path, name, out, fallback, capacity))
         return true;
     CopyText(out, fallback, capacity);
-    if (!IsIntegrationEnabled())
+    if (!ReachesRegistry())
         return true;
     LONG error = ERROR_SUCCESS;
     RegistryKey key(OpenKeyForRead(root, path, &error));
@@ -309,10 +320,10 @@ LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) 
 }
 
 bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
-    if (OfferValueDeletion(root, path, name) || !IsIntegrationEnabled())
+    if (OfferValueDeletion(root, path, name) || !ReachesRegistry())
         return true;
     wchar_t resolved[RegistryPathCapacity];
-    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+    if (!ResolveKeyPath(root, path, resolved))
         return false;
     HKEY opened = nullptr;
     LONG error = Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_SET_VALUE, &opened);
@@ -327,10 +338,10 @@ bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
 }
 
 KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
-    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
+    if (OfferKeyDeletion(root, path) || !ReachesRegistry())
         return KeyGone;
     wchar_t resolved[RegistryPathCapacity];
-    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+    if (!ResolveKeyPath(root, path, resolved))
         return KeyRefused;
     LONG error = RemoveKey(root, resolved);
     if (error == ERROR_SUCCESS || IsNotFound(error))
@@ -352,10 +363,10 @@ KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* path) {
-    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
+    if (OfferKeyDeletion(root, path) || !ReachesRegistry())
         return;
     wchar_t resolved[RegistryPathCapacity];
-    if (!ResolveKeyPath(root, path, resolved, RegistryPathCapacity))
+    if (!ResolveKeyPath(root, path, resolved))
         return;
     unsigned deleted;
     LONG error;
@@ -368,8 +379,7 @@ void DeleteKeyTree(HKEY root, const wchar_t* path) {
 }
 
 ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryValue* value) {
-    LoadSettingsFile();
-    if (!IsIntegrationEnabled())
+    if (!ReachesRegistry())
         return NoMoreValues;
     LONG error = ERROR_SUCCESS;
     RegistryKey key(OpenKeyForRead(root, path, &error));
@@ -391,8 +401,7 @@ TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, w
     if (capacity == 0)
         return TextUnreadable;
     out[0] = 0;
-    LoadSettingsFile();
-    if (!IsIntegrationEnabled())
+    if (!ReachesRegistry())
         return TextMissing;
     LONG error = ERROR_SUCCESS;
     RegistryKey key(OpenKeyForRead(root, path, &error));
@@ -421,7 +430,6 @@ TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, w
 }
 
 LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value) {
-    LoadSettingsFile();
     if (value.Size > RegistryValueDataCapacity)
         return ERROR_INVALID_PARAMETER;
     // Windows counts a text's terminator that its writer forgot: when the character after the
@@ -431,6 +439,19 @@ LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value) {
     memcpy(data, value.Data, value.Size);
     data[value.Size] = data[value.Size + 1] = 0xFF;
     return WriteValue(root, path, value.Name, value.Type, data, value.Size);
+}
+
+LONG ReadUserValueDirect(const wchar_t* path, const wchar_t* name, DWORD* type, void* data,
+                         DWORD* bytes) {
+    wchar_t resolved[RegistryPathCapacity];
+    if (!ResolveKeyPath(HKEY_CURRENT_USER, path, resolved))
+        return ERROR_FILENAME_EXCED_RANGE;
+    HKEY opened = nullptr;
+    LONG error = Calls->OpenKey(HKEY_CURRENT_USER, resolved, 0, KEY_QUERY_VALUE, &opened);
+    if (error != ERROR_SUCCESS)
+        return error;
+    RegistryKey key(opened);
+    return Calls->QueryValue(key.Get(), name, nullptr, type, static_cast<BYTE*>(data), bytes);
 }
 
 DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback, ReadResult* result) {

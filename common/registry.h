@@ -41,6 +41,9 @@ const size_t RegistryNameCapacity = 200; // a longer sub-key name ends an enumer
 // The sub-key path to hand to the registry for (root, path). False when it does not fit: the
 // operations then leave the registry alone, since a cut path names another key.
 bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity);
+template <size_t N> bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t (&resolved)[N]) {
+    return ResolveKeyPath(root, path, resolved, N);
+}
 // The root's name as Regedit shows it ("HKEY_CLASSES_ROOT"), for messages.
 const wchar_t* RootName(HKEY root);
 // Opened with the current view flags; null when the key cannot be opened, with the registry's
@@ -49,9 +52,8 @@ HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error = nullptr);
 HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error, DWORD* disposition = nullptr);
 bool CloseKey(HKEY key);
 
-// 0 (the process's own view), KEY_WOW64_32KEY or KEY_WOW64_64KEY, used by every operation below
-// until it is set back. Prefer ScopedRegistryView, which cannot be left set by accident.
-void SetRegistryView(REGSAM flags);
+// 0 (the process's own view), KEY_WOW64_32KEY or KEY_WOW64_64KEY: the view every operation
+// below uses, set only by ScopedRegistryView.
 REGSAM GetRegistryView();
 
 // The view where programs of one bitness look. On 64-bit Windows the two differ for
@@ -63,13 +65,13 @@ REGSAM ProgramRegistryView(bool for64BitPrograms);
 // view elsewhere. Returns how many it put into `views`.
 size_t AllProgramRegistryViews(REGSAM views[2]);
 
-// Sets the view for the operations of one scope and puts the one before back when it ends.
+// Sets the view for the operations of one scope and puts the one before back on every way out
+// of it. It is the only way to set the view, so no early return can leave a view set for the
+// calls after it.
 class ScopedRegistryView {
   public:
-    explicit ScopedRegistryView(REGSAM view) : Previous(GetRegistryView()) {
-        SetRegistryView(view);
-    }
-    ~ScopedRegistryView() { SetRegistryView(Previous); }
+    explicit ScopedRegistryView(REGSAM view);
+    ~ScopedRegistryView();
     ScopedRegistryView(const ScopedRegistryView&) = delete;
     ScopedRegistryView& operator=(const ScopedRegistryView&) = delete;
 
@@ -96,6 +98,11 @@ DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallba
 // read failed (the value missing included).
 bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
                const wchar_t* fallback, size_t capacity, ReadResult* result = nullptr);
+template <size_t N>
+bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t (&out)[N],
+               const wchar_t* fallback, ReadResult* result = nullptr) {
+    return GetString(root, path, name, out, fallback, N, result);
+}
 LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text);
 LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value);
 // True when the value is gone: deleted, or not there; false when the deletion was refused.
@@ -132,14 +139,30 @@ ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryVa
 enum TextReading { TextMissing, TextRead, TextUnreadable, TextRefused };
 TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
                           size_t capacity);
+template <size_t N>
+TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t (&out)[N]) {
+    return ReadWholeText(root, path, name, out, N);
+}
 // Writes a value of any type, for keys outside the product's own (see ReadValueAt).
 LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value);
+
+// A value of the product's key under HKEY_CURRENT_USER, read from the registry alone, never
+// from the settings file: for the values that say where the settings file and the language files
+// are, which the settings file cannot answer for. The bytes as stored, no terminator added, and
+// their type; returns the registry's answer (ERROR_MORE_DATA when they do not fit `*bytes`).
+LONG ReadUserValueDirect(const wchar_t* path, const wchar_t* name, DWORD* type, void* data,
+                         DWORD* bytes);
 
 // The archiver's per-user settings under HKEY_CURRENT_USER.
 DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback,
                    ReadResult* result = nullptr);
 bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t* out, const wchar_t* fallback,
                    size_t capacity, ReadResult* result = nullptr);
+template <size_t N>
+bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t (&out)[N],
+                   const wchar_t* fallback, ReadResult* result = nullptr) {
+    return GetUserString(path, name, out, fallback, N, result);
+}
 LONG SetUserString(const wchar_t* path, const wchar_t* name, const wchar_t* text);
 LONG SetUserDword(const wchar_t* path, const wchar_t* name, DWORD value);
 

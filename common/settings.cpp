@@ -329,10 +329,10 @@ bool ComposeSettingsKey(HKEY root, const wchar_t* path, const wchar_t* name, wch
     wchar_t composed[SettingsKeyCapacity];
     // Room for the separator as well; a cut key would name another entry, or with a deletion a
     // whole group of them.
-    if (FormatText(composed, SettingsKeyCapacity, L"%s%s", prefix, path ? path : L"") < 0 ||
+    if (FormatText(composed, L"%s%s", prefix, path ? path : L"") < 0 ||
         wcslen(composed) + 1 + wcslen(name) >= SettingsKeyCapacity)
         return false;
-    JoinPath(composed, name, composed, SettingsKeyCapacity);
+    JoinPath(composed, name, composed);
     if (wcslen(composed) >= capacity)
         return false;
     CopyText(key, composed, capacity);
@@ -500,12 +500,10 @@ bool IsIntegrationEnabled() {
 
 bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists) {
     LoadSettingsFile();
-    if (!TakenByFile(root, path)) {
-        *exists = false;
-        return !Store.Integration;
-    }
-    wchar_t key[SettingsKeyCapacity];
     *exists = false;
+    if (!TakenByFile(root, path))
+        return false;
+    wchar_t key[SettingsKeyCapacity];
     if (!ComposeSettingsKey(root, path, L"", key, SettingsKeyCapacity))
         return true;
     size_t length = wcslen(key);
@@ -522,7 +520,7 @@ bool OfferNumberRead(HKEY root, const wchar_t* path, const wchar_t* name, DWORD 
     LoadSettingsFile();
     *value = fallback;
     if (!TakenByFile(root, path))
-        return !Store.Integration;
+        return false;
     wchar_t key[SettingsKeyCapacity];
     if (ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
         *value = ReadNumber(key, fallback);
@@ -572,7 +570,7 @@ bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD
         return true;
     }
     if (!TakenByFile(root, path))
-        return !Store.Integration;
+        return false;
     wchar_t key[SettingsKeyCapacity];
     if (!ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
         *result = ERROR_INVALID_PARAMETER;
@@ -586,7 +584,7 @@ bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD
 bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name) {
     LoadSettingsFile();
     if (!TakenByFile(root, path))
-        return !Store.Integration;
+        return false;
     wchar_t key[SettingsKeyCapacity];
     if (ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
         RemoveEntries(key, false);
@@ -596,7 +594,7 @@ bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name) {
 bool OfferKeyDeletion(HKEY root, const wchar_t* path) {
     LoadSettingsFile();
     if (!TakenByFile(root, path))
-        return !Store.Integration;
+        return false;
     wchar_t key[SettingsKeyCapacity];
     if (ComposeSettingsKey(root, path, L"", key, SettingsKeyCapacity))
         RemoveEntries(key, true);

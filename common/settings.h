@@ -24,8 +24,10 @@ struct SettingsEntry {
 const size_t SettingsKeyCapacity = 1024;
 
 // Offers of the registry operations. Each loads the file on first use and returns true when the
-// request was taken (served by the file, or dropped because integration is off); the registry
-// is then left alone. Root none is a null handle and reaches only the file.
+// file took the request (served it, or refused a write while sealed); the registry is then left
+// alone. Whether a request the file did not take may reach the registry is the registry
+// operations' decision (IsIntegrationEnabled). Root none is a null handle and reaches only the
+// file.
 bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists);
 bool OfferNumberRead(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
                      DWORD* value);

@@ -76,9 +76,9 @@ bool GetSystemFolder(wchar_t* destination, size_t capacity) {
 
 HMODULE LoadSystemLibrary(const wchar_t* fileName) {
     wchar_t path[PathCapacity];
-    if (!GetSystemFolder(path, PathCapacity))
+    if (!GetSystemFolder(path))
         return nullptr;
-    JoinPath(path, fileName, path, PathCapacity);
+    JoinPath(path, fileName, path);
     return LoadLibraryW(path);
 }
 

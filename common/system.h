@@ -9,6 +9,9 @@ void SetSafeDllSearch(bool excludeCurrentDirectory);
 // The Windows system folder (C:\Windows\System32 or its WOW64 view), without a trailing
 // backslash; false with an empty destination when it does not fit.
 bool GetSystemFolder(wchar_t* destination, size_t capacity);
+template <size_t N> bool GetSystemFolder(wchar_t (&destination)[N]) {
+    return GetSystemFolder(destination, N);
+}
 
 // Loads a library by its full path in the Windows system folder, never from the search path,
 // so a planted copy beside the installer cannot be picked up.

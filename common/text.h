@@ -21,6 +21,18 @@ int FormatTextV(wchar_t* buf, size_t capacity, const wchar_t* format, va_list ar
 int FormatNarrowText(char* buf, size_t capacity, const char* format, ...);
 int FormatNarrowTextV(char* buf, size_t capacity, const char* format, va_list args);
 
+// The same with the capacity taken from the array, so that no call can name another buffer's.
+template <size_t N> wchar_t* CopyText(wchar_t (&dst)[N], const wchar_t* src) {
+    return CopyText(dst, src, N);
+}
+template <size_t N> void AppendText(wchar_t (&dst)[N], const wchar_t* src) {
+    AppendText(dst, src, N);
+}
+template <size_t N, typename... Args>
+int FormatText(wchar_t (&buf)[N], const wchar_t* format, Args... args) {
+    return FormatText(buf, N, format, args...);
+}
+
 bool IsSpaceOrTab(wchar_t ch);
 bool IsAsciiLetter(wchar_t ch);
 bool IsDigit(wchar_t ch);
@@ -41,6 +53,12 @@ int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n);
 // converted, with the destination holding a cut, terminated text.
 bool ToWide(const char* src, wchar_t* dst, size_t capacity);
 bool ToNarrow(const wchar_t* src, char* dst, size_t capacity);
+template <size_t N> bool ToWide(const char* src, wchar_t (&dst)[N]) {
+    return ToWide(src, dst, N);
+}
+template <size_t N> bool ToNarrow(const wchar_t* src, char (&dst)[N]) {
+    return ToNarrow(src, dst, N);
+}
 
 // Bytes as hexadecimal digits (two per byte, upper case) and back. False when the text does not
 // fit, or is not an even run of hexadecimal digits that fits; nothing is ever used cut.

@@ -22,7 +22,7 @@ bool ApplyIntegration(const IntegrationSettings& settings, wchar_t* groupPath, s
         return false;
     }
     wchar_t icon[PathCapacity];
-    GetUserString(L"Interface\\Themes", L"ShellExtIcon", icon, L"", PathCapacity);
+    GetUserString(L"Interface\\Themes", L"ShellExtIcon", icon, L"");
     bool hasIcon = icon[0] != 0 && FileExists(icon);
     UpdateShortcuts(settings, groupPath, capacity, hasIcon ? icon : nullptr);
     return true;

@@ -5,14 +5,13 @@
 #include "common/paths.h"
 #include "common/registry.h"
 #include "common/text.h"
+#include "integration/choices.h"
 #include "integration/templates.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
 
 namespace {
 
-const size_t ClassCapacity = 512;
-const size_t StateKeyCapacity = 80;
 const size_t CommandCapacity = 2080;
 
 void VolumeExtension(unsigned number, wchar_t* extension) {
@@ -24,8 +23,8 @@ void VolumeExtension(unsigned number, wchar_t* extension) {
 // refused to a read, or a write of the state refused): it could never be given back, so the
 // extension must not be taken now; a later run tries again.
 bool SaveState(const wchar_t* extension, const wchar_t* stateKey, bool hasTemplate) {
-    wchar_t previous[ClassCapacity];
-    TextReading reading = ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", previous, ClassCapacity);
+    wchar_t previous[ClassNameCapacity];
+    TextReading reading = ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", previous);
     if ((reading != TextRead && reading != TextMissing) ||
         SetUserString(stateKey, L"Type", previous) != ERROR_SUCCESS)
         return false;
@@ -39,9 +38,8 @@ bool SaveState(const wchar_t* extension, const wchar_t* stateKey, bool hasTempla
 // Whether the key holds a class value at all, empty, unreadable or refused included: only a key
 // without one is free to take without saving it.
 bool HasClass(const wchar_t* extension) {
-    wchar_t className[ClassCapacity];
-    return ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", className, ClassCapacity) !=
-           TextMissing;
+    wchar_t className[ClassNameCapacity];
+    return ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", className) != TextMissing;
 }
 
 bool SetClass(const wchar_t* key, const wchar_t* className) {
@@ -90,8 +88,9 @@ bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
                         bool isOwnFormat, bool isZip) {
     PrepareTemplateImages();
     bool hasTemplate = isOwnFormat || isZip;
-    wchar_t stateKey[StateKeyCapacity];
-    FormatText(stateKey, StateKeyCapacity, L"Setup\\%s", extension);
+    wchar_t stateKey[SetupKeyCapacity];
+    if (!SetupKeyOf(extension, L"", stateKey))
+        return false;
 
     // An extension whose class cannot be read may be the archiver's (with its state saved at
     // the first take-over) or another program's: either way it is left as it is.
@@ -128,8 +127,8 @@ bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
 
     ReadResult existRead = ReadDone, typeRead = ReadDone;
     bool existed = GetUserDword(stateKey, L"Exist", 1, &existRead) != 0;
-    wchar_t previous[ClassCapacity];
-    GetUserString(stateKey, L"Type", previous, L"", ClassCapacity, &typeRead);
+    wchar_t previous[ClassNameCapacity];
+    GetUserString(stateKey, L"Type", previous, L"", &typeRead);
     // Giving back what could not be read would give back the wrong thing, for good.
     if (existRead == ReadRefused || typeRead == ReadRefused)
         return false;
@@ -181,8 +180,8 @@ bool AssociateAllTypes(const IntegrationSettings& settings) {
 
 bool RevBelongsToArchiver() {
     // A class that cannot be read whole, too long or not text, may well be another program's.
-    wchar_t className[ClassCapacity];
-    switch (ReadWholeText(HKEY_CLASSES_ROOT, L".rev", L"", className, ClassCapacity)) {
+    wchar_t className[ClassNameCapacity];
+    switch (ReadWholeText(HKEY_CLASSES_ROOT, L".rev", L"", className)) {
     case TextMissing:
         return true;
     case TextRead:
@@ -194,14 +193,14 @@ bool RevBelongsToArchiver() {
 
 bool WriteClassKeys() {
     wchar_t archiver[PathCapacity];
-    GetProgramPath(archiver, PathCapacity);
-    ReplaceNamePart(archiver, L"Bundlo.exe", PathCapacity);
+    GetProgramPath(archiver);
+    ReplaceNamePart(archiver, L"Bundlo.exe");
     wchar_t command[CommandCapacity];
-    FormatText(command, CommandCapacity, L"\"%s\" \"%%1\"", archiver);
+    FormatText(command, L"\"%s\" \"%%1\"", archiver);
     wchar_t archiveIcon[CommandCapacity];
-    FormatText(archiveIcon, CommandCapacity, L"%s,0", archiver);
+    FormatText(archiveIcon, L"%s,0", archiver);
     wchar_t recoveryIcon[CommandCapacity];
-    FormatText(recoveryIcon, CommandCapacity, L"%s,1", archiver);
+    FormatText(recoveryIcon, L"%s,1", archiver);
 
     if (SetString(HKEY_CLASSES_ROOT, L"Bundlo", L"", LoadText(IDS_BUNDLOARC)) ==
         ERROR_ACCESS_DENIED)
@@ -223,13 +222,13 @@ bool WriteClassKeys() {
         if (c.Description != 0)
             SetString(HKEY_CLASSES_ROOT, c.Name, L"", LoadText(c.Description));
         wchar_t key[64];
-        FormatText(key, 64, L"%s\\shell\\open\\command", c.Name);
+        FormatText(key, L"%s\\shell\\open\\command", c.Name);
         SetString(HKEY_CLASSES_ROOT, key, L"", command);
         // An icon someone chose for the class stays.
-        FormatText(key, 64, L"%s\\DefaultIcon", c.Name);
+        FormatText(key, L"%s\\DefaultIcon", c.Name);
         wchar_t icon[PathCapacity];
         ReadResult read = ReadDone;
-        GetString(HKEY_CLASSES_ROOT, key, L"", icon, L"", PathCapacity, &read);
+        GetString(HKEY_CLASSES_ROOT, key, L"", icon, L"", &read);
         if (icon[0] == 0 && read != ReadRefused)
             SetString(HKEY_CLASSES_ROOT, key, L"", c.Icon);
     }

@@ -5,37 +5,41 @@
 #include "common/registry.h"
 #include "common/system.h"
 #include "common/text.h"
+#include "resources/resource.h"
 
+// The check box's id and its key name come from its one name in resource.h.
+#define ARCHIVE_TYPE(group, primary, checkBox)                                                     \
+    { group, primary, checkBox, #checkBox }
 const ArchiveType ArchiveTypeTable[ArchiveTypeCount] = {
-    {L".bdl", L".bdl", 5101, "IDC_ASSOCBDL"},
-    {L".zip", L".zip", 5102, "IDC_ASSOCZIP"},
-    {L".cab", L".cab", 5103, "IDC_ASSOCCAB"},
-    {L".arj", L".arj", 5104, "IDC_ASSOCARJ"},
-    {L".lz.tlz", L".lz", 5115, "IDC_ASSOCLZ"},
-    {L".lzh.lha", L".lzh", 5105, "IDC_ASSOCLZH"},
-    {L".7z", L".7z", 5106, "IDC_ASSOC7Z"},
-    {L".tar", L".tar", 5107, "IDC_ASSOCTAR"},
-    {L".gz.tgz", L".gz", 5108, "IDC_ASSOCGZ"},
-    {L".uue.xxe.uu", L".uue", 5109, "IDC_ASSOCUUE"},
-    {L".bz2.tbz2.bz.tbz", L".bz2", 5110, "IDC_ASSOCBZ2"},
-    {L".jar", L".jar", 5111, "IDC_ASSOCJAR"},
-    {L".iso", L".iso", 5112, "IDC_ASSOCISO"},
-    {L".z.taz", L".z", 5114, "IDC_ASSOCZ"},
-    {L".xz.txz", L".xz", 5113, "IDC_ASSOCXZ"},
-    {L".zipx", L".zipx", 5116, "IDC_ASSOCZIPX"},
-    {L".zst.tzst", L".zst", 5117, "IDC_ASSOCZST"},
-    {L".001", L".001", 5118, "IDC_ASSOC001"},
+    ARCHIVE_TYPE(L".bdl", L".bdl", IDC_ASSOCBDL),
+    ARCHIVE_TYPE(L".zip", L".zip", IDC_ASSOCZIP),
+    ARCHIVE_TYPE(L".cab", L".cab", IDC_ASSOCCAB),
+    ARCHIVE_TYPE(L".arj", L".arj", IDC_ASSOCARJ),
+    ARCHIVE_TYPE(L".lz.tlz", L".lz", IDC_ASSOCLZ),
+    ARCHIVE_TYPE(L".lzh.lha", L".lzh", IDC_ASSOCLZH),
+    ARCHIVE_TYPE(L".7z", L".7z", IDC_ASSOC7Z),
+    ARCHIVE_TYPE(L".tar", L".tar", IDC_ASSOCTAR),
+    ARCHIVE_TYPE(L".gz.tgz", L".gz", IDC_ASSOCGZ),
+    ARCHIVE_TYPE(L".uue.xxe.uu", L".uue", IDC_ASSOCUUE),
+    ARCHIVE_TYPE(L".bz2.tbz2.bz.tbz", L".bz2", IDC_ASSOCBZ2),
+    ARCHIVE_TYPE(L".jar", L".jar", IDC_ASSOCJAR),
+    ARCHIVE_TYPE(L".iso", L".iso", IDC_ASSOCISO),
+    ARCHIVE_TYPE(L".z.taz", L".z", IDC_ASSOCZ),
+    ARCHIVE_TYPE(L".xz.txz", L".xz", IDC_ASSOCXZ),
+    ARCHIVE_TYPE(L".zipx", L".zipx", IDC_ASSOCZIPX),
+    ARCHIVE_TYPE(L".zst.tzst", L".zst", IDC_ASSOCZST),
+    ARCHIVE_TYPE(L".001", L".001", IDC_ASSOC001),
 };
+#undef ARCHIVE_TYPE
+
+bool SetupKeyOf(const wchar_t* extension, const wchar_t* sub, wchar_t (&key)[SetupKeyCapacity]) {
+    return FormatText(key, L"Setup\\%s%s", extension, sub) >= 0;
+}
 
 namespace {
 
 const size_t JarRow = 11;
 const size_t IsoRow = 12;
-const size_t ClassNameCapacity = 80;
-
-void SettingsKeyOf(const wchar_t* extension, wchar_t* key, size_t capacity) {
-    FormatText(key, capacity, L"Setup\\%s", extension);
-}
 
 uint8_t StoredFlag(const wchar_t* path, const wchar_t* name, DWORD fallback) {
     return GetUserDword(path, name, fallback) != 0 ? 1 : 0;
@@ -62,7 +66,7 @@ bool IsOwnClassName(const wchar_t* className) {
 
 Ownership FindOwnership(const wchar_t* extension) {
     wchar_t className[ClassNameCapacity];
-    switch (ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", className, ClassNameCapacity)) {
+    switch (ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", className)) {
     case TextRead:
         return IsOwnClassName(className) ? Owned : NotOwned;
     case TextRefused:
@@ -78,15 +82,14 @@ bool IsOwnedExtension(const wchar_t* extension) {
 
 void LoadIntegrationSettings(IntegrationSettings& settings) {
     for (size_t row = 0; row < ArchiveTypeCount; row++) {
-        wchar_t key[ExtensionCapacity];
-        SettingsKeyOf(ArchiveTypeTable[row].Primary, key, ExtensionCapacity);
+        wchar_t key[SetupKeyCapacity];
+        SetupKeyOf(ArchiveTypeTable[row].Primary, L"", key); // every table extension fits
         settings.associate[row] = StoredFlag(key, L"Set", 1);
         // Java archives and disc images usually belong to another program, which keeps them
         // unless the archiver already has them.
         if ((row == JarRow || row == IsoRow) && !IsOwnedExtension(ArchiveTypeTable[row].Primary)) {
             wchar_t className[ClassNameCapacity];
-            GetString(HKEY_CLASSES_ROOT, ArchiveTypeTable[row].Primary, L"", className, L"",
-                      ClassNameCapacity);
+            GetString(HKEY_CLASSES_ROOT, ArchiveTypeTable[row].Primary, L"", className, L"");
             if (className[0] != 0 || row == JarRow)
                 settings.associate[row] = 0;
         }
@@ -148,8 +151,8 @@ void ApplyInitText(const wchar_t* text, IntegrationSettings& settings) {
 
 void SaveIntegrationSettings(const IntegrationSettings& settings) {
     for (size_t row = 0; row < ArchiveTypeCount; row++) {
-        wchar_t key[ExtensionCapacity];
-        SettingsKeyOf(ArchiveTypeTable[row].Primary, key, ExtensionCapacity);
+        wchar_t key[SetupKeyCapacity];
+        SetupKeyOf(ArchiveTypeTable[row].Primary, L"", key);
         SetUserDword(key, L"Set", settings.associate[row]);
     }
     SetUserDword(L"Setup\\Links", L"Desktop", settings.linkDesktop);

@@ -24,6 +24,15 @@ static_assert(sizeof(IntegrationSettings) == 28, "the record is 28 one-byte flag
 
 const size_t ArchiveTypeCount = 18;
 const size_t ExtensionCapacity = 50;
+// A class name of the registry, another program's included, in characters with the terminator:
+// one that does not fit is never taken for a shorter one.
+const size_t ClassNameCapacity = 512;
+
+// The per-user key under which the setup keeps what it knows of one extension, "Setup\<extension>",
+// with a sub-key path after it (or ""). False when it does not fit: a cut key would be another
+// extension's.
+const size_t SetupKeyCapacity = 80;
+bool SetupKeyOf(const wchar_t* extension, const wchar_t* sub, wchar_t (&key)[SetupKeyCapacity]);
 
 struct ArchiveType {
     const wchar_t* Group;   // every extension of the type, each with its dot, run together

@@ -24,7 +24,7 @@ bool RegisterAppPaths() {
     wchar_t archiver[PathCapacity];
     ArchiverPath(archiver);
     wchar_t folder[PathCapacity];
-    CopyText(folder, archiver, PathCapacity);
+    CopyText(folder, archiver);
     CutNamePart(folder);
     // The shell of either bitness finds the archiver by its name, each in its own view.
     REGSAM views[2];
@@ -44,44 +44,44 @@ void AppendVersionText(wchar_t* text, size_t capacity) {
     wchar_t piece[100];
     if (text[0] != 0)
         AppendText(text, L" ", capacity);
-    FormatText(piece, 100, L"%d.%02d", VersionMajor, VersionMinor);
+    FormatText(piece, L"%d.%02d", VersionMajor, VersionMinor);
     AppendText(text, piece, capacity);
     // The entry names the build that is installed; a 64-bit archiver is not "32-bit".
 #ifdef _WIN64
-    FormatText(piece, 100, L" (%s)", LoadText(IDS_64BIT));
+    FormatText(piece, L" (%s)", LoadText(IDS_64BIT));
 #else
-    FormatText(piece, 100, L" (%s)", LoadText(IDS_32BIT));
+    FormatText(piece, L" (%s)", LoadText(IDS_32BIT));
 #endif
     AppendText(text, piece, capacity);
 }
 
 void RegisterUninstallEntry() {
     wchar_t text[PathCapacity];
-    CopyText(text, L"Bundlo", PathCapacity);
+    CopyText(text, L"Bundlo");
     AppendVersionText(text, PathCapacity);
     SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayName", text);
-    FormatText(text, PathCapacity, L"%d.%02d.%d", VersionMajor, VersionMinor, VersionBuild);
+    FormatText(text, L"%d.%02d.%d", VersionMajor, VersionMinor, VersionBuild);
     SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayVersion", text);
     SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"VersionMajor", VersionMajor);
     SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"VersionMinor", VersionMinor);
     wchar_t program[PathCapacity];
-    GetProgramPath(program, PathCapacity);
+    GetProgramPath(program);
     // Quoted: an unquoted path with blanks ("C:\Program Files\...") could start another
     // program named after its first word.
-    FormatText(text, PathCapacity, L"\"%s\"", program);
+    FormatText(text, L"\"%s\"", program);
     SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"UninstallString", text);
 
-    GetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", text, L"", PathCapacity);
+    GetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", text, L"");
     if (text[0] == 0 || !FileExists(text)) {
-        CopyText(text, program, PathCapacity);
+        CopyText(text, program);
         CutNamePart(text);
-        AddTrailingBackslash(text, PathCapacity);
-        AppendText(text, L"Bundlo.exe", PathCapacity);
+        AddTrailingBackslash(text);
+        AppendText(text, L"Bundlo.exe");
         SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", text);
     }
-    CopyText(text, program, PathCapacity);
+    CopyText(text, program);
     CutNamePart(text);
-    AddTrailingBackslash(text, PathCapacity);
+    AddTrailingBackslash(text);
     SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallLocation", text);
     SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoModify", 1);
     SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoRepair", 1);
@@ -92,23 +92,23 @@ void RegisterUninstallEntry() {
 bool ImportSettingsFile(const wchar_t* name) {
     wchar_t existing[PathCapacity];
     GetSettingsFolder(existing, PathCapacity, false);
-    JoinPath(existing, name, existing, PathCapacity);
+    JoinPath(existing, name, existing);
     if (FileExists(existing))
         return true; // the user's settings are never replaced
     wchar_t installer[PathCapacity];
     DWORD length = GetEnvironmentVariableW(L"sfxname", installer, PathCapacity);
     if (length == 0 || length >= PathCapacity || installer[0] == 0)
         return true;
-    ReplaceNamePart(installer, name, PathCapacity);
+    ReplaceNamePart(installer, name);
     if (!FileExists(installer))
         return false;
     // Beside the program, where the settings store looks for it, whatever folder the installer
     // left current.
     wchar_t destination[PathCapacity];
-    GetProgramPath(destination, PathCapacity);
+    GetProgramPath(destination);
     if (destination[0] == 0)
         return true;
-    ReplaceNamePart(destination, name, PathCapacity);
-    CopyFileW(installer, destination, TRUE);
+    ReplaceNamePart(destination, name);
+    CopyNewFile(installer, destination);
     return true;
 }

@@ -41,8 +41,9 @@ const HandlerKey ClassicMenuKeys[] = {
     {L"lnkfile\\shellex\\ContextMenuHandlers\\%s", true, true},
 };
 
-void KeyOf(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName, wchar_t* path) {
-    FormatText(path, KeyCapacity, key.Format, key.NamedByHandler ? handlerName : clsid);
+void KeyOf(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName,
+           wchar_t (&path)[KeyCapacity]) {
+    FormatText(path, key.Format, key.NamedByHandler ? handlerName : clsid);
 }
 
 void WriteKey(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName) {
@@ -80,17 +81,17 @@ void WriteCapabilities() {
 void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* dllName,
                             const wchar_t* clsid, const wchar_t* handlerName, bool is64) {
     wchar_t clsidKey[KeyCapacity];
-    FormatText(clsidKey, KeyCapacity, L"CLSID\\%s", clsid);
+    FormatText(clsidKey, L"CLSID\\%s", clsid);
     wchar_t serverKey[KeyCapacity];
-    FormatText(serverKey, KeyCapacity, L"CLSID\\%s\\InProcServer32", clsid);
+    FormatText(serverKey, L"CLSID\\%s\\InProcServer32", clsid);
     // The server and its approval go where Explorer of the DLL's own bitness looks, whichever
     // build writes them; the handler keys below are shared by both views.
     REGSAM view = ProgramRegistryView(is64);
 
     if (settings.shellExtension) {
         wchar_t dll[PathCapacity];
-        GetProgramPath(dll, PathCapacity);
-        ReplaceNamePart(dll, dllName, PathCapacity);
+        GetProgramPath(dll);
+        ReplaceNamePart(dll, dllName);
         {
             ScopedRegistryView scope(view);
             if (FileExists(dll)) {

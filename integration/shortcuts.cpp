@@ -87,7 +87,7 @@ void FillProgramGroup(const wchar_t* group, bool perUser, const GroupJob& job) {
     }
     if (perUser && job.Output)
         CopyText(job.Output, group, job.Capacity);
-    DWORD attributes = GetFileAttributesW(group);
+    DWORD attributes = ReadAttributes(group);
     // A group folder that is a junction or link leads elsewhere: its files are not the group's.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return;
@@ -95,7 +95,7 @@ void FillProgramGroup(const wchar_t* group, bool perUser, const GroupJob& job) {
         // Shortcuts left by earlier versions under other names must not linger; what the user
         // put into subfolders is left alone.
         wchar_t mask[PathCapacity];
-        JoinPath(group, L"*", mask, PathCapacity);
+        JoinPath(group, L"*", mask);
         DirScan scan;
         scan.SetMask(mask);
         ScanEntry entry;
@@ -154,7 +154,7 @@ bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t
 }
 
 void DeleteFolderTree(const wchar_t* folder) {
-    DWORD attributes = GetFileAttributesW(folder);
+    DWORD attributes = ReadAttributes(folder);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return;
@@ -191,7 +191,7 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     const bool haveArchiver = ProgramFile(L"Bundlo.exe", archiver);
     const bool vista = WindowsVersion() >= 0x600;
     wchar_t description[TextRingCapacity];
-    LoadTextInto(IDS_BUNDLODESC, description, TextRingCapacity);
+    LoadTextInto(IDS_BUNDLODESC, description);
 
     // A folder the shell cannot name is never replaced by a guess: "unknown_folder" would be
     // resolved against the current folder, and the group steps delete files.
@@ -205,7 +205,7 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     wchar_t allUsersLink[PathCapacity];
     const bool haveCommonDesktop =
         GetShellFolder(allUsersLink, PathCapacity, CSIDL_COMMON_DESKTOPDIRECTORY);
-    JoinPath(allUsersLink, ArchiverLink, allUsersLink, PathCapacity);
+    JoinPath(allUsersLink, ArchiverLink, allUsersLink);
     // A shortcut the user already has on the own desktop is refreshed there; a new one is for
     // everybody.
     const wchar_t* desktopLink = nullptr;
@@ -225,8 +225,8 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     wchar_t startMenuLink[PathCapacity];
     if (GetShellFolder(startMenuLink, PathCapacity,
                        vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU)) {
-        AddTrailingBackslash(startMenuLink, PathCapacity);
-        AppendText(startMenuLink, ArchiverLink, PathCapacity);
+        AddTrailingBackslash(startMenuLink);
+        AppendText(startMenuLink, ArchiverLink);
         if (!settings.linkStartMenu)
             RemoveFile(startMenuLink);
         else if (haveArchiver)
@@ -236,13 +236,13 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     GroupJob job = {&settings, groupPath, capacity, workingFolder, icon, description};
     wchar_t group[PathCapacity];
     if (GetShellFolder(group, PathCapacity, CSIDL_PROGRAMS)) {
-        AddTrailingBackslash(group, PathCapacity);
-        AppendText(group, ArchiverName, PathCapacity);
+        AddTrailingBackslash(group);
+        AppendText(group, ArchiverName);
         FillProgramGroup(group, true, job);
     }
     if (GetShellFolder(group, PathCapacity, CSIDL_COMMON_PROGRAMS)) {
-        AddTrailingBackslash(group, PathCapacity);
-        AppendText(group, ArchiverName, PathCapacity);
+        AddTrailingBackslash(group);
+        AppendText(group, ArchiverName);
         FillProgramGroup(group, false, job);
     }
 }

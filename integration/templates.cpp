@@ -1,13 +1,14 @@
 #include "integration/templates.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "common/file.h"
 #include "common/files.h"
 #include "common/paths.h"
 #include "common/registry.h"
 #include "common/text.h"
+#include "integration/choices.h"
 
 // An empty archive of the archiver's own format: signature, main header, end-of-archive header,
 // each header behind the CRC32 of its four bytes.
@@ -36,19 +37,14 @@ const size_t SavedValueLimit = 32;
 // registry and the settings file alike.
 const size_t SavedValueCapacity =
     12 + 4 * RegistryValueNameCapacity + 2 * RegistryValueDataCapacity;
-const size_t StateKeyCapacity = 80;
 
-void TemplateKeyOf(const wchar_t* extension, wchar_t* key) {
-    FormatText(key, TemplateKeyCapacity, L"%s\\ShellNew", extension);
+void TemplateKeyOf(const wchar_t* extension, wchar_t (&key)[TemplateKeyCapacity]) {
+    FormatText(key, L"%s\\ShellNew", extension);
 }
 
-bool StateKeyOf(const wchar_t* extension, const wchar_t* sub, wchar_t* key) {
-    return FormatText(key, StateKeyCapacity, L"Setup\\%s%s", extension, sub) >= 0;
-}
-
-void TemplatePathOf(bool isOwnFormat, wchar_t* path) {
-    GetProgramPath(path, PathCapacity);
-    ReplaceNamePart(path, isOwnFormat ? L"bdlnew.dat" : L"zipnew.dat", PathCapacity);
+void TemplatePathOf(bool isOwnFormat, wchar_t (&path)[PathCapacity]) {
+    GetProgramPath(path);
+    ReplaceNamePart(path, isOwnFormat ? L"bdlnew.dat" : L"zipnew.dat");
 }
 
 bool EncodeValue(const RegistryValue& value, wchar_t* text) {
@@ -89,8 +85,7 @@ bool HoldsOwnTemplate(const wchar_t* key, bool isOwnFormat, bool* refused) {
     TemplatePathOf(isOwnFormat, own);
     wchar_t fileName[TemplateKeyCapacity];
     ReadResult read = ReadDone;
-    bool found =
-        GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", TemplateKeyCapacity, &read);
+    bool found = GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", &read);
     *refused = read == ReadRefused;
     return found && CompareNoCase(fileName, own) == 0;
 }
@@ -113,7 +108,7 @@ ValuesPresent FindValues(const wchar_t* key) {
 bool GiveBackSavedValues(const wchar_t* key, const wchar_t* savedKey) {
     for (DWORD i = 0; i < SavedValueLimit; i++) {
         wchar_t name[16];
-        FormatText(name, 16, L"%lu", i);
+        FormatText(name, L"%lu", i);
         wchar_t text[SavedValueCapacity];
         ReadResult read = ReadDone;
         bool found = GetUserString(savedKey, name, text, L"", SavedValueCapacity, &read);
@@ -134,17 +129,15 @@ bool GiveBackSavedValues(const wchar_t* key, const wchar_t* savedKey) {
 bool SavePreviousTemplateEntry(const wchar_t* extension) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
-    wchar_t stateKey[StateKeyCapacity], savedKey[StateKeyCapacity];
-    if (!StateKeyOf(extension, L"", stateKey) || !StateKeyOf(extension, PreviousEntryKey, savedKey))
+    wchar_t stateKey[SetupKeyCapacity], savedKey[SetupKeyCapacity];
+    if (!SetupKeyOf(extension, L"", stateKey) || !SetupKeyOf(extension, PreviousEntryKey, savedKey))
         return false;
     // The form earlier versions read back, kept for them.
     wchar_t fileName[TemplateKeyCapacity];
     ReadResult fileNameRead = ReadDone, nullFileRead = ReadDone;
-    GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", TemplateKeyCapacity,
-              &fileNameRead);
+    GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", &fileNameRead);
     wchar_t nullFile[10];
-    bool hasNullFile =
-        GetString(HKEY_CLASSES_ROOT, key, L"NullFile", nullFile, L"", 10, &nullFileRead);
+    bool hasNullFile = GetString(HKEY_CLASSES_ROOT, key, L"NullFile", nullFile, L"", &nullFileRead);
     if (fileNameRead == ReadRefused || nullFileRead == ReadRefused)
         return false;
     if (SetUserString(stateKey, L"ShellNew", fileName[0] == 0 && hasNullFile ? L"*" : fileName) !=
@@ -167,7 +160,7 @@ bool SavePreviousTemplateEntry(const wchar_t* extension) {
             return false;
         wchar_t text[SavedValueCapacity];
         wchar_t name[16];
-        FormatText(name, 16, L"%lu", i);
+        FormatText(name, L"%lu", i);
         if (reading == ValueTooLarge || i >= SavedValueLimit || !EncodeValue(value, text)) {
             outcome = PreviousEntryTooLarge;
             break;
@@ -179,9 +172,9 @@ bool SavePreviousTemplateEntry(const wchar_t* extension) {
 }
 
 bool MayReplaceTemplateEntry(const wchar_t* extension) {
-    wchar_t stateKey[StateKeyCapacity];
+    wchar_t stateKey[SetupKeyCapacity];
     ReadResult read = ReadDone;
-    return StateKeyOf(extension, L"", stateKey) &&
+    return SetupKeyOf(extension, L"", stateKey) &&
            GetUserDword(stateKey, SavedMarker, PreviousEntryOldState, &read) !=
                PreviousEntryTooLarge &&
            read != ReadRefused;
@@ -213,10 +206,12 @@ void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
     ScanEntry entry;
     ZeroBuffer(&entry, sizeof entry);
     if (!GetEntryInfo(path, &entry) || entry.Size != size) {
-        if (FILE* file = OpenStream(path, L"wb")) {
-            fwrite(bytes, size, 1, file);
-            fclose(file);
-        }
+        // A template cut short by a failed write goes again: the next setup writes it anew.
+        File file;
+        if (file.Create(path, 0) && file.Write(bytes, uint32_t(size)))
+            file.Close();
+        else
+            file.Delete();
     }
     SetString(HKEY_CLASSES_ROOT, key, L"FileName", path);
 }
@@ -224,12 +219,12 @@ void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
 bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
-    wchar_t stateKey[StateKeyCapacity], savedKey[StateKeyCapacity];
+    wchar_t stateKey[SetupKeyCapacity], savedKey[SetupKeyCapacity];
     if (!existed) {
         // Everything under an extension that had no key before is the archiver's.
         return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
     }
-    if (!StateKeyOf(extension, L"", stateKey) || !StateKeyOf(extension, PreviousEntryKey, savedKey))
+    if (!SetupKeyOf(extension, L"", stateKey) || !SetupKeyOf(extension, PreviousEntryKey, savedKey))
         return false;
     ReadResult read = ReadDone;
     DWORD saved = GetUserDword(stateKey, SavedMarker, PreviousEntryOldState, &read);

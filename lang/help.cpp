@@ -34,8 +34,8 @@ void SetHelpFilePath(const wchar_t* program) {
 bool SurvivesAnsi(const wchar_t* path) {
     char narrow[PathCapacity];
     wchar_t back[PathCapacity];
-    ToNarrow(path, narrow, PathCapacity);
-    ToWide(narrow, back, PathCapacity);
+    ToNarrow(path, narrow);
+    ToWide(narrow, back);
     return wcscmp(path, back) == 0;
 }
 
@@ -49,7 +49,7 @@ void ShowHelp(const wchar_t* topic) {
             return;
         Help.HtmlHelp = GetExport<HtmlHelpFunction>(Help.Library, "HtmlHelpW");
         wchar_t program[PathCapacity];
-        GetProgramPath(program, PathCapacity);
+        GetProgramPath(program);
         SetHelpFilePath(program);
         if (!Help.HtmlHelp)
             return;
@@ -60,7 +60,7 @@ void ShowHelp(const wchar_t* topic) {
         window = htmlHelp(GetDesktopWindow(), Help.FilePath, HH_DISPLAY_TOC, 0);
     } else {
         wchar_t page[HelpTopicCapacity];
-        FormatText(page, HelpTopicCapacity, L"%s::/html/%s.htm", Help.FilePath, topic);
+        FormatText(page, L"%s::/html/%s.htm", Help.FilePath, topic);
         window = htmlHelp(GetDesktopWindow(), page, HH_DISPLAY_TOPIC, 0);
     }
     if (window) {
@@ -75,11 +75,11 @@ void ShowHelp(const wchar_t* topic) {
     if (SurvivesAnsi(Help.FilePath))
         return;
     wchar_t program[PathCapacity];
-    GetProgramPath(program, PathCapacity);
+    GetProgramPath(program);
     wchar_t shortPath[PathCapacity];
     DWORD length = GetShortPathNameW(program, shortPath, PathCapacity);
     if (length != 0 && length < PathCapacity && shortPath[0] != 0)
-        CopyText(program, shortPath, PathCapacity);
+        CopyText(program, shortPath);
     SetHelpFilePath(program);
     ShowHelp(topic);
 }

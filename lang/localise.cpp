@@ -91,22 +91,16 @@ void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity)
     if (capacity == 0)
         return;
     wchar_t original[PathCapacity];
-    CopyText(original, path, PathCapacity);
+    CopyText(original, path);
     if (output != path)
         CopyText(output, path, capacity);
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\General", 0, KEY_QUERY_VALUE,
-                      &opened) != ERROR_SUCCESS)
-        return;
-    RegistryKey key(opened);
     size_t length = wcslen(original);
     if (length >= PathCapacity - 1)
         return;
     wchar_t folder[PathCapacity];
     DWORD size = DWORD((PathCapacity - 1 - length) * sizeof(wchar_t));
     DWORD type = REG_NONE;
-    if (RegQueryValueExW(key.Get(), L"LanguageFolder", nullptr, &type,
-                         reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS ||
+    if (ReadUserValueDirect(L"General", L"LanguageFolder", &type, folder, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return;
     folder[size / sizeof(wchar_t)] = 0;
@@ -118,13 +112,13 @@ void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity)
     // starts the program chooses.
     if (!IsFullPath(candidate))
         return;
-    AddTrailingBackslash(candidate, PathCapacity);
+    AddTrailingBackslash(candidate);
     const wchar_t* name = NamePart(original);
     // Cut, the candidate would be some other file.
     size_t candidateLength = wcslen(candidate) + wcslen(name);
     if (candidateLength >= PathCapacity || candidateLength >= capacity)
         return;
-    AppendText(candidate, name, PathCapacity);
+    AppendText(candidate, name);
     if (FileExists(candidate))
         CopyText(output, candidate, capacity);
 }
@@ -134,11 +128,11 @@ void LoadLanguageModule(HINSTANCE ownInstance) {
     OwnInstance = ownInstance;
     ResourceInstance = ownInstance;
     wchar_t path[PathCapacity];
-    GetProgramPath(path, PathCapacity);
+    GetProgramPath(path);
     if (path[0] == 0)
         return;
-    ReplaceNamePart(path, L"bdllng.dll", PathCapacity);
-    FindInLanguageFolder(path, path, PathCapacity);
+    ReplaceNamePart(path, L"bdllng.dll");
+    FindInLanguageFolder(path, path);
     HMODULE module = CanLoadAsDataFile() ? LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)
                                          : LoadLibraryW(path);
     if (module) {
@@ -167,7 +161,7 @@ HINSTANCE DialogInstance(const wchar_t* dialogName) {
 
 void InitLanguage(const wchar_t* languageFileName) {
     wchar_t path[PathCapacity];
-    FindInLanguageFolder(languageFileName, path, PathCapacity);
+    FindInLanguageFolder(languageFileName, path);
     LoadLanguageFile(path);
     if (FindResourceW(ResourceInstance, L"RTL", RT_DIALOG))
         Language.RightToLeft = true;
@@ -199,9 +193,9 @@ bool DialogPrologue(HWND window, UINT message, WPARAM wParam, LPARAM, const wcha
 
 void LocaliseDialog(HWND window, const wchar_t* dialogName) {
     wchar_t widePrefix[80];
-    FormatText(widePrefix, 80, L"$%s:", dialogName);
+    FormatText(widePrefix, L"$%s:", dialogName);
     char prefix[80];
-    ToNarrow(widePrefix, prefix, 80);
+    ToNarrow(widePrefix, prefix);
     size_t prefixLength = strlen(prefix);
     wchar_t text[1024];
     for (size_t row = 0; row < LanguageKeyCount; row++) {

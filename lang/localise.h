@@ -29,6 +29,9 @@ void InitLanguage(const wchar_t* languageFileName);
 // exists there; else the path unchanged. `path` and `output` may be the same buffer. A value
 // that is not text, or that does not expand to a full path, counts as no folder.
 void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity);
+template <size_t N> void FindInLanguageFolder(const wchar_t* path, wchar_t (&output)[N]) {
+    FindInLanguageFolder(path, output, N);
+}
 
 // Called first by every dialog procedure: localises and rescales on WM_INITDIALOG, lays the
 // dialog out right to left on WM_SETFONT, and opens the help topic (if any) on F1 and on the
@@ -44,11 +47,18 @@ void ClearRtlReading(HWND window);
 // Language file first, then the language module, then the program's own resources; a string
 // missing everywhere is empty.
 wchar_t* LoadTextInto(unsigned id, wchar_t* output, size_t capacity);
+template <size_t N> wchar_t* LoadTextInto(unsigned id, wchar_t (&output)[N]) {
+    return LoadTextInto(id, output, N);
+}
 // For a translated text that the program uses where a wrong one does harm (a file name, a web
 // address): the translation when `usable` accepts it, else the program's own text. A text that
 // fills the whole output may have been cut, and a cut name names something else, so it is not
 // used either. False, with an empty output, when even the program's own text is not usable.
 bool LoadUsableText(unsigned id, bool (*usable)(const wchar_t*), wchar_t* output, size_t capacity);
+template <size_t N>
+bool LoadUsableText(unsigned id, bool (*usable)(const wchar_t*), wchar_t (&output)[N]) {
+    return LoadUsableText(id, usable, output, N);
+}
 // The same in one of eight rotating buffers: a result stays valid for the next seven calls.
 const wchar_t* LoadText(unsigned id);
 
@@ -60,3 +70,7 @@ int ScaleForDpi(int value);
 // were never passed. "%%" gives "%"; every other '%' is copied as it stands. The output is cut
 // at capacity - 1 characters and always terminated.
 void FormatLocalised(wchar_t* output, size_t capacity, const wchar_t* format, const wchar_t* text);
+template <size_t N>
+void FormatLocalised(wchar_t (&output)[N], const wchar_t* format, const wchar_t* text) {
+    FormatLocalised(output, N, format, text);
+}

@@ -101,7 +101,7 @@ void InitDialog(HWND dialog, bool cascaded) {
                        CheckState(GetUserDword(MenuItemsKey, item.Name, item.Default)));
 
     wchar_t masks[MaskCapacity];
-    GetUserString(MenuItemsKey, MaskValue, masks, DefaultMasks, MaskCapacity);
+    GetUserString(MenuItemsKey, MaskValue, masks, DefaultMasks);
     HWND field = GetDlgItem(dialog, IDC_CONTEXTALWAYSARC);
     // What does not fit the stored text cannot be typed, rather than being cut off unseen.
     SendMessageW(field, EM_LIMITTEXT, MaskCapacity - 1, 0);

@@ -43,10 +43,10 @@ void ViewLicense() {
     wchar_t path[PathCapacity];
     if (!GetInstallFolder(path, PathCapacity))
         return;
-    AddTrailingBackslash(path, PathCapacity);
-    AppendText(path, L"license.txt", PathCapacity);
+    AddTrailingBackslash(path);
+    AppendText(path, L"license.txt");
     // A translated licence in the user's language folder comes first.
-    FindInLanguageFolder(path, path, PathCapacity);
+    FindInLanguageFolder(path, path);
     Open(path);
 }
 

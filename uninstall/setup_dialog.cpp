@@ -69,13 +69,13 @@ void ReadSettings(HWND dialog, IntegrationSettings& settings) {
 
 void SetExplanation(HWND dialog) {
     wchar_t text[ExplanationCapacity];
-    CopyText(text, L"   ", ExplanationCapacity);
+    CopyText(text, L"   ");
     for (unsigned id = IDS_INSTHELP1; id <= IDS_INSTHELP5; id++) {
-        AppendText(text, L" ", ExplanationCapacity);
-        AppendText(text, LoadText(id), ExplanationCapacity);
+        AppendText(text, L" ");
+        AppendText(text, LoadText(id));
     }
-    AppendText(text, L"\r\n    ", ExplanationCapacity);
-    AppendText(text, LoadText(IDS_INSTHELP6), ExplanationCapacity);
+    AppendText(text, L"\r\n    ");
+    AppendText(text, LoadText(IDS_INSTHELP6));
     SetDlgItemTextW(dialog, IDC_SETUPHELPTEXT, text);
 }
 

@@ -33,11 +33,11 @@ const size_t SwitchTextCapacity = 1024;
 // The uninstall batch file runs the program with /warning when it could not delete it.
 void ShowWarningMessage() {
     wchar_t programPath[PathCapacity];
-    GetProgramPath(programPath, PathCapacity);
+    GetProgramPath(programPath);
     wchar_t message[512];
     FormatText(message, 512, L"%s\n", LoadText(IDS_UNINSTALLCOMPLETED));
     wchar_t secondLine[512];
-    FormatLocalised(secondLine, 512, LoadText(IDS_UNINSTALLSHOULDDELETE), programPath);
+    FormatLocalised(secondLine, LoadText(IDS_UNINSTALLSHOULDDELETE), programPath);
     AppendText(message, secondLine, 512);
     ShowMessageBox(nullptr, message, LoadText(IDS_UNINSTALLBDL),
                    MB_ICONINFORMATION | MB_SETFOREGROUND);
@@ -151,7 +151,7 @@ void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequest
         else if (CompareNoCasePrefix(name, L"msi", 3) == 0)
             MsiMode = true;
         else if (CompareNoCasePrefix(name, L"init", 4) == 0)
-            CopyText(InitSettingsText, name + 4, InitSettingsCapacity);
+            CopyText(InitSettingsText, name + 4);
         else if (CompareNoCasePrefix(name, L"wait", 4) == 0)
             Sleep(2000); // lets the uninstall run that started the batch file end first
         else if (CompareNoCasePrefix(name, L"noexplorer", 4) == 0)

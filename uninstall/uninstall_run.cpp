@@ -1,8 +1,6 @@
 #include "uninstall/uninstall_run.h"
 
 #include <windows.h>
-#include <fcntl.h>
-#include <io.h>
 #include <stdarg.h>
 #include <string.h>
 #include <wchar.h>
@@ -13,6 +11,7 @@
 
 #include "common/array.h"
 #include "common/diagnostics.h"
+#include "common/file.h"
 #include "common/files.h"
 #include "common/paths.h"
 #include "common/settings.h"
@@ -37,41 +36,25 @@ const size_t BatchPathCapacity = 2 * PathCapacity;
 const size_t BatchLineCapacity = 3 * BatchPathCapacity + 64;
 const size_t CommandCapacity = 2 * PathCapacity + 32;
 
-// Closes its stream on every way out.
-class Stream {
-  public:
-    explicit Stream(FILE* file) : Handle(file) {}
-    ~Stream() { Close(); }
-    Stream(const Stream&) = delete;
-    Stream& operator=(const Stream&) = delete;
-    FILE* Get() const { return Handle; }
-    void Close() {
-        if (Handle)
-            fclose(Handle);
-        Handle = nullptr;
-    }
-
-  private:
-    FILE* Handle;
-};
-
-// Reads the list through a buffer of its own, a byte at a time: a call into the C library for
-// each byte would cost more than the rest of an entry's reading, on an emulated processor more
-// than its deletion.
+// Reads the list through a buffer of its own, a byte at a time: a read from the file for each
+// byte would cost more than the rest of an entry's reading, on an emulated processor more than
+// its deletion.
 class ListReader {
   public:
-    explicit ListReader(FILE* list) : List(list), Offset(0), Position(0), Length(0) {}
+    explicit ListReader(File& list) : List(list), Offset(0), Position(0), Length(0) {}
     // Goes to a byte offset of the list; false when the list cannot be read from there.
     bool Seek(int64_t offset) {
         Offset = offset;
         Position = Length = 0;
-        return _fseeki64(List, offset, SEEK_SET) == 0;
+        List.Seek(offset, FILE_BEGIN);
+        return List.GetPosition() == offset;
     }
     // The next byte, or EOF.
     int Get() {
         if (Position == Length) {
             Position = 0;
-            Length = fread(Buffer, 1, sizeof Buffer, List);
+            int32_t read = List.Read(Buffer, sizeof Buffer);
+            Length = read > 0 ? size_t(read) : 0;
             if (Length == 0)
                 return EOF;
         }
@@ -82,7 +65,7 @@ class ListReader {
     int64_t NextOffset() const { return Offset; }
 
   private:
-    FILE* List;
+    File& List;
     int64_t Offset;
     size_t Position;
     size_t Length;
@@ -135,7 +118,7 @@ bool ReadsBackUnchanged(const wchar_t* text) {
 }
 
 // Formats one group of lines and writes it; a group that did not fit is left out whole.
-void WriteFormatted(FILE* file, const wchar_t* format, ...) {
+void WriteFormatted(File& file, const wchar_t* format, ...) {
     wchar_t line[BatchLineCapacity];
     va_list args;
     va_start(args, format);
@@ -143,25 +126,6 @@ void WriteFormatted(FILE* file, const wchar_t* format, ...) {
     va_end(args);
     if (written >= 0)
         WriteBatchLine(file, line);
-}
-
-// A stream on a file made for it. An existing file of that name is never written over: it may
-// be another uninstall's batch file that its interpreter has not read yet, or a link planted
-// under the name.
-FILE* CreateNewStream(const wchar_t* path) {
-    HANDLE handle =
-        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return nullptr;
-    int descriptor = _open_osfhandle(intptr_t(handle), _O_WRONLY | _O_BINARY);
-    if (descriptor == -1) {
-        CloseHandle(handle);
-        return nullptr;
-    }
-    FILE* file = _fdopen(descriptor, "wb");
-    if (!file)
-        _close(descriptor);
-    return file;
 }
 
 void StartHiddenInterpreter(const wchar_t* batchPath) {
@@ -188,7 +152,7 @@ void StartHiddenInterpreter(const wchar_t* batchPath) {
 
 } // namespace
 
-void WriteBatchLine(FILE* file, const wchar_t* text) {
+void WriteBatchLine(File& file, const wchar_t* text) {
     // Sized for the text as it is: a double-byte or UTF-8 code page needs more than one byte for
     // a character.
     int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -197,7 +161,7 @@ void WriteBatchLine(FILE* file, const wchar_t* text) {
     std::unique_ptr<char[]> narrow(new (std::nothrow) char[size_t(bytes)]);
     if (!narrow || !ToNarrow(text, narrow.get(), size_t(bytes)))
         return;
-    fwrite(narrow.get(), 1, strlen(narrow.get()), file);
+    file.Write(narrow.get(), uint32_t(strlen(narrow.get())));
 }
 
 bool ProgramFolderOf(const wchar_t* programPath, wchar_t* folder, size_t capacity) {
@@ -221,8 +185,8 @@ bool ListEntryPath(const wchar_t* folder, const wchar_t* line, wchar_t* entry, s
         folderLength + wcslen(line) >= PathCapacity)
         return false;
     wchar_t joined[PathCapacity];
-    CopyText(joined, folder, PathCapacity);
-    AppendText(joined, line, PathCapacity);
+    CopyText(joined, folder);
+    AppendText(joined, line);
     // The entry is judged by the place it really names, with its ".." and "." resolved.
     DWORD limit = capacity > PathCapacity ? DWORD(PathCapacity) : DWORD(capacity);
     DWORD length = GetFullPathNameW(joined, limit, entry, nullptr);
@@ -242,7 +206,7 @@ void ScheduleForRestart(const wchar_t* entry) {
     bool named = false;
     for (unsigned n = 0; n < TemporaryNames; ++n) {
         // A cut name would be some other file's.
-        if (FormatText(temporary, PathCapacity, L"%s.%u.tmp", entry, n) < 0)
+        if (FormatText(temporary, L"%s.%u.tmp", entry, n) < 0)
             break;
         named = true;
         if (!FileExists(temporary))
@@ -346,7 +310,7 @@ LineState RemoveListedEntry(Removal& removal, char* line, LineState state) {
 
 } // namespace
 
-ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t* programPath) {
+ListRemoval RemoveListedEntries(File& list, const wchar_t* folder, const wchar_t* programPath) {
     ListRemoval result = {0, false};
     HeldFolders held(folder);
     Removal removal;
@@ -394,7 +358,7 @@ bool BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity) {
     const wchar_t* chosen = path;
     wchar_t shortPath[PathCapacity];
     if (!ReadsBackUnchanged(path)) {
-        if (!GetShortPath(path, shortPath, PathCapacity) || !ReadsBackUnchanged(shortPath))
+        if (!GetShortPath(path, shortPath) || !ReadsBackUnchanged(shortPath))
             return false;
         chosen = shortPath;
     }
@@ -424,12 +388,13 @@ bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder) {
     return false;
 }
 
-FILE* CreateBatchFile(wchar_t* path, size_t capacity) {
+bool CreateBatchFile(File& file, wchar_t* path, size_t capacity) {
+    path[0] = 0;
     wchar_t folder[PathCapacity];
     DWORD length = GetTempPathW(PathCapacity, folder);
     if (length == 0 || length >= PathCapacity)
-        return nullptr;
-    AddTrailingBackslash(folder, PathCapacity);
+        return false;
+    AddTrailingBackslash(folder);
     for (unsigned n = 0; n < BatchNames; ++n) {
         wchar_t name[32];
         if (n == 0)
@@ -438,14 +403,16 @@ FILE* CreateBatchFile(wchar_t* path, size_t capacity) {
             FormatText(name, 32, L"Uninstall_Bdl%u.Bat", n);
         if (FormatText(path, capacity, L"%s%s", folder, name) < 0)
             break;
-        if (FILE* file = CreateNewStream(path))
-            return file;
+        // An existing file of that name is never written over: it may be another uninstall's
+        // batch file that its interpreter has not read yet, or a link planted under the name.
+        if (file.Create(path, File::CreateNewOnly))
+            return true;
     }
     path[0] = 0;
-    return nullptr;
+    return false;
 }
 
-bool WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* folder,
+bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* folder,
                          const wchar_t* batchPath, bool warning) {
     wchar_t program[BatchPathCapacity];
     wchar_t folderText[BatchPathCapacity];
@@ -456,7 +423,7 @@ bool WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* 
     // A temporary folder that cannot be spelled is left to the interpreter, which knows the
     // batch file's own path exactly.
     if (!BatchPathText(batchPath, batch, BatchPathCapacity))
-        CopyText(batch, L"%~f0", BatchPathCapacity);
+        CopyText(batch, L"%~f0");
     // The copy started here only waits, so that this process has ended when the deletion starts.
     WriteFormatted(file, L"\"%s\" /wait\r\n", program);
     for (int i = 0; i < DeletionTries; ++i)
@@ -473,7 +440,7 @@ bool InterpreterCommand(const wchar_t* batchPath, wchar_t* interpreter, size_t i
                         wchar_t* command, size_t commandCapacity) {
     wchar_t system[PathCapacity];
     // With /s, cmd drops only the outermost pair of quotes and runs the rest as it stands.
-    if (GetSystemFolder(system, PathCapacity) &&
+    if (GetSystemFolder(system) &&
         FormatText(interpreter, interpreterCapacity, L"%s\\cmd.exe", system) >= 0 &&
         FormatText(command, commandCapacity, L"\"%s\" /d /v:off /s /c \"\"%s\"\"", interpreter,
                    batchPath) >= 0)
@@ -487,20 +454,20 @@ bool InterpreterCommand(const wchar_t* batchPath, wchar_t* interpreter, size_t i
 
 void RunUninstall() {
     wchar_t programPath[PathCapacity];
-    GetProgramPath(programPath, PathCapacity);
+    GetProgramPath(programPath);
     wchar_t folder[PathCapacity];
     if (!ProgramFolderOf(programPath, folder, PathCapacity))
         return;
     wchar_t full[PathCapacity];
     DWORD length = GetFullPathNameW(folder, PathCapacity, full, nullptr);
     if (length > 0 && length < PathCapacity)
-        CopyText(folder, full, PathCapacity);
+        CopyText(folder, full);
     SetCurrentDirectoryW(folder);
     // The folder as the batch file and the restart name it. Taken from the program's path, not
     // from the current folder, which is still elsewhere when the folder could not be entered.
     wchar_t folderName[PathCapacity];
-    CopyText(folderName, folder, PathCapacity);
-    AddTrailingBackslash(folder, PathCapacity);
+    CopyText(folderName, folder);
+    AddTrailingBackslash(folder);
 
     if (!Silent &&
         ShowMessageBox(nullptr, LoadText(IDS_CONTINUEUNINSTALL), LoadText(IDS_UNINSTALLBDL),
@@ -510,9 +477,9 @@ void RunUninstall() {
     }
 
     wchar_t listPath[PathCapacity];
-    JoinPath(folder, ListName, listPath, PathCapacity);
-    Stream list(OpenStream(listPath, L"rb"));
-    if (!list.Get()) {
+    JoinPath(folder, ListName, listPath);
+    File list;
+    if (!list.Open(listPath, File::OpenShareWrite)) {
         ReportFailure(L"open the uninstall list", listPath, GetLastError());
         // Nothing is removed without the list: the registrations would be gone and the files
         // left behind. An unattended run must not wait for someone to close a box, and a
@@ -520,7 +487,7 @@ void RunUninstall() {
         ExitCode = 1;
         if (!Silent) {
             wchar_t message[200];
-            FormatLocalised(message, 200, LoadText(IDS_CANNOTOPENLIST), ListName);
+            FormatLocalised(message, LoadText(IDS_CANNOTOPENLIST), ListName);
             ShowMessageBox(nullptr, message, LoadText(IDS_UNINSTALLBDL),
                            MB_ICONERROR | MB_SETFOREGROUND);
         }
@@ -530,8 +497,8 @@ void RunUninstall() {
     // Fetched now: the language module, one of their sources, is released below.
     wchar_t restartText[NoticeCapacity];
     wchar_t restartCaption[NoticeCapacity];
-    LoadTextInto(IDS_REBOOTREQUIRED, restartText, NoticeCapacity);
-    LoadTextInto(IDS_UNINSTALLBDL, restartCaption, NoticeCapacity);
+    LoadTextInto(IDS_REBOOTREQUIRED, restartText);
+    LoadTextInto(IDS_UNINSTALLBDL, restartCaption);
 
     RemoveRegistrations();
     // Its file is on the list.
@@ -545,7 +512,7 @@ void RunUninstall() {
     // Made by Windows' help beside the help file while it is used, so no list names them.
     for (const wchar_t* helpFile : {L"bundlo.gid", L"bundlo.fts"}) {
         wchar_t path[PathCapacity];
-        JoinPath(folder, helpFile, path, PathCapacity);
+        JoinPath(folder, helpFile, path);
         ReparseCheck links = CheckReparsePoints(folder, path);
         if (links == PassesReparsePoint)
             continue;
@@ -553,7 +520,7 @@ void RunUninstall() {
             ClearAttributes(path); // a link's would be its target's
         RemoveFile(path);
     }
-    ListRemoval removal = RemoveListedEntries(list.Get(), folder, programPath);
+    ListRemoval removal = RemoveListedEntries(list, folder, programPath);
     list.Close();
     RemoveFile(listPath);
 
@@ -569,13 +536,13 @@ void RunUninstall() {
         return;
 
     wchar_t batchPath[PathCapacity];
-    Stream batch(CreateBatchFile(batchPath, PathCapacity));
-    if (!batch.Get())
+    File batch;
+    if (!CreateBatchFile(batch, batchPath, PathCapacity))
         return;
-    bool written = WriteUninstallBatch(batch.Get(), programPath, folderName, batchPath, !Silent);
+    if (!WriteUninstallBatch(batch, programPath, folderName, batchPath, !Silent)) {
+        batch.Delete(); // empty: a short name was there a moment ago and is gone
+        return;
+    }
     batch.Close();
-    if (written)
-        StartHiddenInterpreter(batchPath);
-    else
-        RemoveFile(batchPath); // empty: a short name was there a moment ago and is gone
+    StartHiddenInterpreter(batchPath);
 }

@@ -1,7 +1,8 @@
 // Removes the archiver: registrations, listed files, and finally the program and its folder.
 #pragma once
 #include <stddef.h>
-#include <stdio.h>
+
+#include "common/file.h"
 
 // The whole run: confirmation, registrations, the listed files, and the batch file that deletes
 // the program and its folder once this process has ended.
@@ -9,7 +10,7 @@ void RunUninstall();
 
 // Writes one text as ANSI bytes, without a terminator. A text that cannot be converted whole is
 // not written at all: half a path in a batch file names some other file.
-void WriteBatchLine(FILE* file, const wchar_t* text);
+void WriteBatchLine(File& file, const wchar_t* text);
 
 // The steps of the run, one by one, so that each can be tried on real files.
 
@@ -37,7 +38,7 @@ struct ListRemoval {
 // this run still needs them. Nothing behind a link below the folder is touched (HeldFolders).
 // A plain file goes with one deletion once its folders are examined; a read-only one has its
 // attributes cleared first; any other entry is examined before anything is done to it.
-ListRemoval RemoveListedEntries(FILE* list, const wchar_t* folder, const wchar_t* programPath);
+ListRemoval RemoveListedEntries(File& list, const wchar_t* folder, const wchar_t* programPath);
 
 // Moves an entry in use out of the way and schedules it for deletion at the next restart (under
 // its own name when it cannot be moved).
@@ -56,15 +57,16 @@ bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder);
 
 // Creates the batch file in the temporary folder: "Uninstall_Bdl.Bat", or a numbered name when
 // that one exists (a leftover, or another uninstall's that its interpreter may not have read
-// yet). `path` receives the name; null when no file could be made.
-FILE* CreateBatchFile(wchar_t* path, size_t capacity);
+// yet). `path` receives the name; false, with `path` empty, when no file could be made. Left open
+// in `file`, which deletes it again unless it is closed.
+bool CreateBatchFile(File& file, wchar_t* path, size_t capacity);
 
 // The batch lines: wait for this process to end, delete the program and its folder (five
 // tries), show the warning when the program is still there (warning = not silent), delete the
 // batch file itself. Writes nothing and answers false when the program or its folder cannot be
 // spelled exactly (BatchPathText); a batch path that cannot be is given as the interpreter's
 // "%~f0".
-bool WriteUninstallBatch(FILE* file, const wchar_t* programPath, const wchar_t* folder,
+bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* folder,
                          const wchar_t* batchPath, bool warning);
 
 // The command line that runs the batch file: the command interpreter of the system folder,

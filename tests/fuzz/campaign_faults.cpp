@@ -40,6 +40,7 @@
 #include "integration/shortcuts.h"
 #include "tests/fuzz/fuzz.h"
 #include "tests/fuzz/registry_state.h"
+#include "tests/unit/test_support.h"
 #include "uninstall/removal.h"
 
 namespace {
@@ -245,9 +246,7 @@ void SeedMachine() {
 }
 
 IntegrationSettings Everything() {
-    IntegrationSettings settings = {};
-    for (uint8_t& flag : settings.associate)
-        flag = 1;
+    IntegrationSettings settings = EveryArchiveType();
     settings.shellExtension = 1;
     settings.menuIcons = 1;
     // The shortcuts make no registry call; leaving them out halves the time of a run.

@@ -466,14 +466,14 @@ void RunList(Random& random, size_t, Outcome& outcome) {
 
     std::map<std::wstring, State> before = Outside();
     std::vector<std::wstring> pendingBefore = PendingDeletions();
-    FILE* file = _wfopen(ListPath.c_str(), L"rb");
-    if (!file) {
+    File file;
+    if (!file.Open(ListPath.c_str(), 0)) {
         outcome.Fail("the list could not be opened");
         return;
     }
     std::wstring folder = Program + L"\\";
     ListRemoval removal = RemoveListedEntries(file, folder.c_str(), ProgramPath.c_str());
-    fclose(file);
+    file.Close();
     for (HANDLE handle : held)
         CloseHandle(handle);
 

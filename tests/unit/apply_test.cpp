@@ -41,9 +41,7 @@ class Apply : public ::testing::Test {
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
     }
     static IntegrationSettings Everything() {
-        IntegrationSettings s = {};
-        for (uint8_t& flag : s.associate)
-            flag = 1;
+        IntegrationSettings s = EveryArchiveType();
         s.shellExtension = 1;
         s.linkProgramGroup = 1;
         return s;

@@ -513,23 +513,4 @@ TEST_F(FilesTest, HeldFoldersLetGoOfAFolderHeldUnderAnotherSpellingOfItsName) {
     EXPECT_FALSE(Exists(At(L"long folder name")));
 }
 
-// ---------------------------------------------------------------------------------------------
-// OpenStream
-
-TEST_F(FilesTest, OpenStreamWritesAndReadsBack) {
-    FILE* out = OpenStream(At(L"stream.bin").c_str(), L"wb");
-    ASSERT_NE(nullptr, out);
-    EXPECT_EQ(4u, fwrite("a\nb\n", 1, 4, out));
-    fclose(out);
-
-    FILE* in = OpenStream(At(L"stream.bin").c_str(), L"rb");
-    ASSERT_NE(nullptr, in);
-    char buffer[8] = {};
-    EXPECT_EQ(4u, fread(buffer, 1, sizeof buffer, in)) << "binary mode keeps bare newlines";
-    fclose(in);
-    EXPECT_STREQ("a\nb\n", buffer);
-
-    EXPECT_EQ(nullptr, OpenStream(At(L"missing.bin").c_str(), L"rb"));
-}
-
 } // namespace

@@ -39,7 +39,6 @@ class RegistryTest : public ::testing::Test {
     }
     void TearDown() override {
         OverrideRegistryFunctions(nullptr);
-        SetRegistryView(0);
         RegDeleteTreeW(HKEY_CURRENT_USER, TestKey);
     }
 };

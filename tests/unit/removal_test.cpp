@@ -65,9 +65,7 @@ class Removal : public ::testing::Test {
     }
     // What a confirmed setup with every choice writes; the group folder goes to Group.
     void Install() {
-        IntegrationSettings all = {};
-        for (uint8_t& flag : all.associate)
-            flag = 1;
+        IntegrationSettings all = EveryArchiveType();
         all.shellExtension = all.linkDesktop = all.linkStartMenu = all.linkProgramGroup = 1;
         ASSERT_TRUE(ApplyIntegration(all, Group, PathCapacity));
         RegisterUninstallEntry();

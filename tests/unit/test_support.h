@@ -12,6 +12,24 @@
 
 #include "common/diagnostics.h"
 #include "common/registry.h"
+#include "integration/choices.h"
+
+// The choice records the tests start from. Every archive type and nothing else: a test turns on
+// the other choices it needs.
+inline IntegrationSettings EveryArchiveType() {
+    IntegrationSettings settings = {};
+    for (uint8_t& flag : settings.associate)
+        flag = 1;
+    return settings;
+}
+// Every choice on: each archive type, each shortcut, the shell extension in every form.
+inline IntegrationSettings EveryChoice() {
+    IntegrationSettings settings = EveryArchiveType();
+    settings.linkDesktop = settings.linkStartMenu = settings.linkProgramGroup = 1;
+    settings.shellExtension = settings.cascadedMenu = settings.menuIcons = 1;
+    settings.legacyMenu = 1;
+    return settings;
+}
 
 // The folder of the running test program: each test program has one of its own, and the
 // program under test looks for its files ("Bundlo.ini", "bdllng.dll" ...) there.

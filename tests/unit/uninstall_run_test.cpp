@@ -84,10 +84,9 @@ class UninstallRun : public TempFolderTest {
     // Writes the list and runs the passes over it.
     ListRemoval Remove(const std::string& list) {
         WriteRaw(At(L"Uninstall.lst"), list);
-        FILE* file = _wfopen(At(L"Uninstall.lst").c_str(), L"rb");
-        ListRemoval result = RemoveListedEntries(file, Folder.c_str(), Program.c_str());
-        fclose(file);
-        return result;
+        File file;
+        file.Open(At(L"Uninstall.lst").c_str(), 0);
+        return RemoveListedEntries(file, Folder.c_str(), Program.c_str());
     }
     std::wstring Folder, Program;
     BYTE SavedPending[65536];
@@ -282,10 +281,11 @@ TEST_F(UninstallRun, BatchFileByteForByteWithPercentDoubled) {
     WriteRaw(program, "p");
     std::string p = Doubled(program), f = Doubled(At(L"100% Bundlo")), b = Doubled(At(L"x.bat"));
     for (bool warning : {true, false}) {
-        FILE* file = _wfopen(At(L"x.bat").c_str(), L"wb");
+        File file;
+        file.Create(At(L"x.bat").c_str(), 0);
         WriteUninstallBatch(file, program.c_str(), At(L"100% Bundlo").c_str(), At(L"x.bat").c_str(),
                             warning);
-        fclose(file);
+        file.Close();
         std::string expected = "\"" + p + "\" /wait\r\n";
         for (int i = 0; i < 5; i++)
             expected +=
@@ -319,17 +319,18 @@ TEST_F(UninstallRun, APathTheBatchFileCannotSpellIsLeftForTheRestartNeverWritten
 
     ShortPathOverride = NoShortForm;
     EXPECT_FALSE(BatchPathText(program.c_str(), text, 2 * PathCapacity));
-    FILE* file = _wfopen(At(L"x.bat").c_str(), L"wb");
+    File file;
+    file.Create(At(L"x.bat").c_str(), 0);
     bool written =
         WriteUninstallBatch(file, program.c_str(), folder.c_str(), At(L"x.bat").c_str(), true);
-    fclose(file);
+    file.Close();
     bool left = LeaveProgramToBatch(program.c_str(), folder.c_str());
     // The temporary folder alone unspellable: the interpreter names its own batch file.
     std::wstring plain = At(L"Uninstall.exe"), batch = folder + L"\\x.bat";
-    file = _wfopen(batch.c_str(), L"wb");
+    file.Create(batch.c_str(), 0);
     bool plainWritten =
         WriteUninstallBatch(file, plain.c_str(), Root.c_str(), batch.c_str(), false);
-    fclose(file);
+    file.Close();
     ShortPathOverride = nullptr;
     EXPECT_FALSE(written);
     EXPECT_EQ("", ReadRaw(At(L"x.bat")));
@@ -364,9 +365,10 @@ TEST_F(UninstallRun, TheSystemInterpreterRunsTheBatchWhateverComspecSays) {
 }
 
 TEST_F(UninstallRun, BatchLinesGoOutAsAnsiBytesWithoutTerminator) {
-    FILE* file = _wfopen(At(L"line.txt").c_str(), L"wb");
+    File file;
+    file.Create(At(L"line.txt").c_str(), 0);
     WriteBatchLine(file, L"caf\u00e9\r\n");
-    fclose(file);
+    file.Close();
     char expected[16];
     int bytes =
         WideCharToMultiByte(CP_ACP, 0, L"caf\u00e9\r\n", -1, expected, 16, nullptr, nullptr);
@@ -381,15 +383,15 @@ TEST_F(UninstallRun, BatchFileNeverWritesOverAnExistingOne) {
     DeleteFileW(usual.c_str());
     DeleteFileW(next.c_str());
     wchar_t path[PathCapacity];
-    FILE* file = CreateBatchFile(path, PathCapacity);
-    ASSERT_NE(nullptr, file);
-    fputs("first", file);
+    File file;
+    ASSERT_TRUE(CreateBatchFile(file, path, PathCapacity));
+    file.Write("first", 5);
     EXPECT_EQ(usual, path);
     // Another uninstall's batch file, still waiting for its interpreter.
-    FILE* second = CreateBatchFile(path, PathCapacity);
-    ASSERT_NE(nullptr, second);
-    fclose(second);
-    fclose(file);
+    File second;
+    ASSERT_TRUE(CreateBatchFile(second, path, PathCapacity));
+    second.Close();
+    file.Close();
     EXPECT_EQ(next, path);
     EXPECT_EQ("first", ReadRaw(usual));
     DeleteFileW(usual.c_str());
