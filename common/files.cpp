@@ -1,5 +1,6 @@
 #include "common/files.h"
 
+#include <shellapi.h>
 #include <wchar.h>
 
 #include "common/diagnostics.h"
@@ -190,6 +191,33 @@ bool CopyNewFile(const wchar_t* from, const wchar_t* to) {
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
         ReportFileFailure(L"copy file", from);
     return false;
+}
+
+void DeleteFolderTree(const wchar_t* folder) {
+    DWORD attributes = ReadAttributes(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    // The list that SHFileOperationW takes ends in a second terminator. A path cut to fit would
+    // name another folder, so a longer one is not deleted at all.
+    const size_t limit = PathCapacity - 1;
+    wchar_t from[PathCapacity + 1];
+    size_t length = 0;
+    while (folder[length] != 0 && length < limit) {
+        from[length] = folder[length];
+        length++;
+    }
+    if (folder[length] != 0)
+        return;
+    from[length] = 0;
+    from[length + 1] = 0;
+
+    SHFILEOPSTRUCTW operation;
+    ZeroBuffer(&operation, sizeof operation);
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from;
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    SHFileOperationW(&operation);
 }
 
 bool ScheduleDeletion(const wchar_t* path) {

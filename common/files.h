@@ -57,6 +57,10 @@ bool TryRemoveFile(const wchar_t* path);
 bool RemoveFolder(const wchar_t* path);
 // MoveFileExW with its flags; the long forms are tried when the plain ones are refused.
 bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags);
+// Deletes a folder and everything in it, permanently and without any window, so that an
+// unattended uninstall cannot stop on a message box. A junction or symbolic link is left as it
+// is: its target belongs to someone else.
+void DeleteFolderTree(const wchar_t* folder);
 // Copies a file to a name that nothing has yet: whatever already has the name (a file, a link)
 // is never written over, and that is not reported.
 bool CopyNewFile(const wchar_t* from, const wchar_t* to);

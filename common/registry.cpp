@@ -26,14 +26,6 @@ LONG RemoveKey(HKEY root, const wchar_t* resolved) {
     return Calls->DeleteKeyEx(root, resolved, ViewFlags, 0);
 }
 
-// Whether a request that the settings file did not take goes to the registry: not while a
-// settings file switches integration off, nor while a damaged one keeps everything away. Every
-// operation asks here, after the settings file has had its offer.
-bool ReachesRegistry() {
-    LoadSettingsFile();
-    return IsIntegrationEnabled();
-}
-
 bool IsNotFound(LONG error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -109,7 +101,7 @@ namespace {
 // The registry half of a write, once the settings file has declined it.
 LONG WriteValue(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type, const void* data,
                 DWORD size) {
-    if (!ReachesRegistry())
+    if (!IsIntegrationEnabled())
         return ERROR_SUCCESS;
     LONG error = ERROR_SUCCESS;
     DWORD disposition = 0;
@@ -215,7 +207,7 @@ KeyPresence FindKey(HKEY root, const wchar_t* path) {
     bool exists = false;
     if (OfferKeyTest(root, path, &exists))
         return exists ? KeyPresent : KeyMissing;
-    if (!ReachesRegistry())
+    if (!IsIntegrationEnabled())
         return KeyMissing;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
@@ -241,7 +233,7 @@ DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallba
     DWORD value = fallback;
     if (OfferNumberRead(root, path, name, fallback, &value))
         return value;
-    if (!ReachesRegistry())
+    if (!IsIntegrationEnabled())
         return fallback;
     LONG error = ERROR_SUCCESS;
     RegistryKey key(OpenKeyForRead(root, path, &error));
@@ -276,7 +268,7 @@ bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out
     if (OfferTextRead(root, path, name, out, fallback, capacity))
         return true;
     CopyText(out, fallback, capacity);
-    if (!ReachesRegistry())
+    if (!IsIntegrationEnabled())
         return true;
     LONG error = ERROR_SUCCESS;
     RegistryKey key(OpenKeyForRead(root, path, &error));
@@ -320,7 +312,7 @@ LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) 
 }
 
 bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
-    if (OfferValueDeletion(root, path, name) || !ReachesRegistry())
+    if (OfferValueDeletion(root, path, name) || !IsIntegrationEnabled())
         return true;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
@@ -338,7 +330,7 @@ bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
 }
 
 KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
-    if (OfferKeyDeletion(root, path) || !ReachesRegistry())
+    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
         return KeyGone;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
@@ -363,7 +355,7 @@ KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* path) {
-    if (OfferKeyDeletion(root, path) || !ReachesRegistry())
+    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
         return;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
@@ -379,7 +371,7 @@ void DeleteKeyTree(HKEY root, const wchar_t* path) {
 }
 
 ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryValue* value) {
-    if (!ReachesRegistry())
+    if (!IsIntegrationEnabled())
         return NoMoreValues;
     LONG error = ERROR_SUCCESS;
     RegistryKey key(OpenKeyForRead(root, path, &error));
@@ -401,7 +393,7 @@ TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, w
     if (capacity == 0)
         return TextUnreadable;
     out[0] = 0;
-    if (!ReachesRegistry())
+    if (!IsIntegrationEnabled())
         return TextMissing;
     LONG error = ERROR_SUCCESS;
     RegistryKey key(OpenKeyForRead(root, path, &error));

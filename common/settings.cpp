@@ -495,6 +495,7 @@ const SettingsEntry* FirstSettingsEntry() {
 }
 
 bool IsIntegrationEnabled() {
+    LoadSettingsFile();
     return Store.Integration;
 }
 

@@ -44,7 +44,8 @@ bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name);
 bool OfferKeyDeletion(HKEY root, const wchar_t* path);
 
 // False while an active settings file switches system integration off, and while a damaged or
-// closed one keeps everything away. Does not load.
+// closed one keeps everything away: the one rule that keeps the registry and the shortcuts
+// away from the machine. Loads the file on first use.
 bool IsIntegrationEnabled();
 // Writes the list back when a settings file is active and Global\SaveSettings allows it. The old
 // file stays whole until the new content is complete; true when the file was replaced.

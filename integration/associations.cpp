@@ -84,47 +84,35 @@ bool ReleaseVolumes(const wchar_t* previous) {
 
 } // namespace
 
-bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExtension,
-                        bool isOwnFormat, bool isZip) {
-    PrepareTemplateImages();
-    bool hasTemplate = isOwnFormat || isZip;
-    wchar_t stateKey[SetupKeyCapacity];
-    if (!SetupKeyOf(extension, L"", stateKey))
-        return false;
+namespace {
 
-    // An extension whose class cannot be read may be the archiver's (with its state saved at
-    // the first take-over) or another program's: either way it is left as it is.
-    Ownership owner = FindOwnership(extension);
-    if (owner == OwnerUnknown)
+// Takes the extension for the archiver's class, with the state it had saved first at the first
+// take-over; the archiver's own format takes its volume extensions along. False when the
+// extension was not taken.
+bool TakeOver(const wchar_t* extension, const wchar_t* stateKey, Ownership owner, bool hasTemplate,
+              bool isOwnFormat, bool isZip) {
+    // A second apply must not overwrite what was saved at the first take-over.
+    if (owner != Owned && !SaveState(extension, stateKey, hasTemplate))
         return false;
-    if (associate) {
-        // A second apply must not overwrite what was saved at the first take-over.
-        if (owner != Owned && !SaveState(extension, stateKey, hasTemplate))
-            return false;
-        bool taken = SetClass(extension, isZip ? L"Bundlo.ZIP" : L"Bundlo");
-        if (isOwnFormat) {
-            for (unsigned n = 0; n < 30; n++) {
-                wchar_t volume[32];
-                VolumeExtension(n, volume);
-                // No state is saved for volume extensions, so one that another program owns
-                // stays with it rather than being lost for good.
-                if (!IsOwnedExtension(volume) && HasClass(volume))
-                    continue;
-                SetClass(volume, L"Bundlo");
-            }
+    bool taken = SetClass(extension, isZip ? L"Bundlo.ZIP" : L"Bundlo");
+    if (isOwnFormat) {
+        for (unsigned n = 0; n < 30; n++) {
+            wchar_t volume[32];
+            VolumeExtension(n, volume);
+            // No state is saved for volume extensions, so one that another program owns stays
+            // with it rather than being lost for good.
+            if (!IsOwnedExtension(volume) && HasClass(volume))
+                continue;
+            SetClass(volume, L"Bundlo");
         }
-        // Not taken, the extension's "New" entry is still the one the state saved: replaced now,
-        // the next take-over would save the archiver's own entry as the previous one.
-        if (!taken)
-            return false;
     }
-    bool wantTemplate = hasTemplate && WantTemplate(shellExtension, isOwnFormat, isZip) &&
-                        MayReplaceTemplateEntry(extension);
-    if (associate && wantTemplate)
-        CreateTemplateEntry(extension, isOwnFormat);
-    if (associate && (wantTemplate || !hasTemplate))
-        return true;
+    return taken;
+}
 
+// Gives back what the state saved: the "New" entry alone while the extension stays associated,
+// else the class too (or the whole key, when the extension had none before).
+bool GiveBack(const wchar_t* extension, const wchar_t* stateKey, Ownership owner, bool associate,
+              bool hasTemplate, bool isOwnFormat) {
     ReadResult existRead = ReadDone, typeRead = ReadDone;
     bool existed = GetUserDword(stateKey, L"Exist", 1, &existRead) != 0;
     wchar_t previous[ClassNameCapacity];
@@ -161,6 +149,33 @@ bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
     default:
         return false;
     }
+}
+
+} // namespace
+
+bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExtension,
+                        bool isOwnFormat, bool isZip) {
+    PrepareTemplateImages();
+    bool hasTemplate = isOwnFormat || isZip;
+    wchar_t stateKey[SetupKeyCapacity];
+    if (!SetupKeyOf(extension, L"", stateKey))
+        return false;
+    // An extension whose class cannot be read may be the archiver's (with its state saved at
+    // the first take-over) or another program's: either way it is left as it is.
+    Ownership owner = FindOwnership(extension);
+    if (owner == OwnerUnknown)
+        return false;
+    // Not taken, the extension's "New" entry is still the one the state saved: replaced now,
+    // the next take-over would save the archiver's own entry as the previous one.
+    if (associate && !TakeOver(extension, stateKey, owner, hasTemplate, isOwnFormat, isZip))
+        return false;
+    bool wantTemplate = hasTemplate && WantTemplate(shellExtension, isOwnFormat, isZip) &&
+                        MayReplaceTemplateEntry(extension);
+    if (associate && wantTemplate)
+        CreateTemplateEntry(extension, isOwnFormat);
+    if (associate && (wantTemplate || !hasTemplate))
+        return true;
+    return GiveBack(extension, stateKey, owner, associate, hasTemplate, isOwnFormat);
 }
 
 bool AssociateAllTypes(const IntegrationSettings& settings) {

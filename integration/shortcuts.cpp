@@ -153,87 +153,53 @@ bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t
     return SUCCEEDED(file->Save(shortcut, TRUE));
 }
 
-void DeleteFolderTree(const wchar_t* folder) {
-    DWORD attributes = ReadAttributes(folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return;
-    // The list that SHFileOperationW takes ends in a second terminator. A path cut to fit would
-    // name another folder, so a longer one is not deleted at all.
-    const size_t limit = PathCapacity - 1;
-    wchar_t from[PathCapacity + 1];
-    size_t length = 0;
-    while (folder[length] != 0 && length < limit) {
-        from[length] = folder[length];
-        length++;
-    }
-    if (folder[length] != 0)
-        return;
-    from[length] = 0;
-    from[length + 1] = 0;
+namespace {
 
-    SHFILEOPSTRUCTW operation;
-    ZeroBuffer(&operation, sizeof operation);
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from;
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    SHFileOperationW(&operation);
+// What every shortcut of a run shares.
+struct ShortcutJob {
+    const IntegrationSettings* Settings;
+    const wchar_t* Archiver; // null when the program's own path is unknown: nothing to point at
+    const wchar_t* Description;
+    const wchar_t* Icon;
+};
+
+// Sets or removes one shortcut to the archiver.
+void UpdateShortcut(const ShortcutJob& job, bool wanted, const wchar_t* link,
+                    const wchar_t* workingFolder) {
+    if (!wanted)
+        RemoveFile(link);
+    else if (job.Archiver)
+        WriteShortcut(job.Archiver, link, workingFolder, job.Description, job.Icon);
 }
 
-void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, size_t capacity,
-                     const wchar_t* icon) {
-    // The switch must hold even when nothing has asked the store for a value yet.
-    LoadSettingsFile();
-    if (!IsIntegrationEnabled())
-        return;
-    // Without the program's own path there is nothing to point at, but old shortcuts still go.
-    wchar_t archiver[PathCapacity];
-    const bool haveArchiver = ProgramFile(L"Bundlo.exe", archiver);
-    const bool vista = WindowsVersion() >= 0x600;
-    wchar_t description[TextRingCapacity];
-    LoadTextInto(IDS_BUNDLODESC, description);
-
-    // A folder the shell cannot name is never replaced by a guess: "unknown_folder" would be
-    // resolved against the current folder, and the group steps delete files.
-    wchar_t desktop[PathCapacity];
-    const bool haveDesktop = GetShellFolder(desktop, PathCapacity, CSIDL_DESKTOPDIRECTORY);
-    if (!haveDesktop && !vista)
-        return;
+// A shortcut the user already has on the own desktop is refreshed there; a new one is for
+// everybody.
+void UpdateDesktopShortcut(const ShortcutJob& job, const wchar_t* desktop) {
     wchar_t perUserLink[PathCapacity] = L"";
-    if (haveDesktop)
-        JoinPath(desktop, ArchiverLink, perUserLink, PathCapacity);
+    if (desktop)
+        JoinPath(desktop, ArchiverLink, perUserLink);
     wchar_t allUsersLink[PathCapacity];
     const bool haveCommonDesktop =
         GetShellFolder(allUsersLink, PathCapacity, CSIDL_COMMON_DESKTOPDIRECTORY);
     JoinPath(allUsersLink, ArchiverLink, allUsersLink);
-    // A shortcut the user already has on the own desktop is refreshed there; a new one is for
-    // everybody.
-    const wchar_t* desktopLink = nullptr;
     if (perUserLink[0] != 0 && FileExists(perUserLink))
-        desktopLink = perUserLink;
+        UpdateShortcut(job, job.Settings->linkDesktop, perUserLink, nullptr);
     else if (haveCommonDesktop)
-        desktopLink = allUsersLink;
-    if (desktopLink) {
-        if (!settings.linkDesktop)
-            RemoveFile(desktopLink);
-        else if (haveArchiver)
-            WriteShortcut(archiver, desktopLink, nullptr, description, icon);
-    }
+        UpdateShortcut(job, job.Settings->linkDesktop, allUsersLink, nullptr);
+}
 
-    const wchar_t* workingFolder = haveDesktop ? desktop : nullptr;
-
+void UpdateStartMenuShortcut(const ShortcutJob& job, bool vista, const wchar_t* workingFolder) {
     wchar_t startMenuLink[PathCapacity];
-    if (GetShellFolder(startMenuLink, PathCapacity,
-                       vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU)) {
-        AddTrailingBackslash(startMenuLink);
-        AppendText(startMenuLink, ArchiverLink);
-        if (!settings.linkStartMenu)
-            RemoveFile(startMenuLink);
-        else if (haveArchiver)
-            WriteShortcut(archiver, startMenuLink, workingFolder, description, icon);
-    }
+    if (!GetShellFolder(startMenuLink, PathCapacity,
+                        vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU))
+        return;
+    AddTrailingBackslash(startMenuLink);
+    AppendText(startMenuLink, ArchiverLink);
+    UpdateShortcut(job, job.Settings->linkStartMenu, startMenuLink, workingFolder);
+}
 
-    GroupJob job = {&settings, groupPath, capacity, workingFolder, icon, description};
+// The per-user group first, then the all-users one (FillProgramGroup says which names itself).
+void UpdateProgramGroups(const GroupJob& job) {
     wchar_t group[PathCapacity];
     if (GetShellFolder(group, PathCapacity, CSIDL_PROGRAMS)) {
         AddTrailingBackslash(group);
@@ -245,4 +211,30 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
         AppendText(group, ArchiverName);
         FillProgramGroup(group, false, job);
     }
+}
+
+} // namespace
+
+void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, size_t capacity,
+                     const wchar_t* icon) {
+    if (!IsIntegrationEnabled())
+        return;
+    // Without the program's own path there is nothing to point at, but old shortcuts still go.
+    wchar_t archiver[PathCapacity];
+    const bool haveArchiver = ProgramFile(L"Bundlo.exe", archiver);
+    const bool vista = WindowsVersion() >= 0x600;
+    wchar_t description[TextRingCapacity];
+    LoadTextInto(IDS_BUNDLODESC, description);
+    ShortcutJob shortcuts = {&settings, haveArchiver ? archiver : nullptr, description, icon};
+
+    // A folder the shell cannot name is never replaced by a guess: "unknown_folder" would be
+    // resolved against the current folder, and the group steps delete files.
+    wchar_t desktop[PathCapacity];
+    const bool haveDesktop = GetShellFolder(desktop, PathCapacity, CSIDL_DESKTOPDIRECTORY);
+    if (!haveDesktop && !vista)
+        return;
+    UpdateDesktopShortcut(shortcuts, haveDesktop ? desktop : nullptr);
+    const wchar_t* workingFolder = haveDesktop ? desktop : nullptr;
+    UpdateStartMenuShortcut(shortcuts, vista, workingFolder);
+    UpdateProgramGroups({&settings, groupPath, capacity, workingFolder, icon, description});
 }

@@ -20,11 +20,6 @@ bool GetShellFolder(wchar_t* buffer, size_t capacity, int csidl);
 bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t* workingFolder,
                    const wchar_t* description, const wchar_t* icon);
 
-// Deletes a folder and everything in it, permanently and without any window, so that an
-// unattended uninstall cannot stop on a message box. A junction or symbolic link is left as it
-// is: its target belongs to someone else.
-void DeleteFolderTree(const wchar_t* folder);
-
 // Creates or removes the desktop and Start menu shortcuts and the per-user and all-users program
 // groups as the three link choices say; does nothing while the settings file switches
 // integration off. The group folder that was made goes to groupPath (may be null). icon is the

@@ -29,19 +29,24 @@ LIMIT=1200
 WORK="$ROOT/build/fuzz"
 
 # One campaign (or a shard of one): its output, then its summary line (or why there is none).
+# Each job runs its own copy of fuzz.exe in a folder of its own: the campaigns put files beside
+# the program ("Bundlo.ini", "uninstall.lng") where the code under test looks for them, and two
+# jobs of one build that run at once in the two lanes must not find each other's.
 run_campaign() {
-    local preset="$1" campaign="$2" shard="${3:-}"
+    local job="$1" preset="$2" campaign="$3" shard="${4:-}"
     local out status heap=0 label="$campaign"
+    local program="$WORK/job-$job/fuzz.exe"
+    mkdir -p "$WORK/job-$job"
+    cp "build/$preset/fuzz/fuzz.exe" "$program" || return 1
     case " $PARSERS " in *" $campaign "*) heap=1 ;; esac
     local args=("$campaign" --seed "$SEED")
     [ -n "$shard" ] && args+=(--shard "$shard")
     out="$(mktemp)"
     if [ "$heap" = 1 ]; then
-        WINEDEBUG=warn+heap DISPLAY= timeout "$LIMIT" scripts/wine-run.sh \
-            "build/$preset/fuzz/fuzz.exe" "${args[@]}" >"$out" 2>&1
-    else
-        DISPLAY= timeout "$LIMIT" scripts/wine-run.sh "build/$preset/fuzz/fuzz.exe" "${args[@]}" \
+        WINEDEBUG=warn+heap DISPLAY= timeout "$LIMIT" scripts/wine-run.sh "$program" "${args[@]}" \
             >"$out" 2>&1
+    else
+        DISPLAY= timeout "$LIMIT" scripts/wine-run.sh "$program" "${args[@]}" >"$out" 2>&1
     fi
     status=$?
     if [ $status = 124 ]; then
@@ -126,7 +131,7 @@ run_lane() {
         if [ "$2" = machines ]; then
             run_machines "$1" >"$WORK/job-$n.log" 2>&1 || status=1
         else
-            run_campaign "$@" >"$WORK/job-$n.log" 2>&1 || status=1
+            run_campaign "$n" "$@" >"$WORK/job-$n.log" 2>&1 || status=1
         fi
     done
     scripts/wine-prefix.sh stop >/dev/null 2>&1

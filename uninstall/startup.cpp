@@ -34,11 +34,12 @@ const size_t SwitchTextCapacity = 1024;
 void ShowWarningMessage() {
     wchar_t programPath[PathCapacity];
     GetProgramPath(programPath);
-    wchar_t message[512];
-    FormatText(message, 512, L"%s\n", LoadText(IDS_UNINSTALLCOMPLETED));
-    wchar_t secondLine[512];
+    // Room for both whole texts and the whole path: the path the user is asked to delete must
+    // not come out cut, naming some other file.
+    wchar_t secondLine[TextRingCapacity + PathCapacity];
     FormatLocalised(secondLine, LoadText(IDS_UNINSTALLSHOULDDELETE), programPath);
-    AppendText(message, secondLine, 512);
+    wchar_t message[TextRingCapacity + ARRAYSIZE(secondLine)];
+    FormatText(message, L"%s\n%s", LoadText(IDS_UNINSTALLCOMPLETED), secondLine);
     ShowMessageBox(nullptr, message, LoadText(IDS_UNINSTALLBDL),
                    MB_ICONINFORMATION | MB_SETFOREGROUND);
 }

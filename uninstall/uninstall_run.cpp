@@ -26,8 +26,8 @@ namespace {
 
 const wchar_t ListName[] = L"Uninstall.lst";
 const wchar_t BatchName[] = L"Uninstall_Bdl.Bat";
-const size_t ListLineCapacity = 2048; // bytes, terminator included
-const size_t NoticeCapacity = 256;
+const size_t ListLineCapacity = 2048;           // bytes, terminator included
+const size_t NoticeCapacity = TextRingCapacity; // as much as any text LoadText gives
 const unsigned TemporaryNames = 1000;
 const unsigned BatchNames = 100;
 const int DeletionTries = 5;
@@ -452,48 +452,116 @@ bool InterpreterCommand(const wchar_t* batchPath, wchar_t* interpreter, size_t i
     return false;
 }
 
-void RunUninstall() {
-    wchar_t programPath[PathCapacity];
-    GetProgramPath(programPath);
-    wchar_t folder[PathCapacity];
-    if (!ProgramFolderOf(programPath, folder, PathCapacity))
-        return;
-    wchar_t full[PathCapacity];
-    DWORD length = GetFullPathNameW(folder, PathCapacity, full, nullptr);
-    if (length > 0 && length < PathCapacity)
-        CopyText(folder, full);
-    SetCurrentDirectoryW(folder);
-    // The folder as the batch file and the restart name it. Taken from the program's path, not
-    // from the current folder, which is still elsewhere when the folder could not be entered.
-    wchar_t folderName[PathCapacity];
-    CopyText(folderName, folder);
-    AddTrailingBackslash(folder);
+namespace {
 
-    if (!Silent &&
-        ShowMessageBox(nullptr, LoadText(IDS_CONTINUEUNINSTALL), LoadText(IDS_UNINSTALLBDL),
-                       MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) != IDYES) {
+// Where the run works: the program, and its folder in the two forms the steps need.
+struct Installation {
+    wchar_t ProgramPath[PathCapacity];
+    wchar_t Folder[PathCapacity]; // full, with its trailing backslash: the list's names lie below
+    // Without it, as the batch file and the restart name the folder. Taken from the program's
+    // path, not from the current folder, which is still elsewhere when the folder could not be
+    // entered.
+    wchar_t FolderName[PathCapacity];
+};
+
+// Finds the program's folder and makes it the current one. False when the program's path names
+// no folder.
+bool EnterInstallation(Installation& at) {
+    GetProgramPath(at.ProgramPath);
+    if (!ProgramFolderOf(at.ProgramPath, at.Folder, PathCapacity))
+        return false;
+    wchar_t full[PathCapacity];
+    DWORD length = GetFullPathNameW(at.Folder, PathCapacity, full, nullptr);
+    if (length > 0 && length < PathCapacity)
+        CopyText(at.Folder, full);
+    SetCurrentDirectoryW(at.Folder);
+    CopyText(at.FolderName, at.Folder);
+    AddTrailingBackslash(at.Folder);
+    return true;
+}
+
+// Asks first unless silent.
+bool Confirmed() {
+    return Silent ||
+           ShowMessageBox(nullptr, LoadText(IDS_CONTINUEUNINSTALL), LoadText(IDS_UNINSTALLBDL),
+                          MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) == IDYES;
+}
+
+// Opens the list, or says that it cannot be opened.
+bool OpenList(const wchar_t* listPath, File& list) {
+    if (list.Open(listPath, File::OpenShareWrite))
+        return true;
+    ReportFailure(L"open the uninstall list", listPath, GetLastError());
+    if (!Silent) {
+        // The whole translated text and the name: a message is never shown cut.
+        wchar_t message[TextRingCapacity + ARRAYSIZE(ListName)];
+        FormatLocalised(message, LoadText(IDS_CANNOTOPENLIST), ListName);
+        ShowMessageBox(nullptr, message, LoadText(IDS_UNINSTALLBDL),
+                       MB_ICONERROR | MB_SETFOREGROUND);
+    }
+    return false;
+}
+
+// Made by Windows' help beside the help file while it is used, so no list names them.
+void RemoveHelpLeftovers(const wchar_t* folder) {
+    for (const wchar_t* helpFile : {L"bundlo.gid", L"bundlo.fts"}) {
+        wchar_t path[PathCapacity];
+        JoinPath(folder, helpFile, path);
+        ReparseCheck links = CheckReparsePoints(folder, path);
+        if (links == PassesReparsePoint)
+            continue;
+        if (links == NoReparsePoint)
+            ClearAttributes(path); // a link's would be its target's
+        RemoveFile(path);
+    }
+}
+
+// The program and its folder go once this process has ended: through the batch file, or at the
+// next restart when the batch file cannot name them; the restart notice says when that is
+// needed.
+void LeaveProgramAndFolder(const Installation& at, bool restartNeeded, const wchar_t* restartText,
+                           const wchar_t* restartCaption) {
+    bool toBatch = LeaveProgramToBatch(at.ProgramPath, at.FolderName);
+    if ((restartNeeded || !toBatch) && !Silent) {
+        ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
+        // Only a folder of the archiver's own name: the program may have been placed in a
+        // folder that holds other things.
+        if (toBatch && CompareNoCase(NamePart(at.FolderName), L"Bundlo") == 0)
+            ScheduleDeletion(at.FolderName);
+    }
+    if (!toBatch)
+        return;
+    wchar_t batchPath[PathCapacity];
+    File batch;
+    if (!CreateBatchFile(batch, batchPath, PathCapacity))
+        return;
+    if (!WriteUninstallBatch(batch, at.ProgramPath, at.FolderName, batchPath, !Silent)) {
+        batch.Delete(); // empty: a short name was there a moment ago and is gone
+        return;
+    }
+    batch.Close();
+    StartHiddenInterpreter(batchPath);
+}
+
+} // namespace
+
+void RunUninstall() {
+    Installation at;
+    if (!EnterInstallation(at))
+        return;
+    if (!Confirmed()) {
         ExitCode = 1; // cancelled, as the setup's Cancel is
         return;
     }
-
     wchar_t listPath[PathCapacity];
-    JoinPath(folder, ListName, listPath);
+    JoinPath(at.Folder, ListName, listPath);
     File list;
-    if (!list.Open(listPath, File::OpenShareWrite)) {
-        ReportFailure(L"open the uninstall list", listPath, GetLastError());
+    if (!OpenList(listPath, list)) {
         // Nothing is removed without the list: the registrations would be gone and the files
-        // left behind. An unattended run must not wait for someone to close a box, and a
-        // distribution tool must not count it as done.
+        // left behind. A distribution tool must not count it as done.
         ExitCode = 1;
-        if (!Silent) {
-            wchar_t message[200];
-            FormatLocalised(message, LoadText(IDS_CANNOTOPENLIST), ListName);
-            ShowMessageBox(nullptr, message, LoadText(IDS_UNINSTALLBDL),
-                           MB_ICONERROR | MB_SETFOREGROUND);
-        }
         return;
     }
-
     // Fetched now: the language module, one of their sources, is released below.
     wchar_t restartText[NoticeCapacity];
     wchar_t restartCaption[NoticeCapacity];
@@ -509,40 +577,9 @@ void RunUninstall() {
     // bring back a file the passes deleted (and with it the program folder).
     CloseSettingsFile();
 
-    // Made by Windows' help beside the help file while it is used, so no list names them.
-    for (const wchar_t* helpFile : {L"bundlo.gid", L"bundlo.fts"}) {
-        wchar_t path[PathCapacity];
-        JoinPath(folder, helpFile, path);
-        ReparseCheck links = CheckReparsePoints(folder, path);
-        if (links == PassesReparsePoint)
-            continue;
-        if (links == NoReparsePoint)
-            ClearAttributes(path); // a link's would be its target's
-        RemoveFile(path);
-    }
-    ListRemoval removal = RemoveListedEntries(list, folder, programPath);
+    RemoveHelpLeftovers(at.Folder);
+    ListRemoval removal = RemoveListedEntries(list, at.Folder, at.ProgramPath);
     list.Close();
     RemoveFile(listPath);
-
-    bool toBatch = LeaveProgramToBatch(programPath, folderName);
-    if ((removal.RestartNeeded || !toBatch) && !Silent) {
-        ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
-        // Only a folder of the archiver's own name: the program may have been placed in a
-        // folder that holds other things.
-        if (toBatch && CompareNoCase(NamePart(folderName), L"Bundlo") == 0)
-            ScheduleDeletion(folderName);
-    }
-    if (!toBatch)
-        return;
-
-    wchar_t batchPath[PathCapacity];
-    File batch;
-    if (!CreateBatchFile(batch, batchPath, PathCapacity))
-        return;
-    if (!WriteUninstallBatch(batch, programPath, folderName, batchPath, !Silent)) {
-        batch.Delete(); // empty: a short name was there a moment ago and is gone
-        return;
-    }
-    batch.Close();
-    StartHiddenInterpreter(batchPath);
+    LeaveProgramAndFolder(at, removal.RestartNeeded, restartText, restartCaption);
 }

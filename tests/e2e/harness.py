@@ -6,6 +6,7 @@ Scenario scripts import this module and call main(); CTest passes --exe and --dr
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -14,6 +15,18 @@ import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def resource_ids():
+    """The control and string ids by their names in resources/resource.h, with IDOK, IDCANCEL
+    and IDHELP as windows.h has them: a test names a control as the program does."""
+    ids = {"IDOK": 1, "IDCANCEL": 2, "IDHELP": 9}
+    with open(os.path.join(ROOT, "resources", "resource.h")) as f:
+        for line in f:
+            match = re.match(r"#define (ID[A-Z]_\w+) (\d+)\s*$", line)
+            if match:
+                ids[match.group(1)] = int(match.group(2))
+    return ids
 PREFIX_SCRIPT = os.path.join(ROOT, "scripts", "wine-prefix.sh")
 
 EXE = None  # the Uninstall.exe under test (Linux path)

@@ -17,7 +17,11 @@ PRODUCT = r"HKEY_CURRENT_USER\Software\Bundlo"
 UNINSTALL = (r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
              r"\Bundlo archiver")
 HANDLER = CLASSES + r"\*\shellex\ContextMenuHandlers\Bundlo"
-TYPE_BOXES = range(5101, 5119)
+ID = harness.resource_ids()
+TYPE_BOXES = range(ID["IDC_ASSOCBDL"], ID["IDC_ASSOC001"] + 1)
+OK, CANCEL = ID["IDOK"], ID["IDCANCEL"]
+ITEMS_BUTTON = ID["IDC_SETCONTEXTMENU"]  # opens the context menu items dialog
+TEST_ITEM, MASK = ID["IDC_CONTEXTTEST"], ID["IDC_CONTEXTALWAYSARC"]
 ESCAPE = 27
 
 
@@ -170,29 +174,30 @@ class Setup(harness.ProgramTest):
         process = self.start_setup()
         self.assertIsNotNone(self.driver.wait(SETUP, 60000), "no settings dialog")
         # Changes made and then cancelled in the items dialog leave nothing behind.
-        blocks = self.driver.do(("press", SETUP, 5128), ("wait", ITEMS, 30000),
-                                ("state", ITEMS), ("check", ITEMS, 111, 1),
-                                ("settext", ITEMS, 127, ""), ("press", ITEMS, 2),
+        blocks = self.driver.do(("press", SETUP, ITEMS_BUTTON), ("wait", ITEMS, 30000),
+                                ("state", ITEMS), ("check", ITEMS, TEST_ITEM, 1),
+                                ("settext", ITEMS, MASK, ""), ("press", ITEMS, CANCEL),
                                 ("gone", ITEMS, 10000))
-        self.assertEqual("*.iso", SetupDriver.texts(blocks[0])[127])
+        self.assertEqual("*.iso", SetupDriver.texts(blocks[0])[MASK])
         states = SetupDriver.states(blocks[1])
-        for id_ in range(101, 113):  # Windows 10: the classic items, not the top-level ones
+        # Windows 10: the classic items, not the top-level ones.
+        for id_ in range(ID["IDC_CONTEXTEXTRACTTO"], ID["IDC_CONTEXTCONVERT"] + 1):
             self.assertEqual(1, states[id_][2], id_)
-        for id_ in range(113, 119):
+        for id_ in range(ID["IDC_CONTEXTTOPEXTRACT"], ID["IDC_CONTEXTTOPADD"] + 1):
             self.assertEqual(0, states[id_][2], id_)
-        self.assertEqual(0, states[111][0])  # "Test" is off unless chosen
+        self.assertEqual(0, states[TEST_ITEM][0])  # "Test" is off unless chosen
         self.assertEqual({}, self.query(PRODUCT))
 
         # Confirmed, the items are stored at once, an emptied mask field as the empty text.
-        blocks = self.driver.do(("press", SETUP, 5128), ("wait", ITEMS, 30000),
-                                ("check", ITEMS, 111, 1), ("settext", ITEMS, 127, ""),
-                                ("press", ITEMS, 1), ("gone", ITEMS, 10000),
-                                ("press", SETUP, 5128), ("wait", ITEMS, 30000),
-                                ("state", ITEMS), ("press", ITEMS, 2), ("gone", ITEMS, 10000))
-        self.assertEqual("", SetupDriver.texts(blocks[1])[127])
-        self.assertEqual(1, SetupDriver.states(blocks[2])[111][0])
+        blocks = self.driver.do(("press", SETUP, ITEMS_BUTTON), ("wait", ITEMS, 30000),
+                                ("check", ITEMS, TEST_ITEM, 1), ("settext", ITEMS, MASK, ""),
+                                ("press", ITEMS, OK), ("gone", ITEMS, 10000),
+                                ("press", SETUP, ITEMS_BUTTON), ("wait", ITEMS, 30000),
+                                ("state", ITEMS), ("press", ITEMS, CANCEL), ("gone", ITEMS, 10000))
+        self.assertEqual("", SetupDriver.texts(blocks[1])[MASK])
+        self.assertEqual(1, SetupDriver.states(blocks[2])[TEST_ITEM][0])
 
-        self.driver.do(("press", SETUP, 2))
+        self.driver.do(("press", SETUP, CANCEL))
         self.assertEqual(1, process.wait(timeout=60))
         process = self.start_setup()
         self.driver.do(("wait", SETUP, 60000), ("key", SETUP, ESCAPE))
@@ -238,23 +243,26 @@ class Setup(harness.ProgramTest):
         # Only ".lz" from the /init text; its box is not in table order.
         process = self.start_setup("/noexplorer", "/initA" + "0000" + "1" + "0" * 13)
         blocks = self.driver.do(("wait", SETUP, 60000), ("state", SETUP),
-                                ("check", SETUP, 5122, 0), ("state", SETUP),
-                                ("check", SETUP, 5122, 1), ("state", SETUP),
-                                ("click", SETUP, 5126), ("state", SETUP),
-                                ("click", SETUP, 5126), ("state", SETUP),
-                                ("check", SETUP, 5113, 1), ("check", SETUP, 5115, 1),
-                                ("check", SETUP, 5121, 0), ("press", SETUP, 1))
+                                ("check", SETUP, ID["IDC_SHELLEXT"], 0), ("state", SETUP),
+                                ("check", SETUP, ID["IDC_SHELLEXT"], 1), ("state", SETUP),
+                                ("click", SETUP, ID["IDC_ASSOCALL"]), ("state", SETUP),
+                                ("click", SETUP, ID["IDC_ASSOCALL"]), ("state", SETUP),
+                                ("check", SETUP, ID["IDC_ASSOCXZ"], 1),
+                                ("check", SETUP, ID["IDC_ASSOCLZ"], 1),
+                                ("check", SETUP, ID["IDC_LINKPROGRAMS"], 0), ("press", SETUP, OK))
         first, off, on, all_on, all_off = (SetupDriver.states(b) for b in blocks[1:6])
-        self.assertEqual([5115], [i for i in TYPE_BOXES if first[i][0]])
+        self.assertEqual([ID["IDC_ASSOCLZ"]], [i for i in TYPE_BOXES if first[i][0]])
         # The menu options follow the shell box; the classic menu is for Windows 11 only.
-        self.assertEqual([(1, 1), (0, 0)], [first[i][:2] for i in (5122, 5125)])
-        self.assertEqual([0, 0, 0], [off[i][1] for i in (5123, 5124, 5125)])
-        self.assertEqual([1, 1, 0], [on[i][1] for i in (5123, 5124, 5125)])
+        shell, options = ID["IDC_SHELLEXT"], (ID["IDC_SHELLCASCADED"], ID["IDC_SHELLICONS"],
+                                               ID["IDC_SHELLLEGACYMENU"])
+        self.assertEqual([(1, 1), (0, 0)], [first[i][:2] for i in (shell, options[2])])
+        self.assertEqual([0, 0, 0], [off[i][1] for i in options])
+        self.assertEqual([1, 1, 0], [on[i][1] for i in options])
         self.assertEqual([1] * 18, [all_on[i][0] for i in TYPE_BOXES])
         self.assertEqual([0] * 18, [all_off[i][0] for i in TYPE_BOXES])
 
-        blocks = self.driver.do(("wait", SETUP, 120000, 5102, "Edit"))
-        self.assertEqual(FOLDER, SetupDriver.texts(blocks[0])[5102])
+        blocks = self.driver.do(("wait", SETUP, 120000, ID["IDC_INSTINFOFOLDERTEXT"], "Edit"))
+        self.assertEqual(FOLDER, SetupDriver.texts(blocks[0])[ID["IDC_INSTINFOFOLDERTEXT"]])
         # The choices are applied before the completion dialog opens.
         found = self.query(PRODUCT + r"\Setup", UNINSTALL,
                            *(CLASSES + "\\" + e for e in (".lz", ".tlz", ".xz", ".txz", ".zip")))
@@ -267,7 +275,7 @@ class Setup(harness.ProgramTest):
                          self.value(found, UNINSTALL, "UninstallString").strip('"'))
 
         # The licence in the user's language comes first.
-        self.driver.do(("press", SETUP, 5106))
+        self.driver.do(("press", SETUP, ID["IDC_VIEWLICENSE"]))
         for _ in range(60):
             if os.path.exists(opened):
                 break
@@ -275,10 +283,10 @@ class Setup(harness.ProgramTest):
         with open(opened) as f:
             self.assertEqual("[xx] Lizenz", f.read())
 
-        self.driver.do(("press", SETUP, 1))
+        self.driver.do(("press", SETUP, OK))
         if program_view() == "/reg:32":
             # A 32-bit archiver on 64-bit Windows is worth a word after the completion dialog.
-            blocks = self.driver.do(("wait", SETUP, 30000, 65535, "Static"), ("press", SETUP, 1))
+            blocks = self.driver.do(("wait", SETUP, 30000, 65535, "Static"), ("press", SETUP, OK))
             self.assertIn("32-bit version", SetupDriver.texts(blocks[0])[65535])
         self.assertEqual(0, process.wait(timeout=60))
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/settings.h"
 #include "common/system.h"
 #include "integration/shortcuts.h"
