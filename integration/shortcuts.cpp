@@ -68,25 +68,27 @@ bool ProgramFile(const wchar_t* name, wchar_t* path) {
     return JoinWhole(path, name, L"", path);
 }
 
-struct GroupJob {
+// What every shortcut of a run shares.
+struct ShortcutJob {
     const IntegrationSettings* Settings;
-    wchar_t* Output;
-    size_t Capacity;
-    const wchar_t* WorkingFolder;
-    const wchar_t* Icon;
+    const wchar_t* Archiver; // null when the program's own path is unknown: nothing to point at
     const wchar_t* Description;
+    const wchar_t* Icon;
+    const wchar_t* WorkingFolder; // of the Start menu and group shortcuts
+    wchar_t* GroupOutput;         // receives the group folder shown at the end, when not null
+    size_t GroupCapacity;
 };
 
 // Makes the group folder afresh with a shortcut for every target that is present, or deletes
 // the folder when no group is wanted. The per-user group always names itself in the output; the
 // all-users group overwrites it only when its folder could be made, so it wins when both exist.
-void FillProgramGroup(const wchar_t* group, bool perUser, const GroupJob& job) {
+void FillProgramGroup(const wchar_t* group, bool perUser, const ShortcutJob& job) {
     if (!job.Settings->linkProgramGroup) {
         DeleteFolderTree(group);
         return;
     }
-    if (perUser && job.Output)
-        CopyText(job.Output, group, job.Capacity);
+    if (perUser && job.GroupOutput)
+        CopyText(job.GroupOutput, group, job.GroupCapacity);
     DWORD attributes = ReadAttributes(group);
     // A group folder that is a junction or link leads elsewhere: its files are not the group's.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
@@ -104,8 +106,8 @@ void FillProgramGroup(const wchar_t* group, bool perUser, const GroupJob& job) {
                 RemoveFile(entry.Name);
     }
     MakeDir(group);
-    if (!perUser && job.Output && FileExists(group))
-        CopyText(job.Output, group, job.Capacity);
+    if (!perUser && job.GroupOutput && FileExists(group))
+        CopyText(job.GroupOutput, group, job.GroupCapacity);
 
     for (size_t row = 0; row < sizeof GroupTable / sizeof GroupTable[0]; row++) {
         const GroupRow& entry = GroupTable[row];
@@ -155,14 +157,6 @@ bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t
 
 namespace {
 
-// What every shortcut of a run shares.
-struct ShortcutJob {
-    const IntegrationSettings* Settings;
-    const wchar_t* Archiver; // null when the program's own path is unknown: nothing to point at
-    const wchar_t* Description;
-    const wchar_t* Icon;
-};
-
 // Sets or removes one shortcut to the archiver.
 void UpdateShortcut(const ShortcutJob& job, bool wanted, const wchar_t* link,
                     const wchar_t* workingFolder) {
@@ -188,18 +182,18 @@ void UpdateDesktopShortcut(const ShortcutJob& job, const wchar_t* desktop) {
         UpdateShortcut(job, job.Settings->linkDesktop, allUsersLink, nullptr);
 }
 
-void UpdateStartMenuShortcut(const ShortcutJob& job, bool vista, const wchar_t* workingFolder) {
+void UpdateStartMenuShortcut(const ShortcutJob& job, bool vista) {
     wchar_t startMenuLink[PathCapacity];
     if (!GetShellFolder(startMenuLink, PathCapacity,
                         vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU))
         return;
     AddTrailingBackslash(startMenuLink);
     AppendText(startMenuLink, ArchiverLink);
-    UpdateShortcut(job, job.Settings->linkStartMenu, startMenuLink, workingFolder);
+    UpdateShortcut(job, job.Settings->linkStartMenu, startMenuLink, job.WorkingFolder);
 }
 
 // The per-user group first, then the all-users one (FillProgramGroup says which names itself).
-void UpdateProgramGroups(const GroupJob& job) {
+void UpdateProgramGroups(const ShortcutJob& job) {
     wchar_t group[PathCapacity];
     if (GetShellFolder(group, PathCapacity, CSIDL_PROGRAMS)) {
         AddTrailingBackslash(group);
@@ -225,7 +219,6 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     const bool vista = WindowsVersion() >= 0x600;
     wchar_t description[TextRingCapacity];
     LoadTextInto(IDS_BUNDLODESC, description);
-    ShortcutJob shortcuts = {&settings, haveArchiver ? archiver : nullptr, description, icon};
 
     // A folder the shell cannot name is never replaced by a guess: "unknown_folder" would be
     // resolved against the current folder, and the group steps delete files.
@@ -233,8 +226,11 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     const bool haveDesktop = GetShellFolder(desktop, PathCapacity, CSIDL_DESKTOPDIRECTORY);
     if (!haveDesktop && !vista)
         return;
-    UpdateDesktopShortcut(shortcuts, haveDesktop ? desktop : nullptr);
     const wchar_t* workingFolder = haveDesktop ? desktop : nullptr;
-    UpdateStartMenuShortcut(shortcuts, vista, workingFolder);
-    UpdateProgramGroups({&settings, groupPath, capacity, workingFolder, icon, description});
+    ShortcutJob job = {
+        &settings, haveArchiver ? archiver : nullptr, description, icon, workingFolder, groupPath,
+        capacity};
+    UpdateDesktopShortcut(job, workingFolder);
+    UpdateStartMenuShortcut(job, vista);
+    UpdateProgramGroups(job);
 }

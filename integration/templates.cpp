@@ -206,12 +206,11 @@ void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
     ScanEntry entry;
     ZeroBuffer(&entry, sizeof entry);
     if (!GetEntryInfo(path, &entry) || entry.Size != size) {
-        // A template cut short by a failed write goes again: the next setup writes it anew.
+        // A template cut short by a failed write is deleted as the File goes, since it was
+        // never closed; one that could not be created at all is left as it is.
         File file;
         if (file.Create(path, 0) && file.Write(bytes, uint32_t(size)))
             file.Close();
-        else
-            file.Delete();
     }
     SetString(HKEY_CLASSES_ROOT, key, L"FileName", path);
 }
