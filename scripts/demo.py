@@ -27,7 +27,7 @@ SEED = r"""
 [HKEY_CLASSES_ROOT\.zip\ShellNew]
 "NullFile"=""
 [HKEY_CLASSES_ROOT\.7z]
-@="SevenZip.7z"
+@="Other.7z"
 [HKEY_CLASSES_ROOT\.iso]
 @="Windows.IsoFile"
 [HKEY_CLASSES_ROOT\.jar]

@@ -79,7 +79,7 @@ class Machine:
                 ItemName=reg_hex(utf16z(r"@%SystemRoot%\zipfldr.dll,-1"), "(2)"))
             key(r"HKEY_CLASSES_ROOT\.bdl", **{"@": reg_string("Other.Bdl")})
             key(r"HKEY_CLASSES_ROOT\.bdl\ShellNew", Command=reg_string('other.exe /new "%1"'))
-            key(r"HKEY_CLASSES_ROOT\.7z", **{"@": reg_string("SevenZip.7z")})
+            key(r"HKEY_CLASSES_ROOT\.7z", **{"@": reg_string("Other.7z")})
             key(r"HKEY_CLASSES_ROOT\.iso", **{"@": reg_string("Windows.IsoFile")})
             key(r"HKEY_CLASSES_ROOT\.jar", **{"@": reg_string("jarfile")})
             self.machine_keys[r"Microsoft\Windows\CurrentVersion\Uninstall\Bundlo archiver"] = {

@@ -20,7 +20,7 @@ SEED = r"""
 [HKEY_CLASSES_ROOT\.bdl\ShellNew]
 "FileName"="C:\\old\\empty.bdl"
 [HKEY_CLASSES_ROOT\.7z]
-@="SevenZip.7z"
+@="Other.7z"
 "PerceivedType"="compressed"
 [HKEY_CLASSES_ROOT\.arj]
 @="Other.arj"

@@ -230,7 +230,7 @@ void SeedMachine() {
     SetRaw(HKEY_CLASSES_ROOT, L".zip\\ShellNew", 0, L"ItemName", REG_EXPAND_SZ, item, sizeof item);
     SetText(HKEY_CLASSES_ROOT, L".bdl", L"", L"Other.Bdl");
     SetText(HKEY_CLASSES_ROOT, L".bdl\\ShellNew", L"Command", L"other.exe /new \"%1\"");
-    SetText(HKEY_CLASSES_ROOT, L".7z", L"", L"SevenZip.7z");
+    SetText(HKEY_CLASSES_ROOT, L".7z", L"", L"Other.7z");
     SetText(HKEY_CLASSES_ROOT, L".7z", L"PerceivedType", L"compressed");
     SetText(HKEY_CLASSES_ROOT, L".iso", L"", L"Windows.IsoFile");
     SetText(HKEY_CLASSES_ROOT, L".jar", L"", L"jarfile");

@@ -152,9 +152,9 @@ TEST_F(Associations, TakeOverSavesWhatWasThereAndReleaseGivesItBack) {
     EXPECT_STREQ(L"CompressedFolder", text);
 
     // Another program takes ".7z" in between: it keeps it.
-    Seed(L".7z", L"", L"SevenZip.7z");
+    Seed(L".7z", L"", L"Other.7z");
     AssociateAllTypes(All(0));
-    EXPECT_EQ(L"SevenZip.7z", Raw(L".7z"));
+    EXPECT_EQ(L"Other.7z", Raw(L".7z"));
     EXPECT_EQ(L"CompressedFolder", Raw(L".zip"));
     EXPECT_EQ(L"", Raw(L".zip\\ShellNew", L"NullFile"));
     EXPECT_EQ(Missing, Raw(L".zip\\ShellNew", L"FileName"));
@@ -304,10 +304,10 @@ TEST_F(Associations, TemplateFilesByteForByte) {
 
 TEST_F(Associations, AceIsGivenBackOnlyWhileTheArchiverOwnsIt) {
     SetUserDword(L"Setup\\.ace", L"Exist", 1);
-    SetUserString(L"Setup\\.ace", L"Type", L"WinAce.Archive");
+    SetUserString(L"Setup\\.ace", L"Type", L"OtherAce.Archive");
     Seed(L".ace", L"", L"Bundlo");
     AssociateExtension(L".ace", false, false, false, false);
-    EXPECT_EQ(L"WinAce.Archive", Raw(L".ace"));
+    EXPECT_EQ(L"OtherAce.Archive", Raw(L".ace"));
     Seed(L".ace", L"", L"OtherAce");
     AssociateExtension(L".ace", false, false, false, false);
     EXPECT_EQ(L"OtherAce", Raw(L".ace"));
@@ -394,7 +394,7 @@ TEST_F(Associations, ATakeOverWaitsWhileItsStateCannotBeKept) {
 // or none, and the state was gone after it. Now the extension stays the archiver's until a later
 // run can read its state and write it back.
 TEST_F(Associations, AGiveBackWaitsWhileItsStateCannotBeReadOrWritten) {
-    Seed(L".7z", L"", L"SevenZip.7z");
+    Seed(L".7z", L"", L"Other.7z");
     ASSERT_TRUE(AssociateAllTypes(All(1)));
     ASSERT_EQ(L"Bundlo", Raw(L".7z"));
     struct Refusal {
@@ -417,10 +417,10 @@ TEST_F(Associations, AGiveBackWaitsWhileItsStateCannotBeReadOrWritten) {
         EXPECT_EQ(L"Bundlo", Raw(L".7z"));
         wchar_t type[64];
         GetUserString(stateKey.c_str(), L"Type", type, L"?", 64);
-        EXPECT_STREQ(L"SevenZip.7z", type);
+        EXPECT_STREQ(L"Other.7z", type);
         // A later run gives it back.
         EXPECT_TRUE(AssociateExtension(L".7z", false, false, false, false));
-        EXPECT_EQ(L"SevenZip.7z", Raw(L".7z"));
+        EXPECT_EQ(L"Other.7z", Raw(L".7z"));
         ASSERT_TRUE(AssociateExtension(L".7z", true, false, false, false));
     }
 }
