@@ -115,6 +115,15 @@ bool IsFullPath(const wchar_t* path) {
     return IsDriveLetterColon(path) && IsSlash(path[2]);
 }
 
+bool IsLocalFullPath(const wchar_t* path) {
+    if (!IsDriveLetterColon(path) || !IsSlash(path[2]))
+        return false;
+    for (const wchar_t* p = path + 2; *p; ++p)
+        if (*p == L':' || IsControlChar(*p))
+            return false;
+    return true;
+}
+
 const wchar_t* NamePart(const wchar_t* path) {
     const wchar_t* name = IsDriveLetterColon(path) ? path + 2 : path;
     for (const wchar_t* p = path; *p; ++p) {

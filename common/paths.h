@@ -10,6 +10,10 @@ bool IsSlash(wchar_t c);
 bool IsDriveLetterColon(const wchar_t* path);
 // "\\..." or "X:\..." (either separator after the drive).
 bool IsFullPath(const wchar_t* path);
+// "X:\..." and nothing that reaches another machine or a device: no UNC ("\\host\..."), no
+// "\\.\" or "\\?\" form, no stream colon, no control character. For paths that every user's
+// shell opens, such as an icon of the all-users shortcuts.
+bool IsLocalFullPath(const wchar_t* path);
 
 // The text after the last separator; without a separator, the text after a drive prefix;
 // otherwise the whole path.

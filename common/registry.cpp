@@ -19,8 +19,17 @@ const RegistryFunctions* Calls = &RealFunctions;
 
 REGSAM ViewFlags = 0;
 
+} // namespace
+
+HKEY SystemRoot(HKEY root) {
+    return root == HKEY_CLASSES_ROOT ? HKEY_LOCAL_MACHINE : root;
+}
+
+namespace {
+
 // RegDeleteKeyExW only where a view is named: the plain call is the one every Windows has.
 LONG RemoveKey(HKEY root, const wchar_t* resolved) {
+    root = SystemRoot(root);
     if (ViewFlags == 0)
         return Calls->DeleteKey(root, resolved);
     return Calls->DeleteKeyEx(root, resolved, ViewFlags, 0);
@@ -47,7 +56,7 @@ void ReportRegistryFailure(const wchar_t* operation, HKEY root, const wchar_t* p
                                                          : L"";
     const size_t capacity = RegistryPathCapacity + RegistryValueNameCapacity + 64;
     wchar_t target[capacity];
-    if (FormatText(target, L"%s\\%s%s%s", RootName(root), resolved, value, view) < 0)
+    if (FormatText(target, L"%s\\%s%s%s", RootName(SystemRoot(root)), resolved, value, view) < 0)
         CopyText(target, L"(a key too long to show)");
     ReportFailure(operation, target, DWORD(error));
 }
@@ -140,6 +149,9 @@ bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t ca
                           path) >= 0;
     if (root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE)
         path++;
+    if (root == HKEY_CLASSES_ROOT)
+        return FormatText(resolved, capacity, L"Software\\Classes%s%s", path[0] ? L"\\" : L"",
+                          path) >= 0;
     return FormatText(resolved, capacity, L"%s", path) >= 0;
 }
 
@@ -153,7 +165,7 @@ HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error) {
         return nullptr;
     }
     HKEY key = nullptr;
-    *error = Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
+    *error = Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
                             &key);
     return *error == ERROR_SUCCESS ? key : nullptr;
 }
@@ -166,7 +178,7 @@ HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error, DWORD* dispo
     }
     HKEY key = nullptr;
     DWORD made = 0;
-    *error = Calls->CreateKey(root, resolved, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    *error = Calls->CreateKey(SystemRoot(root), resolved, 0, nullptr, REG_OPTION_NON_VOLATILE,
                               ViewFlags | KEY_WRITE, nullptr, &key, &made);
     if (disposition)
         *disposition = made;
@@ -213,7 +225,7 @@ KeyPresence FindKey(HKEY root, const wchar_t* path) {
     if (!ResolveKeyPath(root, path, resolved))
         return KeyUnknown;
     HKEY key = nullptr;
-    LONG error = Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_QUERY_VALUE, &key);
+    LONG error = Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_QUERY_VALUE, &key);
     if (error != ERROR_SUCCESS)
         return IsNotFound(error) ? KeyMissing : KeyUnknown;
     RegCloseKey(key);
@@ -318,7 +330,7 @@ bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
     if (!ResolveKeyPath(root, path, resolved))
         return false;
     HKEY opened = nullptr;
-    LONG error = Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_SET_VALUE, &opened);
+    LONG error = Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_SET_VALUE, &opened);
     if (error == ERROR_SUCCESS) {
         RegistryKey key(opened);
         error = Calls->DeleteValue(key.Get(), name);
@@ -341,7 +353,7 @@ KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
     // Windows refuses a key with sub-keys as it refuses one without rights; only the second is
     // a failure.
     HKEY opened = nullptr;
-    if (Calls->OpenKey(root, resolved, 0, ViewFlags | KEY_ENUMERATE_SUB_KEYS, &opened) ==
+    if (Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_ENUMERATE_SUB_KEYS, &opened) ==
         ERROR_SUCCESS) {
         RegistryKey key(opened);
         wchar_t child[RegistryNameCapacity];
@@ -364,7 +376,7 @@ void DeleteKeyTree(HKEY root, const wchar_t* path) {
     LONG error;
     do {
         deleted = 0;
-        error = DeletionPass(root, resolved, 0, &deleted);
+        error = DeletionPass(SystemRoot(root), resolved, 0, &deleted);
     } while (deleted > 0);
     if (error != ERROR_SUCCESS && !IsNotFound(error))
         ReportRegistryFailure(L"delete key tree", root, path, nullptr, error);

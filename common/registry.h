@@ -1,7 +1,11 @@
 // Registry access of the program. Every operation names its target by a root, a key path and,
 // for values, a value name. Under HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE a path is relative to
-// the product key "Software\Bundlo" unless it begins with a backslash; under HKEY_CLASSES_ROOT
-// it is used as it is. A null root reaches only the settings file.
+// the product key "Software\Bundlo" unless it begins with a backslash. HKEY_CLASSES_ROOT stands
+// for the machine's classes, HKEY_LOCAL_MACHINE\Software\Classes, where every request for it
+// goes: on Windows a write through the merged root lands in the user's own classes wherever that
+// user has a key of the same name, and a read sees the user's key first, so a machine-wide
+// association would reach one user and save that user's class as the previous owner. A null root
+// reaches only the settings file.
 //
 // Each operation first offers its request to the settings file, which serves the product's own
 // keys in a portable installation and drops everything else while it switches integration off.
@@ -44,6 +48,8 @@ bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t ca
 template <size_t N> bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t (&resolved)[N]) {
     return ResolveKeyPath(root, path, resolved, N);
 }
+// The root the registry is asked for: HKEY_LOCAL_MACHINE for HKEY_CLASSES_ROOT, else the root.
+HKEY SystemRoot(HKEY root);
 // The root's name as Regedit shows it ("HKEY_CLASSES_ROOT"), for messages.
 const wchar_t* RootName(HKEY root);
 // Opened with the current view flags; null when the key cannot be opened, with the registry's

@@ -494,9 +494,21 @@ const SettingsEntry* FirstSettingsEntry() {
     return Store.Head;
 }
 
+namespace {
+bool RecordedRemoval = false;
+} // namespace
+
+ScopedRecordedRemoval::ScopedRecordedRemoval() : Previous(RecordedRemoval) {
+    RecordedRemoval = true;
+}
+
+ScopedRecordedRemoval::~ScopedRecordedRemoval() {
+    RecordedRemoval = Previous;
+}
+
 bool IsIntegrationEnabled() {
     LoadSettingsFile();
-    return Store.Integration;
+    return Store.Integration || (RecordedRemoval && !IsSealed());
 }
 
 bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists) {

@@ -47,6 +47,19 @@ bool OfferKeyDeletion(HKEY root, const wchar_t* path);
 // closed one keeps everything away: the one rule that keeps the registry and the shortcuts
 // away from the machine. Loads the file on first use.
 bool IsIntegrationEnabled();
+// While one is alive, a settings file's integration switch keeps nothing away: the removal of an
+// installation that recorded its registrations in the machine undoes them whatever a file says
+// now (one imported after the setup, say). A damaged or closed file still keeps everything away.
+class ScopedRecordedRemoval {
+  public:
+    ScopedRecordedRemoval();
+    ~ScopedRecordedRemoval();
+    ScopedRecordedRemoval(const ScopedRecordedRemoval&) = delete;
+    ScopedRecordedRemoval& operator=(const ScopedRecordedRemoval&) = delete;
+
+  private:
+    bool Previous;
+};
 // Writes the list back when a settings file is active and Global\SaveSettings allows it. The old
 // file stays whole until the new content is complete; true when the file was replaced.
 bool SaveSettingsFile();

@@ -5,7 +5,9 @@
 #include "common/paths.h"
 #include "common/registry.h"
 #include "common/text.h"
+#include "common/diagnostics.h"
 #include "integration/choices.h"
+#include "integration/record.h"
 #include "integration/templates.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
@@ -18,21 +20,24 @@ void VolumeExtension(unsigned number, wchar_t* extension) {
     FormatText(extension, 32, L".b%02u", number);
 }
 
-// What the extension was before the archiver took it over, kept under its "Setup" key. False
+// What the extension was before the archiver took it over, kept in the machine's record. False
 // when the previous state cannot be kept whole (the class unreadable, the key or its "New" entry
 // refused to a read, or a write of the state refused): it could never be given back, so the
 // extension must not be taken now; a later run tries again.
-bool SaveState(const wchar_t* extension, const wchar_t* stateKey, bool hasTemplate) {
+bool SaveState(const wchar_t* extension, bool hasTemplate) {
+    StateRecord record;
+    if (!MachineRecordOf(extension, record))
+        return false;
     wchar_t previous[ClassNameCapacity];
     TextReading reading = ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", previous);
     if ((reading != TextRead && reading != TextMissing) ||
-        SetUserString(stateKey, L"Type", previous) != ERROR_SUCCESS)
+        SetRecordString(record, L"", L"Type", previous) != ERROR_SUCCESS)
         return false;
     KeyPresence presence = FindKey(HKEY_CLASSES_ROOT, extension);
     if (presence == KeyUnknown ||
-        SetUserDword(stateKey, L"Exist", presence == KeyPresent ? 1 : 0) != ERROR_SUCCESS)
+        SetRecordDword(record, L"", L"Exist", presence == KeyPresent ? 1 : 0) != ERROR_SUCCESS)
         return false;
-    return !hasTemplate || SavePreviousTemplateEntry(extension);
+    return !hasTemplate || SavePreviousTemplateEntry(extension, record);
 }
 
 // Whether the key holds a class value at all, empty, unreadable or refused included: only a key
@@ -89,10 +94,13 @@ namespace {
 // Takes the extension for the archiver's class, with the state it had saved first at the first
 // take-over; the archiver's own format takes its volume extensions along. False when the
 // extension was not taken.
-bool TakeOver(const wchar_t* extension, const wchar_t* stateKey, Ownership owner, bool hasTemplate,
-              bool isOwnFormat, bool isZip) {
-    // A second apply must not overwrite what was saved at the first take-over.
-    if (owner != Owned && !SaveState(extension, stateKey, hasTemplate))
+bool TakeOver(const wchar_t* extension, Ownership owner, bool hasTemplate, bool isOwnFormat,
+              bool isZip) {
+    // A second apply must not overwrite what was saved at the first take-over; what an earlier
+    // version saved for its own user only becomes the machine's.
+    if (owner == Owned)
+        MoveUserRecordToMachine(extension);
+    else if (!SaveState(extension, hasTemplate))
         return false;
     bool taken = SetClass(extension, isZip ? L"Bundlo.ZIP" : L"Bundlo");
     if (isOwnFormat) {
@@ -109,17 +117,33 @@ bool TakeOver(const wchar_t* extension, const wchar_t* stateKey, Ownership owner
     return taken;
 }
 
-// Gives back what the state saved: the "New" entry alone while the extension stays associated,
-// else the class too (or the whole key, when the extension had none before).
-bool GiveBack(const wchar_t* extension, const wchar_t* stateKey, Ownership owner, bool associate,
-              bool hasTemplate, bool isOwnFormat) {
-    ReadResult existRead = ReadDone, typeRead = ReadDone;
-    bool existed = GetUserDword(stateKey, L"Exist", 1, &existRead) != 0;
-    wchar_t previous[ClassNameCapacity];
-    GetUserString(stateKey, L"Type", previous, L"", &typeRead);
-    // Giving back what could not be read would give back the wrong thing, for good.
-    if (existRead == ReadRefused || typeRead == ReadRefused)
+// An extension the archiver owns with no record anywhere (the record lost with a user's hive, say):
+// only the archiver's class and "New" entry go, since what was there before is unknown.
+bool ReleaseUnrecorded(const wchar_t* extension, bool hasTemplate, bool isOwnFormat) {
+    ReportFailure(L"give back without a saved previous owner", extension, ERROR_NOT_FOUND);
+    if (hasTemplate && !RemoveOwnTemplateEntry(extension, isOwnFormat))
         return false;
+    return DeleteValue(HKEY_CLASSES_ROOT, extension, L"");
+}
+
+// Gives back what the record saved: the "New" entry alone while the extension stays associated,
+// else the class too (or the whole key, when the extension had none before).
+bool GiveBack(const wchar_t* extension, Ownership owner, bool associate, bool hasTemplate,
+              bool isOwnFormat) {
+    StateRecord record;
+    RecordLookup lookup = FindRecordOf(extension, record);
+    // Giving back what could not be read would give back the wrong thing, for good.
+    if (lookup == RecordUnknown)
+        return false;
+    ReadResult existRead = ReadDone, typeRead = ReadDone;
+    bool existed = true;
+    wchar_t previous[ClassNameCapacity] = L"";
+    if (lookup == RecordFound) {
+        existed = GetRecordDword(record, L"", L"Exist", 1, &existRead) != 0;
+        GetRecordString(record, L"", L"Type", previous, L"", ClassNameCapacity, &typeRead);
+        if (existRead == ReadRefused || typeRead == ReadRefused)
+            return false;
+    }
     if (IsOwnClassName(previous))
         previous[0] = 0;
     bool released = true;
@@ -131,9 +155,13 @@ bool GiveBack(const wchar_t* extension, const wchar_t* stateKey, Ownership owner
 
     // Only what still points to the archiver is given back; its class goes last, so that while
     // any step before fails, a later run still finds the extension the archiver's and finishes.
+    // An extension another program took since keeps its class, but not the archiver's "New"
+    // entry, which would offer a template that is gone.
     if (owner != Owned && !associate)
-        return released;
-    if (hasTemplate && !RestoreTemplateEntry(extension, isOwnFormat, existed))
+        return (!hasTemplate || RemoveOwnTemplateEntry(extension, isOwnFormat)) && released;
+    if (lookup == RecordMissing && !associate)
+        return ReleaseUnrecorded(extension, hasTemplate, isOwnFormat) && released;
+    if (hasTemplate && !RestoreTemplateEntry(extension, isOwnFormat, existed, record))
         return false;
     if (associate)
         return true;
@@ -157,9 +185,6 @@ bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
                         bool isOwnFormat, bool isZip) {
     PrepareTemplateImages();
     bool hasTemplate = isOwnFormat || isZip;
-    wchar_t stateKey[SetupKeyCapacity];
-    if (!SetupKeyOf(extension, L"", stateKey))
-        return false;
     // An extension whose class cannot be read may be the archiver's (with its state saved at
     // the first take-over) or another program's: either way it is left as it is.
     Ownership owner = FindOwnership(extension);
@@ -167,7 +192,7 @@ bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
         return false;
     // Not taken, the extension's "New" entry is still the one the state saved: replaced now,
     // the next take-over would save the archiver's own entry as the previous one.
-    if (associate && !TakeOver(extension, stateKey, owner, hasTemplate, isOwnFormat, isZip))
+    if (associate && !TakeOver(extension, owner, hasTemplate, isOwnFormat, isZip))
         return false;
     bool wantTemplate = hasTemplate && WantTemplate(shellExtension, isOwnFormat, isZip) &&
                         MayReplaceTemplateEntry(extension);
@@ -175,7 +200,7 @@ bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
         CreateTemplateEntry(extension, isOwnFormat);
     if (associate && (wantTemplate || !hasTemplate))
         return true;
-    return GiveBack(extension, stateKey, owner, associate, hasTemplate, isOwnFormat);
+    return GiveBack(extension, owner, associate, hasTemplate, isOwnFormat);
 }
 
 bool AssociateAllTypes(const IntegrationSettings& settings) {
@@ -204,6 +229,17 @@ bool RevBelongsToArchiver() {
     default:
         return false; // unreadable or refused
     }
+}
+
+void ReleaseRev() {
+    if (!RevBelongsToArchiver())
+        return;
+    // Another program's values or sub-keys under it (an OpenWithProgids list) stay with it.
+    if (!DeleteValue(HKEY_CLASSES_ROOT, L".rev", L""))
+        return;
+    RegistryValue value;
+    if (ReadValueAt(HKEY_CLASSES_ROOT, L".rev", 0, &value) == NoMoreValues)
+        DeleteEmptyKey(HKEY_CLASSES_ROOT, L".rev");
 }
 
 bool WriteClassKeys() {

@@ -36,8 +36,37 @@ bool RegisterAppPaths() {
             return false;
         SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"Path", folder);
     }
-    SetString(HKEY_LOCAL_MACHINE, L"", L"exe32", archiver);
+    SetString(HKEY_LOCAL_MACHINE, MachineProductKey, L"exe32", archiver);
     return true;
+}
+
+void RemoveAppPaths() {
+    // The setup wrote App Paths into every view, for programs of either bitness.
+    REGSAM views[2];
+    size_t viewCount = AllProgramRegistryViews(views);
+    for (size_t i = 0; i < viewCount; i++) {
+        ScopedRegistryView scope(views[i]);
+        DeleteEmptyKey(HKEY_LOCAL_MACHINE, AppPathsKey);
+    }
+}
+
+void RemoveUninstallEntries() {
+    wchar_t folder[PathCapacity];
+    GetProgramPath(folder);
+    CutNamePart(folder);
+    AddTrailingBackslash(folder);
+    REGSAM views[2];
+    size_t viewCount = AllProgramRegistryViews(views);
+    for (size_t i = 0; i < viewCount; i++) {
+        ScopedRegistryView scope(views[i]);
+        // The other build's entry goes when it names this installation: the vendor may have
+        // switched builds between the setup and the removal. One of another folder is another
+        // installation's.
+        wchar_t location[PathCapacity];
+        GetString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallLocation", location, L"");
+        if (views[i] == ProgramRegistryView(sizeof(void*) == 8) || CompareNoCase(location, folder) == 0)
+            DeleteEmptyKey(HKEY_LOCAL_MACHINE, UninstallKey);
+    }
 }
 
 void AppendVersionText(wchar_t* text, size_t capacity) {

@@ -8,10 +8,19 @@ const wchar_t AppPathsKey[] =
 const wchar_t UninstallKey[] =
     L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bundlo archiver";
 
+// The archiver's product key in the machine's registry, named absolutely: machine state that no
+// settings file serves.
+const wchar_t MachineProductKey[] = L"\\Software\\Bundlo";
+
 // App Paths for Bundlo.exe (in both registry views on 64-bit Windows) and "exe32". False only
 // when the first machine-wide write is refused with ERROR_ACCESS_DENIED.
 bool RegisterAppPaths();
 void RegisterUninstallEntry();
+// App Paths in every view.
+void RemoveAppPaths();
+// The uninstall entry in this build's view, and in the other view when it names this
+// installation's folder.
+void RemoveUninstallEntries();
 // Appends " 6.11 (32-bit)" (string 5141; 5142, "64-bit", in the 64-bit build), with no
 // leading blank to an empty text.
 void AppendVersionText(wchar_t* text, size_t capacity);

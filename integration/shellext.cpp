@@ -62,15 +62,20 @@ bool ClassicMenuWanted(const IntegrationSettings& settings) {
     return !IsWindows11OrLater() || settings.legacyMenu != 0;
 }
 
+// Machine state: named absolutely, so that no settings file ever serves or keeps it.
+const wchar_t CapabilitiesKey[] = L"\\Software\\Bundlo\\Capabilities";
+const wchar_t CapabilitiesAssociationsKey[] = L"\\Software\\Bundlo\\Capabilities\\FileAssociations";
+const wchar_t RegisteredApplicationsKey[] = L"\\Software\\RegisteredApplications";
+
 void WriteCapabilities() {
-    SetString(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Bundlo",
+    SetString(HKEY_LOCAL_MACHINE, RegisteredApplicationsKey, L"Bundlo",
               L"Software\\Bundlo\\Capabilities");
-    SetString(HKEY_LOCAL_MACHINE, L"Capabilities", L"ApplicationDescription", L"Bundlo");
+    SetString(HKEY_LOCAL_MACHINE, CapabilitiesKey, L"ApplicationDescription", L"Bundlo");
     for (size_t row = 0; row < ArchiveTypeCount; row++) {
         for (const wchar_t* group = ArchiveTypeTable[row].Group; group != nullptr;) {
             wchar_t extension[ExtensionCapacity];
             group = SplitExtension(group, extension, ExtensionCapacity);
-            SetString(HKEY_LOCAL_MACHINE, L"Capabilities\\FileAssociations", extension,
+            SetString(HKEY_LOCAL_MACHINE, CapabilitiesAssociationsKey, extension,
                       row == ZipRow ? L"Bundlo.ZIP" : L"Bundlo");
         }
     }
@@ -137,9 +142,14 @@ void RegisterShellIntegration(bool remove, const IntegrationSettings& settings) 
         RegisterShellExtension(used, L"bdlext64.dll", ShellExtensionClsid64, L"Bundlo", true);
     bool vista = WindowsVersion() >= 0x600;
     if (remove) {
-        if (vista)
-            DeleteValue(HKEY_LOCAL_MACHINE, L"\\Software\\RegisteredApplications", L"Bundlo");
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, L"");
+        // Whichever build wrote them: a setup of one bitness may be removed by the other.
+        REGSAM views[2];
+        size_t viewCount = AllProgramRegistryViews(views);
+        for (size_t i = 0; i < viewCount; i++) {
+            ScopedRegistryView scope(views[i]);
+            DeleteValue(HKEY_LOCAL_MACHINE, RegisteredApplicationsKey, L"Bundlo");
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, CapabilitiesKey);
+        }
     } else if (vista) {
         WriteCapabilities();
     }

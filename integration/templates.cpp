@@ -9,6 +9,7 @@
 #include "common/registry.h"
 #include "common/text.h"
 #include "integration/choices.h"
+#include "integration/record.h"
 
 // An empty archive of the archiver's own format: signature, main header, end-of-archive header,
 // each header behind the CRC32 of its four bytes.
@@ -31,7 +32,7 @@ enum PreviousEntry : DWORD {
     PreviousEntryOldState = 0xFFFFFFFF,
 };
 const wchar_t SavedMarker[] = L"ShellNewSaved";
-const wchar_t PreviousEntryKey[] = L"\\PreviousShellNew"; // below the saved-state key
+const wchar_t PreviousEntryKey[] = L"\\PreviousShellNew"; // below the record's key
 const size_t SavedValueLimit = 32;
 // "<type>:<name as hex>:<data as hex>": hexadecimal keeps any name and bytes intact through the
 // registry and the settings file alike.
@@ -105,13 +106,14 @@ ValuesPresent FindValues(const wchar_t* key) {
 }
 
 // False when a saved value could not be read or written back.
-bool GiveBackSavedValues(const wchar_t* key, const wchar_t* savedKey) {
+bool GiveBackSavedValues(const wchar_t* key, const StateRecord& record) {
     for (DWORD i = 0; i < SavedValueLimit; i++) {
         wchar_t name[16];
         FormatText(name, L"%lu", i);
         wchar_t text[SavedValueCapacity];
         ReadResult read = ReadDone;
-        bool found = GetUserString(savedKey, name, text, L"", SavedValueCapacity, &read);
+        bool found =
+            GetRecordString(record, PreviousEntryKey, name, text, L"", SavedValueCapacity, &read);
         if (read == ReadRefused)
             return false;
         if (!found || text[0] == 0)
@@ -124,14 +126,24 @@ bool GiveBackSavedValues(const wchar_t* key, const wchar_t* savedKey) {
     return true;
 }
 
+// A key left without values would still offer the type in Explorer's New menu; one that holds
+// values (another program's, written since) stays.
+bool DropIfValueless(const wchar_t* key) {
+    switch (FindValues(key)) {
+    case NoValues:
+        return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
+    case SomeValues:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
-bool SavePreviousTemplateEntry(const wchar_t* extension) {
+bool SavePreviousTemplateEntry(const wchar_t* extension, const StateRecord& record) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
-    wchar_t stateKey[SetupKeyCapacity], savedKey[SetupKeyCapacity];
-    if (!SetupKeyOf(extension, L"", stateKey) || !SetupKeyOf(extension, PreviousEntryKey, savedKey))
-        return false;
     // The form earlier versions read back, kept for them.
     wchar_t fileName[TemplateKeyCapacity];
     ReadResult fileNameRead = ReadDone, nullFileRead = ReadDone;
@@ -140,16 +152,16 @@ bool SavePreviousTemplateEntry(const wchar_t* extension) {
     bool hasNullFile = GetString(HKEY_CLASSES_ROOT, key, L"NullFile", nullFile, L"", &nullFileRead);
     if (fileNameRead == ReadRefused || nullFileRead == ReadRefused)
         return false;
-    if (SetUserString(stateKey, L"ShellNew", fileName[0] == 0 && hasNullFile ? L"*" : fileName) !=
-        ERROR_SUCCESS)
+    if (SetRecordString(record, L"", L"ShellNew",
+                        fileName[0] == 0 && hasNullFile ? L"*" : fileName) != ERROR_SUCCESS)
         return false;
 
-    DeleteKeyTree(HKEY_CURRENT_USER, savedKey);
+    DeleteRecordTree(record, PreviousEntryKey);
     KeyPresence presence = FindKey(HKEY_CLASSES_ROOT, key);
     if (presence == KeyUnknown)
         return false;
     if (presence == KeyMissing)
-        return SetUserDword(stateKey, SavedMarker, NoPreviousEntry) == ERROR_SUCCESS;
+        return SetRecordDword(record, L"", SavedMarker, NoPreviousEntry) == ERROR_SUCCESS;
     PreviousEntry outcome = PreviousEntryKept;
     for (DWORD i = 0;; i++) {
         RegistryValue value;
@@ -165,17 +177,21 @@ bool SavePreviousTemplateEntry(const wchar_t* extension) {
             outcome = PreviousEntryTooLarge;
             break;
         }
-        if (SetUserString(savedKey, name, text) != ERROR_SUCCESS)
+        if (SetRecordString(record, PreviousEntryKey, name, text) != ERROR_SUCCESS)
             return false;
     }
-    return SetUserDword(stateKey, SavedMarker, outcome) == ERROR_SUCCESS;
+    return SetRecordDword(record, L"", SavedMarker, outcome) == ERROR_SUCCESS;
 }
 
 bool MayReplaceTemplateEntry(const wchar_t* extension) {
-    wchar_t stateKey[SetupKeyCapacity];
+    StateRecord record;
+    RecordLookup lookup = FindRecordOf(extension, record);
+    if (lookup == RecordUnknown)
+        return false;
+    if (lookup == RecordMissing)
+        return true;
     ReadResult read = ReadDone;
-    return SetupKeyOf(extension, L"", stateKey) &&
-           GetUserDword(stateKey, SavedMarker, PreviousEntryOldState, &read) !=
+    return GetRecordDword(record, L"", SavedMarker, PreviousEntryOldState, &read) !=
                PreviousEntryTooLarge &&
            read != ReadRefused;
 }
@@ -215,18 +231,25 @@ void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
     SetString(HKEY_CLASSES_ROOT, key, L"FileName", path);
 }
 
-bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed) {
+bool RemoveOwnTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
-    wchar_t stateKey[SetupKeyCapacity], savedKey[SetupKeyCapacity];
+    bool refused = false;
+    if (!HoldsOwnTemplate(key, isOwnFormat, &refused))
+        return !refused;
+    return DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName") && DropIfValueless(key);
+}
+
+bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed,
+                          const StateRecord& record) {
+    wchar_t key[TemplateKeyCapacity];
+    TemplateKeyOf(extension, key);
     if (!existed) {
         // Everything under an extension that had no key before is the archiver's.
         return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
     }
-    if (!SetupKeyOf(extension, L"", stateKey) || !SetupKeyOf(extension, PreviousEntryKey, savedKey))
-        return false;
     ReadResult read = ReadDone;
-    DWORD saved = GetUserDword(stateKey, SavedMarker, PreviousEntryOldState, &read);
+    DWORD saved = GetRecordDword(record, L"", SavedMarker, PreviousEntryOldState, &read);
     if (read == ReadRefused)
         return false;
     if (saved == PreviousEntryTooLarge)
@@ -238,10 +261,10 @@ bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool exist
     if (refused)
         return false;
     if (saved == PreviousEntryKept)
-        return GiveBackSavedValues(key, savedKey);
+        return GiveBackSavedValues(key, record);
     if (saved == PreviousEntryOldState) {
         wchar_t text[TemplateKeyCapacity];
-        GetUserString(stateKey, L"ShellNew", text, L"", TemplateKeyCapacity, &read);
+        GetRecordString(record, L"", L"ShellNew", text, L"", TemplateKeyCapacity, &read);
         if (read == ReadRefused)
             return false;
         if (text[0] == L'*' && SetString(HKEY_CLASSES_ROOT, key, L"NullFile", L"") != ERROR_SUCCESS)
@@ -250,14 +273,5 @@ bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool exist
             SetString(HKEY_CLASSES_ROOT, key, L"FileName", text) != ERROR_SUCCESS)
             return false;
     }
-    // A key left without values would still offer the type in Explorer's New menu; one that
-    // holds values (another program's, written since) stays.
-    switch (FindValues(key)) {
-    case NoValues:
-        return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
-    case SomeValues:
-        return true;
-    default:
-        return false;
-    }
+    return DropIfValueless(key);
 }

@@ -4,6 +4,8 @@
 #pragma once
 #include <stddef.h>
 
+struct StateRecord;
+
 const size_t TemplateKeyCapacity = 2048;
 
 // Whether ".bdl" or ".zip" should carry the archiver's template now.
@@ -11,19 +13,24 @@ bool WantTemplate(bool shellExtension, bool isOwnFormat, bool isZip);
 // Writes the template file when missing or of the wrong size and points the extension's
 // "ShellNew" key at it, dropping the entry that was there.
 void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat);
-// Keeps the extension's "ShellNew" entry under its saved-state key at the take-over: every value
+// Keeps the extension's "ShellNew" entry in its record at the take-over: every value
 // with its type, and the "ShellNew" text that earlier versions read. An entry too large to keep
 // is marked so and left alone for good. False when the entry could not be read (refused) or its
 // state not written: nothing may replace it then, and the take-over waits for a later run.
-bool SavePreviousTemplateEntry(const wchar_t* extension);
+bool SavePreviousTemplateEntry(const wchar_t* extension, const StateRecord& record);
 // False when the entry found at the take-over could not be kept whole: the archiver then never
 // replaces it; false too while the state that says so cannot be read.
 bool MayReplaceTemplateEntry(const wchar_t* extension);
 // Takes the archiver's own "FileName" away and gives back the entry kept at the take-over, whole;
 // removes the key when the extension did not exist before, or when it had no entry and nothing is
 // left in it. Another program's key is never deleted. False when a read or write it needed was
-// refused: doing it again later finishes it.
-bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed);
+// refused: doing it again later finishes it. `record` is where the extension's record was found.
+bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed,
+                          const StateRecord& record);
+// Takes the archiver's own "FileName" away from an extension another program owns now, and the
+// key when nothing is left in it; any other value stays. False when it could not be read or
+// deleted.
+bool RemoveOwnTemplateEntry(const wchar_t* extension, bool isOwnFormat);
 // Completes the template images: their first bytes are stored only here, so that the program
 // file itself holds neither archive signature.
 void PrepareTemplateImages();

@@ -5,18 +5,36 @@
 
 #include "common/diagnostics.h"
 #include "common/registry.h"
+#include "common/settings.h"
 #include "common/text.h"
 #include "integration/associations.h"
+#include "integration/record.h"
 #include "integration/registration.h"
 #include "integration/shellext.h"
 #include "integration/shortcuts.h"
 #include "uninstall/startup.h"
 
-void RemoveRegistrations() {
+namespace {
+
+// The machine's product key goes in every view; in the record's view, while an extension is
+// still to be given back, all of it but the record.
+void RemoveMachineProductKeys(bool released) {
+    REGSAM views[2];
+    size_t viewCount = AllProgramRegistryViews(views);
+    for (size_t i = 0; i < viewCount; i++) {
+        ScopedRegistryView scope(views[i]);
+        if (released || views[i] != RecordView())
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, MachineProductKey);
+        else
+            DeleteValue(HKEY_LOCAL_MACHINE, MachineProductKey, L"exe32");
+    }
+}
+
+void RemoveEveryRegistration() {
     // A zero-filled record means nothing is integrated: every step below takes its removal path.
     IntegrationSettings none = {};
-    // The extensions first: they read the saved previous owners from the per-user key, which
-    // goes further down.
+    // The extensions first: they read the saved previous owners from the record, which goes
+    // further down.
     bool released = AssociateAllTypes(none);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
     RegisterShellIntegration(true, none);
@@ -25,26 +43,48 @@ void RemoveRegistrations() {
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo");
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo.ZIP");
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo.REV");
-    // Another program may have taken ".rev" over since the setup; its association stays.
-    if (RevBelongsToArchiver())
-        DeleteKeyTree(HKEY_CLASSES_ROOT, L".rev");
+    ReleaseRev();
 
     // The saved previous owners go only with the last extension given back: what this removal
     // could not give back, a later one still can.
-    if (released)
+    if (released) {
+        DeleteRecords();
         DeleteKeyTree(HKEY_CURRENT_USER, L"");
-    else
+    } else {
         ReportFailure(L"keep the previous owners for a later removal",
-                      L"HKEY_CURRENT_USER\\Software\\Bundlo", ERROR_CAN_NOT_COMPLETE);
+                      L"HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Setup", ERROR_CAN_NOT_COMPLETE);
+    }
+    RemoveMachineProductKeys(released);
 
     if (MsiMode)
         return;
-    DeleteEmptyKey(HKEY_LOCAL_MACHINE, UninstallKey);
-    // The setup wrote App Paths into every view, for programs of either bitness.
-    REGSAM views[2];
-    size_t viewCount = AllProgramRegistryViews(views);
-    for (size_t i = 0; i < viewCount; i++) {
-        ScopedRegistryView scope(views[i]);
-        DeleteEmptyKey(HKEY_LOCAL_MACHINE, AppPathsKey);
+    RemoveUninstallEntries();
+    RemoveAppPaths();
+}
+
+} // namespace
+
+void RemoveRegistrations() {
+    // Whose registrations these are is read before anything is touched, past a settings file
+    // that would hide the registry.
+    InstallationRecord installation;
+    {
+        ScopedRecordedRemoval look;
+        installation = FindInstallationRecord();
     }
+    if (installation == RecordOfAnotherCopy) {
+        // The classes, the shell extension and the entry point at that installation; a portable
+        // copy says nothing, since leaving the registry alone is all it ever does.
+        if (IsIntegrationEnabled())
+            ReportFailure(L"leave the registrations of the installation in another folder",
+                          L"HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Setup", ERROR_ALREADY_EXISTS);
+        return;
+    }
+    if (installation == NoInstallationRecord) {
+        RemoveEveryRegistration(); // a machine set up by an earlier version, or never
+        return;
+    }
+    // This installation's registrations go whatever a settings file says now.
+    ScopedRecordedRemoval recorded;
+    RemoveEveryRegistration();
 }

@@ -55,7 +55,6 @@ void RunSetupFlow() {
     }
     if (confirmed <= 0)
         return;
-    ImportSettingsFile(L"Bundlo.ini");
     if (!MsiMode) {
         DialogBoxParamW(DialogInstance(L"DONEDLG"), L"DONEDLG", nullptr, DoneDialogProc, 0);
         if (RunsUnderWow64() && !Silent)
@@ -112,6 +111,11 @@ int Run(void* context) {
     if (UsageRequested && !Silent)
         ShowMessageBox(nullptr, LoadText(IDS_USAGE), LoadText(IDS_UNINSTTITLE),
                        MB_ICONINFORMATION | MB_SETFOREGROUND);
+    // A vendor's settings file counts for this setup already: one that says "no integration"
+    // makes a setup that registers nothing, rather than one whose registrations no later run
+    // could see. Whatever was read before the import is read again.
+    if (setupRequested && ImportSettingsFile(L"Bundlo.ini") && !IsSettingsFileActive())
+        ReleaseSettings(); // the import never replaces a file that is in use
     if ((setupRequested || uninstallRequested) && SettingsFileUsable(setupRequested)) {
         if (setupRequested)
             RunSetupFlow();

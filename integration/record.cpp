@@ -1,0 +1,199 @@
+#include "integration/record.h"
+
+#include <wchar.h>
+
+#include "common/diagnostics.h"
+#include "common/paths.h"
+#include "common/text.h"
+
+namespace {
+
+const wchar_t MachineRecordRoot[] = L"\\Software\\Bundlo\\Setup";
+const wchar_t UserRecordRoot[] = L"\\Software\\Bundlo\\Setup";
+const wchar_t FolderValue[] = L"Folder";
+// Below an extension's record: the values of its previous "New" entry.
+const wchar_t PreviousEntrySub[] = L"\\PreviousShellNew";
+
+bool Compose(const StateRecord& record, const wchar_t* sub, wchar_t (&path)[RecordKeyCapacity]) {
+    return FormatText(path, L"%s%s", record.Key, sub ? sub : L"") >= 0;
+}
+
+bool RecordOf(HKEY root, REGSAM view, const wchar_t* base, const wchar_t* extension,
+              StateRecord& record) {
+    record.Root = root;
+    record.View = view;
+    // An extension is one name: a backslash in it would reach another extension's record.
+    return extension[0] == L'.' && wcschr(extension, L'\\') == nullptr &&
+           FormatText(record.Key, L"%s\\%s", base, extension) >= 0;
+}
+
+// An extension's key holds a record when it has either value the setup writes first; the
+// per-user key also holds the user's choice for the type ("Set"), which is no record.
+RecordLookup Holds(const StateRecord& record) {
+    ReadResult exist = ReadMissing, type = ReadMissing;
+    GetRecordDword(record, L"", L"Exist", 0, &exist);
+    wchar_t text[4];
+    GetRecordString(record, L"", L"Type", text, L"", 4, &type);
+    if (exist == ReadRefused || type == ReadRefused)
+        return RecordUnknown;
+    return exist == ReadMissing && type == ReadMissing ? RecordMissing : RecordFound;
+}
+
+// Every value of one key of a record, copied whole.
+bool CopyValues(const StateRecord& from, const StateRecord& to, const wchar_t* sub) {
+    wchar_t source[RecordKeyCapacity];
+    if (!Compose(from, sub, source))
+        return false;
+    for (DWORD index = 0;; index++) {
+        RegistryValue value;
+        ValueReading reading;
+        {
+            ScopedRegistryView scope(from.View);
+            reading = ReadValueAt(from.Root, source, index, &value);
+        }
+        if (reading == NoMoreValues)
+            return true;
+        if (reading != ValueRead)
+            return false;
+        if (CompareNoCase(value.Name, L"Set") == 0)
+            continue; // the user's choice, not the record
+        wchar_t target[RecordKeyCapacity];
+        if (!Compose(to, sub, target))
+            return false;
+        ScopedRegistryView scope(to.View);
+        if (SetTypedValue(to.Root, target, value) != ERROR_SUCCESS)
+            return false;
+    }
+}
+
+} // namespace
+
+REGSAM RecordView() {
+    return ProgramRegistryView(true);
+}
+
+bool MachineRecordOf(const wchar_t* extension, StateRecord& record) {
+    return RecordOf(HKEY_LOCAL_MACHINE, RecordView(), MachineRecordRoot, extension, record);
+}
+
+RecordLookup FindRecordOf(const wchar_t* extension, StateRecord& record) {
+    StateRecord user;
+    if (!MachineRecordOf(extension, record) ||
+        !RecordOf(HKEY_CURRENT_USER, 0, UserRecordRoot, extension, user))
+        return RecordUnknown;
+    RecordLookup machine = Holds(record);
+    if (machine != RecordMissing)
+        return machine;
+    record = user;
+    return Holds(user);
+}
+
+bool MoveUserRecordToMachine(const wchar_t* extension) {
+    StateRecord machine, user;
+    if (!MachineRecordOf(extension, machine) ||
+        !RecordOf(HKEY_CURRENT_USER, 0, UserRecordRoot, extension, user))
+        return false;
+    if (Holds(machine) != RecordMissing || Holds(user) != RecordFound)
+        return true; // nothing to move, or nothing that can be read
+    if (CopyValues(user, machine, L"") && CopyValues(user, machine, PreviousEntrySub))
+        return true;
+    // Half a record would give back half an entry: the per-user one stays the one read.
+    DeleteRecordTree(machine, L"");
+    ReportFailure(L"copy the saved state of an earlier version", user.Key, ERROR_CAN_NOT_COMPLETE);
+    return false;
+}
+
+KeyPresence FindRecordKey(const StateRecord& record, const wchar_t* sub) {
+    wchar_t path[RecordKeyCapacity];
+    if (!Compose(record, sub, path))
+        return KeyUnknown;
+    ScopedRegistryView scope(record.View);
+    return FindKey(record.Root, path);
+}
+
+DWORD GetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
+                     DWORD fallback, ReadResult* result) {
+    wchar_t path[RecordKeyCapacity];
+    if (!Compose(record, sub, path)) {
+        if (result)
+            *result = ReadRefused;
+        return fallback;
+    }
+    ScopedRegistryView scope(record.View);
+    return GetDword(record.Root, path, name, fallback, result);
+}
+
+bool GetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
+                     wchar_t* out, const wchar_t* fallback, size_t capacity, ReadResult* result) {
+    wchar_t path[RecordKeyCapacity];
+    if (!Compose(record, sub, path)) {
+        CopyText(out, fallback, capacity);
+        if (result)
+            *result = ReadRefused;
+        return false;
+    }
+    ScopedRegistryView scope(record.View);
+    return GetString(record.Root, path, name, out, fallback, capacity, result);
+}
+
+LONG SetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
+                     const wchar_t* text) {
+    wchar_t path[RecordKeyCapacity];
+    if (!Compose(record, sub, path))
+        return ERROR_FILENAME_EXCED_RANGE;
+    ScopedRegistryView scope(record.View);
+    return SetString(record.Root, path, name, text);
+}
+
+LONG SetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
+                    DWORD value) {
+    wchar_t path[RecordKeyCapacity];
+    if (!Compose(record, sub, path))
+        return ERROR_FILENAME_EXCED_RANGE;
+    ScopedRegistryView scope(record.View);
+    return SetDword(record.Root, path, name, value);
+}
+
+void DeleteRecordTree(const StateRecord& record, const wchar_t* sub) {
+    wchar_t path[RecordKeyCapacity];
+    if (!Compose(record, sub, path))
+        return;
+    ScopedRegistryView scope(record.View);
+    DeleteKeyTree(record.Root, path);
+}
+
+InstallationRecord FindInstallationRecord() {
+    wchar_t recorded[PathCapacity];
+    ReadResult read = ReadDone;
+    {
+        ScopedRegistryView scope(RecordView());
+        GetString(HKEY_LOCAL_MACHINE, MachineRecordRoot, FolderValue, recorded, L"", &read);
+    }
+    if (read == ReadMissing || (read == ReadDone && recorded[0] == 0))
+        return NoInstallationRecord;
+    wchar_t folder[PathCapacity];
+    GetProgramPath(folder);
+    CutNamePart(folder);
+    // A record that cannot be read whole is nobody's to act on.
+    if (read != ReadDone || folder[0] == 0)
+        return RecordOfAnotherCopy;
+    return CompareNoCase(recorded, folder) == 0 ? RecordOfThisCopy : RecordOfAnotherCopy;
+}
+
+bool RecordInstallation() {
+    wchar_t folder[PathCapacity];
+    GetProgramPath(folder);
+    CutNamePart(folder);
+    if (folder[0] == 0)
+        return false;
+    ScopedRegistryView scope(RecordView());
+    return SetString(HKEY_LOCAL_MACHINE, MachineRecordRoot, FolderValue, folder) == ERROR_SUCCESS;
+}
+
+void DeleteRecords() {
+    {
+        ScopedRegistryView scope(RecordView());
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, MachineRecordRoot);
+    }
+    DeleteKeyTree(HKEY_CURRENT_USER, UserRecordRoot);
+}
