@@ -35,6 +35,12 @@ LONG RemoveKey(HKEY root, const wchar_t* resolved) {
     return Calls->DeleteKeyEx(root, resolved, ViewFlags, 0);
 }
 
+// An empty path under HKEY_CLASSES_ROOT names the machine's classes as a whole, never a key of
+// the program's.
+bool NamesClassesRoot(HKEY root, const wchar_t* path) {
+    return root == HKEY_CLASSES_ROOT && (path == nullptr || path[path[0] == L'\\' ? 1 : 0] == 0);
+}
+
 bool IsNotFound(LONG error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -147,7 +153,7 @@ bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t ca
     if ((root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE) && path[0] != L'\\')
         return FormatText(resolved, capacity, L"Software\\Bundlo%s%s", path[0] ? L"\\" : L"",
                           path) >= 0;
-    if (root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE)
+    if (path[0] == L'\\')
         path++;
     if (root == HKEY_CLASSES_ROOT)
         return FormatText(resolved, capacity, L"Software\\Classes%s%s", path[0] ? L"\\" : L"",
@@ -344,6 +350,8 @@ bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
 KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
     if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
         return KeyGone;
+    if (NamesClassesRoot(root, path))
+        return KeyRefused;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
         return KeyRefused;
@@ -367,7 +375,7 @@ KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
 }
 
 void DeleteKeyTree(HKEY root, const wchar_t* path) {
-    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
+    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled() || NamesClassesRoot(root, path))
         return;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))

@@ -37,7 +37,7 @@ class Apply : public ::testing::Test {
              {L".zip", L".7z", L"Bundlo", L"Bundlo.ZIP", L"Bundlo.REV", L".rev"})
             RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, AppPathsKey + 1);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Bundlo");
+        DeleteMachineProductKeys();
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
     }
     static IntegrationSettings Everything() {
@@ -53,7 +53,7 @@ bool RefuseAppPaths(HKEY root, const wchar_t* path) {
 }
 
 bool RefuseFirstClassKey(HKEY root, const wchar_t* path) {
-    return root == HKEY_CLASSES_ROOT && wcscmp(path, L"Bundlo") == 0;
+    return root == HKEY_LOCAL_MACHINE && wcscmp(path, L"Software\\Classes\\Bundlo") == 0;
 }
 
 TEST_F(Apply, RefusedAppPathsChangeNothingAtAll) {

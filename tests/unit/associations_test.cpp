@@ -95,6 +95,7 @@ class Associations : public ::testing::Test {
         for (const wchar_t* key : {L".ace", L".rev", L"Bundlo", L"Bundlo.ZIP", L"Bundlo.REV"})
             RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
+        DeleteMachineProductKeys();
         DeleteFileW((Folder + L"\\bdlnew.dat").c_str());
         DeleteFileW((Folder + L"\\zipnew.dat").c_str());
     }
@@ -136,20 +137,17 @@ TEST_F(Associations, TakeOverSavesWhatWasThereAndReleaseGivesItBack) {
     EXPECT_EQ(Missing, Raw(L".zip\\ShellNew", L"NullFile"));
     EXPECT_EQ(Folder + L"\\bdlnew.dat", Raw(L".bdl\\ShellNew", L"FileName"));
 
-    EXPECT_EQ(1u, GetUserDword(L"Setup\\.zip", L"Exist", 9));
-    wchar_t text[256];
-    GetUserString(L"Setup\\.zip", L"Type", text, L"?", 256);
-    EXPECT_STREQ(L"CompressedFolder", text);
-    GetUserString(L"Setup\\.zip", L"ShellNew", text, L"?", 256);
-    EXPECT_STREQ(L"*", text);
-    GetUserString(L"Setup\\.bdl", L"ShellNew", text, L"?", 256);
-    EXPECT_STREQ(L"C:\\old\\template.bdl", text);
-    EXPECT_EQ(0u, GetUserDword(L"Setup\\.cab", L"Exist", 9));
+    // Kept for the machine, where any account's removal finds it; nothing for the user.
+    EXPECT_EQ(L"1", RecordValue(L".zip", L"Exist"));
+    EXPECT_EQ(L"CompressedFolder", RecordValue(L".zip", L"Type"));
+    EXPECT_EQ(L"*", RecordValue(L".zip", L"ShellNew"));
+    EXPECT_EQ(L"C:\\old\\template.bdl", RecordValue(L".bdl", L"ShellNew"));
+    EXPECT_EQ(L"0", RecordValue(L".cab", L"Exist"));
+    EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\.zip"));
 
     // A second apply keeps the first saved state.
     AssociateAllTypes(All(1));
-    GetUserString(L"Setup\\.zip", L"Type", text, L"?", 256);
-    EXPECT_STREQ(L"CompressedFolder", text);
+    EXPECT_EQ(L"CompressedFolder", RecordValue(L".zip", L"Type"));
 
     // Another program takes ".7z" in between: it keeps it.
     Seed(L".7z", L"", L"Other.7z");
@@ -329,7 +327,7 @@ TEST_F(Associations, ClassKeysKeepAChosenIconAndStopWhenRefused) {
     Clean();
     {
         RefusedCreations refused(
-            [](HKEY root, const wchar_t*) { return root == HKEY_CLASSES_ROOT; });
+            [](HKEY root, const wchar_t* path) { return root == HKEY_LOCAL_MACHINE && wcsncmp(path, L"Software\\Classes\\", 17) == 0; });
         EXPECT_FALSE(WriteClassKeys());
     }
     EXPECT_FALSE(RawExists(L"Bundlo"));
@@ -353,7 +351,7 @@ TEST_F(Associations, ATakeOverWaitsWhileItsStateCannotBeKept) {
         int Occurrence;
     } refusals[] = {
         {RegistryCall::SetValue, L"0", L".bdl", 1},             // a value of the "New" entry
-        {RegistryCall::OpenKey, L".zip\\ShellNew", L".zip", 1}, // the "New" entry unreadable
+        {RegistryCall::OpenKey, L"Software\\Classes\\.zip\\ShellNew", L".zip", 1}, // "New" unreadable
         {RegistryCall::SetValue, L"Exist", L".bdl", 1},         // whether the key existed
         {RegistryCall::QueryValue, L"", L".bdl", 1},            // the class, for the owner
         {RegistryCall::QueryValue, L"", L".bdl", 2},            // the class, to be kept
@@ -386,6 +384,7 @@ TEST_F(Associations, ATakeOverWaitsWhileItsStateCannotBeKept) {
         EXPECT_EQ(Missing, Raw(L".bdl\\ShellNew", L"FileName"));
         EXPECT_EQ(std::string("3:PK\x05\x06"), Typed(L".zip\\ShellNew", L"Data"));
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
+        DeleteMachineProductKeys();
     }
 }
 
@@ -408,16 +407,13 @@ TEST_F(Associations, AGiveBackWaitsWhileItsStateCannotBeReadOrWritten) {
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.Target);
-        std::wstring stateKey = L"Setup\\.7z";
         {
             FailingCall failing(refusal.Kind, refusal.Target, ERROR_ACCESS_DENIED);
             EXPECT_FALSE(AssociateExtension(L".7z", false, false, false, false));
             EXPECT_TRUE(FailingCall::Failed());
         }
         EXPECT_EQ(L"Bundlo", Raw(L".7z"));
-        wchar_t type[64];
-        GetUserString(stateKey.c_str(), L"Type", type, L"?", 64);
-        EXPECT_STREQ(L"Other.7z", type);
+        EXPECT_EQ(L"Other.7z", RecordValue(L".7z", L"Type"));
         // A later run gives it back.
         EXPECT_TRUE(AssociateExtension(L".7z", false, false, false, false));
         EXPECT_EQ(L"Other.7z", Raw(L".7z"));

@@ -53,10 +53,11 @@ TEST(ResolveKeyPath, ProductKeyAbsoluteAndClassesRoot) {
                    L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bundlo archiver",
                    out, RegistryPathCapacity);
     EXPECT_STREQ(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bundlo archiver", out);
+    // The machine's classes, never the merged root that a user's own key would take over.
     ResolveKeyPath(HKEY_CLASSES_ROOT, L".rev", out, RegistryPathCapacity);
-    EXPECT_STREQ(L".rev", out);
+    EXPECT_STREQ(L"Software\\Classes\\.rev", out);
     ResolveKeyPath(HKEY_CLASSES_ROOT, L"\\x", out, RegistryPathCapacity);
-    EXPECT_STREQ(L"\\x", out);
+    EXPECT_STREQ(L"Software\\Classes\\x", out);
     // Cut, a path names another key: not resolved at all.
     EXPECT_FALSE(ResolveKeyPath(HKEY_CURRENT_USER, L"Setup\\Links", out, 20));
     EXPECT_FALSE(ResolveKeyPath(HKEY_CLASSES_ROOT, std::wstring(600, L'k').c_str(), out,
@@ -201,7 +202,7 @@ TEST_F(RegistryTest, AnEmptyPathNeverDeletesTheRoot) {
     DeleteKeyTree(HKEY_CURRENT_USER, L"\\");
     EXPECT_TRUE(Touched.empty());
     DeleteKeyTree(HKEY_CLASSES_ROOT, L".rev");
-    EXPECT_EQ(std::vector<std::wstring>{L".rev"}, Touched);
+    EXPECT_EQ(std::vector<std::wstring>{L"Software\\Classes\\.rev"}, Touched);
 }
 
 TEST_F(RegistryTest, RefusedMachineWritesReportAccessDenied) {

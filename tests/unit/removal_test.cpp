@@ -58,6 +58,8 @@ class Removal : public ::testing::Test {
         // leftover of the removal.
         for (const wchar_t* key : {L".zip", L".bdl", L".b01", L".7z", L".rev", L"Other.7z"})
             RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+        DeleteMachineProductKeys();
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
         for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, AppPaths.c_str(), view, 0);
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, Uninstall.c_str(), view, 0);
@@ -134,7 +136,7 @@ TEST_F(Removal, ThePreviousOwnersStayUntilEveryExtensionIsGivenBack) {
         EXPECT_TRUE(FailingCall::Failed());
         EXPECT_NE(std::vector<std::wstring>(), CapturedDiagnostics::Lines());
     }
-    EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\.7z"));
+    EXPECT_EQ(L"Other.7z", RecordValue(L".7z", L"Type"));
     EXPECT_EQ(L"Bundlo", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
     {
         // The first class given back: ".bdl"'s.
@@ -142,10 +144,11 @@ TEST_F(Removal, ThePreviousOwnersStayUntilEveryExtensionIsGivenBack) {
         RemoveRegistrations();
         EXPECT_TRUE(FailingCall::Failed());
     }
-    EXPECT_TRUE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\.bdl"));
+    EXPECT_NE(MissingValue, RecordValue(L".bdl", L"Exist"));
     RemoveRegistrations();
     EXPECT_EQ(L"Other.7z", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", KEY_WOW64_64KEY));
 }
 
 TEST_F(Removal, MsiModeLeavesTheUninstallEntryAndAppPathsToThePackage) {
@@ -190,14 +193,16 @@ TEST_F(Removal, RevGoesOnlyWhileItBelongsToTheArchiver) {
         EXPECT_TRUE(RawKeyExists(HKEY_CLASSES_ROOT, L".rev")) << rev.Type;
     }
 
+    // Another program's list under it is not the archiver's to take along: only the class goes.
     for (const wchar_t* className : {L"bundlo.rev", L""}) {
         RegDeleteTreeW(HKEY_CLASSES_ROOT, L".rev");
-        SetString(HKEY_CLASSES_ROOT, L".rev\\ShellNew", L"", L"");
+        SetString(HKEY_CLASSES_ROOT, L".rev\\OpenWithProgids", L"Other.Rev", L"");
         if (className[0] != 0)
             SetString(HKEY_CLASSES_ROOT, L".rev", L"", className);
         EXPECT_TRUE(RevBelongsToArchiver()) << className;
         RemoveRegistrations();
-        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L".rev")) << className;
+        EXPECT_EQ(MissingValue, RawValue(HKEY_CLASSES_ROOT, L".rev", L"")) << className;
+        EXPECT_EQ(L"", RawValue(HKEY_CLASSES_ROOT, L".rev\\OpenWithProgids", L"Other.Rev"));
     }
 }
 

@@ -143,6 +143,24 @@ inline DWORD RunTestsInChild(const std::wstring& program, const wchar_t* filter)
     return code;
 }
 
+// The machine's record of what the setup replaced: one extension's value, and the product key
+// of both views (the record with it) cleared as a test starts.
+inline std::wstring RecordValue(const std::wstring& extension, const wchar_t* name) {
+    return RawValue(HKEY_LOCAL_MACHINE, L"Software\\Bundlo\\Setup\\" + extension, name,
+                    KEY_WOW64_64KEY);
+}
+inline void DeleteMachineProductKeys() {
+    for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
+        HKEY software;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | view, &software) ==
+            ERROR_SUCCESS) {
+            RegDeleteTreeW(software, L"Bundlo");
+            RegDeleteKeyExW(software, L"Bundlo", view, 0);
+            RegCloseKey(software);
+        }
+    }
+}
+
 // Key creations that a test wants refused, as a user without rights meets them.
 inline bool (*RefuseCreation)(HKEY root, const wchar_t* resolvedPath) = nullptr;
 
