@@ -8,6 +8,7 @@ its setup, and the state the round trip must leave: the machine as it was, but f
 and removals the program stands by, each named in expected()."""
 import os
 import random
+import shutil
 
 EXTENSIONS = (".bdl .zip .cab .arj .lz .tlz .lzh .lha .7z .tar .gz .tgz .uue .xxe .uu .bz2 .tbz2 "
               ".bz .tbz .jar .iso .z .taz .xz .txz .zipx .zst .tzst .001").split()
@@ -20,6 +21,8 @@ UNINSTALL_ENTRY = r"microsoft\windows\currentversion\uninstall\bundlo archiver"
 SHELL_FOLDERS = [r"C:\users\Public\Desktop", r"C:\ProgramData\Microsoft\Windows\Start Menu",
                  r"C:\users\{user}\Desktop",
                  r"C:\users\{user}\AppData\Roaming\Microsoft\Windows\Start Menu"]
+# Where the vendor's installer lies: its "Bundlo.ini" beside it is imported by the setup.
+VENDOR_INSTALLER = r"C:\users\Public\Downloads\BundloSetup.exe"
 USER_DESKTOP, COMMON_DESKTOP = SHELL_FOLDERS[2], SHELL_FOLDERS[0]
 COMMON_START_MENU, USER_START_MENU = SHELL_FOLDERS[1], SHELL_FOLDERS[3]
 
@@ -57,14 +60,24 @@ class Machine:
     data}}, data in the .reg form), `machine_keys` those of HKEY_LOCAL_MACHINE\\Software, written
     in the registry view of the program under test; `files` are (Windows path, bytes)."""
 
-    def __init__(self, seed, base=False):
+    def __init__(self, seed, base=False, other_account=None, vendor=None, switch_build=None):
         """base: the machine test_roundtrip.py has always checked comes first, and the setup
-        keeps its choices (/initD1M1P1); the generated part goes on top of it."""
+        keeps its choices (/initD1M1P1); the generated part goes on top of it. The three fleet
+        dimensions are drawn unless given: another account removes the program (the installing
+        user's key is gone by then), the vendor's "Bundlo.ini" with Global\\Integration=0 or 1
+        lies beside the installer, the other build removes what this one set up."""
         self.seed = seed
         r = random.Random(seed)
         self.keys, self.machine_keys, self.files = {}, {}, []
         self.notes = []
         self.portable = not base and r.random() < 0.2
+        draw = not base and not self.portable
+        self.other_account = other_account if other_account is not None else \
+            draw and r.random() < 0.3
+        self.vendor = vendor if vendor is not None else \
+            (r.choice(["0", "1"]) if draw and r.random() < 0.3 else None)
+        self.switch_build = switch_build if switch_build is not None else \
+            draw and r.random() < 0.3
         self.deep = base or r.random() < 0.3
         self.owned_earlier = {}  # extension -> (existed, saved class) of an earlier installation
 
@@ -127,7 +140,8 @@ class Machine:
             self.notes.append("another program's .rev")
         # Choices an earlier installation saved, which the /init text may overlay.
         self.stored_desktop = 0
-        if r.random() < 0.4:
+        # A vendor's file holds the choices instead; the user's stored ones are not read.
+        if r.random() < 0.4 and not self.vendor:
             self.stored_desktop = r.randint(0, 1)
             key(r"HKEY_CURRENT_USER\Software\Bundlo\Setup\Links",
                 Desktop="dword:%08x" % self.stored_desktop, Programs="dword:%08x" % r.randint(0, 1))
@@ -166,9 +180,27 @@ class Machine:
             self.digits[12] = 0
 
     def describe(self):
-        return "machine %s (%s%s), /init%s" % (
-            self.seed, "portable, " if self.portable else "", "; ".join(self.notes) or "plain",
-            self.init)
+        fleet = "".join(("portable, " if self.portable else "",
+                         "another account removes it, " if self.other_account else "",
+                         "vendor file Integration=%s, " % self.vendor if self.vendor else "",
+                         "the other build removes it, " if self.switch_build else ""))
+        return "machine %s (%s%s), /init%s" % (self.seed, fleet, "; ".join(self.notes) or "plain",
+                                               self.init)
+
+    def has_settings_file(self):
+        """Whether the program folder gets a "Bundlo.ini" (the list must name it)."""
+        return self.portable or bool(self.vendor)
+
+    def setup_env(self, env):
+        """The setup's environment: an installer with the vendor's file beside it."""
+        return dict(env, sfxname=VENDOR_INSTALLER) if self.vendor else env
+
+    def before_removal(self, prefix, program_folder, other_exe):
+        """What happens between the setup and the removal on a fleet's machine."""
+        if self.other_account:
+            prefix.reg_import("[-HKEY_CURRENT_USER\\Software\\Bundlo]\n")
+        if self.switch_build:
+            shutil.copy(other_exe, prefix.unix_path(program_folder + r"\Uninstall.exe"))
 
     def reg_text(self, deep=True):
         text = ""
@@ -207,21 +239,35 @@ class Machine:
             with open(prefix.unix_path(program_folder + r"\Bundlo.ini"), "w",
                       encoding="utf-16") as f:
                 f.write("Global\\Integration=0\r\n")
+        if self.vendor:
+            installer = prefix.unix_path(VENDOR_INSTALLER)
+            os.makedirs(os.path.dirname(installer), exist_ok=True)
+            with open(os.path.join(os.path.dirname(installer), "Bundlo.ini"), "w",
+                      encoding="utf-16") as f:
+                f.write("Global\\Integration=%s\r\n" % self.vendor)
 
     def expected(self, before, after, view):
         """The machine the round trip must leave, from the one before: the leftovers and
         removals the program stands by, each named here."""
         expected = {area: (dict(v) if isinstance(v, dict) else set(v))
                     for area, v in before.items()}
-        if self.portable:
-            # A portable copy keeps everything in its own file and touches nothing else.
+        if self.portable or self.vendor == "0":
+            # A portable copy keeps everything in its own file and touches nothing else; so does
+            # a setup whose vendor says "no integration".
             return expected
+        if self.vendor:
+            # With the vendor's file the user's registry key is not the program's store: only
+            # the saved state of an earlier version, which the removal used, goes from it.
+            kept = {k: v for k, v in expected[r"HKCU\Software"].items()
+                    if k.split("\\", 1)[0] == "bundlo" and not k.startswith("bundlo\\setup")}
         hkcr = expected["HKCR"]
         # The product key and the archiver's classes go as whole trees, however deep.
         for area, tops in ((r"HKCU\Software", ("bundlo",)), ("HKCR", ("bundlo", "bundlo.zip",
                                                                       "bundlo.rev"))):
             for key in [k for k in expected[area] if k.split("\\", 1)[0] in tops]:
                 del expected[area][key]
+        if self.vendor:
+            expected[r"HKCU\Software"].update(kept)
         associated = {e for row, exts in enumerate(TYPES) for e in exts if self.digits[row]}
 
         # An extension an earlier installation took over goes back to what its saved state
@@ -285,6 +331,12 @@ class Machine:
             for path in [p for p in files if p.startswith(prefix)]:
                 files.discard(path)
         return expected
+
+
+def other_build_exe(build):
+    """The Uninstall.exe of the other architecture, beside this build's folder."""
+    other = "win32" if os.path.basename(build) == "win64" else "win64"
+    return os.path.join(os.path.dirname(build), other, "Uninstall.exe")
 
 
 def machine_state(prefix, harness):

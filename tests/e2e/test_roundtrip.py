@@ -90,31 +90,45 @@ CLSID64 = "{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F02}"
 MACHINE_SEED = 258
 
 
+# How fleets run it, each on the same machine: another account removes it, the vendor's file
+# beside the installer says Integration=1 or 0, the other build removes it.
+FLEET = [{}, {"other_account": True}, {"vendor": "1"}, {"vendor": "0"}, {"switch_build": True}]
+
+
 class WholeRoundTrip(harness.ProgramTest):
     def test_real_setup_then_real_uninstall_leaves_the_machine_as_before(self):
+        for fleet in FLEET:
+            with self.subTest(**fleet):
+                if fleet:
+                    self.prefix.reset()
+                self.round_trip(machine_generator.Machine(MACHINE_SEED, base=True, **fleet))
+
+    def round_trip(self, machine):
         # The earlier uninstall entry sits in the registry view of the program under test.
         view = 64 if os.path.basename(harness.BUILD) == "win64" else 32
-        machine = machine_generator.Machine(MACHINE_SEED, base=True)
+        self.program = self.prefix.install()
         folder = self.prefix.unix_path(harness.PROGRAM_FOLDER)
         for name in ("Bundlo.exe", "bdlext.dll", "bdlext64.dll", "Bundlo.chm", "Bdl.txt"):
             with open(os.path.join(folder, name), "w") as f:
                 f.write("placeholder")
         with open(os.path.join(folder, "Uninstall.lst"), "w") as f:
             f.write("Bundlo.exe\r\nbdlext.dll\r\nbdlext64.dll\r\nBundlo.chm\r\nBdl.txt\r\n"
-                    "bdlnew.dat\r\nzipnew.dat\r\nUninstall.exe\r\n")
+                    "bdlnew.dat\r\nzipnew.dat\r\nUninstall.exe\r\n" +
+                    ("Bundlo.ini\r\n" if machine.has_settings_file() else ""))
         machine.seed_into(self.prefix, view, harness.PROGRAM_FOLDER)
         before = machine_generator.machine_state(self.prefix, harness)
 
         # Wine creates even the dialogs that confirm themselves (/S) only with a display.
         with harness.Display(self.prefix):
             setup = self.prefix.run(self.program, ["/setup", "/S", "/init" + machine.init],
-                                    timeout=180, env=harness.DIAGNOSTICS)
+                                    timeout=180, env=machine.setup_env(harness.DIAGNOSTICS))
             self.assertEqual((0, []), (setup.code, setup.diagnostics))
-            self.assertEqual("Bundlo.ZIP", self.prefix.reg_query(r"HKCR\.zip", ""))
-            # Whichever build runs, each extension's server sits in the view of its own bitness.
-            for clsid, dll, bits in ((CLSID32, "bdlext.dll", 32), (CLSID64, "bdlext64.dll", 64)):
-                server = self.prefix.reg_query(rf"HKCR\CLSID\{clsid}\InProcServer32", "", bits)
-                self.assertEqual(harness.PROGRAM_FOLDER + "\\" + dll, server, bits)
+            if machine.vendor == "0":
+                self.assertEqual("CompressedFolder", self.prefix.reg_query(r"HKCR\.zip", ""))
+            else:
+                self.check_registered()
+            machine.before_removal(self.prefix, harness.PROGRAM_FOLDER,
+                                   machine_generator.other_build_exe(harness.BUILD))
             uninstall = self.prefix.run(self.program, ["/S"], timeout=180,
                                         env=harness.DIAGNOSTICS)
             self.assertEqual((0, []), (uninstall.code, uninstall.diagnostics))
@@ -125,6 +139,13 @@ class WholeRoundTrip(harness.ProgramTest):
         after = machine_generator.machine_state(self.prefix, harness)
         # The leftovers and removals the program stands by are named in machine.expected.
         machine_generator.compare(self, machine.expected(before, after, view), after)
+
+    def check_registered(self):
+        self.assertEqual("Bundlo.ZIP", self.prefix.reg_query(r"HKCR\.zip", ""))
+        # Whichever build runs, each extension's server sits in the view of its own bitness.
+        for clsid, dll, bits in ((CLSID32, "bdlext.dll", 32), (CLSID64, "bdlext64.dll", 64)):
+            server = self.prefix.reg_query(rf"HKCR\CLSID\{clsid}\InProcServer32", "", bits)
+            self.assertEqual(harness.PROGRAM_FOLDER + "\\" + dll, server, bits)
 
 
 if __name__ == "__main__":

@@ -37,7 +37,7 @@ def round_trip(prefix, program, machine, view):
     for name in ("Bundlo.exe", "bdlext.dll", "bdlext64.dll", "Bundlo.chm", "Bdl.txt"):
         with open(os.path.join(unix_folder, name), "w") as f:
             f.write("placeholder")
-    listed = LISTED + (("Bundlo.ini",) if machine.portable else ())
+    listed = LISTED + (("Bundlo.ini",) if machine.has_settings_file() else ())
     with open(os.path.join(unix_folder, "Uninstall.lst"), "w") as f:
         f.write("".join(name + "\r\n" for name in listed))
     machine.seed_into(prefix, view, folder)
@@ -45,9 +45,10 @@ def round_trip(prefix, program, machine, view):
 
     failures = []
     setup = prefix.run(program, ["/setup", "/S", "/init" + machine.init], timeout=180,
-                       env=harness.DIAGNOSTICS)
+                       env=machine.setup_env(harness.DIAGNOSTICS))
     if (setup.code, setup.diagnostics) != (0, []):
         failures.append("setup: exit code %s, diagnostics %s" % (setup.code, setup.diagnostics))
+    machine.before_removal(prefix, folder, machine_generator.other_build_exe(harness.BUILD))
     uninstall = prefix.run(program, ["/S"], timeout=180, env=harness.DIAGNOSTICS)
     if (uninstall.code, uninstall.diagnostics) != (0, []):
         failures.append("uninstall: exit code %s, diagnostics %s" % (uninstall.code,

@@ -224,14 +224,32 @@ TEST_F(Associations, StateSavedByAnEarlierVersionStillRestores) {
     EXPECT_EQ(Missing, Raw(L".zip\\ShellNew", L"FileName"));
 }
 
+// The record lost (a hive restored, say): what was there before is unknown, so only the
+// archiver's class goes, and a line says so; another value of the key stays.
+TEST_F(Associations, WithoutARecordOnlyTheArchiversClassGoes) {
+    Seed(L".7z", L"", L"Other.7z");
+    Seed(L".7z", L"PerceivedType", L"compressed");
+    ASSERT_TRUE(AssociateAllTypes(All(1)));
+    DeleteMachineProductKeys();
+    CapturedDiagnostics diagnostics;
+    EXPECT_TRUE(AssociateExtension(L".7z", false, false, false, false));
+    EXPECT_EQ(Missing, Raw(L".7z"));
+    EXPECT_EQ(L"compressed", Raw(L".7z", L"PerceivedType"));
+    EXPECT_EQ(1u, CapturedDiagnostics::Lines().size());
+}
+
 // Another program takes ".bdl" after the setup: the old-style volume extensions must not be
 // left naming a class that the removal deletes.
 TEST_F(Associations, VolumesAreReleasedWhenBdlChangedHands) {
     AssociateAllTypes(All(1));
     ASSERT_EQ(L"Bundlo", Raw(L".b07"));
     Seed(L".bdl", L"", L"Other.Bdl");
+    Seed(L".bdl\\ShellNew", L"ItemName", L"other");
     AssociateAllTypes(All(0));
     EXPECT_EQ(L"Other.Bdl", Raw(L".bdl"));
+    // Its "New" entry no longer offers the archiver's template, which is about to go.
+    EXPECT_EQ(Missing, Raw(L".bdl\\ShellNew", L"FileName"));
+    EXPECT_EQ(L"other", Raw(L".bdl\\ShellNew", L"ItemName"));
     for (int n = 0; n < 100; n++) {
         wchar_t volume[8];
         swprintf(volume, 8, L".b%02d", n);

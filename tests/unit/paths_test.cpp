@@ -199,6 +199,18 @@ TEST(IsFullPath, NeedsTwoBackslashesOrADriveWithASeparator) {
     EXPECT_FALSE(IsFullPath(L""));
 }
 
+// The icon of every user's shortcuts comes from a settings file or the user's store: a path to
+// another machine or a device would have each user's shell reach out to it.
+TEST(IsLocalFullPath, OnlyAFileOnADriveOfThisMachine) {
+    for (const wchar_t* path : {L"C:\\Program Files\\Bundlo\\icon.ico", L"d:/x.ico"})
+        EXPECT_TRUE(IsLocalFullPath(path)) << path;
+    for (const wchar_t* path :
+         {L"\\\\host\\share\\x.ico", L"//host/share/x.ico", L"\\\\.\\pipe\\x", L"\\\\?\\UNC\\host\\x",
+          L"\\??\\UNC\\host\\x", L"\\\\?\\C:\\x.ico", L"C:x.ico", L"x.ico", L"", L"C:\\x.ico:stream",
+          L"C:\\a\nb.ico"})
+        EXPECT_FALSE(IsLocalFullPath(path)) << path;
+}
+
 // Translated texts name files: each of these would reach another folder, another file or a
 // device, or be stored under another name.
 TEST(IsPlainFileName, AcceptsOnlyOneNameStoredAsItIs) {

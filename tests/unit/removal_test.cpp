@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/paths.h"
+#include "common/settings.h"
 #include "integration/shellext.h"
 #include "tests/unit/raw_files.h"
 #include "integration/apply.h"
@@ -31,6 +32,43 @@ LONG WINAPI RecordingDeleteKeyEx(HKEY root, LPCWSTR path, REGSAM view, DWORD res
     if (root == HKEY_LOCAL_MACHINE && AppPaths == path)
         AppPathsDeletedInViews |= view;
     return RealRegistryFunctions().DeleteKeyEx(root, path, view, reserved);
+}
+
+// Windows merges the user's classes over the machine's: a request through HKEY_CLASSES_ROOT for
+// a name the user has a key of goes to HKEY_CURRENT_USER\Software\Classes. This Wine does not
+// merge, so the merge is played here.
+HKEY Merged(HKEY root, LPCWSTR path, std::wstring& merged) {
+    if (root != HKEY_CLASSES_ROOT || path == nullptr)
+        return root;
+    std::wstring name = path;
+    merged = L"Software\\Classes\\" + name;
+    return RawKeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\" + name.substr(0, name.find(L'\\')))
+               ? HKEY_CURRENT_USER
+               : root;
+}
+LONG WINAPI MergedOpen(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key) {
+    std::wstring merged;
+    HKEY used = Merged(root, path, merged);
+    return RealRegistryFunctions().OpenKey(used, used == root ? path : merged.c_str(), options,
+                                           access, key);
+}
+LONG WINAPI MergedCreate(HKEY root, LPCWSTR path, DWORD reserved, LPWSTR keyClass, DWORD options,
+                         REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key,
+                         LPDWORD disposition) {
+    std::wstring merged;
+    HKEY used = Merged(root, path, merged);
+    return RealRegistryFunctions().CreateKey(used, used == root ? path : merged.c_str(), reserved,
+                                             keyClass, options, access, security, key, disposition);
+}
+
+void SetMachineValue(const std::wstring& key, const wchar_t* name, const std::wstring& text,
+                     REGSAM view) {
+    HKEY opened;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
+                                             KEY_SET_VALUE | view, nullptr, &opened, nullptr));
+    RegSetValueExW(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   DWORD((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(opened);
 }
 
 const wchar_t* const ShellExtensionDlls[] = {L"bdlext.dll", L"bdlext64.dll"};
@@ -149,6 +187,68 @@ TEST_F(Removal, ThePreviousOwnersStayUntilEveryExtensionIsGivenBack) {
     EXPECT_EQ(L"Other.7z", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", KEY_WOW64_64KEY));
+}
+
+// What fleets do between the setup and the removal: a settings file arrives beside the program
+// (the vendor's, imported later, or one planted with saved-state lines), and the installing
+// user's key is gone (another account removes it). The machine's record still gives everything
+// back and takes every registration away, in both views, whatever the file says.
+TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
+    const std::wstring ini = ModuleFolder() + L"\\Bundlo.ini";
+    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    for (const char* file :
+         {"Global\\Integration=0\r\n",
+          "HKCU\\Setup\\.zip\\Exist=1\r\nHKCU\\Setup\\.zip\\Type=\"exefile\"\r\n"}) {
+        SCOPED_TRACE(file);
+        SetString(HKEY_CLASSES_ROOT, L".zip", L"", L"CompressedFolder");
+        Install();
+        // The other build's entry of this installation, as a setup of that build leaves it.
+        SetMachineValue(Uninstall, L"InstallLocation", ModuleFolder() + L"\\", otherView);
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
+        WriteRaw(ini, file);
+        ReleaseSettings();
+        RemoveRegistrations();
+        DeleteFileW(ini.c_str());
+        ReleaseSettings();
+        EXPECT_EQ(L"CompressedFolder", RawValue(HKEY_CLASSES_ROOT, L".zip", L""));
+        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"Bundlo"));
+        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, ServerKey(ShellExtensionClsid64), KEY_WOW64_64KEY));
+        EXPECT_FALSE(AppPathsInAnyView());
+        EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, KEY_WOW64_32KEY));
+        EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, KEY_WOW64_64KEY));
+        EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", KEY_WOW64_64KEY));
+    }
+}
+
+// A copy in another folder (a portable one, or a copy the user made) leaves the registrations
+// of the installation the machine's record names alone.
+TEST_F(Removal, AnotherCopysRemovalLeavesTheInstallationAlone) {
+    Install();
+    SetMachineValue(L"Software\\Bundlo\\Setup", L"Folder", L"C:\\Other\\Bundlo", KEY_WOW64_64KEY);
+    RemoveRegistrations();
+    EXPECT_EQ(L"Bundlo.ZIP", RawValue(HKEY_CLASSES_ROOT, L".zip", L""));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+    EXPECT_TRUE(AppPathsInEveryView());
+}
+
+// With a user's own key of the same name, the merged root would take the machine's association
+// into that user's classes, and save that user's class as the previous owner.
+TEST_F(Removal, MachineClassesGoToTheMachineWhateverTheUserHas) {
+    SetString(HKEY_CLASSES_ROOT, L".7z", L"", L"Other.7z");
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Classes\\.7z", L"",
+                                             REG_SZ, L"User.7z", sizeof L"User.7z"));
+    RegistryFunctions merged = RealRegistryFunctions();
+    merged.OpenKey = MergedOpen;
+    merged.CreateKey = MergedCreate;
+    OverrideRegistryFunctions(&merged);
+    Install();
+    EXPECT_EQ(L"Bundlo", RawValue(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.7z", L""));
+    EXPECT_EQ(L"Other.7z", RecordValue(L".7z", L"Type"));
+    RemoveRegistrations();
+    OverrideRegistryFunctions(nullptr);
+    EXPECT_EQ(L"Other.7z", RawValue(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.7z", L""));
+    EXPECT_EQ(L"User.7z", RawValue(HKEY_CURRENT_USER, L"Software\\Classes\\.7z", L""));
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.7z");
 }
 
 TEST_F(Removal, MsiModeLeavesTheUninstallEntryAndAppPathsToThePackage) {
