@@ -234,12 +234,16 @@ bool RevBelongsToArchiver() {
 void ReleaseRev() {
     if (!RevBelongsToArchiver())
         return;
-    // Another program's values or sub-keys under it (an OpenWithProgids list) stay with it.
-    if (!DeleteValue(HKEY_CLASSES_ROOT, L".rev", L""))
-        return;
+    // Another program's values or sub-keys under it (an OpenWithProgids list) stay with it, and
+    // the key keeps an empty class, as every extension that had none does once the archiver had
+    // it.
     RegistryValue value;
-    if (ReadValueAt(HKEY_CLASSES_ROOT, L".rev", 0, &value) == NoMoreValues)
-        DeleteEmptyKey(HKEY_CLASSES_ROOT, L".rev");
+    ValueReading second = ReadValueAt(HKEY_CLASSES_ROOT, L".rev", 1, &value);
+    ValueReading first = ReadValueAt(HKEY_CLASSES_ROOT, L".rev", 0, &value);
+    bool onlyClass = second == NoMoreValues &&
+                     (first == NoMoreValues || (first != ValueUnreadable && value.Name[0] == 0));
+    if (!onlyClass || DeleteEmptyKey(HKEY_CLASSES_ROOT, L".rev") == KeyHasSubKeys)
+        SetClass(L".rev", L"");
 }
 
 bool WriteClassKeys() {

@@ -24,6 +24,7 @@
 #include "integration/apply.h"
 #include "integration/associations.h"
 #include "integration/choices.h"
+#include "integration/record.h"
 #include "integration/registration.h"
 #include "tests/fuzz/fuzz.h"
 #include "tests/fuzz/registry_state.h"
@@ -267,12 +268,12 @@ std::vector<SeedKey> SeedExtension(Random& random, const std::wstring& extension
 
 // The leftovers the round-trip tests name, laid over the seeded state: a key without a class
 // keeps an empty one; a volume extension without a class takes the one ".bdl" had, or goes when
-// nothing at all was in it; ".rev" that named no class goes whole with the archiver
-// (RevGoesOnlyWhileItBelongsToTheArchiver).
+// nothing at all was in it; ".rev" that named no class and held nothing else goes with the
+// archiver (RevGoesOnlyWhileItBelongsToTheArchiver).
 bool Allowed(const std::wstring& id, const fuzz::KeyState* seeded, const fuzz::KeyState* final,
              const fuzz::KeyState* bdl, const fuzz::KeyState* rev) {
     std::wstring name = id.substr(id.rfind(L'|') + 1);
-    if (!final && (name == L".rev" || name.compare(0, 5, L".rev\\") == 0) && rev) {
+    if (!final && name == L".rev" && rev && rev->Values.size() <= 1) {
         auto cls = rev->Values.find(L"");
         return cls == rev->Values.end() || (cls->second.second.Type == REG_SZ &&
                                             cls->second.second.Bytes == std::string(2, '\0'));
@@ -397,7 +398,10 @@ void RunForeign(Random& random, size_t, Outcome& outcome) {
                            released;
         }
         FUZZ_CHECK(outcome, released, "an extension was not given back");
+        // As the removal does once every extension is given back.
         DeleteKeyTree(HKEY_CURRENT_USER, L"");
+        DeleteRecords();
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", KEY_WOW64_64KEY, 0);
     }
     fuzz::RegistrySnapshot after = fuzz::TakeSnapshot(Places);
 

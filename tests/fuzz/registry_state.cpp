@@ -291,8 +291,14 @@ std::vector<std::string> CompareSnapshots(const RegistrySnapshot& expected,
     return lines;
 }
 
-bool WithinPlaces(const std::vector<Place>& places, HKEY root, const std::wstring& path, REGSAM) {
+bool WithinPlaces(const std::vector<Place>& places, HKEY root, const std::wstring& path,
+                  REGSAM view) {
     std::wstring lower = Lower(path);
+    // The program asks for the machine's classes by name; the places name them as
+    // HKEY_CLASSES_ROOT, which is the same keys in this Wine.
+    const std::wstring classes = L"software\\classes\\";
+    if (root == HKEY_LOCAL_MACHINE && lower.compare(0, classes.size(), classes) == 0)
+        return WithinPlaces(places, HKEY_CLASSES_ROOT, path.substr(classes.size()), view);
     for (const Place& place : places) {
         if (place.Root != root)
             continue;

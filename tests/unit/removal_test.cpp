@@ -301,7 +301,7 @@ TEST_F(Removal, RevGoesOnlyWhileItBelongsToTheArchiver) {
             SetString(HKEY_CLASSES_ROOT, L".rev", L"", className);
         EXPECT_TRUE(RevBelongsToArchiver()) << className;
         RemoveRegistrations();
-        EXPECT_EQ(MissingValue, RawValue(HKEY_CLASSES_ROOT, L".rev", L"")) << className;
+        EXPECT_EQ(L"", RawValue(HKEY_CLASSES_ROOT, L".rev", L"")) << className;
         EXPECT_EQ(L"", RawValue(HKEY_CLASSES_ROOT, L".rev\\OpenWithProgids", L"Other.Rev"));
     }
 }
