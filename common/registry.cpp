@@ -171,8 +171,8 @@ HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error) {
         return nullptr;
     }
     HKEY key = nullptr;
-    *error = Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
-                            &key);
+    *error = Calls->OpenKey(SystemRoot(root), resolved, 0,
+                            ViewFlags | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, &key);
     return *error == ERROR_SUCCESS ? key : nullptr;
 }
 
@@ -361,8 +361,8 @@ KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
     // Windows refuses a key with sub-keys as it refuses one without rights; only the second is
     // a failure.
     HKEY opened = nullptr;
-    if (Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_ENUMERATE_SUB_KEYS, &opened) ==
-        ERROR_SUCCESS) {
+    if (Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_ENUMERATE_SUB_KEYS,
+                       &opened) == ERROR_SUCCESS) {
         RegistryKey key(opened);
         wchar_t child[RegistryNameCapacity];
         DWORD size = RegistryNameCapacity;

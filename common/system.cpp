@@ -4,11 +4,17 @@
 #include <wbemcli.h>
 #include <wchar.h>
 
+#include <new>
+
 #include "common/array.h"
 #include "common/com.h"
+#include "common/diagnostics.h"
 #include "common/paths.h"
 
 VersionQuery VersionQueryOverride = nullptr;
+ElevationQuery ElevationOverride = ElevationOfToken;
+DWORD WmiTimeLimit = 5000;
+bool (*WmiQueryOverride)() = nullptr;
 
 namespace {
 // -1 until IsWow64Process has answered; then its flag.
@@ -57,9 +63,56 @@ void SetSafeDllSearch(bool excludeCurrentDirectory) {
     auto setDllDirectory = GetExport<SetDllDirectoryFn>(kernel, "SetDllDirectoryW");
     if (setDllDirectory)
         setDllDirectory(excludeCurrentDirectory ? L"" : nullptr);
-    // SetDefaultDllDirectories is looked up but left alone: restricting the default directories
-    // would also drop the application folder, and the system libraries are loaded by full path.
-    (void)GetProcAddress(kernel, "SetDefaultDllDirectories");
+    // Windows 7 has it only with an update; without it the current directory is still out.
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    auto setDefault = GetExport<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories");
+    if (setDefault && excludeCurrentDirectory)
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+namespace {
+// The token of this process, closed with the scope.
+class ProcessToken {
+  public:
+    ProcessToken() : Handle(nullptr) {
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &Handle))
+            Handle = nullptr;
+    }
+    ~ProcessToken() {
+        if (Handle)
+            CloseHandle(Handle);
+    }
+    ProcessToken(const ProcessToken&) = delete;
+    ProcessToken& operator=(const ProcessToken&) = delete;
+    HANDLE Get() const { return Handle; }
+
+  private:
+    HANDLE Handle;
+};
+} // namespace
+
+bool IsElevated() {
+    if (ElevationOverride != ElevationOfToken)
+        return ElevationOverride == PretendElevated;
+    ProcessToken token;
+    TOKEN_ELEVATION elevation;
+    DWORD size = 0;
+    if (!token.Get() ||
+        !GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size))
+        return true;
+    return elevation.TokenIsElevated != 0;
+}
+
+bool RunsAsLocalSystem() {
+    ProcessToken token;
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } buffer;
+    DWORD size = 0;
+    return token.Get() &&
+           GetTokenInformation(token.Get(), TokenUser, &buffer, sizeof buffer, &size) &&
+           IsWellKnownSid(buffer.user.User.Sid, WinLocalSystemSid);
 }
 
 bool GetSystemFolder(wchar_t* destination, size_t capacity) {
@@ -133,7 +186,9 @@ bool IsWindows11OrLater() {
     return answer;
 }
 
-bool WmiReportsWindows10() {
+namespace {
+
+bool QueryWmiForWindows10() {
     // Declared in this order so that they are released as services, locator, enumerator.
     ComRef<IEnumWbemClassObject> enumerator;
     ComRef<IWbemLocator> locator;
@@ -176,6 +231,54 @@ bool WmiReportsWindows10() {
         VariantClear(&name);
     }
     return windows10;
+}
+
+// Shared by the caller and the worker; whichever lets go last frees it, so that a worker still
+// waiting on WMI after its caller gave up finds its answer's place intact.
+struct WmiJob {
+    LONG References;
+    LONG Answer;
+};
+
+void Release(WmiJob* job) {
+    if (InterlockedDecrement(&job->References) == 0)
+        delete job;
+}
+
+DWORD WINAPI WmiWorker(void* parameter) {
+    WmiJob* job = static_cast<WmiJob*>(parameter);
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        bool answer = WmiQueryOverride ? WmiQueryOverride() : QueryWmiForWindows10();
+        InterlockedExchange(&job->Answer, answer ? 1 : 0);
+        CoUninitialize();
+    }
+    Release(job);
+    return 0;
+}
+
+} // namespace
+
+bool WmiReportsWindows10() {
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    if (CoGetApartmentType(&type, &qualifier) == CO_E_NOTINITIALIZED)
+        return false;
+    WmiJob* job = new (std::nothrow) WmiJob{2, 0};
+    if (!job)
+        MemoryExit();
+    HANDLE worker = CreateThread(nullptr, 0, WmiWorker, job, 0, nullptr);
+    if (!worker) {
+        delete job;
+        return false;
+    }
+    bool inTime = WaitForSingleObject(worker, WmiTimeLimit) == WAIT_OBJECT_0;
+    CloseHandle(worker);
+    bool answer = inTime && InterlockedCompareExchange(&job->Answer, 0, 0) == 1;
+    Release(job);
+    if (!inTime)
+        ReportFailure(L"ask WMI for the system's name (no answer in time)",
+                      L"Win32_OperatingSystem", ERROR_TIMEOUT);
+    return answer;
 }
 
 void ResetPlatformCache() {

@@ -3,8 +3,21 @@
 #include <windows.h>
 
 // Takes the current directory out of the library search path (or puts it back), where the
-// system offers SetDllDirectoryW; silently does nothing elsewhere.
+// system offers SetDllDirectoryW; silently does nothing elsewhere. Excluding it also limits the
+// default search to the system folder where SetDefaultDllDirectories exists: the program's own
+// folder, and anything planted beside it, is never searched; what the program loads from its
+// folder it loads by full path.
 void SetSafeDllSearch(bool excludeCurrentDirectory);
+
+// Whether this process runs with an administrator's full rights (an elevated token), as the
+// manifest's "highest available" level gives an administrator. A token that cannot be read
+// counts as elevated: the care an elevated run takes costs an unelevated one little.
+bool IsElevated();
+// Whether this process runs as the machine's own account, LocalSystem (a deployment agent).
+bool RunsAsLocalSystem();
+// Test seam: forces IsElevated's answer either way. The program never sets it.
+enum ElevationQuery { ElevationOfToken, PretendElevated, PretendUnelevated };
+extern ElevationQuery ElevationOverride;
 
 // The Windows system folder (C:\Windows\System32 or its WOW64 view), without a trailing
 // backslash; false with an empty destination when it does not fit.
@@ -46,8 +59,15 @@ unsigned WindowsVersion();
 bool IsWindows11OrLater();
 
 // Whether WMI's Win32_OperatingSystem names the system "Windows 10". COM must already be
-// initialised in the calling thread; any failing COM or WMI step answers false.
+// initialised in the calling thread; any failing COM or WMI step answers false. The query runs
+// on a worker of its own and is given WmiTimeLimit milliseconds: a damaged repository can keep
+// it waiting for ever, and an unattended setup must not hang on it. Past the limit the answer is
+// false, as with WMI unavailable, and a diagnostic line says so.
 bool WmiReportsWindows10();
+extern DWORD WmiTimeLimit;
+// Test seam: stands in for the query itself on the worker (one that never answers, say). The
+// program never sets it.
+extern bool (*WmiQueryOverride)();
 
 // The version query override, a test seam: Windows 11 cannot be produced under Wine, so unit
 // tests put a function here that stands in for GetVersionExW in WindowsVersion and

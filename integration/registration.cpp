@@ -64,7 +64,8 @@ void RemoveUninstallEntries() {
         // installation's.
         wchar_t location[PathCapacity];
         GetString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallLocation", location, L"");
-        if (views[i] == ProgramRegistryView(sizeof(void*) == 8) || CompareNoCase(location, folder) == 0)
+        if (views[i] == ProgramRegistryView(sizeof(void*) == 8) ||
+            CompareNoCase(location, folder) == 0)
             DeleteEmptyKey(HKEY_LOCAL_MACHINE, UninstallKey);
     }
 }

@@ -23,12 +23,12 @@ struct HelpState {
 };
 HelpState Help;
 
-// The help file beside the program, or the one in the user's language folder. `program` is the
-// program's path in the form to use.
+// The help file beside the program, or the one in the user's language folder while not
+// elevated. `program` is the program's path in the form to use.
 void SetHelpFilePath(const wchar_t* program) {
     CopyText(Help.FilePath, program, PathCapacity);
     ReplaceNamePart(Help.FilePath, L"bundlo.chm", PathCapacity);
-    FindInLanguageFolder(Help.FilePath, Help.FilePath, PathCapacity);
+    FindRunnableInLanguageFolder(Help.FilePath, Help.FilePath, PathCapacity);
 }
 
 bool SurvivesAnsi(const wchar_t* path) {

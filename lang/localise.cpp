@@ -7,6 +7,7 @@
 #include "common/files.h"
 #include "common/paths.h"
 #include "common/registry.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "lang/help.h"
 #include "lang/langfile.h"
@@ -34,19 +35,6 @@ void ReadScreenDpi() {
     DpiX = GetDeviceCaps(screen, LOGPIXELSX);
     DpiY = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
-}
-
-// Loading a module as a data file runs none of its code; systems before XP SP2 could not take
-// dialogs from such a module.
-bool CanLoadAsDataFile() {
-    OSVERSIONINFOEXW info;
-    ZeroBuffer(&info, sizeof info);
-    info.dwOSVersionInfoSize = sizeof info;
-    if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)))
-        return true;
-    if (info.dwPlatformId != VER_PLATFORM_WIN32_NT)
-        return false;
-    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.wServicePackMajor >= 2);
 }
 
 // value x percent / 100, truncating toward zero; a translator's absurd percentage must not
@@ -123,6 +111,15 @@ void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity)
         CopyText(output, candidate, capacity);
 }
 
+void FindRunnableInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity) {
+    if (!IsElevated()) {
+        FindInLanguageFolder(path, output, capacity);
+        return;
+    }
+    if (output != path && capacity > 0)
+        CopyText(output, path, capacity);
+}
+
 void LoadLanguageModule(HINSTANCE ownInstance) {
     UnloadLanguageModule();
     OwnInstance = ownInstance;
@@ -132,9 +129,11 @@ void LoadLanguageModule(HINSTANCE ownInstance) {
     if (path[0] == 0)
         return;
     ReplaceNamePart(path, L"bdllng.dll");
-    FindInLanguageFolder(path, path);
-    HMODULE module = CanLoadAsDataFile() ? LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)
-                                         : LoadLibraryW(path);
+    FindRunnableInLanguageFolder(path, path);
+    // By its full path and as a data file: nothing in it runs, and no search is made. (As an
+    // image resource, this Wine keeps the file mapped after FreeLibrary, and the removal could
+    // not delete it.)
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module) {
         ResourceInstance = module;
         ModuleLoaded = true;

@@ -33,6 +33,16 @@ template <size_t N> void FindInLanguageFolder(const wchar_t* path, wchar_t (&out
     FindInLanguageFolder(path, output, N);
 }
 
+// FindInLanguageFolder for a file that can start or load something: the help file (HTML Help
+// can run programs), the language module (its dialog templates), the licence (opened by its
+// file type). The user chooses the language folder, and the user's unelevated programs can
+// write it; an elevated run takes such files from the program folder only. The language
+// file's texts, checked as they are read, may still come from there.
+void FindRunnableInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity);
+template <size_t N> void FindRunnableInLanguageFolder(const wchar_t* path, wchar_t (&output)[N]) {
+    FindRunnableInLanguageFolder(path, output, N);
+}
+
 // Called first by every dialog procedure: localises and rescales on WM_INITDIALOG, lays the
 // dialog out right to left on WM_SETFONT, and opens the help topic (if any) on F1 and on the
 // IDHELP button. True when the message was handled.

@@ -1,13 +1,12 @@
 #include "uninstall/dialogs.h"
 
-#include <shellapi.h>
-
 #include "common/paths.h"
 #include "common/text.h"
 #include "lang/help.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
 #include "uninstall/startup.h"
+#include "uninstall/user_shell.h"
 
 namespace {
 
@@ -33,21 +32,15 @@ void InitDialog(HWND dialog) {
         SendMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
 
-void Open(const wchar_t* target) {
-    // Nothing to open is not an error worth a message; neither is a failed opening.
-    if (target[0] != 0)
-        ShellExecuteW(nullptr, L"open", target, nullptr, L"", SW_SHOWNORMAL);
-}
-
-void ViewLicense() {
+void ViewLicense(HWND dialog) {
     wchar_t path[PathCapacity];
     if (!GetInstallFolder(path, PathCapacity))
         return;
     AddTrailingBackslash(path);
     AppendText(path, L"license.txt");
-    // A translated licence in the user's language folder comes first.
-    FindInLanguageFolder(path, path);
-    Open(path);
+    // A translated licence in the user's language folder comes first, while not elevated.
+    FindRunnableInLanguageFolder(path, path);
+    OpenForUser(dialog, path);
 }
 
 } // namespace
@@ -74,12 +67,12 @@ INT_PTR CALLBACK DoneDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         ShowHelp(nullptr);
         break;
     case IDC_VIEWLICENSE:
-        ViewLicense();
+        ViewLicense(dialog);
         break;
     case IDC_HOMEPAGE: {
         wchar_t address[TextRingCapacity];
         HomePageAddress(address, TextRingCapacity);
-        Open(address);
+        OpenForUser(dialog, address);
         break;
     }
     default:

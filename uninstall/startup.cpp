@@ -17,6 +17,7 @@
 #include "resources/resource.h"
 #include "uninstall/dialogs.h"
 #include "uninstall/uninstall_run.h"
+#include "uninstall/user_shell.h"
 
 bool Silent;
 bool MsiMode;
@@ -63,7 +64,7 @@ void RunSetupFlow() {
     }
     if (ProgramGroupPath[0] != 0 && !Silent && !MsiMode && !NoExplorer &&
         FileExists(ProgramGroupPath))
-        ShellExecuteW(nullptr, L"open", ProgramGroupPath, nullptr, L"", SW_SHOWNORMAL);
+        OpenForUser(nullptr, ProgramGroupPath);
 }
 
 // A settings file that was not read whole holds a configuration the run cannot know: acting on a

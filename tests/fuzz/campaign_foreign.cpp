@@ -106,7 +106,7 @@ std::string TextBytes(const std::wstring& text, bool terminated) {
 
 std::wstring ClassLike(Random& random) {
     static const wchar_t* const names[] = {
-        L"Other.Archive", L"CompressedFolder", L"Other.7z",   L"OtherRar.Archive",
+        L"Other.Archive", L"CompressedFolder", L"Other.7z",      L"OtherRar.Archive",
         L"jarfile",       L"Windows.IsoFile",  L"Backup.Volume", L"bundlo.txt"};
     return std::wstring(names[random.Below(8)]) +
            (random.Coin() ? std::to_wstring(random.Below(99)) : L"");

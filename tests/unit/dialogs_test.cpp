@@ -8,13 +8,16 @@
 #include <wchar.h>
 
 #include <string>
+#include <vector>
 
+#include "common/system.h"
 #include "common/text.h"
 #include "lang/langfile.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
 #include "test_support.h"
 #include "uninstall/dialogs.h"
+#include "uninstall/user_shell.h"
 
 namespace {
 const WORD ButtonAtom = 0x80, EditAtom = 0x81, StaticAtom = 0x82, ComboBoxAtom = 0x85;
@@ -412,5 +415,49 @@ TEST(CompletionDialog, HomePageOpensOnlyAWebAddress) {
         L"https://" + std::wstring(2 * TextRingCapacity, L'a') + L".example"};
     for (const std::wstring& address : refused)
         EXPECT_EQ(builtIn, HomePageFor(address)) << address;
+}
+
+// What opens a file type is the user's to set, and the language folder is the user's to choose:
+// elevated, the licence beside the program goes to the desktop's shell; not elevated, the
+// translated one is opened by the process, as before.
+std::vector<std::wstring> OpenedByProcess, OpenedByShell;
+HINSTANCE WINAPI RecordOwnOpening(HWND, LPCWSTR, LPCWSTR target, LPCWSTR, LPCWSTR, INT) {
+    OpenedByProcess.push_back(target);
+    return reinterpret_cast<HINSTANCE>(33);
+}
+bool RecordShellOpening(const wchar_t* target) {
+    OpenedByShell.push_back(target);
+    return true;
+}
+
+TEST(CompletionDialog, TheLicenceIsOpenedForTheUserNeverByTheElevatedProcess) {
+    std::wstring folder = ModuleFolder() + L"\\licence_test", translated = folder + L"\\lang";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW(translated.c_str(), nullptr);
+    for (const std::wstring& path : {folder, translated})
+        CloseHandle(CreateFileW((path + L"\\license.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, 0, nullptr));
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Bundlo\\General", L"LanguageFolder", REG_SZ,
+                    translated.c_str(), DWORD((translated.size() + 1) * sizeof(wchar_t)));
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(folder.c_str()); // where the installer unpacked the program
+    ShellExecuteOverride = RecordOwnOpening;
+    DesktopShellOverride = RecordShellOpening;
+    for (ElevationQuery elevation : {PretendElevated, PretendUnelevated}) {
+        ElevationOverride = elevation;
+        DoneDialogProc(nullptr, WM_COMMAND, IDC_VIEWLICENSE, 0);
+    }
+    ElevationOverride = ElevationOfToken;
+    ShellExecuteOverride = nullptr;
+    DesktopShellOverride = nullptr;
+    SetCurrentDirectoryW(previous);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Bundlo\\General", L"LanguageFolder");
+    for (const std::wstring& path : {translated, folder}) {
+        DeleteFileW((path + L"\\license.txt").c_str());
+        RemoveDirectoryW(path.c_str());
+    }
+    EXPECT_EQ(std::vector<std::wstring>{folder + L"\\license.txt"}, OpenedByShell);
+    EXPECT_EQ(std::vector<std::wstring>{translated + L"\\license.txt"}, OpenedByProcess);
 }
 } // namespace

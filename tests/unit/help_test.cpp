@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/system.h"
 #include "lang/help.h"
 #include "raw_files.h"
 #include "test_support.h"
@@ -62,7 +63,9 @@ TEST_F(HelpViewer, AFailureWithAPathTheCodePageHoldsIsNotRetried) {
     EXPECT_EQ(2u, Calls.size());
 }
 
-TEST_F(HelpViewer, TheLanguageFolderMayHoldItsOwnHelpFile) {
+// An HTML Help file can start programs: an elevated run never takes it from the folder the user
+// chose.
+TEST_F(HelpViewer, TheLanguageFolderMayHoldItsOwnHelpFileWhileNotElevated) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     std::wstring folder = std::wstring(temp) + L"bdl_help_lang";
@@ -74,11 +77,17 @@ TEST_F(HelpViewer, TheLanguageFolderMayHoldItsOwnHelpFile) {
     RegSetValueExW(key, L"LanguageFolder", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                    DWORD((folder.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
-    ShowHelp(nullptr);
+    for (ElevationQuery elevation : {PretendUnelevated, PretendElevated}) {
+        ElevationOverride = elevation;
+        ReleaseHelp();
+        ShowHelp(nullptr);
+    }
+    ElevationOverride = ElevationOfToken;
     DeleteFileW((folder + L"\\bundlo.chm").c_str());
     RemoveDirectoryW(folder.c_str());
-    ASSERT_EQ(1u, Calls.size());
+    ASSERT_EQ(2u, Calls.size());
     EXPECT_EQ(folder + L"\\bundlo.chm", Calls[0].File);
+    EXPECT_EQ(ModuleFolder() + L"\\bundlo.chm", Calls[1].File);
 }
 
 // A program folder whose name the ANSI code page cannot hold: the first failure is retried once

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "common/system.h"
+#include "common/text.h"
 #include "lang/langfile.h"
 #include "lang/localise.h"
 #include "raw_files.h"
@@ -195,7 +197,8 @@ TEST_F(LanguageSources, AnRtlMarkerInTheModuleTurnsTheLayoutRightToLeft) {
     EXPECT_FALSE(Language.RightToLeft);
 }
 
-TEST_F(LanguageSources, TheLanguageFolderRedirectsModuleAndFile) {
+TEST_F(LanguageSources, TheLanguageFolderRedirectsModuleAndFileWhileNotElevated) {
+    ElevationOverride = PretendUnelevated;
     WriteRaw(Beside + L"\\uninstall.lng", "***messages***\r\nIDS_BETA beside\r\n");
     WriteRaw(At(L"uninstall.lng"), "***messages***\r\nIDS_BETA in the folder\r\n");
     ASSERT_TRUE(CopyFileW(TestModule(L"testlng.dll").c_str(), At(L"bdllng.dll").c_str(), FALSE));
@@ -219,8 +222,22 @@ TEST_F(LanguageSources, TheLanguageFolderRedirectsModuleAndFile) {
 
     wchar_t path[MAX_PATH] = L"C:\\Program Files\\Bundlo\\license.txt";
     WriteRaw(At(L"license.txt"), "licence");
-    FindInLanguageFolder(path, path, MAX_PATH);
+    FindRunnableInLanguageFolder(path, path, MAX_PATH);
     EXPECT_EQ(At(L"license.txt"), path);
+
+    // Elevated, the module (its dialogs) and the licence come from the program folder alone;
+    // the language file's texts, checked as they are read, still come from the folder.
+    ElevationOverride = PretendElevated;
+    WriteRaw(At(L"uninstall.lng"), "***messages***\r\nIDS_BETA in the folder\r\n");
+    ASSERT_TRUE(CopyFileW(TestModule(L"testlng.dll").c_str(), At(L"bdllng.dll").c_str(), FALSE));
+    LoadLanguageModule(GetModuleHandleW(nullptr));
+    InitLanguage(L"uninstall.lng");
+    EXPECT_FALSE(IsLanguageModuleLoaded());
+    EXPECT_STREQ(L"in the folder", LoadText(IDS_BETA));
+    CopyText(path, L"C:\\Program Files\\Bundlo\\license.txt", MAX_PATH);
+    FindRunnableInLanguageFolder(path, path, MAX_PATH);
+    EXPECT_STREQ(L"C:\\Program Files\\Bundlo\\license.txt", path);
+    ElevationOverride = ElevationOfToken;
 }
 
 // Whoever starts the program chooses its current folder: a language folder that is empty or

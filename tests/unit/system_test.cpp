@@ -278,4 +278,21 @@ TEST_F(PrefixSetting, DISABLED_Windows11WeighsTheWmiNameOnlyFromBuild22000OfVers
     }
 }
 
+// Last: its abandoned worker leaves the process a multithreaded apartment for a while.
+// A damaged WMI repository can keep the query waiting for ever: the setup goes on with the
+// answer it has without WMI (the build decides), instead of hanging a silent deployment.
+TEST_F(VersionQueryTest, AWmiQueryThatNeverAnswersEndsAsUnavailable) {
+    static HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    WmiQueryOverride = [] { return WaitForSingleObject(never, INFINITE) == WAIT_OBJECT_0; };
+    const DWORD limit = WmiTimeLimit;
+    WmiTimeLimit = 200;
+    Report(VER_PLATFORM_WIN32_NT, 10, 0, 22631);
+    bool windows11 = false;
+    OnThread(true, [&] { windows11 = IsWindows11OrLater(); });
+    SetEvent(never); // lets the abandoned worker end
+    WmiTimeLimit = limit;
+    WmiQueryOverride = nullptr;
+    EXPECT_TRUE(windows11);
+}
+
 } // namespace
