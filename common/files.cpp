@@ -1,6 +1,10 @@
+// rand_s, for the names of private folders.
+#define _CRT_RAND_S
 #include "common/files.h"
 
+#include <sddl.h>
 #include <shellapi.h>
+#include <stdlib.h>
 #include <wchar.h>
 
 #include "common/diagnostics.h"
@@ -190,6 +194,65 @@ bool CopyNewFile(const wchar_t* from, const wchar_t* to) {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
         ReportFileFailure(L"copy file", from);
+    return false;
+}
+
+decltype(&CreateDirectoryW) MakeFolderOverride = nullptr;
+
+// Only SYSTEM and the Administrators, nothing passed on from the parent; the High label keeps
+// every process below High integrity from writing, whatever groups it has.
+const wchar_t AdminsOnlySecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)S:(ML;OICI;NW;;;HI)";
+
+namespace {
+// The security descriptor of an SDDL text, freed with the scope.
+class SecurityFromText {
+  public:
+    explicit SecurityFromText(const wchar_t* text) : Descriptor(nullptr) {
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1,
+                                                                  &Descriptor, nullptr))
+            Descriptor = nullptr;
+    }
+    ~SecurityFromText() {
+        if (Descriptor)
+            LocalFree(Descriptor);
+    }
+    SecurityFromText(const SecurityFromText&) = delete;
+    SecurityFromText& operator=(const SecurityFromText&) = delete;
+    PSECURITY_DESCRIPTOR Get() const { return Descriptor; }
+
+  private:
+    PSECURITY_DESCRIPTOR Descriptor;
+};
+
+const int PrivateFolderAttempts = 8;
+} // namespace
+
+bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, size_t capacity) {
+    if (capacity > 0)
+        folder[0] = 0;
+    SecurityFromText security(adminsOnly ? AdminsOnlySecurity : nullptr);
+    if (adminsOnly && !security.Get())
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.Get(), FALSE};
+    for (int attempt = 0; attempt < PrivateFolderAttempts; attempt++) {
+        unsigned int high = 0, low = 0;
+        if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
+            FormatText(folder, capacity, L"%s%sBdl-%08x%08x", parent,
+                       parent[0] != 0 && !IsSlash(*LastChar(parent)) ? L"\\" : L"", high,
+                       low) < 0)
+            break;
+        // An existing name is never taken over: it may be someone's planted folder or link.
+        // The list and label come with the creation, so that the folder is never open to
+        // anyone in between. (This Wine stores neither.)
+        if ((MakeFolderOverride ? MakeFolderOverride : CreateDirectoryW)(
+                folder, adminsOnly ? &attributes : nullptr))
+            return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    ReportFileFailure(L"make a private folder", parent);
+    if (capacity > 0)
+        folder[0] = 0;
     return false;
 }
 

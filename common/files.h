@@ -64,6 +64,16 @@ void DeleteFolderTree(const wchar_t* folder);
 // Copies a file to a name that nothing has yet: whatever already has the name (a file, a link)
 // is never written over, and that is not reported.
 bool CopyNewFile(const wchar_t* from, const wchar_t* to);
+// Makes a new folder below `parent` with a random name ("Bdl-" and 16 hexadecimal digits) that
+// nothing had: nobody can have planted it or anything in it. With `adminsOnly`, its access list
+// lets only SYSTEM and the Administrators in, whatever the parent passes on, and its High
+// mandatory label forbids writing from below High integrity, so that a program of the same user
+// running unelevated cannot change what is put in it. False, with `folder` empty, when none could
+// be made.
+bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, size_t capacity);
+// Test seam: stands in for CreateDirectoryW in MakePrivateFolder, so that a test can see the
+// security asked for, which this Wine does not store. The program never sets it.
+extern decltype(&CreateDirectoryW) MakeFolderOverride;
 // Asks Windows to delete the entry at the next restart (a folder only once it is empty).
 bool ScheduleDeletion(const wchar_t* path);
 // Clears every attribute (read-only, say) so that a deletion is not refused for it.

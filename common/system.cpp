@@ -10,6 +10,7 @@
 #include "common/com.h"
 #include "common/diagnostics.h"
 #include "common/paths.h"
+#include "common/text.h"
 
 VersionQuery VersionQueryOverride = nullptr;
 ElevationQuery ElevationOverride = ElevationOfToken;
@@ -101,6 +102,34 @@ bool IsElevated() {
         !GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size))
         return true;
     return elevation.TokenIsElevated != 0;
+}
+
+bool GetTemporaryFolder(bool elevated, wchar_t* destination, size_t capacity) {
+    if (capacity == 0)
+        return false;
+    DWORD limit = capacity > PathCapacity ? DWORD(PathCapacity) : DWORD(capacity);
+    DWORD length = 0;
+    typedef DWORD(WINAPI * GetTempPath2Fn)(DWORD, LPWSTR);
+    HMODULE kernel = GetModuleHandleW(L"kernel32");
+    auto getTempPath2 = kernel ? GetExport<GetTempPath2Fn>(kernel, "GetTempPath2W") : nullptr;
+    if (!elevated) {
+        length = GetTempPathW(limit, destination);
+    } else if (getTempPath2 && RunsAsLocalSystem()) {
+        length = getTempPath2(limit, destination);
+    } else {
+        UINT windows = GetSystemWindowsDirectoryW(destination, limit);
+        length = windows == 0 || windows >= limit ? 0 : DWORD(windows);
+        if (length > 0 && FormatText(destination + length, limit - length, L"%sTemp\\",
+                                     IsSlash(destination[length - 1]) ? L"" : L"\\") < 0)
+            length = 0;
+        else if (length > 0)
+            length = DWORD(wcslen(destination));
+    }
+    if (length == 0 || length >= limit) {
+        destination[0] = 0;
+        return false;
+    }
+    return true;
 }
 
 bool RunsAsLocalSystem() {

@@ -15,6 +15,14 @@ void SetSafeDllSearch(bool excludeCurrentDirectory);
 bool IsElevated();
 // Whether this process runs as the machine's own account, LocalSystem (a deployment agent).
 bool RunsAsLocalSystem();
+// The temporary folder for what an elevated run hands to another process: the system's (the
+// one GetTempPath2W gives LocalSystem where Windows has it, else %SystemRoot%\Temp), which
+// users cannot redirect; the user's own (TEMP) when not elevated. False, with an empty
+// destination, when it does not fit.
+bool GetTemporaryFolder(bool elevated, wchar_t* destination, size_t capacity);
+template <size_t N> bool GetTemporaryFolder(bool elevated, wchar_t (&destination)[N]) {
+    return GetTemporaryFolder(elevated, destination, N);
+}
 // Test seam: forces IsElevated's answer either way. The program never sets it.
 enum ElevationQuery { ElevationOfToken, PretendElevated, PretendUnelevated };
 extern ElevationQuery ElevationOverride;

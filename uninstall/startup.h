@@ -11,8 +11,11 @@ extern bool UsageRequested; // /?: the command-line summary, shown unless silent
 const size_t InitSettingsCapacity = 40;
 extern wchar_t InitSettingsText[InitSettingsCapacity]; // /init text, laid over the stored choices
 
-// 1 when the setup dialog was cancelled or a damaged settings file stopped the run, else 0
+// 1 when the setup dialog was cancelled or a damaged settings file stopped the run,
+// RestartExitCode when a removal left the program for the restart, else 0
 extern int ExitCode;
+// Done, but a restart finishes it: the code deployment tools read as "restart needed".
+const int RestartExitCode = ERROR_SUCCESS_REBOOT_REQUIRED;
 extern HICON DialogIcon;
 extern HFONT BoldFont;
 

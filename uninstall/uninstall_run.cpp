@@ -22,15 +22,17 @@
 #include "uninstall/removal.h"
 #include "uninstall/startup.h"
 
+decltype(&CreateProcessW) CreateProcessOverride = nullptr;
+
 namespace {
 
 const wchar_t ListName[] = L"Uninstall.lst";
-const wchar_t BatchName[] = L"Uninstall_Bdl.Bat";
+const wchar_t BatchName[] = L"Uninstall_Bdl.Bat"; // in a private folder of its own
 const size_t ListLineCapacity = 2048;           // bytes, terminator included
 const size_t NoticeCapacity = TextRingCapacity; // as much as any text LoadText gives
 const unsigned TemporaryNames = 1000;
-const unsigned BatchNames = 100;
 const int DeletionTries = 5;
+const int BatchFolderTries = 1000;
 // A path in the batch file may have every character doubled ('%'); a line holds three of them.
 const size_t BatchPathCapacity = 2 * PathCapacity;
 const size_t BatchLineCapacity = 3 * BatchPathCapacity + 64;
@@ -128,26 +130,38 @@ void WriteFormatted(File& file, const wchar_t* format, ...) {
         WriteBatchLine(file, line);
 }
 
-void StartHiddenInterpreter(const wchar_t* batchPath) {
+// Started in the folder that holds the batch's folder and given the batch by the two names the
+// program made: no path on the command line, where cmd would expand a "%" that cannot be
+// escaped. (Not in the batch's folder itself: the hidden console's host keeps the folder it
+// starts in until the last interpreter ends.) Nothing of this process is inherited (a
+// deployment agent's output pipes, say), and no window shows.
+bool StartHiddenInterpreter(const wchar_t* batchFolder) {
     wchar_t interpreter[PathCapacity];
     wchar_t command[CommandCapacity];
-    if (!InterpreterCommand(batchPath, interpreter, PathCapacity, command, CommandCapacity))
-        return;
+    wchar_t parent[PathCapacity];
+    CopyText(parent, batchFolder);
+    CutNamePart(parent);
+    if (!InterpreterCommand(NamePart(batchFolder), interpreter, PathCapacity, command,
+                            CommandCapacity))
+        return false;
     STARTUPINFOW startup;
     ZeroBuffer(&startup, sizeof startup);
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    // The interpreter inherits the current folder; in the program folder it would keep the
-    // folder from being removed.
-    SetCurrentDirectoryW(L"..");
+    // Out of the program folder, which a current folder would keep from being removed.
+    SetCurrentDirectoryW(parent);
     PROCESS_INFORMATION process;
     // Named as the application too, so that no search can pick another program.
-    if (CreateProcessW(interpreter, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+    if (!(CreateProcessOverride ? CreateProcessOverride : CreateProcessW)(
+            interpreter, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, parent,
+            &startup, &process)) {
+        ReportFailure(L"start the command interpreter", interpreter, GetLastError());
+        return false;
     }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
 }
 
 } // namespace
@@ -388,32 +402,23 @@ bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder) {
     return false;
 }
 
-bool CreateBatchFile(File& file, wchar_t* path, size_t capacity) {
-    path[0] = 0;
-    wchar_t folder[PathCapacity];
-    DWORD length = GetTempPathW(PathCapacity, folder);
-    if (length == 0 || length >= PathCapacity)
+bool CreateBatchFile(File& file, bool elevated, wchar_t* folder, size_t capacity) {
+    folder[0] = 0;
+    wchar_t temporary[PathCapacity];
+    if (!GetTemporaryFolder(elevated, temporary) ||
+        !MakePrivateFolder(temporary, elevated, folder, capacity))
         return false;
-    AddTrailingBackslash(folder);
-    for (unsigned n = 0; n < BatchNames; ++n) {
-        wchar_t name[32];
-        if (n == 0)
-            CopyText(name, BatchName, 32);
-        else
-            FormatText(name, 32, L"Uninstall_Bdl%u.Bat", n);
-        if (FormatText(path, capacity, L"%s%s", folder, name) < 0)
-            break;
-        // An existing file of that name is never written over: it may be another uninstall's
-        // batch file that its interpreter has not read yet, or a link planted under the name.
-        if (file.Create(path, File::CreateNewOnly))
-            return true;
-    }
-    path[0] = 0;
+    wchar_t path[PathCapacity];
+    if (FormatText(path, L"%s\\%s", folder, BatchName) >= 0 &&
+        file.Create(path, File::CreateNewOnly))
+        return true;
+    RemoveFolder(folder);
+    folder[0] = 0;
     return false;
 }
 
 bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* folder,
-                         const wchar_t* batchPath, bool warning) {
+                         const wchar_t* batchFolder, bool warning) {
     wchar_t program[BatchPathCapacity];
     wchar_t folderText[BatchPathCapacity];
     wchar_t batch[BatchPathCapacity];
@@ -421,29 +426,45 @@ bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* 
         !BatchPathText(folder, folderText, BatchPathCapacity))
         return false;
     // A temporary folder that cannot be spelled is left to the interpreter, which knows the
-    // batch file's own path exactly.
-    if (!BatchPathText(batchPath, batch, BatchPathCapacity))
-        CopyText(batch, L"%~f0");
-    // The copy started here only waits, so that this process has ended when the deletion starts.
-    WriteFormatted(file, L"\"%s\" /wait\r\n", program);
+    // batch file's own folder exactly.
+    if (!BatchPathText(batchFolder, batch, BatchPathCapacity))
+        CopyText(batch, L"%~dp0.");
+    // Out of the batch's folder first: every program the batch starts would keep it from being
+    // removed while it runs. The copy started here only waits, so that this process has ended
+    // when the deletion starts.
+    WriteFormatted(file, L"cd \\\r\n\"%s\" /wait\r\n", program);
     for (int i = 0; i < DeletionTries; ++i)
         WriteFormatted(file, L"del \"%s\"\r\nrd \"%s\"\r\nif not exist \"%s\" goto done\r\n",
                        program, folderText, program);
     WriteFormatted(file, L":done\r\n");
     if (warning)
         WriteFormatted(file, L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
-    WriteFormatted(file, L"del \"%s\"\r\n", batch);
+    // Some interpreters keep the batch file open while they run it, and no folder goes while a
+    // file in it is open: a second interpreter, started last, removes the batch and its folder,
+    // trying again until this one has let go. It reads the folder from its environment: a "%" in
+    // the name, doubled here for this interpreter, must not be expanded again by the next one.
+    wchar_t system[PathCapacity];
+    wchar_t systemText[BatchPathCapacity];
+    if (!GetSystemFolder(system) || !BatchPathText(system, systemText, BatchPathCapacity))
+        return false;
+    WriteFormatted(file, L"set \"BDL_BATCH_FOLDER=%s\"\r\n", batch);
+    WriteFormatted(file,
+                   L"start \"\" /b \"%s\\cmd.exe\" /d /c for /l %%%%i in (1,1,%d) do @if exist "
+                   L"\"%%%%BDL_BATCH_FOLDER%%%%\" rd /s /q \"%%%%BDL_BATCH_FOLDER%%%%\" 2^>nul\r\n",
+                   systemText, BatchFolderTries);
     return true;
 }
 
-bool InterpreterCommand(const wchar_t* batchPath, wchar_t* interpreter, size_t interpreterCapacity,
-                        wchar_t* command, size_t commandCapacity) {
+bool InterpreterCommand(const wchar_t* batchFolderName, wchar_t* interpreter,
+                        size_t interpreterCapacity, wchar_t* command, size_t commandCapacity) {
     wchar_t system[PathCapacity];
-    // With /s, cmd drops only the outermost pair of quotes and runs the rest as it stands.
-    if (GetSystemFolder(system) &&
+    // Only the names the program made itself: "Bdl-" and hexadecimal digits, and the batch's.
+    bool ownName = wcsncmp(batchFolderName, L"Bdl-", 4) == 0 &&
+                   wcsspn(batchFolderName + 4, L"0123456789abcdef") == wcslen(batchFolderName + 4);
+    if (ownName && GetSystemFolder(system) &&
         FormatText(interpreter, interpreterCapacity, L"%s\\cmd.exe", system) >= 0 &&
-        FormatText(command, commandCapacity, L"\"%s\" /d /v:off /s /c \"\"%s\"\"", interpreter,
-                   batchPath) >= 0)
+        FormatText(command, commandCapacity, L"\"%s\" /d /v:off /c .\\%s\\%s", interpreter,
+                   batchFolderName, BatchName) >= 0)
         return true;
     if (interpreterCapacity > 0)
         interpreter[0] = 0;
@@ -516,31 +537,60 @@ void RemoveHelpLeftovers(const wchar_t* folder) {
     }
 }
 
+// When no batch file can take them: the program and its folder go at the next restart, which
+// the exit code asks for. An unelevated run cannot schedule anything, and fails.
+void LeaveProgramToRestart(const Installation& at) {
+    ReportFailure(L"leave the program and its folder for the restart", at.ProgramPath,
+                  ERROR_CAN_NOT_COMPLETE);
+    bool scheduled = ScheduleDeletion(at.ProgramPath);
+    scheduled = ScheduleDeletion(at.FolderName) && scheduled;
+    ExitCode = scheduled ? RestartExitCode : 1;
+}
+
+// The batch file, made and written, in its private folder; false when any of it failed, and then
+// nothing of it is left.
+bool PrepareBatch(const Installation& at, wchar_t* batchFolder) {
+    File batch;
+    if (!CreateBatchFile(batch, IsElevated(), batchFolder, PathCapacity))
+        return false;
+    if (WriteUninstallBatch(batch, at.ProgramPath, at.FolderName, batchFolder, !Silent) &&
+        batch.Close())
+        return true;
+    batch.Delete();
+    RemoveFolder(batchFolder);
+    return false;
+}
+
 // The program and its folder go once this process has ended: through the batch file, or at the
-// next restart when the batch file cannot name them; the restart notice says when that is
-// needed.
+// next restart when the batch file cannot name them or cannot be made or started; the restart
+// notice says when that is needed. The notice comes before the interpreter starts, which must
+// find this process ended.
 void LeaveProgramAndFolder(const Installation& at, bool restartNeeded, const wchar_t* restartText,
                            const wchar_t* restartCaption) {
+    wchar_t batchFolder[PathCapacity];
     bool toBatch = LeaveProgramToBatch(at.ProgramPath, at.FolderName);
+    if (toBatch && !PrepareBatch(at, batchFolder)) {
+        LeaveProgramToRestart(at);
+        toBatch = false;
+    }
+    bool noticeShown = false;
     if ((restartNeeded || !toBatch) && !Silent) {
         ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
+        noticeShown = true;
         // Only a folder of the archiver's own name: the program may have been placed in a
         // folder that holds other things.
         if (toBatch && CompareNoCase(NamePart(at.FolderName), L"Bundlo") == 0)
             ScheduleDeletion(at.FolderName);
     }
-    if (!toBatch)
+    if (!toBatch || StartHiddenInterpreter(batchFolder))
         return;
     wchar_t batchPath[PathCapacity];
-    File batch;
-    if (!CreateBatchFile(batch, batchPath, PathCapacity))
-        return;
-    if (!WriteUninstallBatch(batch, at.ProgramPath, at.FolderName, batchPath, !Silent)) {
-        batch.Delete(); // empty: a short name was there a moment ago and is gone
-        return;
-    }
-    batch.Close();
-    StartHiddenInterpreter(batchPath);
+    if (FormatText(batchPath, L"%s\\%s", batchFolder, BatchName) >= 0)
+        RemoveFile(batchPath);
+    RemoveFolder(batchFolder);
+    LeaveProgramToRestart(at);
+    if (!noticeShown && !Silent)
+        ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 } // namespace

@@ -55,24 +55,32 @@ bool BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity);
 // delete them. When it cannot, both are scheduled for deletion at the next restart instead.
 bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder);
 
-// Creates the batch file in the temporary folder: "Uninstall_Bdl.Bat", or a numbered name when
-// that one exists (a leftover, or another uninstall's that its interpreter may not have read
-// yet). `path` receives the name; false, with `path` empty, when no file could be made. Left open
-// in `file`, which deletes it again unless it is closed.
-bool CreateBatchFile(File& file, wchar_t* path, size_t capacity);
+// Creates the batch file "Uninstall_Bdl.Bat" in a new private folder (MakePrivateFolder): below
+// the system's temporary folder and writable by administrators only when elevated, since the
+// elevated interpreter reads it line by line while the user's unelevated programs run; below the
+// user's own temporary folder otherwise. `folder` receives the folder; false, with it empty and
+// nothing left behind, when no folder or file could be made. Left open in `file`, which deletes
+// it again unless it is closed.
+bool CreateBatchFile(File& file, bool elevated, wchar_t* folder, size_t capacity);
 
 // The batch lines: wait for this process to end, delete the program and its folder (five
-// tries), show the warning when the program is still there (warning = not silent), delete the
-// batch file itself. Writes nothing and answers false when the program or its folder cannot be
-// spelled exactly (BatchPathText); a batch path that cannot be is given as the interpreter's
-// "%~f0".
+// tries), show the warning when the program is still there (warning = not silent), leave the
+// batch's folder and remove it with the batch file. Writes nothing and answers false when the
+// program or its folder cannot be spelled exactly (BatchPathText); a batch folder that cannot be
+// is given as the interpreter's "%~dp0.".
 bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* folder,
-                         const wchar_t* batchPath, bool warning);
+                         const wchar_t* batchFolder, bool warning);
 
-// The command line that runs the batch file: the command interpreter of the system folder,
-// whatever COMSPEC names (the unelevated user sets it), without the user's AutoRun commands (/d)
-// and without delayed expansion (/v:off: a '!' in a path stays), and the path in the form whose
-// quotes cmd keeps for any folder name (/s and an outer pair of quotes). `interpreter` receives
-// the interpreter's path. False, with both texts empty, when either does not fit.
-bool InterpreterCommand(const wchar_t* batchPath, wchar_t* interpreter, size_t interpreterCapacity,
-                        wchar_t* command, size_t commandCapacity);
+// The command line that runs the batch file from the folder that holds its private folder: the
+// command interpreter of the system folder, whatever COMSPEC names (the unelevated user sets
+// it), without the user's AutoRun commands (/d) and without delayed expansion (/v:off), and the
+// batch by the relative names the program made ("Bdl-<hex>\Uninstall_Bdl.Bat"), so that no
+// path, and no "%" in it, reaches the command line. `interpreter` receives the interpreter's
+// path. False, with both texts empty, when either does not fit or the folder's name is not one
+// the program makes.
+bool InterpreterCommand(const wchar_t* batchFolderName, wchar_t* interpreter,
+                        size_t interpreterCapacity, wchar_t* command, size_t commandCapacity);
+
+// Test seam: stands in for CreateProcessW when the batch's interpreter is started (one that
+// fails, say). The program never sets it.
+extern decltype(&CreateProcessW) CreateProcessOverride;

@@ -45,7 +45,7 @@ class UninstallTest(unittest.TestCase):
 
     def setUp(self):
         for leftover in self.batch_files():
-            os.remove(leftover)
+            shutil.rmtree(leftover)
 
     def unix(self, path):
         if path[0].lower() == "r":
@@ -117,9 +117,13 @@ class UninstallTest(unittest.TestCase):
                 if texts[i].startswith("\\??\\") and texts[i + 1] == ""}
 
     def batch_files(self):
-        users = os.path.join(self.prefix.path, "drive_c", "users", "*")
-        return (glob.glob(os.path.join(users, "Temp", "Uninstall_Bdl*.Bat")) +
-                glob.glob(os.path.join(users, "AppData", "Local", "Temp", "Uninstall_Bdl*.Bat")))
+        """The batch files' private folders: the system's temporary folder's when elevated (every
+        run under this Wine is), the user's otherwise."""
+        drive = os.path.join(self.prefix.path, "drive_c")
+        users = os.path.join(drive, "users", "*")
+        return (glob.glob(os.path.join(drive, "windows", "temp", "Bdl-*")) +
+                glob.glob(os.path.join(users, "Temp", "Bdl-*")) +
+                glob.glob(os.path.join(users, "AppData", "Local", "Temp", "Bdl-*")))
 
     def wait_until(self, condition, what, timeout=120):
         deadline = time.monotonic() + timeout

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -279,21 +280,26 @@ TEST_F(UninstallRun, BatchFileByteForByteWithPercentDoubled) {
     MakeFolderRaw(At(L"100% Bundlo"));
     std::wstring program = At(L"100% Bundlo\\Uninstall.exe");
     WriteRaw(program, "p");
-    std::string p = Doubled(program), f = Doubled(At(L"100% Bundlo")), b = Doubled(At(L"x.bat"));
+    std::string p = Doubled(program), f = Doubled(At(L"100% Bundlo")), b = Doubled(At(L"b%"));
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::string cmd = std::string(system) + "\\cmd.exe";
     for (bool warning : {true, false}) {
         File file;
         file.Create(At(L"x.bat").c_str(), 0);
-        WriteUninstallBatch(file, program.c_str(), At(L"100% Bundlo").c_str(), At(L"x.bat").c_str(),
+        WriteUninstallBatch(file, program.c_str(), At(L"100% Bundlo").c_str(), At(L"b%").c_str(),
                             warning);
         file.Close();
-        std::string expected = "\"" + p + "\" /wait\r\n";
+        std::string expected = "cd \\\r\n\"" + p + "\" /wait\r\n";
         for (int i = 0; i < 5; i++)
             expected +=
                 "del \"" + p + "\"\r\nrd \"" + f + "\"\r\nif not exist \"" + p + "\" goto done\r\n";
         expected += ":done\r\n";
         if (warning)
             expected += "if exist \"" + p + "\" \"" + p + "\" /warning\r\n";
-        expected += "del \"" + b + "\"\r\n";
+        expected += "set \"BDL_BATCH_FOLDER=" + b + "\"\r\nstart \"\" /b \"" + cmd +
+                    "\" /d /c for /l %%i in (1,1,1000) do @if exist \"%%BDL_BATCH_FOLDER%%\" rd /s "
+                    "/q \"%%BDL_BATCH_FOLDER%%\" 2^>nul\r\n";
         EXPECT_EQ(expected, ReadRaw(At(L"x.bat"))) << warning;
     }
 }
@@ -325,11 +331,11 @@ TEST_F(UninstallRun, APathTheBatchFileCannotSpellIsLeftForTheRestartNeverWritten
         WriteUninstallBatch(file, program.c_str(), folder.c_str(), At(L"x.bat").c_str(), true);
     file.Close();
     bool left = LeaveProgramToBatch(program.c_str(), folder.c_str());
-    // The temporary folder alone unspellable: the interpreter names its own batch file.
+    // The temporary folder alone unspellable: the interpreter names its own batch's folder.
     std::wstring plain = At(L"Uninstall.exe"), batch = folder + L"\\x.bat";
     file.Create(batch.c_str(), 0);
     bool plainWritten =
-        WriteUninstallBatch(file, plain.c_str(), Root.c_str(), batch.c_str(), false);
+        WriteUninstallBatch(file, plain.c_str(), Root.c_str(), folder.c_str(), false);
     file.Close();
     ShortPathOverride = nullptr;
     EXPECT_FALSE(written);
@@ -340,16 +346,15 @@ TEST_F(UninstallRun, APathTheBatchFileCannotSpellIsLeftForTheRestartNeverWritten
     EXPECT_TRUE(plainWritten);
     std::string lines = ReadRaw(batch);
     EXPECT_EQ(std::string::npos, lines.find('?')) << lines;
-    EXPECT_EQ("del \"%~f0\"\r\n", lines.substr(lines.rfind("del ")));
+    EXPECT_NE(std::string::npos, lines.find("set \"BDL_BATCH_FOLDER=%~dp0.\"\r\n")) << lines;
 }
 
 TEST_F(UninstallRun, TheSystemInterpreterRunsTheBatchWhateverComspecSays) {
     wchar_t saved[PathCapacity] = L"";
     DWORD had = GetEnvironmentVariableW(L"COMSPEC", saved, PathCapacity);
     SetEnvironmentVariableW(L"COMSPEC", At(L"other.exe").c_str());
-    std::wstring batch = At(L"R&D (x) ^!\\Uninstall_Bdl.Bat");
     wchar_t interpreter[PathCapacity], command[2 * PathCapacity + 32];
-    bool made = InterpreterCommand(batch.c_str(), interpreter, PathCapacity, command,
+    bool made = InterpreterCommand(L"Bdl-0123456789abcdef", interpreter, PathCapacity, command,
                                    2 * PathCapacity + 32);
     SetEnvironmentVariableW(L"COMSPEC", had ? saved : nullptr);
     wchar_t system[MAX_PATH];
@@ -357,10 +362,13 @@ TEST_F(UninstallRun, TheSystemInterpreterRunsTheBatchWhateverComspecSays) {
     std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
     ASSERT_TRUE(made);
     EXPECT_EQ(cmd, interpreter);
-    // Without AutoRun, without delayed expansion, and quoted so that cmd keeps the quotes.
-    EXPECT_EQ(L"\"" + cmd + L"\" /d /v:off /s /c \"\"" + batch + L"\"\"", std::wstring(command));
-    // A command that would not fit is not made at all.
-    EXPECT_FALSE(InterpreterCommand(batch.c_str(), interpreter, PathCapacity, command, 40));
+    // Without AutoRun, without delayed expansion, and no path on the line, where "%" would be
+    // expanded: the batch is started in its own folder by its name.
+    EXPECT_EQ(L"\"" + cmd + L"\" /d /v:off /c .\\Bdl-0123456789abcdef\\Uninstall_Bdl.Bat",
+              std::wstring(command));
+    // A command that would not fit is not made at all, nor one for a folder of another name.
+    EXPECT_FALSE(InterpreterCommand(L"Bdl-0123456789abcdef", interpreter, PathCapacity, command, 40));
+    EXPECT_FALSE(InterpreterCommand(L"Bdl-%OS%", interpreter, PathCapacity, command, 400));
     EXPECT_EQ(L"", std::wstring(command));
 }
 
@@ -375,27 +383,50 @@ TEST_F(UninstallRun, BatchLinesGoOutAsAnsiBytesWithoutTerminator) {
     EXPECT_EQ(std::string(expected, bytes - 1), ReadRaw(At(L"line.txt")));
 }
 
-TEST_F(UninstallRun, BatchFileNeverWritesOverAnExistingOne) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring usual = std::wstring(temp) + L"Uninstall_Bdl.Bat";
-    std::wstring next = std::wstring(temp) + L"Uninstall_Bdl1.Bat";
-    DeleteFileW(usual.c_str());
-    DeleteFileW(next.c_str());
-    wchar_t path[PathCapacity];
+// The elevated interpreter reads the batch line by line: the user's unelevated programs must not
+// be able to change it meanwhile. This Wine stores no access list or label on a folder, so the
+// security asked for at the creation is read back; Windows enforces it (docs/windows-checks.md).
+std::wstring AskedSecurity; // the access list as SDDL, then each label: its level and its mask
+BOOL WINAPI RecordingMakeFolder(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
+    LPWSTR text = nullptr;
+    PSECURITY_DESCRIPTOR asked = attributes ? attributes->lpSecurityDescriptor : nullptr;
+    if (asked && ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                     asked, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        AskedSecurity = text;
+    LocalFree(text);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL sacl = nullptr;
+    if (asked && GetSecurityDescriptorSacl(asked, &present, &sacl, &defaulted) && sacl)
+        for (DWORD i = 0; i < sacl->AceCount; i++) {
+            ACE_HEADER* ace = nullptr;
+            if (!GetAce(sacl, i, reinterpret_cast<void**>(&ace)) ||
+                ace->AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE)
+                continue;
+            auto label = reinterpret_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+            PSID level = &label->SidStart;
+            AskedSecurity += L" label " + std::to_wstring(*GetSidSubAuthority(level, 0)) +
+                             L" mask " + std::to_wstring(label->Mask);
+        }
+    return CreateDirectoryW(path, attributes);
+}
+
+TEST_F(UninstallRun, TheBatchLiesInAFolderOnlyAdministratorsMayWrite) {
     File file;
-    ASSERT_TRUE(CreateBatchFile(file, path, PathCapacity));
-    file.Write("first", 5);
-    EXPECT_EQ(usual, path);
-    // Another uninstall's batch file, still waiting for its interpreter.
-    File second;
-    ASSERT_TRUE(CreateBatchFile(second, path, PathCapacity));
-    second.Close();
+    wchar_t folder[PathCapacity];
+    MakeFolderOverride = RecordingMakeFolder;
+    bool made = CreateBatchFile(file, true, folder, PathCapacity);
+    MakeFolderOverride = nullptr;
+    ASSERT_TRUE(made);
     file.Close();
-    EXPECT_EQ(next, path);
-    EXPECT_EQ("first", ReadRaw(usual));
-    DeleteFileW(usual.c_str());
-    DeleteFileW(next.c_str());
+    DeleteFileW((std::wstring(folder) + L"\\Uninstall_Bdl.Bat").c_str());
+    RemoveDirectoryW(folder);
+    wchar_t windows[MAX_PATH];
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    EXPECT_EQ(0, _wcsnicmp(folder, (std::wstring(windows) + L"\\Temp\\Bdl-").c_str(),
+                           wcslen(windows) + 10)) << folder;
+    // Protected, SYSTEM and the Administrators alone (no entry for the user), and the High label
+    // that stops writes from below.
+    EXPECT_EQ(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA) label 12288 mask 1", AskedSecurity);
 }
 
 TEST_F(UninstallRun, MsiModeRemovesTheRegistrationsButNoFile) {
