@@ -174,6 +174,31 @@ class UninstallTest(unittest.TestCase):
 class Silent(UninstallTest):
     # A box would wait for a click that never comes: these runs must end on their own.
 
+    def test_without_a_batch_the_restart_removes_the_program_and_the_exit_code_says_so(self):
+        # No private folder can be made (a file took the system's temporary folder's name), and
+        # then no interpreter can be started (cmd.exe gone): never a silent exit 0.
+        drive = os.path.join(self.prefix.path, "drive_c", "windows")
+        for blocked in (os.path.join(drive, "temp"), os.path.join(drive, "system32", "cmd.exe")):
+            with self.subTest(blocked=blocked):
+                program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"])
+                os.rename(blocked, blocked + ".away")
+                if blocked.endswith("temp"):
+                    open(blocked, "w").close()
+                try:
+                    done = self.prefix.run(program, ["/S"], timeout=120, env=harness.DIAGNOSTICS)
+                finally:
+                    if os.path.isfile(blocked) and blocked.endswith("temp"):
+                        os.remove(blocked)
+                    os.rename(blocked + ".away", blocked)
+                pending = self.pending_deletions()
+                self.prefix.reset()
+                # Wine hands the Unix side the exit code's low byte: 3010 comes as 194.
+                self.assertEqual(3010 % 256, done.code)
+                self.assertIn("leave the program and its folder for the restart",
+                              "\n".join(done.diagnostics))
+                self.assertLessEqual({program, harness.PROGRAM_FOLDER}, pending)
+                self.assertTrue(os.path.exists(self.unix(program)))
+
     def test_registrations_listed_files_and_folder_go_and_forged_lines_do_nothing(self):
         decoy = r"C:\decoy\keep.txt"
         os.makedirs(os.path.dirname(self.prefix.unix_path(decoy)), exist_ok=True)
