@@ -8,6 +8,7 @@
 #include <wchar.h>
 
 #include "common/diagnostics.h"
+#include "common/file.h"
 #include "common/text.h"
 
 namespace {
@@ -186,17 +187,6 @@ bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags) {
     return false;
 }
 
-bool CopyNewFile(const wchar_t* from, const wchar_t* to) {
-    if (InEitherForm(from, to, [](const wchar_t* source, const wchar_t* target) {
-            return CopyFileW(source, target, TRUE) != FALSE;
-        }))
-        return true;
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-        ReportFileFailure(L"copy file", from);
-    return false;
-}
-
 decltype(&CreateDirectoryW) MakeFolderOverride = nullptr;
 
 // Only SYSTEM and the Administrators, nothing passed on from the parent; the High label keeps
@@ -254,6 +244,57 @@ bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, 
     if (capacity > 0)
         folder[0] = 0;
     return false;
+}
+
+namespace {
+// A file handle of this module's own, closed with the scope.
+class ScopedFileHandle {
+  public:
+    explicit ScopedFileHandle(HANDLE handle) : Handle(handle) {}
+    ~ScopedFileHandle() {
+        if (Handle != INVALID_HANDLE_VALUE)
+            CloseHandle(Handle);
+    }
+    ScopedFileHandle(const ScopedFileHandle&) = delete;
+    ScopedFileHandle& operator=(const ScopedFileHandle&) = delete;
+    HANDLE Get() const { return Handle; }
+
+  private:
+    HANDLE Handle;
+};
+} // namespace
+
+bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes) {
+    ScopedFileHandle source(CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (source.Get() == INVALID_HANDLE_VALUE) {
+        ReportFileFailure(L"open the file to copy", from);
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(source.Get()) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(source.Get(), &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                                         FILE_ATTRIBUTE_DEVICE)) != 0 ||
+        information.nNumberOfLinks != 1 || information.nFileSizeHigh != 0 ||
+        information.nFileSizeLow > maxBytes) {
+        ReportFailure(L"copy only a plain file", from, ERROR_BAD_FILE_TYPE);
+        return false;
+    }
+    Array<char> bytes;
+    bytes.Resize(information.nFileSizeLow);
+    DWORD read = 0;
+    if (information.nFileSizeLow > 0 &&
+        (!ReadFile(source.Get(), bytes.Data, information.nFileSizeLow, &read, nullptr) ||
+         read != information.nFileSizeLow)) {
+        ReportFileFailure(L"read the file to copy", from);
+        return false;
+    }
+    // A name that something already has is never written through.
+    File target;
+    if (!target.Create(to, File::CreateNewOnly))
+        return false;
+    return target.Write(bytes.Data, read) && target.Close();
 }
 
 void DeleteFolderTree(const wchar_t* folder) {

@@ -61,9 +61,6 @@ bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags);
 // unattended uninstall cannot stop on a message box. A junction or symbolic link is left as it
 // is: its target belongs to someone else.
 void DeleteFolderTree(const wchar_t* folder);
-// Copies a file to a name that nothing has yet: whatever already has the name (a file, a link)
-// is never written over, and that is not reported.
-bool CopyNewFile(const wchar_t* from, const wchar_t* to);
 // Makes a new folder below `parent` with a random name ("Bdl-" and 16 hexadecimal digits) that
 // nothing had: nobody can have planted it or anything in it. With `adminsOnly`, its access list
 // lets only SYSTEM and the Administrators in, whatever the parent passes on, and its High
@@ -74,6 +71,13 @@ bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, 
 // Test seam: stands in for CreateDirectoryW in MakePrivateFolder, so that a test can see the
 // security asked for, which this Wine does not store. The program never sets it.
 extern decltype(&CreateDirectoryW) MakeFolderOverride;
+// Copies a file from a place others may write (an installer's downloads folder, a share) to a
+// name that nothing has yet (whatever has the name, a file or a link, is never written over, and
+// that is not reported): copied only when it is a plain file on a disk, opened without following a link, with
+// no second name (a hard link to a file only administrators may read would come out as a
+// readable copy), and of at most `maxBytes`. False, reporting why, when it is not, or when the
+// copy could not be made whole (nothing is left then).
+bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes);
 // Asks Windows to delete the entry at the next restart (a folder only once it is empty).
 bool ScheduleDeletion(const wchar_t* path);
 // Clears every attribute (read-only, say) so that a deletion is not refused for it.

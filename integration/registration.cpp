@@ -10,6 +10,8 @@
 #include "resources/resource.h"
 
 namespace {
+// Far above any settings file the archiver writes; a larger one is no settings file.
+const uint32_t SettingsImportLimit = 4 * 1024 * 1024;
 const int VersionMajor = BDL_VERSION_MAJOR;
 const int VersionMinor = BDL_VERSION_MINOR;
 const int VersionBuild = 0;
@@ -139,6 +141,6 @@ bool ImportSettingsFile(const wchar_t* name) {
     if (destination[0] == 0)
         return true;
     ReplaceNamePart(destination, name);
-    CopyNewFile(installer, destination);
+    CopyPlainFile(installer, destination, SettingsImportLimit);
     return true;
 }

@@ -135,6 +135,21 @@ TEST_F(SettingsImport, CopiedFromTheInstallersFolderOnlyWhenTheProgramHasNone) {
     WriteRaw(At(L"Bundlo.ini"), "changed");
     EXPECT_TRUE(ImportSettingsFile(L"Bundlo.ini"));
     EXPECT_EQ("Global\\Integration=0\r\n", ReadRaw(Destination));
+
+    // A second name of another file (a hard link to one only administrators may read, say) or a
+    // link is never copied: only a plain file of its own.
+    DeleteFileW(Destination.c_str());
+    DeleteFileW(At(L"Bundlo.ini").c_str());
+    WriteRaw(At(L"secret.txt"), "for administrators");
+    CapturedDiagnostics diagnostics; // the refusal's line
+    for (bool hard : {true, false}) {
+        std::wstring name = At(L"Bundlo.ini"), target = At(L"secret.txt");
+        ASSERT_TRUE(hard ? CreateHardLinkW(name.c_str(), target.c_str(), nullptr)
+                         : CreateSymbolicLinkW(name.c_str(), target.c_str(), 0) != 0);
+        ImportSettingsFile(L"Bundlo.ini");
+        EXPECT_FALSE(Exists(Destination));
+        DeleteFileW(At(L"Bundlo.ini").c_str());
+    }
     wchar_t windows[MAX_PATH];
     GetWindowsDirectoryW(windows, MAX_PATH);
     SetCurrentDirectoryW(windows);
