@@ -228,14 +228,13 @@ bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, 
         unsigned int high = 0, low = 0;
         if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
             FormatText(folder, capacity, L"%s%sBdl-%08x%08x", parent,
-                       parent[0] != 0 && !IsSlash(*LastChar(parent)) ? L"\\" : L"", high,
-                       low) < 0)
+                       parent[0] != 0 && !IsSlash(*LastChar(parent)) ? L"\\" : L"", high, low) < 0)
             break;
         // An existing name is never taken over: it may be someone's planted folder or link.
         // The list and label come with the creation, so that the folder is never open to
         // anyone in between. (This Wine stores neither.)
-        if ((MakeFolderOverride ? MakeFolderOverride : CreateDirectoryW)(
-                folder, adminsOnly ? &attributes : nullptr))
+        if ((MakeFolderOverride ? MakeFolderOverride
+                                : CreateDirectoryW)(folder, adminsOnly ? &attributes : nullptr))
             return true;
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             break;
@@ -265,8 +264,8 @@ class ScopedFileHandle {
 } // namespace
 
 bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes) {
-    ScopedFileHandle source(CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    ScopedFileHandle source(CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (source.Get() == INVALID_HANDLE_VALUE) {
         ReportFileFailure(L"open the file to copy", from);
         return false;
@@ -274,8 +273,8 @@ bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes) {
     BY_HANDLE_FILE_INFORMATION information;
     if (GetFileType(source.Get()) != FILE_TYPE_DISK ||
         !GetFileInformationByHandle(source.Get(), &information) ||
-        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                                         FILE_ATTRIBUTE_DEVICE)) != 0 ||
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0 ||
         information.nNumberOfLinks != 1 || information.nFileSizeHigh != 0 ||
         information.nFileSizeLow > maxBytes) {
         ReportFailure(L"copy only a plain file", from, ERROR_BAD_FILE_TYPE);
@@ -297,31 +296,156 @@ bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes) {
     return target.Write(bytes.Data, read) && target.Close();
 }
 
-void DeleteFolderTree(const wchar_t* folder) {
-    DWORD attributes = ReadAttributes(folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return;
-    // The list that SHFileOperationW takes ends in a second terminator. A path cut to fit would
-    // name another folder, so a longer one is not deleted at all.
-    const size_t limit = PathCapacity - 1;
-    wchar_t from[PathCapacity + 1];
-    size_t length = 0;
-    while (folder[length] != 0 && length < limit) {
-        from[length] = folder[length];
-        length++;
-    }
-    if (folder[length] != 0)
-        return;
-    from[length] = 0;
-    from[length + 1] = 0;
+void (*EntryCheckedHook)(const wchar_t* path) = nullptr;
 
-    SHFILEOPSTRUCTW operation;
-    ZeroBuffer(&operation, sizeof operation);
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from;
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    SHFileOperationW(&operation);
+namespace {
+
+// The entry itself, never what a link names. Without delete sharing: while the handle is held
+// nobody can rename the entry or put something else in its place.
+HANDLE OpenNoFollow(const wchar_t* path, DWORD access) {
+    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+const DWORD DeletionAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+// No path of the program's capacity goes deeper; a walk that does came from something else.
+const unsigned MaxFolderDepth = PathCapacity / 2;
+
+// Whether the handle, opened from `path`, names a plain file or folder (not a link), and which.
+// Told on the handle, and by the name too, which the handle keeps naming the same entry: this
+// Wine opens some links as what they lead to, but reports them by name.
+bool PlainEntry(HANDLE handle, const wchar_t* path, DWORD* attributes) {
+    BY_HANDLE_FILE_INFORMATION information;
+    DWORD byName = ReadAttributes(path);
+    if (!GetFileInformationByHandle(handle, &information) || byName == INVALID_FILE_ATTRIBUTES ||
+        ((information.dwFileAttributes | byName) & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    *attributes = information.dwFileAttributes;
+    return true;
+}
+
+// Deletes what the handle names, read-only or not: in one step where Windows has the POSIX,
+// read-only-ignoring form, else with its attributes cleared first, through the same handle.
+bool DeleteThroughHandle(HANDLE handle, DWORD attributes) {
+    FILE_DISPOSITION_INFO_EX posix = {FILE_DISPOSITION_FLAG_DELETE |
+                                      FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                                      FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE};
+    // FileDispositionInfoEx, from Windows 10 1809 on; older systems refuse the class.
+    if (SetFileInformationByHandle(handle, FILE_INFO_BY_HANDLE_CLASS(21), &posix, sizeof posix))
+        return true;
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
+        FILE_BASIC_INFO basic;
+        ZeroBuffer(&basic, sizeof basic);
+        basic.FileAttributes = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FILE_ATTRIBUTE_DIRECTORY
+                                                                       : FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO plain = {TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &plain, sizeof plain) != FALSE;
+}
+
+// The names in a folder, read through the caller's handle of it, one after another with their
+// terminators. False when the folder could not be read whole.
+bool ReadNames(HANDLE folder, Array<wchar_t>& names) {
+    alignas(8) BYTE buffer[16384];
+    for (bool first = true;; first = false) {
+        if (!GetFileInformationByHandleEx(
+                folder, first ? FileFullDirectoryRestartInfo : FileFullDirectoryInfo, buffer,
+                sizeof buffer))
+            return GetLastError() == ERROR_NO_MORE_FILES;
+        for (BYTE* at = buffer;;) {
+            auto entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(at);
+            size_t length = entry->FileNameLength / sizeof(wchar_t);
+            bool dots = (length == 1 && entry->FileName[0] == L'.') ||
+                        (length == 2 && entry->FileName[0] == L'.' && entry->FileName[1] == L'.');
+            if (!dots) {
+                for (size_t k = 0; k < length; k++)
+                    names.Append(entry->FileName[k]);
+                names.Append(L'\0');
+            }
+            if (entry->NextEntryOffset == 0)
+                break;
+            at += entry->NextEntryOffset;
+        }
+    }
+}
+
+// Deletes everything below a folder, read through the caller's handle of it (which keeps its
+// path naming it), each entry through a handle of its own. A link is left as it is, and with it
+// the folders above it. False when anything stayed.
+bool DeleteBelow(HANDLE handle, const wchar_t* folder, unsigned depth) {
+    Array<wchar_t> names;
+    if (depth > MaxFolderDepth || !ReadNames(handle, names))
+        return false;
+    bool whole = true;
+    for (uint32_t at = 0; at < names.Count; at += uint32_t(wcslen(names.Data + at)) + 1) {
+        wchar_t path[PathCapacity];
+        if (FormatText(path, L"%s\\%s", folder, names.Data + at) < 0) {
+            whole = false;
+            continue;
+        }
+        ScopedFileHandle child(OpenNoFollow(path, DeletionAccess | FILE_LIST_DIRECTORY));
+        DWORD attributes = 0;
+        if (child.Get() == INVALID_HANDLE_VALUE || !PlainEntry(child.Get(), path, &attributes) ||
+            ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+             !DeleteBelow(child.Get(), path, depth + 1))) {
+            whole = false;
+            continue;
+        }
+        whole = DeleteThroughHandle(child.Get(), attributes) && whole;
+    }
+    return whole;
+}
+
+} // namespace
+
+bool RemoveFileThroughHandle(const wchar_t* path) {
+    ScopedFileHandle entry(OpenNoFollow(path, DeletionAccess));
+    DWORD attributes = 0;
+    if (entry.Get() == INVALID_HANDLE_VALUE || !PlainEntry(entry.Get(), path, &attributes) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    if (EntryCheckedHook)
+        EntryCheckedHook(path);
+    if (DeleteThroughHandle(entry.Get(), attributes))
+        return true;
+    ReportFileFailure(L"delete file", path);
+    return false;
+}
+
+void DeleteFolderTree(const wchar_t* folder) {
+    // Every folder on the way, from the drive's root, is held and must be a plain folder: a
+    // link anywhere in the path (the user chooses where the Programs folder lies) would lead the
+    // deletion into someone else's files.
+    wchar_t way[PathCapacity];
+    if (!IsDriveLetterColon(folder) || CopyText(way, folder, PathCapacity) == nullptr ||
+        wcslen(folder) >= PathCapacity - 1)
+        return;
+    Array<HANDLE> held;
+    for (size_t end = 3;; end++) {
+        if (way[end] != 0 && !IsSlash(way[end]))
+            continue;
+        wchar_t saved = way[end];
+        way[end] = 0;
+        bool last = saved == 0 || way[end + 1] == 0;
+        HANDLE handle =
+            OpenNoFollow(way, (last ? DeletionAccess : FILE_READ_ATTRIBUTES) | FILE_LIST_DIRECTORY);
+        DWORD attributes = 0;
+        if (handle != INVALID_HANDLE_VALUE)
+            held.Append(handle);
+        bool plainFolder = handle != INVALID_HANDLE_VALUE && PlainEntry(handle, way, &attributes) &&
+                           (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        way[end] = saved;
+        if (!plainFolder)
+            break;
+        if (last) {
+            if (DeleteBelow(handle, folder, 0))
+                DeleteThroughHandle(handle, attributes);
+            break;
+        }
+    }
+    for (uint32_t i = 0; i < held.Count; i++)
+        CloseHandle(held[i]);
 }
 
 bool ScheduleDeletion(const wchar_t* path) {

@@ -58,9 +58,18 @@ bool RemoveFolder(const wchar_t* path);
 // MoveFileExW with its flags; the long forms are tried when the plain ones are refused.
 bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags);
 // Deletes a folder and everything in it, permanently and without any window, so that an
-// unattended uninstall cannot stop on a message box. A junction or symbolic link is left as it
-// is: its target belongs to someone else.
+// unattended uninstall cannot stop on a message box. Every folder on its way from the drive's
+// root is held open and must be a plain folder, and every entry is deleted through a handle that
+// names the entry itself: a junction or symbolic link, on the way or inside, is never followed,
+// and what is inside one is left, with the link.
 void DeleteFolderTree(const wchar_t* folder);
+// RemoveFile for an entry that must be what was examined: the file is opened without following
+// a link, checked on the handle to be a plain file, and deleted through that handle, read-only or
+// not. False, without touching it, for a link, a folder or nothing.
+bool RemoveFileThroughHandle(const wchar_t* path);
+// Test seam: called between the check on the handle and the deletion, so that a test can try to
+// put something else under the name. The program never sets it.
+extern void (*EntryCheckedHook)(const wchar_t* path);
 // Makes a new folder below `parent` with a random name ("Bdl-" and 16 hexadecimal digits) that
 // nothing had: nobody can have planted it or anything in it. With `adminsOnly`, its access list
 // lets only SYSTEM and the Administrators in, whatever the parent passes on, and its High
@@ -73,8 +82,8 @@ bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, 
 extern decltype(&CreateDirectoryW) MakeFolderOverride;
 // Copies a file from a place others may write (an installer's downloads folder, a share) to a
 // name that nothing has yet (whatever has the name, a file or a link, is never written over, and
-// that is not reported): copied only when it is a plain file on a disk, opened without following a link, with
-// no second name (a hard link to a file only administrators may read would come out as a
+// that is not reported): copied only when it is a plain file on a disk, opened without following a
+// link, with no second name (a hard link to a file only administrators may read would come out as a
 // readable copy), and of at most `maxBytes`. False, reporting why, when it is not, or when the
 // copy could not be made whole (nothing is left then).
 bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes);

@@ -28,8 +28,8 @@ namespace {
 
 const wchar_t ListName[] = L"Uninstall.lst";
 const wchar_t BatchName[] = L"Uninstall_Bdl.Bat"; // in a private folder of its own
-const size_t ListLineCapacity = 2048;           // bytes, terminator included
-const size_t NoticeCapacity = TextRingCapacity; // as much as any text LoadText gives
+const size_t ListLineCapacity = 2048;             // bytes, terminator included
+const size_t NoticeCapacity = TextRingCapacity;   // as much as any text LoadText gives
 const unsigned TemporaryNames = 1000;
 const int DeletionTries = 5;
 const int BatchFolderTries = 1000;
@@ -297,19 +297,21 @@ LineState RemoveListedEntry(Removal& removal, char* line, LineState state) {
     }
     if (leftToBatch)
         return LineSettled;
-    // Read-only (and hidden or system) would refuse the deletion; what else a plain file or
-    // folder carries does not.
-    if (attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
-                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED))
-        ClearAttributes(entry);
     if (isFolder) {
+        // Read-only (and hidden or system) would refuse the removal; what else a plain folder
+        // carries does not. The folders on its way are held, so its name still names it.
+        if (attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED))
+            ClearAttributes(entry);
         // A folder that is not empty yet goes in a later pass; it is never moved.
         if (!held.RemoveFolder(entry))
             return FolderOpen;
         ++removal.Deleted;
         return LineSettled;
     }
-    if (RemoveFile(entry)) {
+    // Read-only or not, the file examined is the one deleted: opened as itself, checked and
+    // deleted through one handle, whatever its name leads to by then.
+    if (RemoveFileThroughHandle(entry)) {
         ++removal.Deleted;
         return LineSettled;
     }

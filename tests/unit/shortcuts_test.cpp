@@ -387,6 +387,11 @@ TEST_F(Shortcuts, FolderTreeIsDeletedButNeverThroughALink) {
     DeleteFolderTree((Scratch + L"\\link").c_str());
     EXPECT_TRUE(Exists(Scratch + L"\\link"));
     EXPECT_TRUE(Exists(target + L"\\precious.txt"));
+    // Nor through a link on the way (the user chooses where the Programs folder lies).
+    CreateDirectoryW((target + L"\\group").c_str(), nullptr);
+    Touch(target + L"\\group\\precious.txt");
+    DeleteFolderTree((Scratch + L"\\link\\group").c_str());
+    EXPECT_TRUE(Exists(target + L"\\group\\precious.txt"));
 }
 
 TEST_F(Shortcuts, SwitchedOffIntegrationMakesAndRemovesNothing) {

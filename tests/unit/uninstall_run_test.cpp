@@ -173,6 +173,26 @@ TEST_F(UninstallRun, DamagedAndForgedLinesDeleteNothingOutside) {
     SetCurrentDirectoryW(temp);
 }
 
+// Between the check of a listed file and its deletion another program puts a link to someone
+// else's file under its name: the file examined is the one deleted, and the link's target stays.
+std::wstring Outside;
+void PutLinkInPlace(const wchar_t* path) {
+    MoveFileExW(path, (std::wstring(path) + L".moved").c_str(), 0);
+    CreateSymbolicLinkW(path, Outside.c_str(), 0);
+}
+
+TEST_F(UninstallRun, AListedFileReplacedByALinkAfterItsCheckLeavesTheTargetAlone) {
+    Outside = Root + L"\\outside.txt";
+    WriteRaw(Outside, "someone else's");
+    WriteRaw(At(L"read-only.txt"), "listed");
+    SetFileAttributesW(At(L"read-only.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EntryCheckedHook = PutLinkInPlace;
+    Remove("read-only.txt\r\n");
+    EntryCheckedHook = nullptr;
+    EXPECT_EQ("someone else's", ReadRaw(Outside));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(At(L"read-only.txt.moved").c_str()));
+}
+
 TEST_F(UninstallRun, FilesInUseAreMovedAsideOrScheduledButNeverTheProgramOrTheList) {
     // A mapped program image cannot be deleted but can be renamed, as a running program.
     wchar_t self[MAX_PATH];
@@ -367,7 +387,8 @@ TEST_F(UninstallRun, TheSystemInterpreterRunsTheBatchWhateverComspecSays) {
     EXPECT_EQ(L"\"" + cmd + L"\" /d /v:off /c .\\Bdl-0123456789abcdef\\Uninstall_Bdl.Bat",
               std::wstring(command));
     // A command that would not fit is not made at all, nor one for a folder of another name.
-    EXPECT_FALSE(InterpreterCommand(L"Bdl-0123456789abcdef", interpreter, PathCapacity, command, 40));
+    EXPECT_FALSE(
+        InterpreterCommand(L"Bdl-0123456789abcdef", interpreter, PathCapacity, command, 40));
     EXPECT_FALSE(InterpreterCommand(L"Bdl-%OS%", interpreter, PathCapacity, command, 400));
     EXPECT_EQ(L"", std::wstring(command));
 }
@@ -423,7 +444,8 @@ TEST_F(UninstallRun, TheBatchLiesInAFolderOnlyAdministratorsMayWrite) {
     wchar_t windows[MAX_PATH];
     GetSystemWindowsDirectoryW(windows, MAX_PATH);
     EXPECT_EQ(0, _wcsnicmp(folder, (std::wstring(windows) + L"\\Temp\\Bdl-").c_str(),
-                           wcslen(windows) + 10)) << folder;
+                           wcslen(windows) + 10))
+        << folder;
     // Protected, SYSTEM and the Administrators alone (no entry for the user), and the High label
     // that stops writes from below.
     EXPECT_EQ(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA) label 12288 mask 1", AskedSecurity);
