@@ -399,11 +399,29 @@ bool DeleteBelow(HANDLE handle, const wchar_t* folder, unsigned depth) {
 
 } // namespace
 
+namespace {
+// Whether the handle names the file at `path` itself, reached by no link on the way: a folder on
+// the way that could not be held open may have been replaced by one since it was examined.
+bool ReachedDirectly(HANDLE handle, const wchar_t* path) {
+    wchar_t final[PathCapacity];
+    DWORD length = GetFinalPathNameByHandleW(handle, final, PathCapacity, VOLUME_NAME_DOS);
+    if (length == 0 || length >= PathCapacity)
+        return false;
+    const wchar_t* reached = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
+    const wchar_t* asked = wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
+    return CompareStringOrdinal(reached, -1, asked, -1, TRUE) == CSTR_EQUAL;
+}
+} // namespace
+
 bool RemoveFileThroughHandle(const wchar_t* path) {
     ScopedFileHandle entry(OpenNoFollow(path, DeletionAccess));
     DWORD attributes = 0;
-    if (entry.Get() == INVALID_HANDLE_VALUE || !PlainEntry(entry.Get(), path, &attributes) ||
-        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (entry.Get() == INVALID_HANDLE_VALUE) {
+        ReportFileFailure(L"delete file", path); // in use, say; a file already gone is none
+        return false;
+    }
+    if (!PlainEntry(entry.Get(), path, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !ReachedDirectly(entry.Get(), path))
         return false;
     if (EntryCheckedHook)
         EntryCheckedHook(path);

@@ -64,8 +64,10 @@ bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags);
 // and what is inside one is left, with the link.
 void DeleteFolderTree(const wchar_t* folder);
 // RemoveFile for an entry that must be what was examined: the file is opened without following
-// a link, checked on the handle to be a plain file, and deleted through that handle, read-only or
-// not. False, without touching it, for a link, a folder or nothing.
+// a link, checked on the handle to be a plain file reached by its own path (no link on the way,
+// even where a folder on the way could not be held), and deleted through that handle, read-only
+// or not. False, without touching it, for a link, a folder, a file reached through a link, or
+// nothing.
 bool RemoveFileThroughHandle(const wchar_t* path);
 // Test seam: called between the check on the handle and the deletion, so that a test can try to
 // put something else under the name. The program never sets it.

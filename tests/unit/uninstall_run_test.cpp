@@ -191,6 +191,13 @@ TEST_F(UninstallRun, AListedFileReplacedByALinkAfterItsCheckLeavesTheTargetAlone
     EntryCheckedHook = nullptr;
     EXPECT_EQ("someone else's", ReadRaw(Outside));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(At(L"read-only.txt.moved").c_str()));
+    // Nor through a folder on the way that became a link where the passes could not hold it.
+    MakeFolderRaw(Root + L"\\elsewhere");
+    WriteRaw(Root + L"\\elsewhere\\kept.txt", "kept");
+    ASSERT_TRUE(CreateSymbolicLinkW(At(L"way").c_str(), (Root + L"\\elsewhere").c_str(),
+                                    SYMBOLIC_LINK_FLAG_DIRECTORY));
+    EXPECT_FALSE(RemoveFileThroughHandle(At(L"way\\kept.txt").c_str()));
+    EXPECT_EQ("kept", ReadRaw(Root + L"\\elsewhere\\kept.txt"));
 }
 
 TEST_F(UninstallRun, FilesInUseAreMovedAsideOrScheduledButNeverTheProgramOrTheList) {
