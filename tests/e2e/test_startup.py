@@ -95,9 +95,11 @@ class Shipped(harness.ProgramTest):
     def test_two_builds_in_two_folders_are_the_bytes_under_test(self):
         if os.path.basename(harness.BUILD) != "win64":
             self.skipTest("built once, in the 64-bit run")
-        # Copies of the tree at paths of different lengths, built one after the other (seconds
-        # apart): neither the build path nor the clock may reach what ships.
-        sources = subprocess.run(["git", "ls-files", "-z"], cwd=harness.ROOT, check=True,
+        # Copies of the tree (what the build sees: files tracked or new, not ignored) at paths of
+        # different lengths, built one after the other, seconds apart: neither the build path nor
+        # the clock may reach what ships.
+        sources = subprocess.run(["git", "ls-files", "-z", "--cached", "--others",
+                                  "--exclude-standard"], cwd=harness.ROOT, check=True,
                                  capture_output=True, text=True).stdout.split("\0")
         env = {k: v for k, v in os.environ.items()
                if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL", "SOURCE_DATE_EPOCH")}
