@@ -118,6 +118,7 @@ class Shipped(harness.ProgramTest):
         self.assertEqual(digests[1], digests[2], "two builds differ")
         self.assertEqual(digests[0], digests[1], "the executable under test is not the one built")
 
+
 class WarningBox(harness.ProgramTest):
     """The message boxes a run with a single switch shows: /warning, which the uninstall batch file
     uses when it could not delete the program, and /?."""
