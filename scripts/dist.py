@@ -53,14 +53,16 @@ def linked_files(link_map):
         text = f.read()
     files = set(re.findall(r"^(/\S+?\.a)\(", text, re.M))
     files |= {path for path in re.findall(r"^LOAD (/\S+\.o)$", text, re.M)}
-    return sorted(os.path.realpath(path) for path in files)
+    return sorted(os.path.normpath(path) for path in files)
 
 
 def dpkg_owner(path):
-    out = subprocess.run(["dpkg-query", "-S", path], capture_output=True, text=True)
-    if out.returncode:
-        fail(f"{path} belongs to no installed package")
-    return out.stdout.split(":", 1)[0].strip()
+    # The package names the file by its installed path, which a link may hide.
+    for name in dict.fromkeys([path, os.path.realpath(path)]):
+        out = subprocess.run(["dpkg-query", "-S", name], capture_output=True, text=True)
+        if out.returncode == 0:
+            return out.stdout.split(":", 1)[0].strip()
+    fail(f"{path} belongs to no installed package")
 
 
 def dpkg_field(package, field):
@@ -69,8 +71,8 @@ def dpkg_field(package, field):
 
 
 def resolve(preset, build, components):
-    """The components of one architecture's link, each with its package, version and the files
-    it contributed; fails on a file no component claims or one from another package."""
+    """The components of one architecture's link, each with its package and version; fails on a
+    linked file that no component claims or that comes from another package."""
     arch = ARCHES[preset][0]
     found = {}
     for path in linked_files(os.path.join(build, preset, "Uninstall.map")):
@@ -79,8 +81,7 @@ def resolve(preset, build, components):
             package = component["package"].replace("ARCH", arch)
             if owner == package and any(fnmatch.fnmatch(os.path.basename(path), pattern)
                                         for pattern in component["files"]):
-                found.setdefault(component["name"], dict(component, package=package,
-                                                         linked=[]))["linked"].append(path)
+                found.setdefault(component["name"], dict(component, package=package))
                 break
         else:
             fail(f"{path} ({owner}) is linked into the {preset} executable but no line of "
@@ -93,7 +94,8 @@ def resolve(preset, build, components):
 
 
 def write_zip(path, name, source, epoch):
-    # The commit's time for the entry, in UTC: a zip's DOS time knows no time zone.
+    # The commit's time for the entry, in UTC: a zip's DOS time knows no time zone, nor any
+    # time before 1980.
     stamp = time.gmtime(max(epoch, 315532800))[:6]
     info = zipfile.ZipInfo(name, date_time=stamp)
     info.create_system = 3
