@@ -4,7 +4,8 @@
 # tests ran. With CERT and KEY (and TSA) it signs copies of the executables through sign.sh, and
 # checks that taking the signature off again gives back exactly the built bytes. Everything
 # written is dated by the last commit (SOURCE_DATE_EPOCH), so two runs on one commit, in any
-# folder and at any time, write the same bytes (but for signatures, which carry the signer's key).
+# folder and at any time, write the same bytes; signed executables differ in their signatures
+# (each carries its signing time), and taken off, these leave the same bytes again.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
