@@ -1,7 +1,8 @@
 # Two commands for everything: `make test` and `make demo`. Both install what is missing first.
 PRESETS := win32 win64
 
-.PHONY: all deps build test fuzz demo bench screenshots check-lng lng-reference sign format clean
+.PHONY: all deps build test fuzz demo bench screenshots check-lng lng-reference sign dist format \
+	clean
 
 all: build
 
@@ -51,6 +52,12 @@ lng-reference: build
 sign: build
 	@CERT="$(CERT)" KEY="$(KEY)" TSA="$(TSA)" scripts/sign.sh build/win32/Uninstall.exe \
 	  build/win64/Uninstall.exe
+
+# The release in build/dist/: per architecture a zip with Uninstall.exe and one with its
+# Uninstall.debug, the English uninstall.lng, the licence notices, an SPDX bill of materials and
+# SHA256SUMS. Builds only what ships; CERT=cert.pem KEY=key.pem [TSA=url] signs the executables.
+dist: deps
+	@CERT="$(CERT)" KEY="$(KEY)" TSA="$(TSA)" scripts/dist.sh
 
 format:
 	@clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -30,6 +30,9 @@ want_pkg wine64
 # minutes per process when the 32-bit half runs under emulation (below).
 want_pkg wine64-preloader
 [ -f /usr/src/googletest/googletest/src/gtest-all.cc ] || need+=(googletest)
+# The SPDX licence and exception ids that make dist checks its bill of materials against.
+want_pkg node-spdx-license-ids
+want_pkg node-spdx-exceptions
 
 # The 32-bit build runs under WOW64, which needs the i386 half of Wine.
 update=0

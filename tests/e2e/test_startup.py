@@ -1,5 +1,7 @@
 """Start-up as a user or the uninstall batch file meets it: exit codes, /wait, the /warning box;
-and the executable as it ships: stripped, system DLLs only, symbols beside it, signable."""
+and the executable as it ships: stripped, system DLLs only, symbols beside it, signable, the same
+bytes from every build of one tree."""
+import hashlib
 import os
 import shutil
 import subprocess
@@ -46,6 +48,14 @@ SYSTEM_DLLS = {"advapi32.dll", "gdi32.dll", "kernel32.dll", "oleaut32.dll", "ole
                "shlwapi.dll"}
 
 
+def shipped_digests(folder):
+    digests = {}
+    for name in ("Uninstall.exe", "Uninstall.debug"):
+        with open(os.path.join(folder, name), "rb") as f:
+            digests[name] = hashlib.sha256(f.read()).hexdigest()
+    return digests
+
+
 class Shipped(harness.ProgramTest):
     def objdump(self, *args):
         machine = "i686" if os.path.basename(harness.BUILD) == "win32" else "x86_64"
@@ -81,6 +91,32 @@ class Shipped(harness.ProgramTest):
             self.assertIn("Signature verification: ok", verified.stdout)
             # The signed program still runs.
             self.assertEqual(0, self.prefix.run(self.prefix.install(exe), ["/set"]).code)
+
+    def test_two_builds_in_two_folders_are_the_bytes_under_test(self):
+        if os.path.basename(harness.BUILD) != "win64":
+            self.skipTest("built once, in the 64-bit run")
+        # Copies of the tree (what the build sees: files tracked or new, not ignored) at paths of
+        # different lengths, built one after the other, seconds apart: neither the build path nor
+        # the clock may reach what ships.
+        sources = subprocess.run(["git", "ls-files", "-z", "--cached", "--others",
+                                  "--exclude-standard"], cwd=harness.ROOT, check=True,
+                                 capture_output=True, text=True).stdout.split("\0")
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL", "SOURCE_DATE_EPOCH")}
+        digests = [shipped_digests(os.path.dirname(harness.EXE))]
+        with tempfile.TemporaryDirectory() as top:
+            for tree in (os.path.join(top, "a"), os.path.join(top, "second", "copy")):
+                for name in (n for n in sources if os.path.isfile(os.path.join(harness.ROOT, n))):
+                    os.makedirs(os.path.dirname(os.path.join(tree, name)), exist_ok=True)
+                    shutil.copy2(os.path.join(harness.ROOT, name), os.path.join(tree, name))
+                for step in (["--preset", "win64"],
+                             ["--build", "--preset", "win64", "-j2", "--target", "Uninstall"]):
+                    built = subprocess.run(["cmake", *step], cwd=tree, env=env,
+                                           capture_output=True, text=True)
+                    self.assertEqual(0, built.returncode, built.stdout + built.stderr)
+                digests.append(shipped_digests(os.path.join(tree, "build", "win64")))
+        self.assertEqual(digests[1], digests[2], "two builds differ")
+        self.assertEqual(digests[0], digests[1], "the executable under test is not the one built")
 
 
 class WarningBox(harness.ProgramTest):
