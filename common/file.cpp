@@ -55,9 +55,9 @@ bool File::Open(const wchar_t* name, uint32_t mode) {
 }
 
 bool File::OpenPlainForWriting(const wchar_t* name) {
-    HANDLE handle = CreateFileRetrying(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                       !PlainFormLosesTrailingChars(name));
+    HANDLE handle =
+        CreateFileRetrying(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, !PlainFormLosesTrailingChars(name));
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     // Judged on the handle: the name may have been replaced since anyone looked at it.

@@ -92,8 +92,9 @@ bool ListedFilesSize(const wchar_t* folder, uint64_t* bytes) {
         wchar_t name[PathCapacity];
         wchar_t entry[PathCapacity];
         ScanEntry found;
-        if (line[0] != 0 && ToWide(line, name) && ListEntryPath(folder, name, entry, PathCapacity) &&
-            GetEntryInfo(entry, &found) && !found.IsDirectory && !found.IsReparsePoint)
+        if (line[0] != 0 && ToWide(line, name) &&
+            ListEntryPath(folder, name, entry, PathCapacity) && GetEntryInfo(entry, &found) &&
+            !found.IsDirectory && !found.IsReparsePoint)
             *bytes += found.Size;
     }
     return true;

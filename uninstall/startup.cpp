@@ -140,8 +140,9 @@ bool TokenIsElevated() {
         return false;
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-                    elevation.TokenIsElevated != 0;
+    bool elevated =
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+        elevation.TokenIsElevated != 0;
     CloseHandle(token);
     return elevated;
 }
@@ -155,8 +156,8 @@ void WriteLogHeader(bool elevated) {
 #else
     const wchar_t* build = L"32-bit";
 #endif
-    LogFormat(L"Bundlo Uninstall " BDL_VERSION_TEXT L", %s build, started on %04u-%02u-%02u",
-              build, now.wYear, now.wMonth, now.wDay);
+    LogFormat(L"Bundlo Uninstall " BDL_VERSION_TEXT L", %s build, started on %04u-%02u-%02u", build,
+              now.wYear, now.wMonth, now.wDay);
     // The command line whole, however long: a log must not show another run than this one.
     const wchar_t* commandLine = GetCommandLineW();
     const wchar_t label[] = L"Command line: ";
@@ -237,8 +238,9 @@ int Run(void* context) {
     if (flow && setupRequested && ImportSettingsFile(L"Bundlo.ini") && !IsSettingsFileActive())
         ReleaseSettings(); // the import never replaces a file that is in use
     if (flow && SettingsFileUsable(setupRequested)) {
-        LogLine(setupRequested ? L"Setup started" : MsiMode ? L"Removal started (/msi)"
-                                                            : L"Removal started");
+        LogLine(setupRequested ? L"Setup started"
+                : MsiMode      ? L"Removal started (/msi)"
+                               : L"Removal started");
         if (setupRequested)
             RunSetupFlow();
         if (uninstallRequested)

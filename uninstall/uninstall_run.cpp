@@ -480,8 +480,7 @@ bool LeaveProgramAndFolder(const Installation& at, bool restartNeeded, const wch
     }
     batch.Close();
     StartHiddenInterpreter(batchPath);
-    LogFormat(L"Removal step: the program and its folder are left to the batch file %s",
-              batchPath);
+    LogFormat(L"Removal step: the program and its folder are left to the batch file %s", batchPath);
     return false;
 }
 
