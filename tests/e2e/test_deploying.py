@@ -109,11 +109,19 @@ class Deploying(harness.ProgramTest):
     def entry(self, value, view=None):
         return self.prefix.reg_query(ENTRY, value, view or self.view())
 
-    def log_lines(self, path):
+    def log_path(self, path):
         # Wine's Windows folder is spelled in small letters, which Linux tells apart.
-        path = path.replace(r"C:\Windows\Temp", r"C:\windows\temp")
-        with open(self.prefix.unix_path(path), encoding="utf-8-sig") as f:
+        return self.prefix.unix_path(path.replace(r"C:\Windows\Temp", r"C:\windows\temp"))
+
+    def log_lines(self, path):
+        with open(self.log_path(path), encoding="utf-8-sig") as f:
             return f.read().splitlines()
+
+    def remove_logs(self, *paths):
+        """An earlier run's logs go first: a new run continues them."""
+        for path in paths:
+            if os.path.exists(self.log_path(path)):
+                os.remove(self.log_path(path))
 
     def check_detection(self, key, value, version, view_32):
         """A detection rule against the entry a setup wrote: the key and value it names hold
@@ -253,6 +261,7 @@ class Deploying(harness.ProgramTest):
         self.assertEqual("/log=<LOGPATH>", manifest["Log"])
         self.assertEqual(ENTRY.rsplit("\\", 1)[1], manifest["ProductCode"])
         self.fresh_machine()
+        self.remove_logs(r"C:\winget.log")
         # The installer hands its switches on to the setup.
         self.assertEqual(0, self.prefix.run(FOLDER + r"\Uninstall.exe", ["/setup"], timeout=120,
                                             env={"sfxcmd": "/S /log=C:\\winget.log"}).code)
@@ -267,6 +276,8 @@ class Deploying(harness.ProgramTest):
         os.makedirs(self.prefix.unix_path(PACKAGE))
         shutil.move(self.prefix.unix_path(FOLDER), self.prefix.unix_path(PACKAGE + r"\Bundlo"))
         install, uninstall = text.split("\nrem Uninstall command\n")
+        logs = [rf"C:\Windows\Temp\Bundlo-{log}.log" for log in ("setup", "removal")]
+        self.remove_logs(*logs)
         self.assertEqual([0], self.run_bat(install, cwd=PACKAGE))
         self.assertEqual("Bundlo.ZIP", self.associated(".zip"))
         self.assertEqual(f'"{FOLDER}\\Uninstall.exe" /S', self.entry("QuietUninstallString"))
@@ -285,9 +296,8 @@ class Deploying(harness.ProgramTest):
         self.assertEqual([0], self.run_bat(uninstall))
         self.wait_gone(FOLDER)
         self.assertIsNone(self.entry(None))
-        for log in ("setup", "removal"):
-            lines = self.log_lines(rf"C:\Windows\Temp\Bundlo-{log}.log")
-            self.assertTrue(lines[-1].endswith(" Exit code: 0"), log)
+        for log in logs:
+            self.assertTrue(self.log_lines(log)[-1].endswith(" Exit code: 0"), log)
 
     def check_intune_detection(self, text):
         rule = fields(text)
