@@ -132,21 +132,21 @@ void LogLine(const wchar_t* text) {
     GetLocalTime(&now);
     char time[16];
     FormatNarrowText(time, sizeof time, "%02u:%02u:%02u ", now.wHour, now.wMinute, now.wSecond);
-    Array<char> line;
-    if (!ToUtf8(text, line)) {
-        ToUtf8(L"(a line that could not be converted)", line);
-    }
+    Array<char> words;
+    if (!ToUtf8(text, words))
+        ToUtf8(L"(a line that could not be converted)", words);
     // One event, one line: a break inside a text would start what looks like another event.
-    uint32_t length = line.Count;
-    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r'))
+    uint32_t length = words.Count;
+    while (length > 0 && (words[length - 1] == '\n' || words[length - 1] == '\r'))
         --length;
-    line.Resize(length);
-    for (uint32_t i = 0; i < line.Count; ++i)
-        if (line[i] == '\r' || line[i] == '\n')
-            line[i] = ' ';
+    Array<char> line;
+    for (const char* c = time; *c; ++c)
+        line.Append(*c);
+    for (uint32_t i = 0; i < length; ++i)
+        line.Append(words[i] == '\r' || words[i] == '\n' ? ' ' : words[i]);
     line.Append('\r');
     line.Append('\n');
-    if (!WriteBytes(time, strlen(time)) || !WriteBytes(line.Data, line.Count))
+    if (!WriteBytes(line.Data, line.Count))
         Abandon(L"write the log");
 }
 

@@ -135,16 +135,18 @@ void RefuseSecondRun(bool setup) {
 
 // The process runs with an administrator's full rights.
 bool TokenIsElevated() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
+    struct Token {
+        HANDLE Handle = nullptr;
+        ~Token() {
+            if (Handle)
+                CloseHandle(Handle);
+        }
+    } token;
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    bool elevated =
-        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-        elevation.TokenIsElevated != 0;
-    CloseHandle(token);
-    return elevated;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token.Handle) &&
+           GetTokenInformation(token.Handle, TokenElevation, &elevation, sizeof elevation, &size) &&
+           elevation.TokenIsElevated != 0;
 }
 
 // What the log's reader needs to know of the run before its steps.
