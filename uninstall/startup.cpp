@@ -275,8 +275,8 @@ void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequest
             continue;
         }
         const wchar_t* name = token + 1;
-        // Also from the installer, which passes its own on. The log selects no flow, and none
-        // other than the run's own.
+        // Also from the installer, which passes its own on. The log selects no flow: /S /log=...
+        // is still the removal.
         if (CompareNoCase(name, L"log") == 0 || CompareNoCasePrefix(name, L"log=", 4) == 0) {
             LogChoice.Requested = true;
             LogChoice.Cut = wcslen(token) >= SwitchTextCapacity - 1;
