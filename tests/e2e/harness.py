@@ -107,55 +107,56 @@ class Prefix:
     def command(self, program, args):
         return ["wine", program, *args]
 
-    def whole_code_command(self, program, args):
-        """The command that runs the program through cmd.exe, which sees its whole exit code:
-        Wine hands a Linux parent only the low eight bits (3010 arrives as 194). Returns the
-        command and the Linux path of the file that receives the code."""
-        Prefix.runs = getattr(Prefix, "runs", 0) + 1
-        name = rf"C:\bdl_whole_code_{os.getpid()}_{Prefix.runs}"
-        quoted = " ".join(f'"{a}"' if " " in a else a for a in [program, *args])
-        with open(self.unix_path(name + ".bat"), "w", newline="\r\n") as f:
-            f.write(f"@{quoted.replace('%', '%%')}\n@echo code %errorlevel% > {name}.txt\n")
-        code_file = self.unix_path(name + ".txt")
-        if os.path.exists(code_file):
-            os.remove(code_file)
-        return ["wine", "cmd", "/c", name + ".bat"], code_file
+    def code_script(self, program, args):
+        """A batch file that runs the program and notes its whole exit code, which cmd.exe sees
+        and Wine passes to a Linux parent only in its low eight bits (3010 arrives as 194)."""
+        Prefix.scripts = getattr(Prefix, "scripts", 0) + 1
+        script = rf"C:\bdl_code_{os.getpid()}_{Prefix.scripts}.bat"
+        line = " ".join(f'"{a}"' if " " in a else a for a in (program, *args))
+        with open(self.unix_path(script), "w", newline="\r\n") as f:
+            f.write(f"@{line}\n@echo code %errorlevel% > {script}.txt\n")
+        return script
+
+    def script_code(self, script):
+        with open(self.unix_path(script + ".txt")) as f:
+            return int(f.read().split()[1])
 
     def run(self, program, args=(), env=None, cwd=None, timeout=60, whole_code=False):
         """Runs a Windows program to its end; cwd is a Windows folder of the prefix. whole_code
-        reads its exit code whole, beyond the eight bits Wine passes on."""
-        command, code_file = (self.whole_code_command(program, args) if whole_code
-                              else (self.command(program, args), None))
+        reads its exit code through cmd.exe, beyond the eight bits Wine passes on."""
+        if whole_code:
+            script = self.code_script(program, args)
+            done = self.run("cmd", ["/c", script], env, cwd, timeout)
+            done.code = self.script_code(script)
+            return done
         # Output goes through files, not pipes: Wine's own services, started by the first
         # program of a session, inherit the handles and would keep a pipe open for minutes.
         with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
             start = time.monotonic()
-            done = subprocess.run(command, env=self.env(env),
+            done = subprocess.run(self.command(program, args), env=self.env(env),
                                   cwd=self.unix_path(cwd) if cwd else None, stdin=subprocess.DEVNULL,
                                   stdout=out, stderr=err, timeout=timeout)
             seconds = time.monotonic() - start
             out.seek(0)
             err.seek(0)
-            code = read_code(code_file) if code_file else done.returncode
-            return Result(code, seconds, out.read(), err.read())
+            return Result(done.returncode, seconds, out.read(), err.read())
 
     def start(self, program, args=(), env=None, cwd=None, whole_code=False):
         """Starts a Windows program and returns at once (for programs that open windows); with
         whole_code, wait() gives its whole exit code."""
-        command, code_file = (self.whole_code_command(program, args) if whole_code
-                              else (self.command(program, args), None))
-        process = subprocess.Popen(command, env=self.env(env),
-                                   cwd=self.unix_path(cwd) if cwd else None,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        if code_file:
+        if whole_code:
+            script = self.code_script(program, args)
+            process = self.start("cmd", ["/c", script], env, cwd)
             wait = process.wait
 
-            def whole_wait(timeout=None):
+            def wait_whole(timeout=None):
                 wait(timeout)
-                return read_code(code_file)
-            process.wait = whole_wait
-        return process
+                return self.script_code(script)
+            process.wait = wait_whole
+            return process
+        return subprocess.Popen(self.command(program, args), env=self.env(env),
+                                cwd=self.unix_path(cwd) if cwd else None, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def reg_import(self, text, view=None):
         """Imports registry content written in the .reg format (without its header line); view
@@ -226,15 +227,6 @@ class Prefix:
             if len(parts) >= 2 and parts[0].lower() == name and parts[1].startswith("REG_"):
                 return parts[2] if len(parts) == 3 else ""
         return None
-
-
-def read_code(code_file):
-    """The exit code that whole_code_command's batch file wrote; the file goes with it."""
-    with open(code_file) as f:
-        code = int(f.read().split()[1])
-    os.remove(code_file)
-    os.remove(code_file[:-len(".txt")] + ".bat")
-    return code
 
 
 def watched_class_keys():

@@ -90,10 +90,6 @@ TEST_F(Registration, UninstallEntryKeepsAValidIconAndReplacesAStaleOne) {
     wchar_t date[16];
     swprintf(date, 16, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
     EXPECT_EQ(date, Machine(Uninstall, L"InstallDate"));
-    // A later setup keeps the date of the first.
-    SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallDate", L"20200131");
-    RegisterUninstallEntry();
-    EXPECT_EQ(L"20200131", Machine(Uninstall, L"InstallDate"));
     EXPECT_EQ(std::wstring(L"Bundlo 6.11 (") + Build + L")", Machine(Uninstall, L"DisplayName"));
     EXPECT_EQ(L"6.11.0", Machine(Uninstall, L"DisplayVersion"));
     EXPECT_EQ(L"6", Machine(Uninstall, L"VersionMajor"));
