@@ -344,9 +344,8 @@ TEST_F(Associations, ClassKeysKeepAChosenIconAndStopWhenRefused) {
 
     Clean();
     {
-        RefusedCreations refused([](HKEY root, const wchar_t* path) {
-            return root == HKEY_LOCAL_MACHINE && wcsncmp(path, L"Software\\Classes\\", 17) == 0;
-        });
+        RefusedCreations refused(
+            [](HKEY root, const wchar_t* path) { return root == HKEY_LOCAL_MACHINE && wcsncmp(path, L"Software\\Classes\\", 17) == 0; });
         EXPECT_FALSE(WriteClassKeys());
     }
     EXPECT_FALSE(RawExists(L"Bundlo"));
@@ -369,12 +368,11 @@ TEST_F(Associations, ATakeOverWaitsWhileItsStateCannotBeKept) {
         const wchar_t* Extension;
         int Occurrence;
     } refusals[] = {
-        {RegistryCall::SetValue, L"0", L".bdl", 1}, // a value of the "New" entry
-        {RegistryCall::OpenKey, L"Software\\Classes\\.zip\\ShellNew", L".zip",
-         1},                                            // "New" unreadable
-        {RegistryCall::SetValue, L"Exist", L".bdl", 1}, // whether the key existed
-        {RegistryCall::QueryValue, L"", L".bdl", 1},    // the class, for the owner
-        {RegistryCall::QueryValue, L"", L".bdl", 2},    // the class, to be kept
+        {RegistryCall::SetValue, L"0", L".bdl", 1},             // a value of the "New" entry
+        {RegistryCall::OpenKey, L"Software\\Classes\\.zip\\ShellNew", L".zip", 1}, // "New" unreadable
+        {RegistryCall::SetValue, L"Exist", L".bdl", 1},         // whether the key existed
+        {RegistryCall::QueryValue, L"", L".bdl", 1},            // the class, for the owner
+        {RegistryCall::QueryValue, L"", L".bdl", 2},            // the class, to be kept
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(testing::Message() << refusal.Target << " " << refusal.Occurrence);

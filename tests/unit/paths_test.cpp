@@ -204,9 +204,10 @@ TEST(IsFullPath, NeedsTwoBackslashesOrADriveWithASeparator) {
 TEST(IsLocalFullPath, OnlyAFileOnADriveOfThisMachine) {
     for (const wchar_t* path : {L"C:\\Program Files\\Bundlo\\icon.ico", L"d:/x.ico"})
         EXPECT_TRUE(IsLocalFullPath(path)) << path;
-    for (const wchar_t* path : {L"\\\\host\\share\\x.ico", L"//host/share/x.ico", L"\\\\.\\pipe\\x",
-                                L"\\\\?\\UNC\\host\\x", L"\\??\\UNC\\host\\x", L"\\\\?\\C:\\x.ico",
-                                L"C:x.ico", L"x.ico", L"", L"C:\\x.ico:stream", L"C:\\a\nb.ico"})
+    for (const wchar_t* path :
+         {L"\\\\host\\share\\x.ico", L"//host/share/x.ico", L"\\\\.\\pipe\\x", L"\\\\?\\UNC\\host\\x",
+          L"\\??\\UNC\\host\\x", L"\\\\?\\C:\\x.ico", L"C:x.ico", L"x.ico", L"", L"C:\\x.ico:stream",
+          L"C:\\a\nb.ico"})
         EXPECT_FALSE(IsLocalFullPath(path)) << path;
 }
 

@@ -42,8 +42,7 @@ HKEY Merged(HKEY root, LPCWSTR path, std::wstring& merged) {
         return root;
     std::wstring name = path;
     merged = L"Software\\Classes\\" + name;
-    return RawKeyExists(HKEY_CURRENT_USER,
-                        L"Software\\Classes\\" + name.substr(0, name.find(L'\\')))
+    return RawKeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\" + name.substr(0, name.find(L'\\')))
                ? HKEY_CURRENT_USER
                : root;
 }
@@ -213,8 +212,7 @@ TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
         ReleaseSettings();
         EXPECT_EQ(L"CompressedFolder", RawValue(HKEY_CLASSES_ROOT, L".zip", L""));
         EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"Bundlo"));
-        EXPECT_FALSE(
-            RawKeyExists(HKEY_CLASSES_ROOT, ServerKey(ShellExtensionClsid64), KEY_WOW64_64KEY));
+        EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, ServerKey(ShellExtensionClsid64), KEY_WOW64_64KEY));
         EXPECT_FALSE(AppPathsInAnyView());
         EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, KEY_WOW64_32KEY));
         EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, KEY_WOW64_64KEY));
