@@ -1,5 +1,6 @@
 #include "common/diagnostics.h"
 
+#include "common/log.h"
 #include "common/paths.h"
 #include "common/text.h"
 
@@ -17,6 +18,8 @@ void ReportFailure(const wchar_t* operation, const wchar_t* target, DWORD error)
                    static_cast<unsigned long>(error)) < 0)
         FormatText(line, L"Bundlo Uninstall: %s: (a name too long to show): error %lu\n", operation,
                    static_cast<unsigned long>(error));
+    // Where no debugger listens (a deployment under SYSTEM), the log keeps the line.
+    LogLine(line);
     if (Sink)
         Sink(line);
     else

@@ -1,5 +1,6 @@
-// Failures an administrator can see although the program keeps no log: each one is a line in
-// the debug output, which any debug-output viewer shows (under Wine 8, WINEDEBUG=warn+seh).
+// Failures an administrator can see: each one is a line in the debug output, which any
+// debug-output viewer shows (under Wine 8, WINEDEBUG=warn+seh), and in the run's log when /log
+// asked for one (common/log.h).
 #pragma once
 #include <windows.h>
 

@@ -54,6 +54,29 @@ bool File::Open(const wchar_t* name, uint32_t mode) {
     return true;
 }
 
+bool File::OpenPlainForWriting(const wchar_t* name) {
+    HANDLE handle =
+        CreateFileRetrying(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, !PlainFormLosesTrailingChars(name));
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    // Judged on the handle: the name may have been replaced since anyone looked at it.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        info.nNumberOfLinks != 1) {
+        CloseHandle(handle);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    Close();
+    Created = false;
+    Handle = handle;
+    CopyText(FileName, name, PathCapacity);
+    ReadFailed = false;
+    return true;
+}
+
 bool File::Create(const wchar_t* name, uint32_t mode) {
     Close();
     DWORD share = (mode & CreateShareRead) ? FILE_SHARE_READ : 0;

@@ -38,6 +38,11 @@ class File {
     virtual int64_t GetPosition();
     virtual bool IsOpen() const;
 
+    // Opens an existing file for reading and writing, as long as it is a plain file: never through
+    // a link, and not a folder, a device, or a file with a second name (a hard link), which
+    // would carry what is written to a place nobody named. Others may read it meanwhile. A
+    // refused file gets ERROR_ACCESS_DENIED as the last error.
+    bool OpenPlainForWriting(const wchar_t* name);
     // Creates the file for reading and writing, replacing any file of that name.
     bool Create(const wchar_t* name, uint32_t mode);
     bool Write(const void* data, uint32_t size);

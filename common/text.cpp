@@ -171,8 +171,11 @@ wchar_t UpperChar(wchar_t ch) {
         reinterpret_cast<uintptr_t>(CharUpperW(reinterpret_cast<LPWSTR>(uintptr_t(ch)))));
 }
 
+// Ordinal, as the file system compares names: a user's language must not decide whether a switch,
+// a keyword or a file name matches (Turkish puts a dot on the capital of "i"; linguistic
+// comparisons skip a soft hyphen).
 int CompareNoCase(const wchar_t* a, const wchar_t* b) {
-    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a, -1, b, -1) - 2;
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) - 2;
 }
 
 int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n) {
@@ -182,9 +185,7 @@ int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n) {
     size_t lengthB = BoundedLength(b, n);
     size_t countA = lengthA < n ? lengthA + 1 : n;
     size_t countB = lengthB < n ? lengthB + 1 : n;
-    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a,
-                          ClampToInt(countA), b, ClampToInt(countB)) -
-           2;
+    return CompareStringOrdinal(a, ClampToInt(countA), b, ClampToInt(countB), TRUE) - 2;
 }
 
 bool ToWide(const char* src, wchar_t* dst, size_t capacity) {
@@ -207,6 +208,20 @@ bool ToNarrow(const wchar_t* src, char* dst, size_t capacity) {
     int converted = WideCharToMultiByte(CP_ACP, 0, src, -1, dst, limit, nullptr, nullptr);
     dst[limit - 1] = 0;
     return converted != 0;
+}
+
+bool ToUtf8(const wchar_t* text, Array<char>& bytes) {
+    bytes.Resize(0);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return false;
+    bytes.Resize(uint32_t(size));
+    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.Data, size, nullptr, nullptr) != size) {
+        bytes.Resize(0);
+        return false;
+    }
+    bytes.Resize(uint32_t(size - 1)); // without the terminator
+    return true;
 }
 
 bool BytesToHex(const unsigned char* bytes, size_t count, wchar_t* text, size_t capacity) {

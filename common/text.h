@@ -45,7 +45,9 @@ bool IsControlChar(wchar_t ch);
 // invisible formatting character anywhere: an address that a browser, and nothing else, opens.
 bool IsWebAddress(const wchar_t* text);
 
-// Case-insensitive under the user's locale: -1 less, 0 equal, 1 greater, -2 on failure.
+// Case-insensitive and ordinal, as the file system compares names, whatever the user's locale:
+// -1 less, 0 equal, 1 greater, -2 on failure. For switches, keywords, file and class names;
+// never for ordering texts that users read.
 int CompareNoCase(const wchar_t* a, const wchar_t* b);
 int CompareNoCasePrefix(const wchar_t* a, const wchar_t* b, size_t n);
 
@@ -59,6 +61,11 @@ template <size_t N> bool ToWide(const char* src, wchar_t (&dst)[N]) {
 template <size_t N> bool ToNarrow(const wchar_t* src, char (&dst)[N]) {
     return ToNarrow(src, dst, N);
 }
+
+// The UTF-8 bytes of a text, without a terminator, in an array sized for them: nothing is cut.
+// False, with the array empty, when the text cannot be converted.
+template <typename T> struct Array;
+bool ToUtf8(const wchar_t* text, Array<char>& bytes);
 
 // Bytes as hexadecimal digits (two per byte, upper case) and back. False when the text does not
 // fit, or is not an even run of hexadecimal digits that fits; nothing is ever used cut.

@@ -6,6 +6,7 @@
 #include "common/paths.h"
 #include "common/registry.h"
 #include "common/text.h"
+#include "integration/listfile.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
 
@@ -19,6 +20,39 @@ const int VersionBuild = 0;
 void ArchiverPath(wchar_t* path) {
     GetProgramPath(path, PathCapacity);
     ReplaceNamePart(path, L"Bundlo.exe", PathCapacity);
+}
+
+// yyyymmdd, as Windows shows the install date.
+bool IsInstallDate(const wchar_t* text) {
+    size_t length = 0;
+    for (; text[length] != 0; ++length)
+        if (!IsDigit(text[length]))
+            return false;
+    return length == 8;
+}
+
+// The values that Settings > Apps and the deployment tools read besides the required ones.
+void WriteDeploymentValues(const wchar_t* program, const wchar_t* folder) {
+    wchar_t text[PathCapacity + 8];
+    // What a silent removal runs (winget --silent, the uninstall commands of the tools).
+    if (FormatText(text, L"\"%s\" /S", program) >= 0)
+        SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"QuietUninstallString", text);
+    uint64_t bytes = 0;
+    if (ListedFilesSize(folder, &bytes)) {
+        uint64_t kib = (bytes + 1023) / 1024;
+        SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"EstimatedSize",
+                 kib > 0xFFFFFFFFu ? 0xFFFFFFFFu : DWORD(kib));
+    }
+    // The date of the first setup: a later one (a repair, a changed choice) keeps it.
+    GetString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallDate", text, L"");
+    if (!IsInstallDate(text)) {
+        SYSTEMTIME today;
+        GetLocalTime(&today);
+        FormatText(text, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+        SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallDate", text);
+    }
+    // The built-in address: a translation's would send every user of the machine elsewhere.
+    SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"URLInfoAbout", L"" BDL_HOME_PAGE);
 }
 } // namespace
 
@@ -119,6 +153,7 @@ void RegisterUninstallEntry() {
     SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoRepair", 1);
     SetDword(HKEY_LOCAL_MACHINE, UninstallKey, L"Language", 0);
     SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"Publisher", L"Veskaro GmbH");
+    WriteDeploymentValues(program, text);
 }
 
 bool ImportSettingsFile(const wchar_t* name) {

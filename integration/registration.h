@@ -15,6 +15,10 @@ const wchar_t MachineProductKey[] = L"\\Software\\Bundlo";
 // App Paths for Bundlo.exe (in both registry views on 64-bit Windows) and "exe32". False only
 // when the first machine-wide write is refused with ERROR_ACCESS_DENIED.
 bool RegisterAppPaths();
+// The entry in the list of installed programs, with what the deployment tools read:
+// QuietUninstallString ("<program>" /S), EstimatedSize (KiB of the listed files that exist),
+// InstallDate (yyyymmdd of the first setup, kept by later ones) and URLInfoAbout (the built-in
+// home page).
 void RegisterUninstallEntry();
 // App Paths in every view.
 void RemoveAppPaths();

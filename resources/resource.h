@@ -32,11 +32,15 @@
 #define IDS_SINGLETOPITEM 5150
 #define IDS_SETTINGSDAMAGED 5151
 #define IDS_USAGE 5160
+#define IDS_ANOTHERRUN 5170
 
 // Version of the archiver this program belongs to.
 #define BDL_VERSION_MAJOR 6
 #define BDL_VERSION_MINOR 11
 #define BDL_VERSION_TEXT "6.11.0"
+// The archiver's home page as the program has it built in: the string table's text of
+// IDS_HOMEURL, and the uninstall entry's URLInfoAbout, which no translation may change.
+#define BDL_HOME_PAGE "https://www.bundlo.com/"
 
 // Integration settings dialog "SETUPDLG". The type check boxes follow the archive type table,
 // whose order differs from the ids' for .lz, .z and .xz.

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "common/diagnostics.h"
+#include "common/log.h"
 #include "common/registry.h"
 #include "common/settings.h"
 #include "common/text.h"
@@ -37,13 +38,18 @@ void RemoveEveryRegistration() {
     // further down.
     bool released = AssociateAllTypes(none);
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
+    LogLine(released ? L"Removal step: file types given back"
+                     : L"Removal step: file types, not all of them given back");
     RegisterShellIntegration(true, none);
+    LogLine(L"Removal step: shell extension and capabilities");
     UpdateShortcuts(none, nullptr, 0, nullptr);
+    LogLine(L"Removal step: shortcuts");
 
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo");
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo.ZIP");
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo.REV");
     ReleaseRev();
+    LogLine(L"Removal step: the archiver's class keys");
 
     // The saved previous owners go only with the last extension given back: what this removal
     // could not give back, a later one still can.
@@ -55,11 +61,16 @@ void RemoveEveryRegistration() {
                       L"HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Setup", ERROR_CAN_NOT_COMPLETE);
     }
     RemoveMachineProductKeys(released);
+    LogLine(released ? L"Removal step: the record and the archiver's settings"
+                     : L"Removal step: the archiver's settings; the record stays");
 
-    if (MsiMode)
+    if (MsiMode) {
+        LogLine(L"Removal step: the uninstall entry and App Paths stay with the installer package");
         return;
+    }
     RemoveUninstallEntries();
     RemoveAppPaths();
+    LogLine(L"Removal step: the uninstall entry and App Paths");
 }
 
 } // namespace
@@ -78,6 +89,7 @@ void RemoveRegistrations() {
         if (IsIntegrationEnabled())
             ReportFailure(L"leave the registrations of the installation in another folder",
                           L"HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Setup", ERROR_ALREADY_EXISTS);
+        LogLine(L"Removal step: the registrations belong to another installation and stay");
         return;
     }
     if (installation == NoInstallationRecord) {

@@ -2,6 +2,7 @@
 
 #include <richedit.h>
 
+#include "common/log.h"
 #include "common/paths.h"
 #include "common/system.h"
 #include "common/text.h"
@@ -101,8 +102,10 @@ void Confirm(HWND dialog) {
     // but not as a success.
     if (!ApplyIntegration(settings, ProgramGroupPath, PathCapacity))
         ExitCode = 1;
-    if (!MsiMode)
+    if (!MsiMode) {
         RegisterUninstallEntry();
+        LogLine(L"Setup step: the uninstall entry");
+    }
     // Earlier versions took ".ace" over; this one no longer handles it and gives it back.
     AssociateExtension(L".ace", false, false, false, false);
     EndDialog(dialog, 1);

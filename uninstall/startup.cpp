@@ -7,6 +7,7 @@
 #include "common/array.h"
 #include "common/diagnostics.h"
 #include "common/files.h"
+#include "common/log.h"
 #include "common/settings.h"
 #include "common/system.h"
 #include "common/text.h"
@@ -23,13 +24,16 @@ bool Silent;
 bool MsiMode;
 bool NoExplorer;
 bool UsageRequested;
+LogSwitch LogChoice;
 wchar_t InitSettingsText[InitSettingsCapacity];
 int ExitCode;
 HICON DialogIcon;
 HFONT BoldFont;
 
 namespace {
-const size_t SwitchTextCapacity = 1024;
+// Machine-wide, whichever session or account runs the program: a removal giving the file types
+// back while a setup takes them leaves both half done.
+const wchar_t RunLockName[] = L"Global\\Bundlo.SetupOrRemoval";
 
 // The uninstall batch file runs the program with /warning when it could not delete it.
 void ShowWarningMessage() {
@@ -84,6 +88,101 @@ bool SettingsFileUsable(bool setup) {
     return false;
 }
 
+// One setup or removal of the program at a time on the machine, held until the run ends.
+class RunLock {
+  public:
+    RunLock() : Handle(nullptr), Owned(false) {}
+    ~RunLock() {
+        if (Owned)
+            ReleaseMutex(Handle);
+        if (Handle)
+            CloseHandle(Handle);
+    }
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+    // False when another run holds the lock.
+    bool Take() {
+        Handle = CreateMutexW(nullptr, FALSE, RunLockName);
+        if (!Handle) {
+            // Made by a run of another account, which this one may not even open.
+            if (GetLastError() == ERROR_ACCESS_DENIED)
+                return false;
+            // A lock that cannot be made must not stop the one run there is.
+            ReportFailure(L"create the lock against a second run", RunLockName, GetLastError());
+            return true;
+        }
+        // Abandoned: the run that held it ended without letting go; nothing runs now.
+        DWORD taken = WaitForSingleObject(Handle, 0);
+        Owned = taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
+        return Owned;
+    }
+
+  private:
+    HANDLE Handle;
+    bool Owned;
+};
+
+// Another setup or removal runs: this one changes nothing, and says so unless silent.
+void RefuseSecondRun(bool setup) {
+    ExitCode = BusyExitCode;
+    ReportFailure(L"start (another setup or removal of Bundlo is running)", RunLockName,
+                  ERROR_INSTALL_ALREADY_RUNNING);
+    if (!Silent)
+        ShowMessageBox(nullptr, LoadText(IDS_ANOTHERRUN),
+                       LoadText(setup ? IDS_UNINSTTITLE : IDS_UNINSTALLBDL),
+                       MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+}
+
+// What the log's reader needs to know of the run before its steps.
+void WriteLogHeader(bool elevated) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+#ifdef _WIN64
+    const wchar_t* build = L"64-bit";
+#else
+    const wchar_t* build = L"32-bit";
+#endif
+    LogFormat(L"Bundlo Uninstall " BDL_VERSION_TEXT L", %s build, started on %04u-%02u-%02u", build,
+              now.wYear, now.wMonth, now.wDay);
+    // The command line whole, however long: a log must not show another run than this one.
+    const wchar_t* commandLine = GetCommandLineW();
+    const wchar_t label[] = L"Command line: ";
+    Array<wchar_t> line(uint32_t(wcslen(label) + wcslen(commandLine) + 1));
+    CopyText(line.Data, label, line.Count);
+    AppendText(line.Data, commandLine, line.Count);
+    LogLine(line.Data);
+    wchar_t user[257];
+    DWORD userLength = ARRAYSIZE(user);
+    if (!GetUserNameW(user, &userLength))
+        CopyText(user, L"(unknown)");
+    LogFormat(L"Account: %s, %s", user, elevated ? L"elevated" : L"not elevated");
+    unsigned version = WindowsVersion();
+    LogFormat(L"Windows: %u.%u, %s", version >> 8, version & 0xFF,
+              Is64BitWindows() ? L"64-bit" : L"32-bit");
+}
+
+// The log that /log asks for. Whether there is one never changes what the run does.
+void OpenRunLog() {
+    if (!LogChoice.Requested)
+        return;
+    if (LogChoice.Cut) {
+        ReportFailure(L"open the log", L"(a name too long for a switch)",
+                      ERROR_FILENAME_EXCED_RANGE);
+        return;
+    }
+    bool elevated = IsElevated();
+    wchar_t path[PathCapacity];
+    if (LogChoice.Path[0] != 0) {
+        CopyText(path, LogChoice.Path);
+    } else if (!DefaultLogPath(elevated, path, PathCapacity)) {
+        ReportFailure(L"name the log", L"(the temporary folder)", ERROR_FILENAME_EXCED_RANGE);
+        return;
+    }
+    if (OpenLog(path))
+        WriteLogHeader(elevated);
+}
+
 int Run(void* context) {
     HINSTANCE instance = static_cast<HINSTANCE>(context);
     SetSafeDllSearch(true);
@@ -107,21 +206,35 @@ int Run(void* context) {
         sfxcmd[0] = 0; // absent, or too long to have been read
     ParseSwitches(true, sfxcmd, setupRequested, uninstallRequested);
     ParseSwitches(false, GetCommandLineW(), setupRequested, uninstallRequested);
+    OpenRunLog();
 
     // After both texts: a /S anywhere keeps the summary away from an unattended run.
     if (UsageRequested && !Silent)
         ShowMessageBox(nullptr, LoadText(IDS_USAGE), LoadText(IDS_UNINSTTITLE),
                        MB_ICONINFORMATION | MB_SETFOREGROUND);
+    // Taken before anything is changed, the settings import included.
+    RunLock lock;
+    bool flow = setupRequested || uninstallRequested;
+    if (flow && !lock.Take()) {
+        RefuseSecondRun(setupRequested);
+        flow = false;
+    }
     // A vendor's settings file counts for this setup already: one that says "no integration"
     // makes a setup that registers nothing, rather than one whose registrations no later run
     // could see. Whatever was read before the import is read again.
-    if (setupRequested && ImportSettingsFile(L"Bundlo.ini") && !IsSettingsFileActive())
+    if (flow && setupRequested && ImportSettingsFile(L"Bundlo.ini") && !IsSettingsFileActive())
         ReleaseSettings(); // the import never replaces a file that is in use
-    if ((setupRequested || uninstallRequested) && SettingsFileUsable(setupRequested)) {
+    if (flow && SettingsFileUsable(setupRequested)) {
+        LogLine(setupRequested ? L"Setup started"
+                : MsiMode      ? L"Removal started (/msi)"
+                               : L"Removal started");
         if (setupRequested)
             RunSetupFlow();
         if (uninstallRequested)
             RunUninstall();
+        // Written now rather than at the exit, so that a failure still reaches the log.
+        if (IsLogOpen())
+            CloseSettingsFile();
     }
 
     if (richEdit)
@@ -142,14 +255,28 @@ void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequest
         if (token[0] != L'/' && token[0] != L'-')
             continue;
         // /S, /S1, /s- are silent; /Sx is an unknown switch.
-        if (UpperChar(token[1]) == L'S' && !IsAsciiLetter(token[2])) {
+        if (AsciiUpper(token[1]) == L'S' && !IsAsciiLetter(token[2])) {
             Silent = true;
+            continue;
+        }
+        const wchar_t* name = token + 1;
+        // Also from the installer, which passes its own on. The log selects no flow: /S /log=...
+        // is still the removal.
+        if (CompareNoCase(name, L"log") == 0 || CompareNoCasePrefix(name, L"log=", 4) == 0) {
+            LogChoice.Requested = true;
+            LogChoice.Cut = wcslen(token) >= SwitchTextCapacity - 1;
+            CopyText(LogChoice.Path, LogChoice.Cut || name[3] == 0 ? L"" : name + 4);
+            continue;
+        }
+        // Exactly /msi: an installer package's removal. Its longer forms keep their old meaning
+        // below, so that a mistyped switch still removes nothing.
+        if (!fromEnvironment && CompareNoCase(name, L"msi") == 0) {
+            MsiMode = true;
             continue;
         }
         ++switches;
         if (fromEnvironment)
             continue; // the installer's other switches are not ours
-        const wchar_t* name = token + 1;
         // Only the listed number of characters is compared, so /setupXYZ is /setup and /noexit
         // is /noexplorer.
         if (CompareNoCasePrefix(name, L"setup", 5) == 0)
@@ -187,5 +314,8 @@ int RunCatchingMemoryExit(int (*body)(void* context), void* context) {
 }
 
 int RunProgram(HINSTANCE instance) {
-    return RunCatchingMemoryExit(Run, instance);
+    int code = RunCatchingMemoryExit(Run, instance);
+    LogFormat(L"Exit code: %d", code);
+    CloseLog();
+    return code;
 }

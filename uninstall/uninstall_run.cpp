@@ -13,10 +13,12 @@
 #include "common/diagnostics.h"
 #include "common/file.h"
 #include "common/files.h"
+#include "common/log.h"
 #include "common/paths.h"
 #include "common/settings.h"
 #include "common/system.h"
 #include "common/text.h"
+#include "integration/listfile.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
 #include "uninstall/removal.h"
@@ -26,9 +28,7 @@ decltype(&CreateProcessW) CreateProcessOverride = nullptr;
 
 namespace {
 
-const wchar_t ListName[] = L"Uninstall.lst";
 const wchar_t BatchName[] = L"Uninstall_Bdl.Bat"; // in a private folder of its own
-const size_t ListLineCapacity = 2048;             // bytes, terminator included
 const size_t NoticeCapacity = TextRingCapacity;   // as much as any text LoadText gives
 const unsigned TemporaryNames = 1000;
 const int DeletionTries = 5;
@@ -38,67 +38,6 @@ const size_t BatchPathCapacity = 2 * PathCapacity;
 const size_t BatchLineCapacity = 3 * BatchPathCapacity + 64;
 const size_t CommandCapacity = 2 * PathCapacity + 32;
 
-// Reads the list through a buffer of its own, a byte at a time: a read from the file for each
-// byte would cost more than the rest of an entry's reading, on an emulated processor more than
-// its deletion.
-class ListReader {
-  public:
-    explicit ListReader(File& list) : List(list), Offset(0), Position(0), Length(0) {}
-    // Goes to a byte offset of the list; false when the list cannot be read from there.
-    bool Seek(int64_t offset) {
-        Offset = offset;
-        Position = Length = 0;
-        List.Seek(offset, FILE_BEGIN);
-        return List.GetPosition() == offset;
-    }
-    // The next byte, or EOF.
-    int Get() {
-        if (Position == Length) {
-            Position = 0;
-            int32_t read = List.Read(Buffer, sizeof Buffer);
-            Length = read > 0 ? size_t(read) : 0;
-            if (Length == 0)
-                return EOF;
-        }
-        ++Offset;
-        return static_cast<unsigned char>(Buffer[Position++]);
-    }
-    // Where the next byte lies in the list.
-    int64_t NextOffset() const { return Offset; }
-
-  private:
-    File& List;
-    int64_t Offset;
-    size_t Position;
-    size_t Length;
-    char Buffer[4096];
-};
-
-// One line of the list, up to its line feed. False at the end of the list. A line too long for
-// the buffer, or one holding a zero byte, comes back empty: a piece of it would name some other
-// file.
-bool ReadListLine(ListReader& list, char* line, size_t capacity) {
-    size_t length = 0;
-    bool damaged = false;
-    int c = list.Get();
-    if (c == EOF)
-        return false;
-    for (; c != EOF && c != '\n'; c = list.Get()) {
-        if (c == 0 || length + 1 >= capacity)
-            damaged = true;
-        else
-            line[length++] = char(c);
-    }
-    line[damaged ? 0 : length] = 0;
-    return true;
-}
-
-void StripLineEnd(char* line) {
-    size_t length = strlen(line);
-    while (length > 0 && strchr("\r\n \t", line[length - 1]) != nullptr)
-        line[--length] = 0;
-}
-
 // True when the text, written in the ANSI code page, reads back unchanged in the OEM code page
 // in which the command interpreter reads a batch file.
 bool ReadsBackUnchanged(const wchar_t* text) {
@@ -107,14 +46,18 @@ bool ReadsBackUnchanged(const wchar_t* text) {
         ++c;
     if (*c == 0)
         return true; // plain ASCII is the same in every code page
+    UINT ansi = BatchCodePagesOverride.Ansi != 0 ? BatchCodePagesOverride.Ansi : CP_ACP;
+    UINT oem = BatchCodePagesOverride.Oem != 0 ? BatchCodePagesOverride.Oem : CP_OEMCP;
     const int narrowCapacity = int(4 * PathCapacity);
     char narrow[narrowCapacity];
-    BOOL lossy = FALSE;
-    if (WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, narrowCapacity, nullptr, &lossy) == 0 ||
-        lossy)
+    // No "default character used" flag: Windows refuses the call with one when the code page is
+    // UTF-8 (the "worldwide language support" option). The round trip decides instead, and
+    // more strictly: a character the ANSI code page lacks, or writes as a look-alike, does not
+    // come back as itself.
+    if (WideCharToMultiByte(ansi, 0, text, -1, narrow, narrowCapacity, nullptr, nullptr) == 0)
         return false;
     wchar_t back[PathCapacity];
-    if (MultiByteToWideChar(CP_OEMCP, 0, narrow, -1, back, int(PathCapacity)) == 0)
+    if (MultiByteToWideChar(oem, 0, narrow, -1, back, int(PathCapacity)) == 0)
         return false;
     return wcscmp(back, text) == 0;
 }
@@ -190,32 +133,9 @@ bool ProgramFolderOf(const wchar_t* programPath, wchar_t* folder, size_t capacit
     return true;
 }
 
-bool ListEntryPath(const wchar_t* folder, const wchar_t* line, wchar_t* entry, size_t capacity) {
-    entry[0] = 0;
-    if (line[0] == 0 || IsSlash(line[0]) || wcspbrk(line, L":*?") != nullptr)
-        return false;
-    size_t folderLength = wcslen(folder);
-    if (folderLength == 0 || folder[folderLength - 1] != L'\\' ||
-        folderLength + wcslen(line) >= PathCapacity)
-        return false;
-    wchar_t joined[PathCapacity];
-    CopyText(joined, folder);
-    AppendText(joined, line);
-    // The entry is judged by the place it really names, with its ".." and "." resolved.
-    DWORD limit = capacity > PathCapacity ? DWORD(PathCapacity) : DWORD(capacity);
-    DWORD length = GetFullPathNameW(joined, limit, entry, nullptr);
-    if (length == 0 || length >= limit) {
-        entry[0] = 0;
-        return false;
-    }
-    // A folder is named without its backslash: "link\" would be resolved to the link's target.
-    while (length > folderLength && entry[length - 1] == L'\\')
-        entry[--length] = 0;
-    return length > folderLength && CompareStringOrdinal(entry, int(folderLength), folder,
-                                                         int(folderLength), TRUE) == CSTR_EQUAL;
-}
+BatchCodePages BatchCodePagesOverride = {0, 0};
 
-void ScheduleForRestart(const wchar_t* entry) {
+bool ScheduleForRestart(const wchar_t* entry, wchar_t* scheduled, size_t capacity) {
     wchar_t temporary[PathCapacity];
     bool named = false;
     for (unsigned n = 0; n < TemporaryNames; ++n) {
@@ -226,7 +146,9 @@ void ScheduleForRestart(const wchar_t* entry) {
         if (!FileExists(temporary))
             break;
     }
-    ScheduleDeletion(named && MoveEntry(entry, temporary, 0) ? temporary : entry);
+    const wchar_t* name = named && MoveEntry(entry, temporary, 0) ? temporary : entry;
+    CopyText(scheduled, name, capacity);
+    return ScheduleDeletion(name);
 }
 
 namespace {
@@ -258,7 +180,6 @@ struct Removal {
 LineState RemoveListedEntry(Removal& removal, char* line, LineState state) {
     wchar_t name[PathCapacity];
     wchar_t entry[PathCapacity];
-    StripLineEnd(line);
     if (line[0] == 0 || !ToWide(line, name, PathCapacity) ||
         !ListEntryPath(removal.Folder, name, entry, PathCapacity))
         return LineSettled;
@@ -315,19 +236,32 @@ LineState RemoveListedEntry(Removal& removal, char* line, LineState state) {
         ++removal.Deleted;
         return LineSettled;
     }
+    // Compared as the file system compares names (CompareNoCase): in the user's language a
+    // soft hyphen or a Turkish capital could make another file count as one of these two.
     const wchar_t* entryName = NamePart(entry);
     if (CompareNoCase(entryName, removal.ProgramName) == 0 ||
         CompareNoCase(entryName, ListName) == 0)
         return LineOpen;
-    removal.Result->RestartNeeded = true;
-    ScheduleForRestart(entry);
+    ListRemoval& result = *removal.Result;
+    result.RestartNeeded = true;
+    wchar_t scheduled[PathCapacity];
+    if (!ScheduleForRestart(entry, scheduled, PathCapacity)) {
+        ++result.Unscheduled;
+        LogFormat(L"Left in place, not even scheduled for the restart: %s", entry);
+    } else if (wcscmp(scheduled, entry) != 0) {
+        ++result.Moved;
+        LogFormat(L"Left for the restart: %s (moved to %s)", entry, NamePart(scheduled));
+    } else {
+        ++result.Scheduled;
+        LogFormat(L"Left for the restart: %s", entry);
+    }
     return LineSettled;
 }
 
 } // namespace
 
 ListRemoval RemoveListedEntries(File& list, const wchar_t* folder, const wchar_t* programPath) {
-    ListRemoval result = {0, false};
+    ListRemoval result = {0, false, 0, 0, 0, 0};
     HeldFolders held(folder);
     Removal removal;
     removal.Folder = folder;
@@ -363,6 +297,7 @@ ListRemoval RemoveListedEntries(File& list, const wchar_t* folder, const wchar_t
             }
         }
         open.Swap(next);
+        result.Deleted += removal.Deleted;
     } while (removal.Deleted > 0);
     return result;
 }
@@ -539,14 +474,22 @@ void RemoveHelpLeftovers(const wchar_t* folder) {
     }
 }
 
+// Where the program and its folder went.
+enum ProgramLeave { ProgramToBatch, ProgramToRestart, ProgramStays };
+
 // When no batch file can take them: the program and its folder go at the next restart, which
-// the exit code asks for. An unelevated run cannot schedule anything, and fails.
-void LeaveProgramToRestart(const Installation& at) {
+// the exit code asks for. An unelevated run cannot schedule anything: they stay.
+ProgramLeave LeaveProgramToRestart(const Installation& at) {
     ReportFailure(L"leave the program and its folder for the restart", at.ProgramPath,
                   ERROR_CAN_NOT_COMPLETE);
     bool scheduled = ScheduleDeletion(at.ProgramPath);
     scheduled = ScheduleDeletion(at.FolderName) && scheduled;
-    ExitCode = scheduled ? RestartExitCode : 1;
+    if (!scheduled)
+        return ProgramStays;
+    LogFormat(L"Left for the restart: %s and its folder, since no batch file could be made or "
+              L"started",
+              at.ProgramPath);
+    return ProgramToRestart;
 }
 
 // The batch file, made and written, in its private folder; false when any of it failed, and then
@@ -567,32 +510,42 @@ bool PrepareBatch(const Installation& at, wchar_t* batchFolder) {
 // next restart when the batch file cannot name them or cannot be made or started; the restart
 // notice says when that is needed. The notice comes before the interpreter starts, which must
 // find this process ended.
-void LeaveProgramAndFolder(const Installation& at, bool restartNeeded, const wchar_t* restartText,
-                           const wchar_t* restartCaption) {
+ProgramLeave LeaveProgramAndFolder(const Installation& at, bool restartNeeded,
+                                   const wchar_t* restartText, const wchar_t* restartCaption) {
     wchar_t batchFolder[PathCapacity];
-    bool toBatch = LeaveProgramToBatch(at.ProgramPath, at.FolderName);
-    if (toBatch && !PrepareBatch(at, batchFolder)) {
-        LeaveProgramToRestart(at);
-        toBatch = false;
+    ProgramLeave leave = ProgramToBatch;
+    if (!LeaveProgramToBatch(at.ProgramPath, at.FolderName)) {
+        LogFormat(L"Left for the restart: %s and its folder, which a batch file cannot name",
+                  at.ProgramPath);
+        leave = ProgramToRestart;
+    } else if (!PrepareBatch(at, batchFolder)) {
+        leave = LeaveProgramToRestart(at);
     }
     bool noticeShown = false;
-    if ((restartNeeded || !toBatch) && !Silent) {
+    if ((restartNeeded || leave != ProgramToBatch) && !Silent) {
         ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
         noticeShown = true;
         // Only a folder of the archiver's own name: the program may have been placed in a
         // folder that holds other things.
-        if (toBatch && CompareNoCase(NamePart(at.FolderName), L"Bundlo") == 0)
-            ScheduleDeletion(at.FolderName);
+        if (leave == ProgramToBatch && CompareNoCase(NamePart(at.FolderName), L"Bundlo") == 0 &&
+            ScheduleDeletion(at.FolderName))
+            LogFormat(L"Left for the restart: %s, once it is empty", at.FolderName);
     }
-    if (!toBatch || StartHiddenInterpreter(batchFolder))
-        return;
+    if (leave != ProgramToBatch)
+        return leave;
+    if (StartHiddenInterpreter(batchFolder)) {
+        LogFormat(L"Removal step: the program and its folder are left to the batch file in %s",
+                  batchFolder);
+        return ProgramToBatch;
+    }
     wchar_t batchPath[PathCapacity];
     if (FormatText(batchPath, L"%s\\%s", batchFolder, BatchName) >= 0)
         RemoveFile(batchPath);
     RemoveFolder(batchFolder);
-    LeaveProgramToRestart(at);
+    leave = LeaveProgramToRestart(at);
     if (!noticeShown && !Silent)
         ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
+    return leave;
 }
 
 } // namespace
@@ -603,12 +556,15 @@ void RunUninstall() {
         return;
     if (!Confirmed()) {
         ExitCode = 1; // cancelled, as the setup's Cancel is
+        LogLine(L"Removal cancelled at its question: nothing was changed");
         return;
     }
     wchar_t listPath[PathCapacity];
     JoinPath(at.Folder, ListName, listPath);
     File list;
-    if (!OpenList(listPath, list)) {
+    // An installer package's removal deletes no file: the package removes them, the list among
+    // them.
+    if (!MsiMode && !OpenList(listPath, list)) {
         // Nothing is removed without the list: the registrations would be gone and the files
         // left behind. A distribution tool must not count it as done.
         ExitCode = 1;
@@ -623,8 +579,10 @@ void RunUninstall() {
     RemoveRegistrations();
     // Its file is on the list.
     UnloadLanguageModule();
-    if (MsiMode)
-        return; // the installer package removes the files
+    if (MsiMode) {
+        LogLine(L"Removal step: the files stay with the installer package");
+        return;
+    }
     // The settings file may be on the list: written now or never, so that the exit does not
     // bring back a file the passes deleted (and with it the program folder).
     CloseSettingsFile();
@@ -633,5 +591,16 @@ void RunUninstall() {
     ListRemoval removal = RemoveListedEntries(list, at.Folder, at.ProgramPath);
     list.Close();
     RemoveFile(listPath);
-    LeaveProgramAndFolder(at, removal.RestartNeeded, restartText, restartCaption);
+    LogFormat(L"Removal step: the listed files: %u deleted, %u left for the restart (%u of them "
+              L"moved aside), %u could not even be scheduled; %u readings of the list",
+              removal.Deleted, removal.Moved + removal.Scheduled, removal.Moved,
+              removal.Unscheduled, removal.Passes);
+    ProgramLeave leave =
+        LeaveProgramAndFolder(at, removal.RestartNeeded, restartText, restartCaption);
+    // A distribution tool reads the exit code alone: it asks for the restart on 3010, and must
+    // not count as removed what not even the restart removes.
+    if (removal.Unscheduled > 0 || leave == ProgramStays)
+        ExitCode = 1;
+    else if (removal.RestartNeeded || leave == ProgramToRestart)
+        ExitCode = RestartExitCode;
 }

@@ -3,9 +3,13 @@
 #include <stddef.h>
 
 #include "common/file.h"
+#include "integration/listfile.h"
 
 // The whole run: confirmation, registrations, the listed files, and the batch file that deletes
-// the program and its folder once this process has ended.
+// the program and its folder once this process has ended. With MsiMode it stops after the
+// registrations, and needs no list: the installer package removes the files. Sets ExitCode: 1
+// when cancelled, when the list is missing, or when a file in use could not even be scheduled;
+// RestartExitCode when anything was left for the next restart.
 void RunUninstall();
 
 // Writes one text as ANSI bytes, without a terminator. A text that cannot be converted whole is
@@ -18,15 +22,13 @@ void WriteBatchLine(File& file, const wchar_t* text);
 // backslash (C:\). False when the path has no backslash.
 bool ProgramFolderOf(const wchar_t* programPath, wchar_t* folder, size_t capacity);
 
-// The full path that one list line names below `folder` (which ends in a backslash). False for a
-// line that names nothing inside the folder: empty, absolute (C:\x, \x, /x, \\server\share),
-// drive-relative (C:x), a stream (x:s), wildcards, or ".." climbing out; such a line comes from
-// a damaged or forged list and is skipped. A folder's entry comes without a trailing backslash.
-bool ListEntryPath(const wchar_t* folder, const wchar_t* line, wchar_t* entry, size_t capacity);
-
 struct ListRemoval {
-    unsigned Passes;    // readings of the list, the last one deleting nothing
-    bool RestartNeeded; // some entry was left for deletion at the next restart
+    unsigned Passes;      // readings of the list, the last one deleting nothing
+    bool RestartNeeded;   // some entry was left for deletion at the next restart
+    unsigned Deleted;     // entries deleted now
+    unsigned Moved;       // files in use moved to a free name, which is scheduled
+    unsigned Scheduled;   // files in use scheduled under their own name
+    unsigned Unscheduled; // files in use that Windows would not even schedule: they stay
 };
 
 // Deletes what the list names, reading it again while a reading still deletes something, since
@@ -41,8 +43,19 @@ struct ListRemoval {
 ListRemoval RemoveListedEntries(File& list, const wchar_t* folder, const wchar_t* programPath);
 
 // Moves an entry in use out of the way and schedules it for deletion at the next restart (under
-// its own name when it cannot be moved).
-void ScheduleForRestart(const wchar_t* entry);
+// its own name when it cannot be moved). `scheduled` receives the name that was scheduled; false
+// when Windows refused the scheduling.
+bool ScheduleForRestart(const wchar_t* entry, wchar_t* scheduled, size_t capacity);
+
+// The code pages BatchPathText checks a path with: the ANSI one the batch file is written in and
+// the OEM one the command interpreter reads it in; 0 means the system's (CP_ACP, CP_OEMCP). A
+// test seam for the code pages this Wine cannot be set to (UTF-8 as the system's code page);
+// production code never sets it.
+struct BatchCodePages {
+    unsigned Ansi;
+    unsigned Oem;
+};
+extern BatchCodePages BatchCodePagesOverride;
 
 // A path as the batch file must spell it: the command interpreter reads the file in the OEM code
 // page, so a path whose ANSI bytes read back differently is given in its short form where that

@@ -107,8 +107,28 @@ class Prefix:
     def command(self, program, args):
         return ["wine", program, *args]
 
-    def run(self, program, args=(), env=None, cwd=None, timeout=60):
-        """Runs a Windows program to its end; cwd is a Windows folder of the prefix."""
+    def code_script(self, program, args):
+        """A batch file that runs the program and notes its whole exit code, which cmd.exe sees
+        and Wine passes to a Linux parent only in its low eight bits (3010 arrives as 194)."""
+        Prefix.scripts = getattr(Prefix, "scripts", 0) + 1
+        script = rf"C:\bdl_code_{os.getpid()}_{Prefix.scripts}.bat"
+        line = " ".join(f'"{a}"' if " " in a else a for a in (program, *args))
+        with open(self.unix_path(script), "w", newline="\r\n") as f:
+            f.write(f"@{line}\n@echo code %errorlevel% > {script}.txt\n")
+        return script
+
+    def script_code(self, script):
+        with open(self.unix_path(script + ".txt")) as f:
+            return int(f.read().split()[1])
+
+    def run(self, program, args=(), env=None, cwd=None, timeout=60, whole_code=False):
+        """Runs a Windows program to its end; cwd is a Windows folder of the prefix. whole_code
+        reads its exit code through cmd.exe, beyond the eight bits Wine passes on."""
+        if whole_code:
+            script = self.code_script(program, args)
+            done = self.run("cmd", ["/c", script], env, cwd, timeout)
+            done.code = self.script_code(script)
+            return done
         # Output goes through files, not pipes: Wine's own services, started by the first
         # program of a session, inherit the handles and would keep a pipe open for minutes.
         with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
@@ -121,8 +141,19 @@ class Prefix:
             err.seek(0)
             return Result(done.returncode, seconds, out.read(), err.read())
 
-    def start(self, program, args=(), env=None, cwd=None):
-        """Starts a Windows program and returns at once (for programs that open windows)."""
+    def start(self, program, args=(), env=None, cwd=None, whole_code=False):
+        """Starts a Windows program and returns at once (for programs that open windows); with
+        whole_code, wait() gives its whole exit code."""
+        if whole_code:
+            script = self.code_script(program, args)
+            process = self.start("cmd", ["/c", script], env, cwd)
+            wait = process.wait
+
+            def wait_whole(timeout=None):
+                wait(timeout)
+                return self.script_code(script)
+            process.wait = wait_whole
+            return process
         return subprocess.Popen(self.command(program, args), env=self.env(env),
                                 cwd=self.unix_path(cwd) if cwd else None, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

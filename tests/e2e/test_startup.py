@@ -13,7 +13,9 @@ import harness
 class StartUp(harness.ProgramTest):
     def test_a_switch_that_selects_nothing_ends_at_once_with_code_0(self):
         # "/? /S" too: an unattended run never waits on the summary's message box.
-        for switches in (["/set"], ["/Sx"], ["/noexplorer"], ["/msi", "/initA1"], ["/?", "/S"]):
+        # "/msix /S" too: only exactly /msi is an installer package's removal.
+        for switches in (["/set"], ["/Sx"], ["/noexplorer"], ["/msi", "/initA1"], ["/?", "/S"],
+                         ["/msix", "/S"]):
             result = self.prefix.run(self.program, switches, timeout=60)
             self.assertEqual(0, result.code, switches)
         # Nothing was set up or stored on the way.
@@ -147,7 +149,9 @@ class WarningBox(harness.ProgramTest):
     def test_the_command_line_summary_shows_and_starts_nothing(self):
         texts = self.box_texts("/?", "Bundlo Setup")
         self.assertIn("/setup: register Bundlo with Windows", texts)
-        self.assertIn("Exit codes: 0 done, 1 cancelled or failed, 8 out of memory.", texts)
+        self.assertIn("Exit codes: 0 done, 1 cancelled or failed, 8 out of memory, 3010 done and a "
+                      "restart finishes the removal, 1618 another setup or removal is running.",
+                      texts)
         self.assertIsNone(self.prefix.reg_query(r"HKCU\Software\Bundlo"))
         self.assertTrue(os.path.exists(self.prefix.unix_path(self.program)))
 

@@ -17,6 +17,7 @@ NO_LIST = "Cannot open Uninstall.lst."
 RESTART = "Some files of Bundlo are in use."
 REMOVED = "Bundlo has been removed from your computer."
 DAMAGED = "cannot be read completely"
+BUSY = "Another setup or removal of Bundlo is running"
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 # What the setup registers, one key of each kind.
 REGISTRATIONS = [r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Bundlo archiver",
@@ -223,13 +224,13 @@ class Silent(UninstallTest):
         self.assertTrue(os.path.exists(self.prefix.unix_path(decoy)))
 
     def test_folders_with_percent_or_characters_outside_ascii_go_at_the_same_time(self):
-        # cmd.exe expands "%" and reads the batch file in the OEM code page; the two runs also
-        # write their batch files at the same moment.
+        # cmd.exe expands "%" and reads the batch file in the OEM code page. Two removals never
+        # run at once (a second one ends with 1618), but the second writes its batch file while
+        # the first one's still waits for its interpreter.
         folders = [r"C:\Tools\100% Bundlo", "C:\\Program Files\\B\u00fcndlo \u00c4rchiv"]
         programs = [self.lay_out(folder, ["Bundlo.exe"]) for folder in folders]
-        runs = [self.prefix.start(program, ["/S"]) for program in programs]
-        for run in runs:
-            self.assertEqual(0, run.wait(timeout=120))
+        for program in programs:
+            self.assertEqual(0, self.prefix.run(program, ["/S"], timeout=120).code)
         for folder in folders:
             self.assert_removed(folder)
 
@@ -361,10 +362,15 @@ class Silent(UninstallTest):
         self.lay_out(folder, ["tools\\", "data.bin"],
                      listed=["tools", r"tools\holder.exe", "data.bin"])
         holder = self.hold(folder, "data.bin")
+        log = TOOLS + r"\removal.log"
+        if os.path.exists(self.unix(log)):
+            os.remove(self.unix(log))
         try:
             program = folder + r"\Uninstall.exe"
-            done = self.prefix.run(program, ["/S"], timeout=120, env=harness.DIAGNOSTICS)
-            self.assertEqual(0, done.code)
+            done = self.prefix.run(program, ["/S", "/log=" + log], timeout=120,
+                                   env=harness.DIAGNOSTICS, whole_code=True)
+            # Done, and the restart finishes it: what the distribution tools read.
+            self.assertEqual(3010, done.code)
             # What cannot go now is on the record; the rename that made room for holder.exe
             # worked. A running program is refused (5), an open file is in use (32).
             self.assertEqual([f"Bundlo Uninstall: delete file: {folder}\\data.bin: error 32",
@@ -377,6 +383,15 @@ class Silent(UninstallTest):
             self.assertIn(folder + r"\data.bin", pending)  # cannot even be renamed
             self.assertNotIn(folder, pending)  # the folder only after the notice
             self.assertFalse(os.path.exists(self.unix(folder + r"\tools\holder.exe")))
+            with open(self.unix(log), encoding="utf-8-sig") as f:
+                lines = f.read().splitlines()
+            text = "\n".join(lines)
+            for left in (folder + r"\data.bin", folder + r"\tools\holder.exe (moved to "
+                         "holder.exe.0.tmp)"):
+                self.assertIn("Left for the restart: " + left + "\n", text)
+            for line in done.diagnostics:
+                self.assertIn(line, text)
+            self.assertTrue(lines[-1].endswith(" Exit code: 3010"), lines[-1])
         finally:
             holder.kill()
             holder.wait()
@@ -392,9 +407,11 @@ class Interactive(UninstallTest):
                          if line.count("\t") == 2)
 
     def start_and_confirm(self, program, answer):
-        process = self.prefix.start(program)
+        """Starts the removal and answers its question; None leaves it asking."""
+        process = self.prefix.start(program, whole_code=True)
         self.assertIn(CONFIRMATION, self.box(IDYES) or "no confirmation")
-        self.assertTrue(self.driver.press(CAPTION, answer))
+        if answer is not None:
+            self.assertTrue(self.driver.press(CAPTION, answer))
         return process
 
     def test_no_and_a_missing_list_keep_every_registration(self):
@@ -446,13 +463,37 @@ class Interactive(UninstallTest):
             self.assertEqual("1", self.driver._run("count", CAPTION).stdout.strip())
             self.assertFalse(os.path.exists(self.unix(folder + r"\tools\holder.exe")))
             self.assertTrue(self.driver.press(CAPTION, IDOK))
-            self.assertEqual(0, process.wait(timeout=60))
+            self.assertEqual(3010, process.wait(timeout=60))
             self.assertIn(folder, self.pending_deletions())
             self.wait_until(lambda: not os.path.exists(self.unix(program)), "the program is gone")
             self.assertIsNone(self.box(IDOK, 3000), "a second box")
         finally:
             holder.kill()
             holder.wait()
+
+    def test_a_second_run_while_the_first_asks_changes_nothing_and_ends_with_1618(self):
+        # The templates are the setup's, listed as the installer lists them.
+        program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe", "bdlnew.dat", "zipnew.dat"])
+        self.register(program)
+        first = self.start_and_confirm(program, None)
+        try:
+            second = self.prefix.run(program, ["/S"], timeout=120, env=harness.DIAGNOSTICS,
+                                     whole_code=True)
+            self.assertEqual(1618, second.code)
+            self.assertEqual(1, len(second.diagnostics), second.diagnostics)
+            self.assertIn("another setup or removal of Bundlo is running", second.diagnostics[0])
+            # Asked in person, it says why.
+            setup = self.prefix.start(program, ["/setup"], whole_code=True)
+            self.assertIn(BUSY, "\n".join(c[2] for c in self.driver.wait("Bundlo Setup") or []))
+            self.assertTrue(self.driver.press("Bundlo Setup", IDOK))
+            self.assertEqual(1618, setup.wait(timeout=60))
+            self.assertEqual(set(REGISTRATIONS), self.existing(REGISTRATIONS))
+            self.assertTrue(os.path.exists(self.unix(harness.PROGRAM_FOLDER + r"\Bundlo.exe")))
+        finally:
+            self.assertTrue(self.driver.press(CAPTION, IDYES))
+        self.assertEqual(0, first.wait(timeout=60))
+        self.assertEqual(set(), self.existing(REGISTRATIONS))
+        self.assert_removed(harness.PROGRAM_FOLDER)
 
     def test_warning_when_the_batch_file_cannot_delete_the_program(self):
         program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"], listed=["Bundlo.exe"])

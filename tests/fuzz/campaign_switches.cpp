@@ -1,8 +1,9 @@
 // Command lines, "sfxcmd" and /init texts through ParseSwitches and ApplyInitText, each compared
 // with a reading of the same text written here from the README alone:
 // the splitter (blanks, quotes, doubled quotes, the 1023-character cut), the silent switch, the
-// keywords compared over their listed number of characters in any case, the /init text cut at
-// 39 characters and its letters laid over a random record.
+// keywords compared over their listed number of characters in any case, exactly /msi as the
+// package's removal, /log and /log=<path> from either text, the /init text cut at 39 characters
+// and its letters laid over a random record.
 //
 // The switch /wait is never generated in a form that matches: it sleeps two seconds. /warning
 // is: without a display its message box fails at once.
@@ -72,10 +73,15 @@ bool Keyword(const std::wstring& name, const wchar_t* keyword, size_t n) {
     return true;
 }
 
+// The whole name is the keyword, in any case.
+bool Exactly(const std::wstring& name, const wchar_t* keyword) {
+    return name.size() == wcslen(keyword) && Keyword(name, keyword, name.size());
+}
+
 struct Reading {
     bool Silent = false, Msi = false, NoExplorer = false, Usage = false, Warning = false;
-    bool Setup = false, Uninstall = false, Wait = false;
-    std::wstring Init;
+    bool Setup = false, Uninstall = false, Wait = false, Log = false, LogCut = false;
+    std::wstring Init, LogPath;
     bool InitSet = false;
 };
 
@@ -90,10 +96,20 @@ void Read(bool fromEnvironment, const std::wstring& text, Reading& reading) {
             reading.Silent = true;
             continue;
         }
+        std::wstring name = token.substr(1);
+        if (Exactly(name, L"log") || Keyword(name, L"log=", 4)) {
+            reading.Log = true;
+            reading.LogCut = token.size() >= TokenLimit;
+            reading.LogPath = reading.LogCut || name.size() == 3 ? L"" : name.substr(4);
+            continue;
+        }
+        if (!fromEnvironment && Exactly(name, L"msi")) {
+            reading.Msi = true;
+            continue;
+        }
         switches++;
         if (fromEnvironment)
             continue;
-        std::wstring name = token.substr(1);
         if (Keyword(name, L"setup", 5)) {
             reading.Setup = true;
         } else if (Keyword(name, L"msi", 3)) {
@@ -179,9 +195,10 @@ const wchar_t Lookalikes[] = {
     0xD800, // a lone surrogate
 };
 
-const wchar_t* const Keywords[] = {L"setup", L"msi", L"init", L"noexplorer", L"warning", L"s",
-                                   L"?",     L"wai", L"set",  L"noe",        L"warn",    L"S1",
-                                   L"S-",    L"Sx",  L"s0",   L"in",         L"x",       L""};
+const wchar_t* const Keywords[] = {
+    L"setup", L"msi",  L"init", L"noexplorer", L"warning",      L"s",  L"?",  L"wai", L"set",
+    L"noe",   L"warn", L"S1",   L"S-",         L"Sx",           L"s0", L"in", L"x",   L"",
+    L"log",   L"log=", L"lo",   L"lg",         L"log=C:\\a.log"};
 
 wchar_t RandomCase(Random& random, wchar_t c) {
     if (random.Coin() && c >= L'a' && c <= L'z')
@@ -274,6 +291,7 @@ std::wstring Line(Random& random, size_t maxTokens) {
 void ResetFlags() {
     Silent = MsiMode = NoExplorer = UsageRequested = false;
     InitSettingsText[0] = 0;
+    LogChoice = LogSwitch();
 }
 
 void RunSwitches(Random& random, size_t, Outcome& outcome) {
@@ -311,6 +329,12 @@ void RunSwitches(Random& random, size_t, Outcome& outcome) {
     FUZZ_CHECK(outcome, setup == expected.Setup, "setup %d, expected %d", setup, expected.Setup);
     FUZZ_CHECK(outcome, uninstall == expected.Uninstall, "removal %d, expected %d", uninstall,
                expected.Uninstall);
+    FUZZ_CHECK(outcome, LogChoice.Requested == expected.Log, "log %d, expected %d",
+               LogChoice.Requested, expected.Log);
+    FUZZ_CHECK(outcome, LogChoice.Cut == expected.LogCut, "log cut %d, expected %d", LogChoice.Cut,
+               expected.LogCut);
+    FUZZ_CHECK(outcome, LogChoice.Path == expected.LogPath, "log path %s, expected %s",
+               fuzz::Escape(LogChoice.Path).c_str(), fuzz::Escape(expected.LogPath).c_str());
     std::wstring init = InitSettingsText;
     FUZZ_CHECK(outcome, init == expected.Init, "init text %s, expected %s",
                fuzz::Escape(init).c_str(), fuzz::Escape(expected.Init).c_str());

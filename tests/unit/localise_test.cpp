@@ -20,9 +20,9 @@ class NumberedStrings : public ::testing::Test {
 };
 
 TEST_F(NumberedStrings, EveryStringOfTheProgramHasAnEnglishText) {
-    const unsigned ids[] = {5101, 5102, 5103, 5104, 5105, 5106, 5107, 5108, 5109, 5110,
-                            5111, 5112, 5113, 5114, 5115, 5116, 5120, 5121, 5122, 5123,
-                            5124, 5125, 5130, 5135, 5140, 5141, 5142, 5150, 5151, 5160};
+    const unsigned ids[] = {5101, 5102, 5103, 5104, 5105, 5106, 5107, 5108, 5109, 5110, 5111,
+                            5112, 5113, 5114, 5115, 5116, 5120, 5121, 5122, 5123, 5124, 5125,
+                            5130, 5135, 5140, 5141, 5142, 5150, 5151, 5160, 5170};
     for (unsigned id : ids)
         EXPECT_STRNE(L"", LoadText(id)) << id;
     // The two formats are given exactly one path or file name.

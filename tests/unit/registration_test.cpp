@@ -47,6 +47,7 @@ class Registration : public ::testing::Test {
         }
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Bundlo");
         DeleteFileW((Folder + L"\\Bundlo.ini").c_str());
+        DeleteFileW((Folder + L"\\Uninstall.lst").c_str());
     }
     std::wstring Program, Folder;
 };
@@ -73,7 +74,22 @@ TEST_F(Registration, WithoutRightsOnTheMachineNothingIsWritten) {
 }
 
 TEST_F(Registration, UninstallEntryKeepsAValidIconAndReplacesAStaleOne) {
+    // The listed files that exist count, rounded up to KiB; a folder, a missing file and a line
+    // leading out of the folder do not.
+    WriteRaw(Folder + L"\\Uninstall.lst", "registration_test.exe\r\nmissing.txt\r\n"
+                                          "..\\text_test\\text_test.exe\r\n.\r\n");
+    WIN32_FILE_ATTRIBUTE_DATA program;
+    ASSERT_TRUE(GetFileAttributesExW(Program.c_str(), GetFileExInfoStandard, &program));
     RegisterUninstallEntry();
+    EXPECT_EQ(L"\"" + Program + L"\" /S", Machine(Uninstall, L"QuietUninstallString"));
+    EXPECT_EQ(std::to_wstring((program.nFileSizeLow + 1023) / 1024),
+              Machine(Uninstall, L"EstimatedSize"));
+    EXPECT_EQ(L"https://www.bundlo.com/", Machine(Uninstall, L"URLInfoAbout"));
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    wchar_t date[16];
+    swprintf(date, 16, L"%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    EXPECT_EQ(date, Machine(Uninstall, L"InstallDate"));
     EXPECT_EQ(std::wstring(L"Bundlo 6.11 (") + Build + L")", Machine(Uninstall, L"DisplayName"));
     EXPECT_EQ(L"6.11.0", Machine(Uninstall, L"DisplayVersion"));
     EXPECT_EQ(L"6", Machine(Uninstall, L"VersionMajor"));

@@ -18,6 +18,7 @@ class Switches : public ::testing::Test {
     void SetUp() override {
         Silent = MsiMode = NoExplorer = false;
         InitSettingsText[0] = 0;
+        LogChoice = LogSwitch();
     }
 
     // The two calls of start-up: the installer's variable first, then the command line.
@@ -109,18 +110,50 @@ TEST_F(Switches, InitTextIsTheRestOfTheTokenCutAt39) {
     EXPECT_STREQ(L"012345678901234567890123456789012345678", InitSettingsText);
 }
 
-TEST_F(Switches, MsiAndNoExplorerMatchTheirShortPrefixes) {
-    Selection s = Parse(L"x.exe /MSI");
-    EXPECT_TRUE(MsiMode);
-    EXPECT_FALSE(s.uninstall);
-    for (const wchar_t* line : {L"x.exe /noex", L"x.exe /noexplorer", L"x.exe -NoExit"}) {
-        NoExplorer = false;
-        Parse(line);
-        EXPECT_TRUE(NoExplorer) << line;
+// Each keyword in capitals, small letters and mixed: compared ordinally, whatever the user's
+// language says about letters (a Turkish capital I, a soft hyphen that linguistic comparisons
+// skip). Exactly /msi is an installer package's removal; /log selects no flow of its own.
+TEST_F(Switches, KeywordsInEveryCaseAndOnlyTheirExactLetters) {
+    struct Row {
+        const wchar_t* Line;
+        bool Setup, Uninstall, Msi, NoExplorer, Log;
+        const wchar_t* Init;
+        const wchar_t* LogPath;
+    } rows[] = {
+        {L"x /setup", 1, 0, 0, 0, 0, L"", L""},
+        {L"x /SETUP /INITa1", 1, 0, 0, 0, 0, L"a1", L""},
+        {L"x -SeTuP /iNiTD0", 1, 0, 0, 0, 0, L"D0", L""},
+        {L"x /msi", 0, 1, 1, 0, 0, L"", L""},
+        {L"x /MSI /S", 0, 1, 1, 0, 0, L"", L""},
+        {L"x /setup /mSi", 1, 0, 1, 0, 0, L"", L""},
+        {L"x /MSIX /S", 0, 0, 1, 0, 0, L"", L""},
+        {L"x /ms\u00ADi", 0, 0, 0, 0, 0, L"", L""},
+        {L"x /NOEXPLORER", 0, 0, 0, 1, 0, L"", L""},
+        {L"x -NoExit", 0, 0, 0, 1, 0, L"", L""},
+        {L"x /log", 0, 1, 0, 0, 1, L"", L""},
+        {L"x /S /LOG=C:\\Logs\\a.log", 0, 1, 0, 0, 1, L"", L"C:\\Logs\\a.log"},
+        {L"x /setup \"/Log=C:\\My Logs\\b.log\"", 1, 0, 0, 0, 1, L"", L"C:\\My Logs\\b.log"},
+        {L"x /logfile", 0, 0, 0, 0, 0, L"", L""},
+        {L"x /lo\u00ADg", 0, 0, 0, 0, 0, L"", L""},
+    };
+    for (const Row& row : rows) {
+        SetUp();
+        Selection s = Parse(row.Line);
+        EXPECT_EQ(row.Setup, s.setup) << row.Line;
+        EXPECT_EQ(row.Uninstall, s.uninstall) << row.Line;
+        EXPECT_EQ(row.Msi, MsiMode) << row.Line;
+        EXPECT_EQ(row.NoExplorer, NoExplorer) << row.Line;
+        EXPECT_EQ(row.Log, LogChoice.Requested) << row.Line;
+        EXPECT_STREQ(row.Init, InitSettingsText) << row.Line;
+        EXPECT_STREQ(row.LogPath, LogChoice.Path) << row.Line;
     }
-    NoExplorer = false;
-    Parse(L"x.exe /noe");
-    EXPECT_FALSE(NoExplorer);
+    // The installer passes its /log on, and the command line's wins.
+    SetUp();
+    Parse(L"x /setup", L"/S /log=C:\\a.log");
+    EXPECT_TRUE(Silent && LogChoice.Requested);
+    EXPECT_STREQ(L"C:\\a.log", LogChoice.Path);
+    Parse(L"x /log=C:\\b.log", L"/log=C:\\a.log");
+    EXPECT_STREQ(L"C:\\b.log", LogChoice.Path);
 }
 
 TEST_F(Switches, KeywordsAreTriedInOrderAndTheFirstMatchWins) {

@@ -1,4 +1,5 @@
 #include "common/text.h"
+#include "common/array.h"
 
 #include <gtest/gtest.h>
 
@@ -263,6 +264,9 @@ TEST(CompareNoCase, IgnoresCaseAndOrdersTexts) {
     // String sort: a hyphen is a symbol ahead of the letters, not a character to be skipped.
     EXPECT_EQ(CompareNoCase(L"a-c", L"ab"), -1);
     EXPECT_EQ(CompareNoCase(L"\u00e9t\u00e9", L"\u00c9T\u00c9"), 0);
+    // Ordinal, as names are: a mark that linguistic comparisons skip still counts.
+    EXPECT_NE(CompareNoCase(L"Unin\u00ADstall.exe", L"UNINSTALL.EXE"), 0);
+    EXPECT_NE(CompareNoCase(L"set\u200Dup", L"setup"), 0);
 }
 
 TEST(CompareNoCasePrefix, ComparesAtMostNCharacters) {
@@ -287,6 +291,12 @@ TEST(CompareNoCasePrefix, ShorterTextsMatchOnlyTextsOfTheSameLength) {
 
 // ---------------------------------------------------------------------------------------------
 // Narrow and wide conversion
+
+TEST(ToUtf8, WholeTextWithoutTerminator) {
+    Array<char> bytes;
+    ASSERT_TRUE(ToUtf8(L"B\u00fcndlo \u0416", bytes));
+    EXPECT_EQ(std::string("B\xC3\xBCndlo \xD0\x96"), std::string(bytes.Data, bytes.Count));
+}
 
 TEST(ToWide, ConvertsWhenItFits) {
     std::wstring buf = Filled(10);

@@ -217,12 +217,22 @@ TEST_F(UninstallRun, FilesInUseAreMovedAsideOrScheduledButNeverTheProgramOrTheLi
     WriteRaw(Program, "p");
     HANDLE held = CreateFileW(At(L"held.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
+    // Only the program's own name is spared, as the file system compares names.
+    std::wstring lookalike = At(L"Unin\u00ADstall.exe");
+    WriteRaw(lookalike, "l");
+    HANDLE heldLookalike = CreateFileW(lookalike.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
     HANDLE program = CreateFileW(Program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
 
-    ListRemoval removal = Remove("running.exe\r\nheld.bin\r\nUninstall.exe\r\nUninstall.lst\r\n");
+    ListRemoval removal = Remove("running.exe\r\nheld.bin\r\nUninstall.exe\r\nUninstall.lst\r\n" +
+                                 Ansi(L"Unin\u00ADstall.exe") + "\r\n");
     CloseHandle(section);
     CloseHandle(held);
+    CloseHandle(heldLookalike);
+    EXPECT_TRUE(IsPending(lookalike));
+    EXPECT_EQ(1u, removal.Moved);
+    EXPECT_EQ(2u, removal.Scheduled);
     CloseHandle(program);
     EXPECT_TRUE(removal.RestartNeeded);
     EXPECT_EQ(1u, removal.Passes);
@@ -352,6 +362,13 @@ TEST_F(UninstallRun, APathTheBatchFileCannotSpellIsLeftForTheRestartNeverWritten
 
     ShortPathOverride = NoShortForm;
     EXPECT_FALSE(BatchPathText(program.c_str(), text, 2 * PathCapacity));
+    // Where both code pages are UTF-8 (Windows's "worldwide language support") every name is
+    // spelled as it stands.
+    BatchCodePagesOverride = {CP_UTF8, CP_UTF8};
+    bool utf8 = BatchPathText(program.c_str(), text, 2 * PathCapacity);
+    BatchCodePagesOverride = {0, 0};
+    EXPECT_TRUE(utf8);
+    EXPECT_EQ(program, text);
     File file;
     file.Create(At(L"x.bat").c_str(), 0);
     bool written =
@@ -458,12 +475,13 @@ TEST_F(UninstallRun, TheBatchLiesInAFolderOnlyAdministratorsMayWrite) {
     EXPECT_EQ(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA) label 12288 mask 1", AskedSecurity);
 }
 
-TEST_F(UninstallRun, MsiModeRemovesTheRegistrationsButNoFile) {
-    // The run works on the folder of the running program: this test program's own.
+TEST_F(UninstallRun, MsiModeRemovesTheRegistrationsButNoFileAndNeedsNoList) {
+    // The run works on the folder of the running program: this test program's own, which has no
+    // "Uninstall.lst": the package removes the files.
     std::wstring list = ModuleFolder() + L"\\Uninstall.lst";
     std::wstring kept = ModuleFolder() + L"\\kept.txt";
     WriteRaw(kept, "k");
-    WriteRaw(list, "kept.txt\r\n");
+    DeleteFileW(list.c_str());
     RegDeleteTreeW(HKEY_CLASSES_ROOT, L".zip"); // owned by nobody before the setup
     IntegrationSettings zip = {};
     zip.associate[1] = 1;
@@ -471,10 +489,11 @@ TEST_F(UninstallRun, MsiModeRemovesTheRegistrationsButNoFile) {
     ASSERT_TRUE(ApplyIntegration(zip, group, PathCapacity));
     RegisterUninstallEntry();
     Silent = MsiMode = true;
+    ExitCode = 0;
     RunUninstall();
     Silent = MsiMode = false;
+    EXPECT_EQ(0, ExitCode);
     EXPECT_TRUE(Exists(kept));
-    EXPECT_TRUE(Exists(list));
     EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L".zip"));
     EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L"Bundlo"));
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, UninstallKey + 1));

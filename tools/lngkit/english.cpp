@@ -64,6 +64,8 @@ const StringNote StringNotes[] = {
      L"Error when the settings file cannot be read; %s is its path"},
     {"s:IDS_USAGE", TextUse::Shown,
      L"Command line summary of Uninstall.exe /?; the switches stay as they are"},
+    {"s:IDS_ANOTHERRUN", TextUse::Shown,
+     L"Message when a setup or removal starts while another one is running"},
 };
 
 // A template's fields in order; reading past its end marks the reader failed.
