@@ -179,7 +179,9 @@ class Silent(UninstallTest):
         # No private folder can be made (a file took the system's temporary folder's name), and
         # then no interpreter can be started (cmd.exe gone): never a silent exit 0.
         drive = os.path.join(self.prefix.path, "drive_c", "windows")
-        for blocked in (os.path.join(drive, "temp"), os.path.join(drive, "system32", "cmd.exe")):
+        # The system folder of the build under test: the 32-bit one sees SysWOW64 as its own.
+        system = "system32" if os.path.basename(harness.BUILD) == "win64" else "syswow64"
+        for blocked in (os.path.join(drive, "temp"), os.path.join(drive, system, "cmd.exe")):
             with self.subTest(blocked=blocked):
                 program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"])
                 os.rename(blocked, blocked + ".away")
