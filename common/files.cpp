@@ -303,8 +303,14 @@ namespace {
 // The entry itself, never what a link names. Without delete sharing: while the handle is held
 // nobody can rename the entry or put something else in its place.
 HANDLE OpenNoFollow(const wchar_t* path, DWORD access) {
-    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    InEitherForm(path, [&](const wchar_t* form) {
+        handle =
+            CreateFileW(form, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    return handle;
 }
 
 const DWORD DeletionAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
@@ -405,7 +411,11 @@ namespace {
 bool ReachedDirectly(HANDLE handle, const wchar_t* path) {
     wchar_t final[PathCapacity];
     DWORD length = GetFinalPathNameByHandleW(handle, final, PathCapacity, VOLUME_NAME_DOS);
-    if (length == 0 || length >= PathCapacity)
+    // Where the system cannot tell (this Wine's 32-bit side, for a path longer than MAX_PATH),
+    // the check of the folders on the way stands alone, as it did before.
+    if (length == 0)
+        return true;
+    if (length >= PathCapacity)
         return false;
     const wchar_t* reached = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
     const wchar_t* asked = wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;

@@ -255,9 +255,10 @@ class Machine:
             # A portable copy keeps everything in its own file and touches nothing else; so does
             # a setup whose vendor says "no integration".
             return expected
-        if self.vendor:
+        if self.vendor and not self.other_account:
             # With the vendor's file the user's registry key is not the program's store: only
-            # the saved state of an earlier version, which the removal used, goes from it.
+            # the saved state of an earlier version, which the removal used, goes from it (all
+            # of it went before the removal when another account removes the program).
             kept = {k: v for k, v in expected[r"HKCU\Software"].items()
                     if k.split("\\", 1)[0] == "bundlo" and not k.startswith("bundlo\\setup")}
         hkcr = expected["HKCR"]
@@ -266,7 +267,7 @@ class Machine:
                                                                       "bundlo.rev"))):
             for key in [k for k in expected[area] if k.split("\\", 1)[0] in tops]:
                 del expected[area][key]
-        if self.vendor:
+        if self.vendor and not self.other_account:
             expected[r"HKCU\Software"].update(kept)
         associated = {e for row, exts in enumerate(TYPES) for e in exts if self.digits[row]}
 
