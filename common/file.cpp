@@ -37,38 +37,44 @@ File::~File() {
         Close();
 }
 
+namespace {
+// Judged on the handle: the name may have been replaced since anyone looked at it.
+bool IsPlainFile(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+           (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                                     FILE_ATTRIBUTE_DEVICE)) == 0 &&
+           info.nNumberOfLinks == 1;
+}
+} // namespace
+
 bool File::Open(const wchar_t* name, uint32_t mode) {
     DWORD share = FILE_SHARE_READ | ((mode & OpenShareWrite) ? FILE_SHARE_WRITE : 0);
-    HANDLE handle = CreateFileRetrying(name, GENERIC_READ, share, OPEN_EXISTING,
-                                       FILE_FLAG_SEQUENTIAL_SCAN, true);
+    bool plain = (mode & OpenPlainOnly) != 0;
+    HANDLE handle = CreateFileRetrying(
+        name, GENERIC_READ, share, OPEN_EXISTING,
+        FILE_FLAG_SEQUENTIAL_SCAN | (plain ? FILE_FLAG_OPEN_REPARSE_POINT : 0), true);
     // A failed Open leaves everything as it was, so a file still being written stays marked as
     // created and is cleaned up if its writer never finishes.
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    // Reopening must not leak the handle held so far.
-    Close();
-    Created = false;
-    Handle = handle;
-    CopyText(FileName, name, PathCapacity);
-    ReadFailed = false;
-    return true;
+    return Adopt(handle, name, plain);
 }
 
 bool File::OpenPlainForWriting(const wchar_t* name) {
     HANDLE handle =
         CreateFileRetrying(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT, !PlainFormLosesTrailingChars(name));
+    return Adopt(handle, name, true);
+}
+
+bool File::Adopt(HANDLE handle, const wchar_t* name, bool plainOnly) {
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    // Judged on the handle: the name may have been replaced since anyone looked at it.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        info.nNumberOfLinks != 1) {
+    if (plainOnly && !IsPlainFile(handle)) {
         CloseHandle(handle);
-        SetLastError(ERROR_ACCESS_DENIED);
+        SetLastError(ERROR_BAD_FILE_TYPE);
         return false;
     }
+    // Reopening must not leak the handle held so far.
     Close();
     Created = false;
     Handle = handle;

@@ -17,6 +17,10 @@ class File {
         // Create fails when anything already has the name, a link included: the file is then
         // surely the caller's own, and nothing planted under the name is written through.
         CreateNewOnly = 32,
+        // Open takes only a plain file on a disk, opened without following a link, with no
+        // second name (a hard link): judged on the handle, since the name may have been replaced
+        // since anyone looked at it.
+        OpenPlainOnly = 64,
     };
 
     File();
@@ -51,6 +55,11 @@ class File {
     // Closes the file if open and deletes the file named by FileName.
     bool Delete();
 
+  private:
+    // Takes over a handle just opened, when it names what `plainOnly` asks for; else closes it.
+    bool Adopt(HANDLE handle, const wchar_t* name, bool plainOnly);
+
+  public:
     HANDLE Handle;
     bool Created;    // the handle came from Create
     bool ReadFailed; // a read failed since the last successful Open

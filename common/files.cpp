@@ -264,28 +264,21 @@ class ScopedFileHandle {
 } // namespace
 
 bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes) {
-    ScopedFileHandle source(CreateFileW(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (source.Get() == INVALID_HANDLE_VALUE) {
-        ReportFileFailure(L"open the file to copy", from);
+    File source;
+    if (!source.Open(from, File::OpenPlainOnly)) {
+        ReportFileFailure(L"copy only a plain file", from);
         return false;
     }
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileType(source.Get()) != FILE_TYPE_DISK ||
-        !GetFileInformationByHandle(source.Get(), &information) ||
-        (information.dwFileAttributes &
-         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0 ||
-        information.nNumberOfLinks != 1 || information.nFileSizeHigh != 0 ||
-        information.nFileSizeLow > maxBytes) {
-        ReportFailure(L"copy only a plain file", from, ERROR_BAD_FILE_TYPE);
+    source.Seek(0, FILE_END);
+    int64_t size = source.GetPosition();
+    source.Seek(0, FILE_BEGIN);
+    if (size < 0 || size > int64_t(maxBytes)) {
+        ReportFailure(L"copy only a plain file", from, ERROR_FILE_TOO_LARGE);
         return false;
     }
     Array<char> bytes;
-    bytes.Resize(information.nFileSizeLow);
-    DWORD read = 0;
-    if (information.nFileSizeLow > 0 &&
-        (!ReadFile(source.Get(), bytes.Data, information.nFileSizeLow, &read, nullptr) ||
-         read != information.nFileSizeLow)) {
+    bytes.Resize(uint32_t(size));
+    if (size > 0 && source.Read(bytes.Data, int32_t(size)) != size) {
         ReportFileFailure(L"read the file to copy", from);
         return false;
     }
@@ -293,7 +286,7 @@ bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes) {
     File target;
     if (!target.Create(to, File::CreateNewOnly))
         return false;
-    return target.Write(bytes.Data, read) && target.Close();
+    return target.Write(bytes.Data, uint32_t(size)) && target.Close();
 }
 
 void (*EntryCheckedHook)(const wchar_t* path) = nullptr;
