@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/settings.h"
 #include "bench/bench_timer.h"
 #include "common/paths.h"
 #include "common/registry.h"
@@ -24,17 +25,17 @@ namespace {
 
 struct Tally {
     unsigned long Open, Create, Query, Set, DeleteValue, DeleteKey, EnumKey, DeleteKeyEx, EnumValue,
-        Written;
+        DeleteOpened, Written;
     unsigned long Calls() const {
         return Open + Create + Query + Set + DeleteValue + DeleteKey + EnumKey + DeleteKeyEx +
-               EnumValue;
+               EnumValue + DeleteOpened;
     }
     bool operator==(const Tally& other) const {
         return Open == other.Open && Create == other.Create && Query == other.Query &&
                Set == other.Set && DeleteValue == other.DeleteValue &&
                DeleteKey == other.DeleteKey && EnumKey == other.EnumKey &&
                DeleteKeyEx == other.DeleteKeyEx && EnumValue == other.EnumValue &&
-               Written == other.Written;
+               DeleteOpened == other.DeleteOpened && Written == other.Written;
     }
 };
 
@@ -99,9 +100,15 @@ LONG WINAPI CountEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize,
     return Real().EnumValue(key, index, name, nameSize, reserved, type, data, dataSize);
 }
 
-const RegistryFunctions Counting = {CountOpenKey,  CountCreateKey,   CountQueryValue,
-                                    CountSetValue, CountDeleteValue, CountDeleteKey,
-                                    CountEnumKey,  CountDeleteKeyEx, CountEnumValue};
+LONG WINAPI CountDeleteOpenedKey(HKEY key) {
+    ++Counted.DeleteOpened;
+    return Real().DeleteOpenedKey(key);
+}
+
+const RegistryFunctions Counting = {CountOpenKey,     CountCreateKey, CountQueryValue,
+                                    CountSetValue,    CountDeleteValue, CountDeleteKey,
+                                    CountEnumKey,     CountDeleteKeyEx, CountEnumValue,
+                                    CountDeleteOpenedKey};
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -112,14 +119,16 @@ double Median(std::vector<double> values) {
 void PrintTally(const char* what, const Tally& tally) {
     printf("  %-7s %5lu registry calls (open %lu, create %lu, query %lu, set %lu, delete value "
            "%lu, delete key %lu, enumerate keys %lu, delete key in a view %lu, enumerate values "
-           "%lu), %lu values written\n",
+           "%lu, delete opened key %lu), %lu values written\n",
            what, tally.Calls(), tally.Open, tally.Create, tally.Query, tally.Set, tally.DeleteValue,
-           tally.DeleteKey, tally.EnumKey, tally.DeleteKeyEx, tally.EnumValue, tally.Written);
+           tally.DeleteKey, tally.EnumKey, tally.DeleteKeyEx, tally.EnumValue, tally.DeleteOpened,
+           tally.Written);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    PlugInSettingsStore();
     int runs = argc > 1 ? atoi(argv[1]) : 5;
     if (runs < 1)
         runs = 1;

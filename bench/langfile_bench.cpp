@@ -7,10 +7,12 @@
 
 #include <string>
 
+#include "common/settings.h"
 #include "lang/langfile.h"
 #include "bench/bench_timer.h"
 
 int main() {
+    PlugInSettingsStore();
     const int entries = 20000;
     const int lookups = 100000;
     const size_t fileSize = 2 * 1024 * 1024;

@@ -11,6 +11,7 @@
 #include "bench/bench_timer.h"
 
 int main() {
+    PlugInSettingsStore();
     const int entries = 10000;
     const int reads = 1000;
     wchar_t module[MAX_PATH];

@@ -24,7 +24,7 @@ HANDLE CreateFileRetrying(const wchar_t* name, DWORD access, DWORD share, DWORD 
 
 } // namespace
 
-File::File() : Handle(INVALID_HANDLE_VALUE), Created(false), ReadFailed(false) {
+File::File() : Created(false), ReadFailed(false) {
     FileName[0] = 0;
 }
 
@@ -56,28 +56,28 @@ bool File::Open(const wchar_t* name, uint32_t mode) {
         FILE_FLAG_SEQUENTIAL_SCAN | (plain ? FILE_FLAG_OPEN_REPARSE_POINT : 0), true);
     // A failed Open leaves everything as it was, so a file still being written stays marked as
     // created and is cleaned up if its writer never finishes.
-    return Adopt(handle, name, plain);
+    return Adopt(OwnedFile(handle), name, plain);
 }
 
 bool File::OpenPlainForWriting(const wchar_t* name) {
     HANDLE handle =
         CreateFileRetrying(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT, !PlainFormLosesTrailingChars(name));
-    return Adopt(handle, name, true);
+    return Adopt(OwnedFile(handle), name, true);
 }
 
-bool File::Adopt(HANDLE handle, const wchar_t* name, bool plainOnly) {
-    if (handle == INVALID_HANDLE_VALUE)
+bool File::Adopt(OwnedFile handle, const wchar_t* name, bool plainOnly) {
+    if (!handle)
         return false;
-    if (plainOnly && !IsPlainFile(handle)) {
-        CloseHandle(handle);
+    if (plainOnly && !IsPlainFile(handle.get())) {
+        handle.reset();
         SetLastError(ERROR_BAD_FILE_TYPE);
         return false;
     }
     // Reopening must not leak the handle held so far.
     Close();
     Created = false;
-    Handle = handle;
+    Handle = static_cast<OwnedFile&&>(handle);
     CopyText(FileName, name, PathCapacity);
     ReadFailed = false;
     return true;
@@ -89,28 +89,24 @@ bool File::Create(const wchar_t* name, uint32_t mode) {
     bool newOnly = (mode & CreateNewOnly) != 0;
     // Windows would drop a trailing "." or " " from a plain name and create another file; the long
     // form keeps them, and a name already in that form is tried as it is.
-    Handle = CreateFileRetrying(
+    Handle.reset(CreateFileRetrying(
         name, GENERIC_READ | GENERIC_WRITE, share, newOnly ? CREATE_NEW : CREATE_ALWAYS,
-        newOnly ? FILE_FLAG_OPEN_REPARSE_POINT : 0, !PlainFormLosesTrailingChars(name));
+        newOnly ? FILE_FLAG_OPEN_REPARSE_POINT : 0, !PlainFormLosesTrailingChars(name)));
     Created = true;
     CopyText(FileName, name, PathCapacity);
-    return Handle != INVALID_HANDLE_VALUE;
+    return bool(Handle);
 }
 
 bool File::Close() {
-    if (Handle == INVALID_HANDLE_VALUE)
-        return true;
-    bool closed = CloseHandle(Handle) != FALSE;
-    Handle = INVALID_HANDLE_VALUE;
-    return closed;
+    return Handle.close();
 }
 
 int32_t File::Read(void* buffer, int32_t size) {
     if (ReadFailed || size < 0 || !IsOpen())
         return 0;
     DWORD read = 0;
-    bool done = FileReadOverride ? FileReadOverride(Handle, buffer, DWORD(size), &read)
-                                 : ReadFile(Handle, buffer, DWORD(size), &read, nullptr) != FALSE;
+    bool done = FileReadOverride ? FileReadOverride(Handle.get(), buffer, DWORD(size), &read)
+                                 : ReadFile(Handle.get(), buffer, DWORD(size), &read, nullptr) != FALSE;
     if (!done) {
         // The rest of the file reads as if it ended here.
         ReadFailed = true;
@@ -125,32 +121,32 @@ bool File::Write(const void* data, uint32_t size) {
     if (!IsOpen())
         return false;
     DWORD written = 0;
-    return WriteFile(Handle, data, size, &written, nullptr) && written == size;
+    return WriteFile(Handle.get(), data, size, &written, nullptr) && written == size;
 }
 
 bool File::Flush() {
-    return IsOpen() && FlushFileBuffers(Handle) != FALSE;
+    return IsOpen() && FlushFileBuffers(Handle.get()) != FALSE;
 }
 
 void File::Seek(int64_t offset, DWORD method) {
     if (!IsOpen())
         return;
     LONG high = LONG(uint64_t(offset) >> 32);
-    SetFilePointer(Handle, LONG(uint32_t(uint64_t(offset))), &high, method);
+    SetFilePointer(Handle.get(), LONG(uint32_t(uint64_t(offset))), &high, method);
 }
 
 int64_t File::GetPosition() {
     if (!IsOpen())
         return -1;
     LONG high = 0;
-    DWORD low = SetFilePointer(Handle, 0, &high, FILE_CURRENT);
+    DWORD low = SetFilePointer(Handle.get(), 0, &high, FILE_CURRENT);
     if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
         return -1;
     return int64_t((uint64_t(uint32_t(high)) << 32) | low);
 }
 
 bool File::IsOpen() const {
-    return Handle != INVALID_HANDLE_VALUE;
+    return bool(Handle);
 }
 
 bool File::Delete() {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "common/handles.h"
 #include "common/paths.h"
 
 class File {
@@ -57,10 +58,10 @@ class File {
 
   private:
     // Takes over a handle just opened, when it names what `plainOnly` asks for; else closes it.
-    bool Adopt(HANDLE handle, const wchar_t* name, bool plainOnly);
+    bool Adopt(OwnedFile handle, const wchar_t* name, bool plainOnly);
 
   public:
-    HANDLE Handle;
+    OwnedFile Handle;
     bool Created;    // the handle came from Create
     bool ReadFailed; // a read failed since the last successful Open
     // The name of the last successful Open or of the last Create, successful or not.

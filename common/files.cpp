@@ -17,22 +17,6 @@ bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
-// A find handle that is closed on every way out.
-class ScopedFind {
-  public:
-    explicit ScopedFind(HANDLE handle) : Handle(handle) {}
-    ~ScopedFind() {
-        if (Handle != INVALID_HANDLE_VALUE)
-            FindClose(Handle);
-    }
-    ScopedFind(const ScopedFind&) = delete;
-    ScopedFind& operator=(const ScopedFind&) = delete;
-    bool Found() const { return Handle != INVALID_HANDLE_VALUE; }
-
-  private:
-    HANDLE Handle;
-};
-
 HANDLE FindFirst(const wchar_t* path, WIN32_FIND_DATAW* data) {
     HANDLE handle = FindFirstFileW(path, data);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -194,25 +178,15 @@ decltype(&CreateDirectoryW) MakeFolderOverride = nullptr;
 const wchar_t AdminsOnlySecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)S:(ML;OICI;NW;;;HI)";
 
 namespace {
-// The security descriptor of an SDDL text, freed with the scope.
-class SecurityFromText {
-  public:
-    explicit SecurityFromText(const wchar_t* text) : Descriptor(nullptr) {
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1,
-                                                                  &Descriptor, nullptr))
-            Descriptor = nullptr;
-    }
-    ~SecurityFromText() {
-        if (Descriptor)
-            LocalFree(Descriptor);
-    }
-    SecurityFromText(const SecurityFromText&) = delete;
-    SecurityFromText& operator=(const SecurityFromText&) = delete;
-    PSECURITY_DESCRIPTOR Get() const { return Descriptor; }
-
-  private:
-    PSECURITY_DESCRIPTOR Descriptor;
-};
+// The security descriptor of an SDDL text, or none.
+OwnedLocal SecurityFromText(const wchar_t* text) {
+    OwnedLocal descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            text, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
+            nullptr))
+        descriptor.reset();
+    return descriptor;
+}
 
 const int PrivateFolderAttempts = 8;
 } // namespace
@@ -220,10 +194,10 @@ const int PrivateFolderAttempts = 8;
 bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, size_t capacity) {
     if (capacity > 0)
         folder[0] = 0;
-    SecurityFromText security(adminsOnly ? AdminsOnlySecurity : nullptr);
-    if (adminsOnly && !security.Get())
+    OwnedLocal security = SecurityFromText(adminsOnly ? AdminsOnlySecurity : nullptr);
+    if (adminsOnly && !security.get())
         return false;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.Get(), FALSE};
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
     for (int attempt = 0; attempt < PrivateFolderAttempts; attempt++) {
         unsigned int high = 0, low = 0;
         if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
@@ -244,24 +218,6 @@ bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, 
         folder[0] = 0;
     return false;
 }
-
-namespace {
-// A file handle of this module's own, closed with the scope.
-class ScopedFileHandle {
-  public:
-    explicit ScopedFileHandle(HANDLE handle) : Handle(handle) {}
-    ~ScopedFileHandle() {
-        if (Handle != INVALID_HANDLE_VALUE)
-            CloseHandle(Handle);
-    }
-    ScopedFileHandle(const ScopedFileHandle&) = delete;
-    ScopedFileHandle& operator=(const ScopedFileHandle&) = delete;
-    HANDLE Get() const { return Handle; }
-
-  private:
-    HANDLE Handle;
-};
-} // namespace
 
 bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes) {
     File source;
@@ -383,15 +339,15 @@ bool DeleteBelow(HANDLE handle, const wchar_t* folder, unsigned depth) {
             whole = false;
             continue;
         }
-        ScopedFileHandle child(OpenNoFollow(path, DeletionAccess | FILE_LIST_DIRECTORY));
+        OwnedFile child(OpenNoFollow(path, DeletionAccess | FILE_LIST_DIRECTORY));
         DWORD attributes = 0;
-        if (child.Get() == INVALID_HANDLE_VALUE || !PlainEntry(child.Get(), path, &attributes) ||
+        if (!child || !PlainEntry(child.get(), path, &attributes) ||
             ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-             !DeleteBelow(child.Get(), path, depth + 1))) {
+             !DeleteBelow(child.get(), path, depth + 1))) {
             whole = false;
             continue;
         }
-        whole = DeleteThroughHandle(child.Get(), attributes) && whole;
+        whole = DeleteThroughHandle(child.get(), attributes) && whole;
     }
     return whole;
 }
@@ -417,18 +373,18 @@ bool ReachedDirectly(HANDLE handle, const wchar_t* path) {
 } // namespace
 
 bool RemoveFileThroughHandle(const wchar_t* path) {
-    ScopedFileHandle entry(OpenNoFollow(path, DeletionAccess));
+    OwnedFile entry(OpenNoFollow(path, DeletionAccess));
     DWORD attributes = 0;
-    if (entry.Get() == INVALID_HANDLE_VALUE) {
+    if (!entry) {
         ReportFileFailure(L"delete file", path); // in use, say; a file already gone is none
         return false;
     }
-    if (!PlainEntry(entry.Get(), path, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !ReachedDirectly(entry.Get(), path))
+    if (!PlainEntry(entry.get(), path, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !ReachedDirectly(entry.get(), path))
         return false;
     if (EntryCheckedHook)
         EntryCheckedHook(path);
-    if (DeleteThroughHandle(entry.Get(), attributes))
+    if (DeleteThroughHandle(entry.get(), attributes))
         return true;
     ReportFileFailure(L"delete file", path);
     return false;
@@ -466,7 +422,7 @@ void DeleteFolderTree(const wchar_t* folder) {
         }
     }
     for (uint32_t i = 0; i < held.Count; i++)
-        CloseHandle(held[i]);
+        OwnedFile(held[i]).reset();
 }
 
 bool ScheduleDeletion(const wchar_t* path) {
@@ -543,8 +499,8 @@ bool GetEntryInfo(const wchar_t* path, ScanEntry* entry) {
     if (HasWildcards(path))
         return false;
     WIN32_FIND_DATAW data;
-    ScopedFind find(FindFirst(path, &data));
-    if (!find.Found())
+    OwnedFind find(FindFirst(path, &data));
+    if (!find)
         return false;
     FillEntry(entry, path, data);
     return true;
@@ -590,12 +546,8 @@ bool GetShortPath(const wchar_t* path, wchar_t* shortPath, size_t capacity) {
     return true;
 }
 
-DirScan::DirScan() : FindHandle(INVALID_HANDLE_VALUE), FirstCall(true) {
+DirScan::DirScan() : FirstCall(true) {
     Mask[0] = 0;
-}
-
-DirScan::~DirScan() {
-    Close();
 }
 
 void DirScan::SetMask(const wchar_t* mask) {
@@ -611,10 +563,10 @@ bool DirScan::Next(ScanEntry* entry) {
         WIN32_FIND_DATAW data;
         if (FirstCall) {
             Close();
-            FindHandle = FindFirst(Mask, &data);
-            if (FindHandle == INVALID_HANDLE_VALUE)
+            FindHandle.reset(FindFirst(Mask, &data));
+            if (!FindHandle)
                 return false;
-        } else if (FindHandle == INVALID_HANDLE_VALUE || !FindNextFileW(FindHandle, &data)) {
+        } else if (!FindHandle || !FindNextFileW(FindHandle.get(), &data)) {
             return false;
         }
         FillEntry(entry, Mask, data);
@@ -625,10 +577,7 @@ bool DirScan::Next(ScanEntry* entry) {
 }
 
 void DirScan::Close() {
-    if (FindHandle != INVALID_HANDLE_VALUE) {
-        FindClose(FindHandle);
-        FindHandle = INVALID_HANDLE_VALUE;
-    }
+    FindHandle.reset();
 }
 
 HeldFolders::HeldFolders(const wchar_t* folder) : LastFound(0) {
@@ -678,7 +627,7 @@ void HeldFolders::Release(const wchar_t* path, size_t length) {
         bool below = held.Length == length || (held.Length > length && IsSlash(name[length]));
         if (below &&
             CompareStringOrdinal(name, int(length), path, int(length), TRUE) == CSTR_EQUAL) {
-            CloseHandle(held.Handle);
+            OwnedFile(held.Handle).reset();
             continue;
         }
         // Paths lie in the order of the folders, so moving a kept one down never overwrites a
@@ -694,7 +643,7 @@ void HeldFolders::Release(const wchar_t* path, size_t length) {
 
 void HeldFolders::ReleaseAll() {
     for (uint32_t i = 0; i < Folders.Count; ++i)
-        CloseHandle(Folders[i].Handle);
+        OwnedFile(Folders[i].Handle).reset();
     Folders.Resize(0);
     Paths.Resize(0);
 }
@@ -761,7 +710,7 @@ ReparseCheck HeldFolders::Walk(const wchar_t* path, DWORD* attributes) {
             holding = Folders.Count < MostHeldFolders;
         } else {
             if (handle != INVALID_HANDLE_VALUE) {
-                CloseHandle(handle);
+                OwnedFile(handle).reset();
                 // The path and the open folder disagree: it changed while it was examined.
                 agreed = !IsPlainFolder(found);
             }

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include "common/array.h"
+#include "common/handles.h"
 #include "common/paths.h"
 
 // One entry of a directory listing.
@@ -24,7 +25,6 @@ struct ScanEntry {
 class DirScan {
   public:
     DirScan();
-    ~DirScan();
     DirScan(const DirScan&) = delete;
     DirScan& operator=(const DirScan&) = delete;
 
@@ -35,7 +35,7 @@ class DirScan {
     void Close();
 
     wchar_t Mask[PathCapacity];
-    HANDLE FindHandle;
+    OwnedFind FindHandle;
     bool FirstCall;
 };
 

@@ -1,12 +1,9 @@
 #include "common/paths.h"
 
 #include <windows.h>
-#include <shlobj.h>
 #include <string.h>
 #include <wchar.h>
 
-#include "common/files.h"
-#include "common/registry.h"
 #include "common/text.h"
 
 namespace {
@@ -16,60 +13,6 @@ const size_t LongPathPrefixLength = 4;
 
 bool StartsWithLongPathPrefix(const wchar_t* path) {
     return wcsncmp(path, LongPathPrefix, LongPathPrefixLength) == 0;
-}
-
-// An item list from the shell, handed back to the shell's allocator on every way out.
-class ShellItemList {
-  public:
-    ShellItemList() : List(nullptr) {}
-    ~ShellItemList() {
-        if (!List)
-            return;
-        IMalloc* allocator = nullptr;
-        if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
-            allocator->Free(List);
-            allocator->Release();
-        } else {
-            // The shell's allocator is the task allocator, so the list is not lost without it.
-            CoTaskMemFree(List);
-        }
-    }
-    ShellItemList(const ShellItemList&) = delete;
-    ShellItemList& operator=(const ShellItemList&) = delete;
-
-    PIDLIST_ABSOLUTE* Receive() { return &List; }
-    PCIDLIST_ABSOLUTE Get() const { return List; }
-
-  private:
-    PIDLIST_ABSOLUTE List;
-};
-
-// The "AppData" value of the product's Paths key as text, or false. The value's type is not
-// checked and it is not expanded: it has always been stored as a plain path.
-bool ReadSettingsFolderValue(wchar_t* destination, size_t capacity) {
-    destination[0] = 0;
-    if (capacity > MAXDWORD / sizeof(wchar_t))
-        capacity = MAXDWORD / sizeof(wchar_t);
-    DWORD bytes = DWORD(capacity * sizeof(wchar_t));
-    if (ReadUserValueDirect(L"Paths", L"AppData", nullptr, destination, &bytes) != ERROR_SUCCESS) {
-        destination[0] = 0;
-        return false;
-    }
-    // A value stored without its terminator comes back without one; one that fills the whole
-    // buffer that way does not fit at all.
-    size_t count = bytes / sizeof(wchar_t);
-    if (count < capacity) {
-        destination[count] = 0;
-    } else if (destination[capacity - 1] != 0) {
-        destination[0] = 0;
-        return false;
-    }
-    // A relative value would be resolved against whatever folder is current.
-    if (!IsFullPath(destination)) {
-        destination[0] = 0;
-        return false;
-    }
-    return true;
 }
 
 // A name whose part before the first dot (trailing blanks ignored) is a device: Windows opens
@@ -260,51 +203,4 @@ bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity) {
     AppendText(destination, current, capacity);
     AppendText(destination, path, capacity);
     return true;
-}
-
-bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create) {
-    if (capacity == 0)
-        return false;
-    destination[0] = 0;
-    // The shell writes up to MAX_PATH characters, whatever the caller's capacity.
-    wchar_t folder[PathCapacity];
-    folder[0] = 0;
-    {
-        ShellItemList list;
-        if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA, list.Receive())) ||
-            !list.Get() || !SHGetPathFromIDListW(list.Get(), folder))
-            folder[0] = 0;
-    }
-    if (folder[0] == 0)
-        return false;
-    AddTrailingBackslash(folder);
-    AppendText(folder, L"Bundlo");
-    // A cut name would be some other folder, which must neither be reported nor created.
-    if (wcslen(folder) >= capacity)
-        return false;
-    CopyText(destination, folder, capacity);
-    if (FileExists(destination))
-        return true;
-    return create && MakeDir(destination) == MakeDirCreated;
-}
-
-void GetSettingsFolder(wchar_t* destination, size_t capacity, bool create) {
-    if (capacity == 0)
-        return;
-    if (ReadSettingsFolderValue(destination, capacity) && FileExists(destination))
-        return;
-    if (GetAppDataFolder(destination, capacity, create))
-        return;
-    // No folder is better than a wrong one.
-    GetProgramPath(destination, capacity);
-    CutNamePart(destination);
-}
-
-void GetProgramPath(wchar_t* destination, size_t capacity) {
-    if (capacity == 0)
-        return;
-    DWORD size = capacity > MAXDWORD ? MAXDWORD : DWORD(capacity);
-    DWORD length = GetModuleFileNameW(nullptr, destination, size);
-    if (length == 0 || length >= size)
-        destination[0] = 0;
 }

@@ -64,18 +64,3 @@ bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity);
 template <size_t N> bool MakeLongPath(const wchar_t* path, wchar_t (&destination)[N]) {
     return MakeLongPath(path, destination, N);
 }
-
-// The per-user application data folder joined with "Bundlo"; true when that folder exists (or,
-// with create, was made). False with an empty destination when the shell names no folder.
-bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create);
-// Where the settings live: the folder named by HKCU\Software\Bundlo\Paths "AppData" when it
-// exists, else the per-user folder of GetAppDataFolder when it exists (or could be made), else
-// the folder of the running program.
-void GetSettingsFolder(wchar_t* destination, size_t capacity, bool create);
-
-// The full path of the running program; empty when it does not fit, since a cut path would name
-// some other file.
-void GetProgramPath(wchar_t* destination, size_t capacity);
-template <size_t N> void GetProgramPath(wchar_t (&destination)[N]) {
-    GetProgramPath(destination, N);
-}

@@ -1,23 +1,38 @@
 #include "common/registry.h"
 
 #include <string.h>
+#include <winternl.h>
 #include <wchar.h>
 
 #include "common/diagnostics.h"
-#include "common/settings.h"
 #include "common/system.h"
 #include "common/text.h"
 
+extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+
 namespace {
 
+// The one call that deletes a key through its handle rather than by a name, which the registry
+// would resolve again (and through a link).
+LONG WINAPI DeleteKeyThroughHandle(HKEY key) {
+    NTSTATUS status = NtDeleteKey(key);
+    return status >= 0 ? ERROR_SUCCESS : LONG(RtlNtStatusToDosError(status));
+}
+
 const RegistryFunctions RealFunctions = {
-    RegOpenKeyExW, RegCreateKeyExW, RegQueryValueExW, RegSetValueExW, RegDeleteValueW,
-    RegDeleteKeyW, RegEnumKeyExW,   RegDeleteKeyExW,  RegEnumValueW,
+    RegOpenKeyExW,  RegCreateKeyExW, RegQueryValueExW, RegSetValueExW,
+    RegDeleteValueW, RegDeleteKeyW,   RegEnumKeyExW,    RegDeleteKeyExW,
+    RegEnumValueW,  DeleteKeyThroughHandle,
 };
 
 const RegistryFunctions* Calls = &RealFunctions;
 
-REGSAM ViewFlags = 0;
+RegistryStore* Store = nullptr;
+
+// Whether a request the store did not take may reach the registry.
+bool RegistryReachable() {
+    return Store == nullptr || Store->LetsRequestsThrough();
+}
 
 } // namespace
 
@@ -28,17 +43,25 @@ HKEY SystemRoot(HKEY root) {
 namespace {
 
 // RegDeleteKeyExW only where a view is named: the plain call is the one every Windows has.
-LONG RemoveKey(HKEY root, const wchar_t* resolved) {
-    root = SystemRoot(root);
-    if (ViewFlags == 0)
-        return Calls->DeleteKey(root, resolved);
-    return Calls->DeleteKeyEx(root, resolved, ViewFlags, 0);
+LONG RemoveKey(RegistryRoot root, const wchar_t* resolved) {
+    if (root.View == 0)
+        return Calls->DeleteKey(SystemRoot(root.Root), resolved);
+    return Calls->DeleteKeyEx(SystemRoot(root.Root), resolved, root.View, 0);
+}
+
+// Opens (root, resolved path) in the root's view; null when it cannot be opened, with the
+// registry's answer in *error.
+RegistryKey OpenResolved(RegistryRoot root, const wchar_t* resolved, REGSAM access, LONG* error,
+                         DWORD options = 0) {
+    HKEY key = nullptr;
+    *error = Calls->OpenKey(SystemRoot(root.Root), resolved, options, root.View | access, &key);
+    return *error == ERROR_SUCCESS ? RegistryKey(key, root.View) : RegistryKey();
 }
 
 // An empty path under HKEY_CLASSES_ROOT names the machine's classes as a whole, never a key of
 // the program's.
-bool NamesClassesRoot(HKEY root, const wchar_t* path) {
-    return root == HKEY_CLASSES_ROOT && (path == nullptr || path[path[0] == L'\\' ? 1 : 0] == 0);
+bool NamesClassesRoot(RegistryRoot root, const wchar_t* path) {
+    return root.Root == HKEY_CLASSES_ROOT && (path == nullptr || path[path[0] == L'\\' ? 1 : 0] == 0);
 }
 
 bool IsNotFound(LONG error) {
@@ -47,7 +70,7 @@ bool IsNotFound(LONG error) {
 
 // Names the key as an administrator finds it in a registry editor, with the value and the view
 // the call used.
-void ReportRegistryFailure(const wchar_t* operation, HKEY root, const wchar_t* path,
+void ReportRegistryFailure(const wchar_t* operation, RegistryRoot root, const wchar_t* path,
                            const wchar_t* valueName, LONG error) {
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
@@ -57,12 +80,12 @@ void ReportRegistryFailure(const wchar_t* operation, HKEY root, const wchar_t* p
         FormatText(value, RegistryValueNameCapacity + 16,
                    valueName[0] ? L", value \"%s\"" : L", default value%s", valueName) < 0)
         CopyText(value, L", a value", RegistryValueNameCapacity + 16);
-    const wchar_t* view = ViewFlags == KEY_WOW64_64KEY   ? L" (64-bit view)"
-                          : ViewFlags == KEY_WOW64_32KEY ? L" (32-bit view)"
+    const wchar_t* view = root.View == KEY_WOW64_64KEY   ? L" (64-bit view)"
+                          : root.View == KEY_WOW64_32KEY ? L" (32-bit view)"
                                                          : L"";
     const size_t capacity = RegistryPathCapacity + RegistryValueNameCapacity + 64;
     wchar_t target[capacity];
-    if (FormatText(target, L"%s\\%s%s%s", RootName(SystemRoot(root)), resolved, value, view) < 0)
+    if (FormatText(target, L"%s\\%s%s%s", RootName(SystemRoot(root.Root)), resolved, value, view) < 0)
         CopyText(target, L"(a key too long to show)");
     ReportFailure(operation, target, DWORD(error));
 }
@@ -73,28 +96,28 @@ const unsigned MaxTreeDepth = 512;
 // Removes the key `name` below `parent` and everything below it that this pass reaches. Each
 // child is opened from its parent's handle by its name alone: a path built by joining names could
 // outgrow its buffer on a deep tree, and a cut path names another key (the parent again, for
-// ever). Children are deleted while the enumeration index keeps rising, so some are skipped; the
-// caller runs passes until one deletes nothing.
-// Returns what the removal of `name` itself gave (or its opening, when it could not be opened).
-LONG DeletionPass(HKEY parent, const wchar_t* name, unsigned depth, unsigned* deleted) {
+// ever). Each key is opened as itself, a link as the link (whose target is someone else's key,
+// which a user may have chosen), and deleted through that handle. Children are deleted while the
+// enumeration index keeps rising, so some are skipped; the caller runs passes until one deletes
+// nothing. Returns what the removal of `name` itself gave (or its opening, when it could not be
+// opened).
+LONG DeletionPass(RegistryRoot parent, const wchar_t* name, unsigned depth, unsigned* deleted) {
     if (name[0] == 0 || depth > MaxTreeDepth)
         return ERROR_INVALID_PARAMETER; // never the root itself
-    HKEY opened = nullptr;
-    LONG error = Calls->OpenKey(parent, name, 0, ViewFlags | KEY_READ, &opened);
-    if (error != ERROR_SUCCESS)
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key = OpenResolved(parent, name, KEY_ENUMERATE_SUB_KEYS | DELETE, &error,
+                                   REG_OPTION_OPEN_LINK);
+    if (!key)
         return error;
-    {
-        RegistryKey handle(opened);
-        for (DWORD index = 0;; index++) {
-            wchar_t child[RegistryNameCapacity];
-            DWORD size = RegistryNameCapacity;
-            if (Calls->EnumKey(handle.Get(), index, child, &size, nullptr, nullptr, nullptr,
-                               nullptr) != ERROR_SUCCESS)
-                break;
-            DeletionPass(handle.Get(), child, depth + 1, deleted);
-        }
+    for (DWORD index = 0;; index++) {
+        wchar_t child[RegistryNameCapacity];
+        DWORD size = RegistryNameCapacity;
+        if (Calls->EnumKey(key.get(), index, child, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        DeletionPass(InView(key.get(), key.view()), child, depth + 1, deleted);
     }
-    error = RemoveKey(parent, name);
+    error = Calls->DeleteOpenedKey(key.get());
     if (error == ERROR_SUCCESS)
         (*deleted)++;
     return error;
@@ -114,25 +137,32 @@ const wchar_t* RootName(HKEY root) {
 
 namespace {
 // The registry half of a write, once the settings file has declined it.
-LONG WriteValue(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type, const void* data,
-                DWORD size) {
-    if (!IsIntegrationEnabled())
+LONG WriteValue(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWORD type,
+                const void* data, DWORD size) {
+    if (!RegistryReachable())
         return ERROR_SUCCESS;
-    LONG error = ERROR_SUCCESS;
+    wchar_t resolved[RegistryPathCapacity];
+    if (!ResolveKeyPath(root, path, resolved)) {
+        ReportRegistryFailure(L"create key", root, path, nullptr, ERROR_FILENAME_EXCED_RANGE);
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    HKEY created = nullptr;
     DWORD disposition = 0;
-    RegistryKey key(CreateKeyForWrite(root, path, &error, &disposition));
+    LONG error = Calls->CreateKey(SystemRoot(root.Root), resolved, 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, root.View | KEY_WRITE, nullptr, &created,
+                                  &disposition);
+    RegistryKey key(error == ERROR_SUCCESS ? created : nullptr, root.View);
     if (!key) {
         ReportRegistryFailure(L"create key", root, path, nullptr, error);
         return error;
     }
-    error = Calls->SetValue(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size);
+    error = Calls->SetValue(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
     if (error != ERROR_SUCCESS) {
         ReportRegistryFailure(L"set value", root, path, name, error);
         // A key made for this value alone goes again: left empty, a later run would take it
         // for a key that was there before (another program's extension, say).
-        wchar_t resolved[RegistryPathCapacity];
-        key.Reset(nullptr);
-        if (disposition == REG_CREATED_NEW_KEY && ResolveKeyPath(root, path, resolved))
+        key = RegistryKey();
+        if (disposition == REG_CREATED_NEW_KEY)
             RemoveKey(root, resolved);
     }
     return error;
@@ -147,7 +177,8 @@ void OverrideRegistryFunctions(const RegistryFunctions* functions) {
     Calls = functions ? functions : &RealFunctions;
 }
 
-bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity) {
+bool ResolveKeyPath(RegistryRoot at, const wchar_t* path, wchar_t* resolved, size_t capacity) {
+    HKEY root = at.Root;
     if (path == nullptr)
         path = L"";
     if ((root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE) && path[0] != L'\\')
@@ -161,50 +192,21 @@ bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t ca
     return FormatText(resolved, capacity, L"%s", path) >= 0;
 }
 
-HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error) {
-    LONG ignored;
-    if (!error)
-        error = &ignored;
+namespace {
+// Opened in the root's view for reading values and listing sub-keys; null when the key cannot
+// be opened, with the registry's answer in *error.
+RegistryKey OpenKeyForRead(RegistryRoot root, const wchar_t* path, LONG* error) {
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved)) {
         *error = ERROR_FILENAME_EXCED_RANGE;
-        return nullptr;
+        return RegistryKey();
     }
-    HKEY key = nullptr;
-    *error = Calls->OpenKey(SystemRoot(root), resolved, 0,
-                            ViewFlags | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, &key);
-    return *error == ERROR_SUCCESS ? key : nullptr;
+    return OpenResolved(root, resolved, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, error);
 }
+} // namespace
 
-HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error, DWORD* disposition) {
-    wchar_t resolved[RegistryPathCapacity];
-    if (!ResolveKeyPath(root, path, resolved)) {
-        *error = ERROR_FILENAME_EXCED_RANGE;
-        return nullptr;
-    }
-    HKEY key = nullptr;
-    DWORD made = 0;
-    *error = Calls->CreateKey(SystemRoot(root), resolved, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              ViewFlags | KEY_WRITE, nullptr, &key, &made);
-    if (disposition)
-        *disposition = made;
-    return *error == ERROR_SUCCESS ? key : nullptr;
-}
-
-bool CloseKey(HKEY key) {
-    return key != nullptr && RegCloseKey(key) == ERROR_SUCCESS;
-}
-
-ScopedRegistryView::ScopedRegistryView(REGSAM view) : Previous(ViewFlags) {
-    ViewFlags = view;
-}
-
-ScopedRegistryView::~ScopedRegistryView() {
-    ViewFlags = Previous;
-}
-
-REGSAM GetRegistryView() {
-    return ViewFlags;
+void PlugInRegistryStore(RegistryStore* store) {
+    Store = store;
 }
 
 REGSAM ProgramRegistryView(bool for64BitPrograms) {
@@ -221,57 +223,62 @@ size_t AllProgramRegistryViews(REGSAM views[2]) {
     return 2;
 }
 
-KeyPresence FindKey(HKEY root, const wchar_t* path) {
+KeyPresence FindKey(RegistryRoot root, const wchar_t* path) {
     bool exists = false;
-    if (OfferKeyTest(root, path, &exists))
+    if (Store && Store->TestKey(root.Root, path, &exists))
         return exists ? KeyPresent : KeyMissing;
-    if (!IsIntegrationEnabled())
+    if (!RegistryReachable())
         return KeyMissing;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
         return KeyUnknown;
-    HKEY key = nullptr;
-    LONG error = Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_QUERY_VALUE, &key);
-    if (error != ERROR_SUCCESS)
+    LONG error = ERROR_SUCCESS;
+    if (!OpenResolved(root, resolved, KEY_QUERY_VALUE, &error))
         return IsNotFound(error) ? KeyMissing : KeyUnknown;
-    RegCloseKey(key);
     return KeyPresent;
 }
 
-bool KeyExists(HKEY root, const wchar_t* path) {
+bool KeyExists(RegistryRoot root, const wchar_t* path) {
     return FindKey(root, path) == KeyPresent;
 }
 
-DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
+DWORD GetDword(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWORD fallback,
                ReadResult* result) {
     ReadResult ignored;
     if (!result)
         result = &ignored;
     *result = ReadDone;
     DWORD value = fallback;
-    if (OfferNumberRead(root, path, name, fallback, &value))
+    if (Store && Store->ReadNumber(root.Root, path, name, fallback, &value))
         return value;
-    if (!IsIntegrationEnabled())
+    if (!RegistryReachable())
         return fallback;
     LONG error = ERROR_SUCCESS;
-    RegistryKey key(OpenKeyForRead(root, path, &error));
+    RegistryKey key = OpenKeyForRead(root, path, &error);
     if (!key) {
         *result = IsNotFound(error) ? ReadMissing : ReadRefused;
         return fallback;
     }
-    // The value's type plays no part: any four bytes read as a number.
-    value = fallback;
+    DWORD type = REG_NONE;
     DWORD size = sizeof value;
-    error = Calls->QueryValue(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+    error = Calls->QueryValue(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
                               &size);
-    if (error != ERROR_SUCCESS) {
+    if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) {
         *result = IsNotFound(error) ? ReadMissing : ReadRefused;
         return fallback;
     }
-    return size == 0 ? fallback : value;
+    // A number is four bytes of REG_DWORD and nothing else: two bytes of binary data would fill
+    // half of it over the default, and four bytes of text would read as a number.
+    if (error == ERROR_MORE_DATA || type != REG_DWORD || size != sizeof value) {
+        *result = ReadWrongType;
+        ReportRegistryFailure(L"read a number (a value of another type)", root, path, name,
+                              ERROR_DATATYPE_MISMATCH);
+        return fallback;
+    }
+    return value;
 }
 
-bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+bool GetString(RegistryRoot root, const wchar_t* path, const wchar_t* name, wchar_t* out,
                const wchar_t* fallback, size_t capacity, ReadResult* result) {
     ReadResult ignored;
     if (!result)
@@ -283,13 +290,13 @@ bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out
     }
     if (fallback == nullptr)
         fallback = L"";
-    if (OfferTextRead(root, path, name, out, fallback, capacity))
+    if (Store && Store->ReadText(root.Root, path, name, out, fallback, capacity))
         return true;
     CopyText(out, fallback, capacity);
-    if (!IsIntegrationEnabled())
+    if (!RegistryReachable())
         return true;
     LONG error = ERROR_SUCCESS;
-    RegistryKey key(OpenKeyForRead(root, path, &error));
+    RegistryKey key = OpenKeyForRead(root, path, &error);
     if (!key) {
         *result = IsNotFound(error) ? ReadMissing : ReadRefused;
         return false;
@@ -297,7 +304,7 @@ bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out
     // The size is in bytes; a capacity beyond what a DWORD can say is simply not used.
     DWORD size = capacity > MAXDWORD / 2 ? MAXDWORD - 1 : DWORD(capacity * 2);
     error =
-        Calls->QueryValue(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &size);
+        Calls->QueryValue(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(out), &size);
     if (error != ERROR_SUCCESS) {
         CopyText(out, fallback, capacity);
         *result = error == ERROR_MORE_DATA ? ReadTooLong
@@ -310,11 +317,11 @@ bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out
     return true;
 }
 
-LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text) {
+LONG SetString(RegistryRoot root, const wchar_t* path, const wchar_t* name, const wchar_t* text) {
     if (text == nullptr)
         text = L"";
     LONG taken = ERROR_SUCCESS;
-    if (OfferTextWrite(root, path, name, text, &taken))
+    if (Store && Store->WriteText(root.Root, path, name, text, &taken))
         return taken;
     size_t bytes = (wcslen(text) + 1) * sizeof(wchar_t);
     if (bytes > MAXDWORD)
@@ -322,33 +329,31 @@ LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_
     return WriteValue(root, path, name, REG_SZ, text, DWORD(bytes));
 }
 
-LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) {
+LONG SetDword(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWORD value) {
     LONG taken = ERROR_SUCCESS;
-    if (OfferNumberWrite(root, path, name, value, &taken))
+    if (Store && Store->WriteNumber(root.Root, path, name, value, &taken))
         return taken;
     return WriteValue(root, path, name, REG_DWORD, &value, sizeof value);
 }
 
-bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
-    if (OfferValueDeletion(root, path, name) || !IsIntegrationEnabled())
+bool DeleteValue(RegistryRoot root, const wchar_t* path, const wchar_t* name) {
+    if ((Store && Store->DeleteValue(root.Root, path, name)) || !RegistryReachable())
         return true;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
         return false;
-    HKEY opened = nullptr;
-    LONG error = Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_SET_VALUE, &opened);
-    if (error == ERROR_SUCCESS) {
-        RegistryKey key(opened);
-        error = Calls->DeleteValue(key.Get(), name);
-    }
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key = OpenResolved(root, resolved, KEY_SET_VALUE, &error);
+    if (key)
+        error = Calls->DeleteValue(key.get(), name);
     if (error == ERROR_SUCCESS || IsNotFound(error))
         return true;
     ReportRegistryFailure(L"delete value", root, path, name, error);
     return false;
 }
 
-KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
-    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled())
+KeyDeletion DeleteEmptyKey(RegistryRoot root, const wchar_t* path) {
+    if ((Store && Store->DeleteKey(root.Root, path)) || !RegistryReachable())
         return KeyGone;
     if (NamesClassesRoot(root, path))
         return KeyRefused;
@@ -360,13 +365,12 @@ KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
         return KeyGone;
     // Windows refuses a key with sub-keys as it refuses one without rights; only the second is
     // a failure.
-    HKEY opened = nullptr;
-    if (Calls->OpenKey(SystemRoot(root), resolved, 0, ViewFlags | KEY_ENUMERATE_SUB_KEYS,
-                       &opened) == ERROR_SUCCESS) {
-        RegistryKey key(opened);
+    LONG opening = ERROR_SUCCESS;
+    RegistryKey key = OpenResolved(root, resolved, KEY_ENUMERATE_SUB_KEYS, &opening);
+    if (key) {
         wchar_t child[RegistryNameCapacity];
         DWORD size = RegistryNameCapacity;
-        LONG found = Calls->EnumKey(key.Get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr);
+        LONG found = Calls->EnumKey(key.get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr);
         if (found == ERROR_SUCCESS || found == ERROR_MORE_DATA)
             return KeyHasSubKeys;
     }
@@ -374,8 +378,9 @@ KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path) {
     return KeyRefused;
 }
 
-void DeleteKeyTree(HKEY root, const wchar_t* path) {
-    if (OfferKeyDeletion(root, path) || !IsIntegrationEnabled() || NamesClassesRoot(root, path))
+void DeleteKeyTree(RegistryRoot root, const wchar_t* path) {
+    if ((Store && Store->DeleteKey(root.Root, path)) || !RegistryReachable() ||
+        NamesClassesRoot(root, path))
         return;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
@@ -384,22 +389,23 @@ void DeleteKeyTree(HKEY root, const wchar_t* path) {
     LONG error;
     do {
         deleted = 0;
-        error = DeletionPass(SystemRoot(root), resolved, 0, &deleted);
+        error = DeletionPass(InView(SystemRoot(root.Root), root.View), resolved, 0, &deleted);
     } while (deleted > 0);
     if (error != ERROR_SUCCESS && !IsNotFound(error))
         ReportRegistryFailure(L"delete key tree", root, path, nullptr, error);
 }
 
-ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryValue* value) {
-    if (!IsIntegrationEnabled())
+ValueReading ReadValueAt(RegistryRoot root, const wchar_t* path, DWORD index,
+                         RegistryValue* value) {
+    if (!RegistryReachable())
         return NoMoreValues;
     LONG error = ERROR_SUCCESS;
-    RegistryKey key(OpenKeyForRead(root, path, &error));
+    RegistryKey key = OpenKeyForRead(root, path, &error);
     if (!key)
         return IsNotFound(error) ? NoMoreValues : ValueUnreadable;
     DWORD nameSize = RegistryValueNameCapacity;
     value->Size = RegistryValueDataCapacity;
-    LONG result = Calls->EnumValue(key.Get(), index, value->Name, &nameSize, nullptr, &value->Type,
+    LONG result = Calls->EnumValue(key.get(), index, value->Name, &nameSize, nullptr, &value->Type,
                                    value->Data, &value->Size);
     if (result == ERROR_MORE_DATA)
         return ValueTooLarge;
@@ -408,21 +414,21 @@ ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryVa
     return result == ERROR_SUCCESS ? ValueRead : ValueUnreadable;
 }
 
-TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
-                          size_t capacity) {
+TextReading ReadWholeText(RegistryRoot root, const wchar_t* path, const wchar_t* name,
+                          wchar_t* out, size_t capacity) {
     if (capacity == 0)
         return TextUnreadable;
     out[0] = 0;
-    if (!IsIntegrationEnabled())
+    if (!RegistryReachable())
         return TextMissing;
     LONG error = ERROR_SUCCESS;
-    RegistryKey key(OpenKeyForRead(root, path, &error));
+    RegistryKey key = OpenKeyForRead(root, path, &error);
     // Only the registry's own "not there" is a missing text; a refusal hides one.
     if (!key)
         return IsNotFound(error) ? TextMissing : TextRefused;
     DWORD type = REG_NONE;
     DWORD size = capacity > MAXDWORD / 2 ? MAXDWORD - 1 : DWORD(capacity * sizeof(wchar_t));
-    error = Calls->QueryValue(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
+    error = Calls->QueryValue(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
     if (error != ERROR_SUCCESS) {
         out[0] = 0;
         if (error == ERROR_MORE_DATA)
@@ -441,7 +447,7 @@ TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, w
     return TextRead;
 }
 
-LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value) {
+LONG SetTypedValue(RegistryRoot root, const wchar_t* path, const RegistryValue& value) {
     if (value.Size > RegistryValueDataCapacity)
         return ERROR_INVALID_PARAMETER;
     // Windows counts a text's terminator that its writer forgot: when the character after the
@@ -458,12 +464,11 @@ LONG ReadUserValueDirect(const wchar_t* path, const wchar_t* name, DWORD* type, 
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(HKEY_CURRENT_USER, path, resolved))
         return ERROR_FILENAME_EXCED_RANGE;
-    HKEY opened = nullptr;
-    LONG error = Calls->OpenKey(HKEY_CURRENT_USER, resolved, 0, KEY_QUERY_VALUE, &opened);
-    if (error != ERROR_SUCCESS)
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key = OpenResolved(HKEY_CURRENT_USER, resolved, KEY_QUERY_VALUE, &error);
+    if (!key)
         return error;
-    RegistryKey key(opened);
-    return Calls->QueryValue(key.Get(), name, nullptr, type, static_cast<BYTE*>(data), bytes);
+    return Calls->QueryValue(key.get(), name, nullptr, type, static_cast<BYTE*>(data), bytes);
 }
 
 DWORD GetUserDword(const wchar_t* path, const wchar_t* name, DWORD fallback, ReadResult* result) {

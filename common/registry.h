@@ -7,61 +7,57 @@
 // association would reach one user and save that user's class as the previous owner. A null root
 // reaches only the settings file.
 //
-// Each operation first offers its request to the settings file, which serves the product's own
-// keys in a portable installation and drops everything else while it switches integration off.
+// Each operation first offers its request to the store plugged in (RegistryStore: the settings
+// file, which serves the product's own keys in a portable installation and drops everything else
+// while it switches integration off).
 // Reads never fail outward (they give the caller's default); writes return the Win32 code, of
 // which callers test ERROR_ACCESS_DENIED; deletions report nothing.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
 
-// Owns one open registry key and closes it when it goes, so that no way out of a function
-// leaves a key open.
+#include "common/handles.h"
+
+// A root and the view every operation through it uses: 0 (the process's own view),
+// KEY_WOW64_32KEY or KEY_WOW64_64KEY. A bare root (implicitly) is the process's own view, so the
+// view is always named where the operation is called, never set for a stretch of calls.
+struct RegistryRoot {
+    RegistryRoot(HKEY root, REGSAM view = 0) : Root(root), View(view) {}
+    HKEY Root;
+    REGSAM View;
+};
+inline RegistryRoot InView(HKEY root, REGSAM view) {
+    return RegistryRoot(root, view);
+}
+
+// One open key and the view it was opened in, which every key opened below it keeps.
 class RegistryKey {
   public:
-    RegistryKey() : Key(nullptr) {}
-    explicit RegistryKey(HKEY key) : Key(key) {}
-    ~RegistryKey() { Reset(nullptr); }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-
-    HKEY Get() const { return Key; }
-    explicit operator bool() const { return Key != nullptr; }
-    // Closes the key held so far and takes over another one (or none).
-    void Reset(HKEY key) {
-        if (Key)
-            RegCloseKey(Key);
-        Key = key;
-    }
+    RegistryKey() : View(0) {}
+    RegistryKey(HKEY key, REGSAM view) : Key(key), View(view) {}
+    HKEY get() const { return Key.get(); }
+    REGSAM view() const { return View; }
+    explicit operator bool() const { return bool(Key); }
 
   private:
-    HKEY Key;
+    OwnedKey Key;
+    REGSAM View;
 };
 
 // Capacities in characters, terminator included.
 const size_t RegistryPathCapacity = 512;
-const size_t RegistryNameCapacity = 200; // a longer sub-key name ends an enumeration
+const size_t RegistryNameCapacity = 256; // the registry's own limit for a key name
 
 // The sub-key path to hand to the registry for (root, path). False when it does not fit: the
 // operations then leave the registry alone, since a cut path names another key.
-bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t* resolved, size_t capacity);
-template <size_t N> bool ResolveKeyPath(HKEY root, const wchar_t* path, wchar_t (&resolved)[N]) {
+bool ResolveKeyPath(RegistryRoot root, const wchar_t* path, wchar_t* resolved, size_t capacity);
+template <size_t N> bool ResolveKeyPath(RegistryRoot root, const wchar_t* path, wchar_t (&resolved)[N]) {
     return ResolveKeyPath(root, path, resolved, N);
 }
 // The root the registry is asked for: HKEY_LOCAL_MACHINE for HKEY_CLASSES_ROOT, else the root.
 HKEY SystemRoot(HKEY root);
 // The root's name as Regedit shows it ("HKEY_CLASSES_ROOT"), for messages.
 const wchar_t* RootName(HKEY root);
-// Opened with the current view flags; null when the key cannot be opened, with the registry's
-// answer in *error when asked for.
-HKEY OpenKeyForRead(HKEY root, const wchar_t* path, LONG* error = nullptr);
-HKEY CreateKeyForWrite(HKEY root, const wchar_t* path, LONG* error, DWORD* disposition = nullptr);
-bool CloseKey(HKEY key);
-
-// 0 (the process's own view), KEY_WOW64_32KEY or KEY_WOW64_64KEY: the view every operation
-// below uses, set only by ScopedRegistryView.
-REGSAM GetRegistryView();
-
 // The view where programs of one bitness look. On 64-bit Windows the two differ for
 // HKEY_LOCAL_MACHINE\Software and HKEY_CLASSES_ROOT\CLSID, and naming the view makes the 32-bit
 // and the 64-bit build reach the same keys; 32-bit Windows has one view (0).
@@ -71,55 +67,44 @@ REGSAM ProgramRegistryView(bool for64BitPrograms);
 // view elsewhere. Returns how many it put into `views`.
 size_t AllProgramRegistryViews(REGSAM views[2]);
 
-// Sets the view for the operations of one scope and puts the one before back on every way out
-// of it. It is the only way to set the view, so no early return can leave a view set for the
-// calls after it.
-class ScopedRegistryView {
-  public:
-    explicit ScopedRegistryView(REGSAM view);
-    ~ScopedRegistryView();
-    ScopedRegistryView(const ScopedRegistryView&) = delete;
-    ScopedRegistryView& operator=(const ScopedRegistryView&) = delete;
-
-  private:
-    REGSAM Previous;
-};
-
 // Whether a key is there. KeyMissing only when the registry says so; a key that cannot be opened
 // for another reason (no rights, say) is KeyUnknown, for a caller that must not take such a key
 // for an absent one.
 enum KeyPresence { KeyMissing, KeyPresent, KeyUnknown };
-KeyPresence FindKey(HKEY root, const wchar_t* path);
+KeyPresence FindKey(RegistryRoot root, const wchar_t* path);
 // FindKey(...) == KeyPresent.
-bool KeyExists(HKEY root, const wchar_t* path);
+bool KeyExists(RegistryRoot root, const wchar_t* path);
 // How a read went, for a caller that must tell a refusal from an absence: ReadDone (the value,
 // or what the settings file serves), ReadMissing (the registry says the key or value is not
 // there: the default stands for it), ReadTooLong (the value does not fit the buffer: the default
 // is given), ReadRefused (the default is given, but the value may well be there: the registry
-// refused the key or the value).
-enum ReadResult { ReadDone, ReadMissing, ReadTooLong, ReadRefused };
-DWORD GetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
+// refused the key or the value), ReadWrongType (a number that is not a REG_DWORD of exactly four
+// bytes, written there by someone else: the default is given, as for a missing one, and a
+// diagnostic line names the value).
+enum ReadResult { ReadDone, ReadMissing, ReadTooLong, ReadRefused, ReadWrongType };
+DWORD GetDword(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWORD fallback,
                ReadResult* result = nullptr);
 // Always leaves a terminated text in `out`: the value, or the default. False when the registry
 // read failed (the value missing included).
-bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+bool GetString(RegistryRoot root, const wchar_t* path, const wchar_t* name, wchar_t* out,
                const wchar_t* fallback, size_t capacity, ReadResult* result = nullptr);
 template <size_t N>
-bool GetString(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t (&out)[N],
+bool GetString(RegistryRoot root, const wchar_t* path, const wchar_t* name, wchar_t (&out)[N],
                const wchar_t* fallback, ReadResult* result = nullptr) {
     return GetString(root, path, name, out, fallback, N, result);
 }
-LONG SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text);
-LONG SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value);
+LONG SetString(RegistryRoot root, const wchar_t* path, const wchar_t* name, const wchar_t* text);
+LONG SetDword(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWORD value);
 // True when the value is gone: deleted, or not there; false when the deletion was refused.
-bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name);
+bool DeleteValue(RegistryRoot root, const wchar_t* path, const wchar_t* name);
 // The registry refuses a key that still has sub-keys; that is not reported, and the answer says
 // so. A key already gone counts as gone.
 enum KeyDeletion { KeyGone, KeyHasSubKeys, KeyRefused };
-KeyDeletion DeleteEmptyKey(HKEY root, const wchar_t* path);
+KeyDeletion DeleteEmptyKey(RegistryRoot root, const wchar_t* path);
 // Deletes the key and everything below it, in passes until a pass deletes nothing; what cannot
-// be deleted stays without an error.
-void DeleteKeyTree(HKEY root, const wchar_t* path);
+// be deleted stays without an error. Every key is opened as itself, a link included, and deleted
+// through that handle: a link goes, never what it names.
+void DeleteKeyTree(RegistryRoot root, const wchar_t* path);
 
 // One value of another program's key, as the registry holds it, so that it can be given back
 // exactly: name, type and bytes.
@@ -137,20 +122,20 @@ enum ValueReading { ValueRead, NoMoreValues, ValueTooLarge, ValueUnreadable };
 // the enumeration for another reason than its end: what is there is unknown. A missing key has
 // no values. Keys outside the product's own only (the settings file holds none of them); with
 // integration off there is nothing to read.
-ValueReading ReadValueAt(HKEY root, const wchar_t* path, DWORD index, RegistryValue* value);
+ValueReading ReadValueAt(RegistryRoot root, const wchar_t* path, DWORD index, RegistryValue* value);
 // A text value that must be read whole, such as another program's class name: missing (the
 // registry says the key or the value is not there), read, unreadable (not text, or longer than
 // the buffer), or refused (the registry refused the key or the value: it may be anything). Same
 // keys as ReadValueAt.
 enum TextReading { TextMissing, TextRead, TextUnreadable, TextRefused };
-TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+TextReading ReadWholeText(RegistryRoot root, const wchar_t* path, const wchar_t* name, wchar_t* out,
                           size_t capacity);
 template <size_t N>
-TextReading ReadWholeText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t (&out)[N]) {
+TextReading ReadWholeText(RegistryRoot root, const wchar_t* path, const wchar_t* name, wchar_t (&out)[N]) {
     return ReadWholeText(root, path, name, out, N);
 }
 // Writes a value of any type, for keys outside the product's own (see ReadValueAt).
-LONG SetTypedValue(HKEY root, const wchar_t* path, const RegistryValue& value);
+LONG SetTypedValue(RegistryRoot root, const wchar_t* path, const RegistryValue& value);
 
 // A value of the product's key under HKEY_CURRENT_USER, read from the registry alone, never
 // from the settings file: for the values that say where the settings file and the language files
@@ -172,6 +157,32 @@ bool GetUserString(const wchar_t* path, const wchar_t* name, wchar_t (&out)[N],
 LONG SetUserString(const wchar_t* path, const wchar_t* name, const wchar_t* text);
 LONG SetUserDword(const wchar_t* path, const wchar_t* name, DWORD value);
 
+// What answers the operations before the registry: the settings store of a portable
+// installation plugs one in at start-up. Each request returns true when the store took it
+// (served it, or dropped it); the registry is then left alone. Writes put their outcome in
+// *result. A null root reaches only the store.
+class RegistryStore {
+  public:
+    virtual bool TestKey(HKEY root, const wchar_t* path, bool* exists) = 0;
+    virtual bool ReadNumber(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
+                            DWORD* value) = 0;
+    virtual bool ReadText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+                          const wchar_t* fallback, size_t capacity) = 0;
+    virtual bool WriteText(HKEY root, const wchar_t* path, const wchar_t* name,
+                           const wchar_t* text, LONG* result) = 0;
+    virtual bool WriteNumber(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value,
+                             LONG* result) = 0;
+    virtual bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) = 0;
+    virtual bool DeleteKey(HKEY root, const wchar_t* path) = 0;
+    // False while the store keeps every request it did not take away from the registry.
+    virtual bool LetsRequestsThrough() = 0;
+
+  protected:
+    ~RegistryStore() = default;
+};
+// The store every operation asks first, or none (null).
+void PlugInRegistryStore(RegistryStore* store);
+
 // Test seam: the advapi32 calls of the operations above, all in one table. A test replaces an
 // entry (to refuse machine-wide writes with ERROR_ACCESS_DENIED, say) and restores the table
 // with OverrideRegistryFunctions(nullptr). Production code never calls it.
@@ -185,6 +196,9 @@ struct RegistryFunctions {
     decltype(&RegEnumKeyExW) EnumKey;
     decltype(&RegDeleteKeyExW) DeleteKeyEx;
     decltype(&RegEnumValueW) EnumValue;
+    // Deletes the key the handle names, which has no sub-keys (a link key included, not its
+    // target); the answer is a Win32 code.
+    LONG(WINAPI* DeleteOpenedKey)(HKEY key);
 };
 const RegistryFunctions& RealRegistryFunctions();
 void OverrideRegistryFunctions(const RegistryFunctions* functions);

@@ -2,6 +2,7 @@
 #define _CRT_RAND_S
 #include "common/settings.h"
 
+#include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -10,6 +11,7 @@
 #include "common/file.h"
 #include "common/files.h"
 #include "common/paths.h"
+#include "common/registry.h"
 #include "common/text.h"
 
 bool (*SettingsWriteOverride)(File& file, const void* data, uint32_t size) = nullptr;
@@ -233,6 +235,8 @@ void ApplySwitches() {
     WriteNumber(L"Global\\SaveSettings", Store.SaveSettings ? 1 : 0);
 }
 
+} // namespace
+
 void FindSettingsFile(wchar_t* path) {
     path[0] = 0;
     HMODULE module = nullptr;
@@ -252,6 +256,36 @@ void FindSettingsFile(wchar_t* path) {
     if (GetAppDataFolder(folder, PathCapacity, false))
         JoinPath(folder, SettingsFileName, path, PathCapacity);
 }
+
+bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create) {
+    if (capacity == 0)
+        return false;
+    destination[0] = 0;
+    // The shell writes up to MAX_PATH characters, whatever the caller's capacity.
+    wchar_t folder[PathCapacity];
+    folder[0] = 0;
+    {
+        OwnedTaskMemory list;
+        if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA,
+                                              reinterpret_cast<PIDLIST_ABSOLUTE*>(list.put()))) ||
+            !list ||
+            !SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(list.get()), folder))
+            folder[0] = 0;
+    }
+    if (folder[0] == 0)
+        return false;
+    AddTrailingBackslash(folder);
+    AppendText(folder, L"Bundlo");
+    // A cut name would be some other folder, which must neither be reported nor created.
+    if (wcslen(folder) >= capacity)
+        return false;
+    CopyText(destination, folder, capacity);
+    if (FileExists(destination))
+        return true;
+    return create && MakeDir(destination) == MakeDirCreated;
+}
+
+namespace {
 
 struct SortItem {
     const SettingsEntry* Entry;
@@ -511,6 +545,7 @@ bool IsIntegrationEnabled() {
     return Store.Integration || (RecordedRemoval && !IsSealed());
 }
 
+namespace {
 bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists) {
     LoadSettingsFile();
     *exists = false;
@@ -612,6 +647,42 @@ bool OfferKeyDeletion(HKEY root, const wchar_t* path) {
     if (ComposeSettingsKey(root, path, L"", key, SettingsKeyCapacity))
         RemoveEntries(key, true);
     return true;
+}
+
+// The settings file as the registry operations see it.
+class SettingsFileStore final : public RegistryStore {
+  public:
+    bool TestKey(HKEY root, const wchar_t* path, bool* exists) override {
+        return OfferKeyTest(root, path, exists);
+    }
+    bool ReadNumber(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
+                    DWORD* value) override {
+        return OfferNumberRead(root, path, name, fallback, value);
+    }
+    bool ReadText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+                  const wchar_t* fallback, size_t capacity) override {
+        return OfferTextRead(root, path, name, out, fallback, capacity);
+    }
+    bool WriteText(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text,
+                   LONG* result) override {
+        return OfferTextWrite(root, path, name, text, result);
+    }
+    bool WriteNumber(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value,
+                     LONG* result) override {
+        return OfferNumberWrite(root, path, name, value, result);
+    }
+    bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) override {
+        return OfferValueDeletion(root, path, name);
+    }
+    bool DeleteKey(HKEY root, const wchar_t* path) override { return OfferKeyDeletion(root, path); }
+    bool LetsRequestsThrough() override { return IsIntegrationEnabled(); }
+};
+
+SettingsFileStore FileStore;
+} // namespace
+
+void PlugInSettingsStore() {
+    PlugInRegistryStore(&FileStore);
 }
 
 bool SaveSettingsFile() {

@@ -23,25 +23,10 @@ struct SettingsEntry {
 // Capacity of a composed key, terminator included.
 const size_t SettingsKeyCapacity = 1024;
 
-// Offers of the registry operations. Each loads the file on first use and returns true when the
-// file took the request (served it, or refused a write while sealed); the registry is then left
-// alone. Whether a request the file did not take may reach the registry is the registry
-// operations' decision (IsIntegrationEnabled). Root none is a null handle and reaches only the
-// file.
-bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists);
-bool OfferNumberRead(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
-                     DWORD* value);
-bool OfferTextRead(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
-                   const wchar_t* fallback, size_t capacity);
-// The two writes put the outcome in *result when they take the request: ERROR_INVALID_DATA for
-// a name or text that would not read back from the file as this one entry (a line break, a
-// name without its leading letter or with "="), which is refused and not stored.
-bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text,
-                    LONG* result);
-bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value,
-                      LONG* result);
-bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name);
-bool OfferKeyDeletion(HKEY root, const wchar_t* path);
+// Plugs the settings file into the registry operations (PlugInRegistryStore): from then on
+// each request is offered to it first, and it loads the file on first use. Called once at
+// start-up by every program that reads or writes the archiver's settings.
+void PlugInSettingsStore();
 
 // False while an active settings file switches system integration off, and while a damaged or
 // closed one keeps everything away: the one rule that keeps the registry and the shortcuts
@@ -70,8 +55,16 @@ void ReleaseSettings();
 // every request is then taken and dropped instead of reaching the registry.
 void CloseSettingsFile();
 
-// Looks for the settings file beside this module, then in the per-user application data folder,
-// and loads it; runs once until ReleaseSettings.
+// Where the settings file lives, the one rule for every reader: beside this module when one is
+// there, else in the per-user application data folder (GetAppDataFolder). The path of the file
+// found beside the module, or else the application data folder's candidate, existing or not;
+// empty when neither can be named. `path` holds PathCapacity characters.
+void FindSettingsFile(wchar_t* path);
+// The per-user application data folder joined with "Bundlo"; true when that folder exists (or,
+// with create, was made). False with an empty destination when the shell names no folder.
+bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create);
+// Loads the settings file FindSettingsFile names, when there is one; runs once until
+// ReleaseSettings.
 void LoadSettingsFile();
 bool IsSettingsFileActive();
 // A settings file exists but was not read whole (it could not be opened, a read failed, memory

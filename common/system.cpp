@@ -7,7 +7,7 @@
 #include <new>
 
 #include "common/array.h"
-#include "common/com.h"
+#include "common/handles.h"
 #include "common/diagnostics.h"
 #include "common/paths.h"
 #include "common/text.h"
@@ -37,24 +37,23 @@ OSVERSIONINFOW QueryVersion() {
     return info;
 }
 
-// A BSTR copy of a literal, freed with the scope. Allocation failure is the program's one
-// out-of-memory exit.
-class Bstr {
-  public:
-    explicit Bstr(const wchar_t* source) : text(SysAllocString(source)) {
-        if (!text)
-            MemoryExit();
-    }
-    ~Bstr() { SysFreeString(text); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-
-    operator BSTR() const { return text; }
-
-  private:
-    BSTR text;
-};
 } // namespace
+
+void GetProgramPath(wchar_t* destination, size_t capacity) {
+    if (capacity == 0)
+        return;
+    DWORD size = capacity > MAXDWORD ? MAXDWORD : DWORD(capacity);
+    DWORD length = GetModuleFileNameW(nullptr, destination, size);
+    if (length == 0 || length >= size)
+        destination[0] = 0;
+}
+
+OwnedBstr CopyToBstr(const wchar_t* text) {
+    OwnedBstr copy(SysAllocString(text));
+    if (!copy)
+        MemoryExit();
+    return copy;
+}
 
 void SetSafeDllSearch(bool excludeCurrentDirectory) {
     HMODULE kernel = GetModuleHandleW(L"kernel32");
@@ -72,34 +71,23 @@ void SetSafeDllSearch(bool excludeCurrentDirectory) {
 }
 
 namespace {
-// The token of this process, closed with the scope.
-class ProcessToken {
-  public:
-    ProcessToken() : Handle(nullptr) {
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &Handle))
-            Handle = nullptr;
-    }
-    ~ProcessToken() {
-        if (Handle)
-            CloseHandle(Handle);
-    }
-    ProcessToken(const ProcessToken&) = delete;
-    ProcessToken& operator=(const ProcessToken&) = delete;
-    HANDLE Get() const { return Handle; }
-
-  private:
-    HANDLE Handle;
-};
+// The token of this process, or none.
+OwnedHandle OpenOwnToken() {
+    OwnedHandle token;
+    if (!::OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        token.reset();
+    return token;
+}
 } // namespace
 
 bool IsElevated() {
     if (ElevationOverride != ElevationOfToken)
         return ElevationOverride == PretendElevated;
-    ProcessToken token;
+    OwnedHandle token = OpenOwnToken();
     TOKEN_ELEVATION elevation;
     DWORD size = 0;
-    if (!token.Get() ||
-        !GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size))
+    if (!token.get() ||
+        !GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size))
         return true;
     return elevation.TokenIsElevated != 0;
 }
@@ -133,14 +121,14 @@ bool GetTemporaryFolder(bool elevated, wchar_t* destination, size_t capacity) {
 }
 
 bool RunsAsLocalSystem() {
-    ProcessToken token;
+    OwnedHandle token = OpenOwnToken();
     union {
         TOKEN_USER user;
         BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     } buffer;
     DWORD size = 0;
-    return token.Get() &&
-           GetTokenInformation(token.Get(), TokenUser, &buffer, sizeof buffer, &size) &&
+    return token.get() &&
+           GetTokenInformation(token.get(), TokenUser, &buffer, sizeof buffer, &size) &&
            IsWellKnownSid(buffer.user.User.Sid, WinLocalSystemSid);
 }
 
@@ -156,12 +144,12 @@ bool GetSystemFolder(wchar_t* destination, size_t capacity) {
     return true;
 }
 
-HMODULE LoadSystemLibrary(const wchar_t* fileName) {
+OwnedModule LoadSystemLibrary(const wchar_t* fileName) {
     wchar_t path[PathCapacity];
     if (!GetSystemFolder(path))
-        return nullptr;
+        return OwnedModule();
     JoinPath(path, fileName, path);
-    return LoadLibraryW(path);
+    return OwnedModule(LoadLibraryW(path));
 }
 
 bool RunsUnderWow64() {
@@ -224,32 +212,32 @@ bool QueryWmiForWindows10() {
     ComRef<IWbemServices> services;
 
     if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                locator.ReceiveUntyped())))
+                                locator.put_void())))
         return false;
     {
-        Bstr space(L"ROOT\\CIMV2");
-        if (FAILED(locator->ConnectServer(space, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                          services.Receive())))
+        OwnedBstr space = CopyToBstr(L"ROOT\\CIMV2");
+        if (FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                          services.put())))
             return false;
     }
-    if (FAILED(CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+    if (FAILED(CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                  RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
                                  EOAC_NONE)))
         return false;
     {
-        Bstr language(L"WQL");
-        Bstr query(L"SELECT * FROM Win32_OperatingSystem");
-        if (FAILED(services->ExecQuery(language, query,
+        OwnedBstr language = CopyToBstr(L"WQL");
+        OwnedBstr query = CopyToBstr(L"SELECT * FROM Win32_OperatingSystem");
+        if (FAILED(services->ExecQuery(language.get(), query.get(),
                                        WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                       nullptr, enumerator.Receive())))
+                                       nullptr, enumerator.put())))
             return false;
     }
     bool windows10 = false;
     for (;;) {
         ComRef<IWbemClassObject> object;
         ULONG returned = 0;
-        enumerator->Next(WBEM_INFINITE, 1, object.Receive(), &returned);
-        if (returned == 0 || !object.Get())
+        enumerator->Next(WBEM_INFINITE, 1, object.put(), &returned);
+        if (returned == 0 || !object)
             break;
         VARIANT name;
         VariantInit(&name);
@@ -295,13 +283,13 @@ bool WmiReportsWindows10() {
     WmiJob* job = new (std::nothrow) WmiJob{2, 0};
     if (!job)
         MemoryExit();
-    HANDLE worker = CreateThread(nullptr, 0, WmiWorker, job, 0, nullptr);
+    OwnedHandle worker(CreateThread(nullptr, 0, WmiWorker, job, 0, nullptr));
     if (!worker) {
         delete job;
         return false;
     }
-    bool inTime = WaitForSingleObject(worker, WmiTimeLimit) == WAIT_OBJECT_0;
-    CloseHandle(worker);
+    bool inTime = WaitForSingleObject(worker.get(), WmiTimeLimit) == WAIT_OBJECT_0;
+    worker.reset();
     bool answer = inTime && InterlockedCompareExchange(&job->Answer, 0, 0) == 1;
     Release(job);
     if (!inTime)

@@ -2,12 +2,24 @@
 #pragma once
 #include <windows.h>
 
+#include "common/handles.h"
+
 // Takes the current directory out of the library search path (or puts it back), where the
 // system offers SetDllDirectoryW; silently does nothing elsewhere. Excluding it also limits the
 // default search to the system folder where SetDefaultDllDirectories exists: the program's own
 // folder, and anything planted beside it, is never searched; what the program loads from its
 // folder it loads by full path.
 void SetSafeDllSearch(bool excludeCurrentDirectory);
+
+// The full path of the running program; empty when it does not fit, since a cut path would name
+// some other file.
+void GetProgramPath(wchar_t* destination, size_t capacity);
+template <size_t N> void GetProgramPath(wchar_t (&destination)[N]) {
+    GetProgramPath(destination, N);
+}
+
+// A BSTR copy of a text. Running out of memory is the program's one out-of-memory exit.
+OwnedBstr CopyToBstr(const wchar_t* text);
 
 // Whether this process runs with an administrator's full rights (an elevated token), as the
 // manifest's "highest available" level gives an administrator. A token that cannot be read
@@ -36,7 +48,7 @@ template <size_t N> bool GetSystemFolder(wchar_t (&destination)[N]) {
 
 // Loads a library by its full path in the Windows system folder, never from the search path,
 // so a planted copy beside the installer cannot be picked up.
-HMODULE LoadSystemLibrary(const wchar_t* fileName);
+OwnedModule LoadSystemLibrary(const wchar_t* fileName);
 
 // A function that a module may or may not export (newer Windows versions), typed by the caller.
 template <typename Function> Function GetExport(HMODULE module, const char* name) {

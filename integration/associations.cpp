@@ -6,6 +6,7 @@
 #include "common/registry.h"
 #include "common/text.h"
 #include "common/diagnostics.h"
+#include "common/system.h"
 #include "integration/choices.h"
 #include "integration/record.h"
 #include "integration/templates.h"

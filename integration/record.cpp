@@ -5,6 +5,7 @@
 #include "common/diagnostics.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "common/system.h"
 
 namespace {
 
@@ -47,10 +48,7 @@ bool CopyValues(const StateRecord& from, const StateRecord& to, const wchar_t* s
     for (DWORD index = 0;; index++) {
         RegistryValue value;
         ValueReading reading;
-        {
-            ScopedRegistryView scope(from.View);
-            reading = ReadValueAt(from.Root, source, index, &value);
-        }
+        reading = ReadValueAt(InView(from.Root, from.View), source, index, &value);
         if (reading == NoMoreValues)
             return true;
         if (reading != ValueRead)
@@ -60,8 +58,7 @@ bool CopyValues(const StateRecord& from, const StateRecord& to, const wchar_t* s
         wchar_t target[RecordKeyCapacity];
         if (!Compose(to, sub, target))
             return false;
-        ScopedRegistryView scope(to.View);
-        if (SetTypedValue(to.Root, target, value) != ERROR_SUCCESS)
+        if (SetTypedValue(InView(to.Root, to.View), target, value) != ERROR_SUCCESS)
             return false;
     }
 }
@@ -107,8 +104,7 @@ KeyPresence FindRecordKey(const StateRecord& record, const wchar_t* sub) {
     wchar_t path[RecordKeyCapacity];
     if (!Compose(record, sub, path))
         return KeyUnknown;
-    ScopedRegistryView scope(record.View);
-    return FindKey(record.Root, path);
+    return FindKey(InView(record.Root, record.View), path);
 }
 
 DWORD GetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
@@ -119,8 +115,7 @@ DWORD GetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_
             *result = ReadRefused;
         return fallback;
     }
-    ScopedRegistryView scope(record.View);
-    return GetDword(record.Root, path, name, fallback, result);
+    return GetDword(InView(record.Root, record.View), path, name, fallback, result);
 }
 
 bool GetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
@@ -132,8 +127,7 @@ bool GetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_
             *result = ReadRefused;
         return false;
     }
-    ScopedRegistryView scope(record.View);
-    return GetString(record.Root, path, name, out, fallback, capacity, result);
+    return GetString(InView(record.Root, record.View), path, name, out, fallback, capacity, result);
 }
 
 LONG SetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
@@ -141,8 +135,7 @@ LONG SetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_
     wchar_t path[RecordKeyCapacity];
     if (!Compose(record, sub, path))
         return ERROR_FILENAME_EXCED_RANGE;
-    ScopedRegistryView scope(record.View);
-    return SetString(record.Root, path, name, text);
+    return SetString(InView(record.Root, record.View), path, name, text);
 }
 
 LONG SetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
@@ -150,25 +143,21 @@ LONG SetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t
     wchar_t path[RecordKeyCapacity];
     if (!Compose(record, sub, path))
         return ERROR_FILENAME_EXCED_RANGE;
-    ScopedRegistryView scope(record.View);
-    return SetDword(record.Root, path, name, value);
+    return SetDword(InView(record.Root, record.View), path, name, value);
 }
 
 void DeleteRecordTree(const StateRecord& record, const wchar_t* sub) {
     wchar_t path[RecordKeyCapacity];
     if (!Compose(record, sub, path))
         return;
-    ScopedRegistryView scope(record.View);
-    DeleteKeyTree(record.Root, path);
+    DeleteKeyTree(InView(record.Root, record.View), path);
 }
 
 InstallationRecord FindInstallationRecord() {
     wchar_t recorded[PathCapacity];
     ReadResult read = ReadDone;
-    {
-        ScopedRegistryView scope(RecordView());
-        GetString(HKEY_LOCAL_MACHINE, MachineRecordRoot, FolderValue, recorded, L"", &read);
-    }
+    GetString(InView(HKEY_LOCAL_MACHINE, RecordView()), MachineRecordRoot, FolderValue, recorded,
+              L"", &read);
     if (read == ReadMissing || (read == ReadDone && recorded[0] == 0))
         return NoInstallationRecord;
     wchar_t folder[PathCapacity];
@@ -186,14 +175,11 @@ bool RecordInstallation() {
     CutNamePart(folder);
     if (folder[0] == 0)
         return false;
-    ScopedRegistryView scope(RecordView());
-    return SetString(HKEY_LOCAL_MACHINE, MachineRecordRoot, FolderValue, folder) == ERROR_SUCCESS;
+    return SetString(InView(HKEY_LOCAL_MACHINE, RecordView()), MachineRecordRoot, FolderValue,
+                     folder) == ERROR_SUCCESS;
 }
 
 void DeleteRecords() {
-    {
-        ScopedRegistryView scope(RecordView());
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, MachineRecordRoot);
-    }
+    DeleteKeyTree(InView(HKEY_LOCAL_MACHINE, RecordView()), MachineRecordRoot);
     DeleteKeyTree(HKEY_CURRENT_USER, UserRecordRoot);
 }

@@ -6,6 +6,8 @@
 #include "common/paths.h"
 #include "common/registry.h"
 #include "common/text.h"
+#include "common/settings.h"
+#include "common/system.h"
 #include "integration/listfile.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
@@ -66,11 +68,10 @@ bool RegisterAppPaths() {
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
     for (size_t i = 0; i < viewCount; i++) {
-        ScopedRegistryView scope(views[i]);
-        if (SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"", archiver) == ERROR_ACCESS_DENIED &&
-            i == 0)
+        const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
+        if (SetString(machine, AppPathsKey, L"", archiver) == ERROR_ACCESS_DENIED && i == 0)
             return false;
-        SetString(HKEY_LOCAL_MACHINE, AppPathsKey, L"Path", folder);
+        SetString(machine, AppPathsKey, L"Path", folder);
     }
     SetString(HKEY_LOCAL_MACHINE, MachineProductKey, L"exe32", archiver);
     return true;
@@ -80,10 +81,8 @@ void RemoveAppPaths() {
     // The setup wrote App Paths into every view, for programs of either bitness.
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
-    for (size_t i = 0; i < viewCount; i++) {
-        ScopedRegistryView scope(views[i]);
-        DeleteEmptyKey(HKEY_LOCAL_MACHINE, AppPathsKey);
-    }
+    for (size_t i = 0; i < viewCount; i++)
+        DeleteEmptyKey(InView(HKEY_LOCAL_MACHINE, views[i]), AppPathsKey);
 }
 
 void RemoveUninstallEntries() {
@@ -94,15 +93,15 @@ void RemoveUninstallEntries() {
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
     for (size_t i = 0; i < viewCount; i++) {
-        ScopedRegistryView scope(views[i]);
+        const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
         // The other build's entry goes when it names this installation: the vendor may have
         // switched builds between the setup and the removal. One of another folder is another
         // installation's.
         wchar_t location[PathCapacity];
-        GetString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallLocation", location, L"");
+        GetString(machine, UninstallKey, L"InstallLocation", location, L"");
         if (views[i] == ProgramRegistryView(sizeof(void*) == 8) ||
             CompareNoCase(location, folder) == 0)
-            DeleteEmptyKey(HKEY_LOCAL_MACHINE, UninstallKey);
+            DeleteEmptyKey(machine, UninstallKey);
     }
 }
 
@@ -157,11 +156,11 @@ void RegisterUninstallEntry() {
 }
 
 bool ImportSettingsFile(const wchar_t* name) {
+    // The user's settings are never replaced, wherever the settings store would find them.
     wchar_t existing[PathCapacity];
-    GetSettingsFolder(existing, PathCapacity, false);
-    JoinPath(existing, name, existing);
-    if (FileExists(existing))
-        return true; // the user's settings are never replaced
+    FindSettingsFile(existing);
+    if (existing[0] != 0 && FileExists(existing))
+        return true;
     wchar_t installer[PathCapacity];
     DWORD length = GetEnvironmentVariableW(L"sfxname", installer, PathCapacity);
     if (length == 0 || length >= PathCapacity || installer[0] == 0)

@@ -97,15 +97,12 @@ void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* 
         wchar_t dll[PathCapacity];
         GetProgramPath(dll);
         ReplaceNamePart(dll, dllName);
-        {
-            ScopedRegistryView scope(view);
-            if (FileExists(dll)) {
-                SetString(HKEY_CLASSES_ROOT, clsidKey, L"", L"Bundlo");
-                SetString(HKEY_CLASSES_ROOT, serverKey, L"", dll);
-                SetString(HKEY_CLASSES_ROOT, serverKey, L"ThreadingModel", L"Apartment");
-            }
-            SetString(HKEY_LOCAL_MACHINE, ApprovedKey, clsid, L"Bundlo shell extension");
+        if (FileExists(dll)) {
+            SetString(InView(HKEY_CLASSES_ROOT, view), clsidKey, L"", L"Bundlo");
+            SetString(InView(HKEY_CLASSES_ROOT, view), serverKey, L"", dll);
+            SetString(InView(HKEY_CLASSES_ROOT, view), serverKey, L"ThreadingModel", L"Apartment");
         }
+        SetString(InView(HKEY_LOCAL_MACHINE, view), ApprovedKey, clsid, L"Bundlo shell extension");
         for (const HandlerKey& key : AlwaysKeys)
             WriteKey(key, clsid, handlerName);
         bool classic = ClassicMenuWanted(settings);
@@ -118,12 +115,9 @@ void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* 
         return;
     }
 
-    {
-        ScopedRegistryView scope(view);
-        DeleteEmptyKey(HKEY_CLASSES_ROOT, serverKey);
-        DeleteEmptyKey(HKEY_CLASSES_ROOT, clsidKey);
-        DeleteValue(HKEY_LOCAL_MACHINE, ApprovedKey, clsid);
-    }
+    DeleteEmptyKey(InView(HKEY_CLASSES_ROOT, view), serverKey);
+    DeleteEmptyKey(InView(HKEY_CLASSES_ROOT, view), clsidKey);
+    DeleteValue(InView(HKEY_LOCAL_MACHINE, view), ApprovedKey, clsid);
     for (const HandlerKey& key : AlwaysKeys)
         DeleteKey(key, clsid, handlerName);
     for (const HandlerKey& key : ClassicMenuKeys)
@@ -146,9 +140,9 @@ void RegisterShellIntegration(bool remove, const IntegrationSettings& settings) 
         REGSAM views[2];
         size_t viewCount = AllProgramRegistryViews(views);
         for (size_t i = 0; i < viewCount; i++) {
-            ScopedRegistryView scope(views[i]);
-            DeleteValue(HKEY_LOCAL_MACHINE, RegisteredApplicationsKey, L"Bundlo");
-            DeleteKeyTree(HKEY_LOCAL_MACHINE, CapabilitiesKey);
+            const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
+            DeleteValue(machine, RegisteredApplicationsKey, L"Bundlo");
+            DeleteKeyTree(machine, CapabilitiesKey);
         }
     } else if (vista) {
         WriteCapabilities();

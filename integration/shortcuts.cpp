@@ -4,7 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "common/com.h"
+#include "common/handles.h"
 #include "common/files.h"
 #include "common/settings.h"
 #include "common/system.h"
@@ -139,10 +139,10 @@ bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t
                    const wchar_t* description, const wchar_t* icon) {
     ComRef<IShellLinkW> link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.ReceiveUntyped())))
+                                link.put_void())))
         return false;
     ComRef<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveUntyped())))
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.put_void())))
         return false;
     // A missing file leaves the link empty; an existing one keeps what the user set in it.
     file->Load(shortcut, STGM_READWRITE);

@@ -8,6 +8,7 @@
 #include "common/paths.h"
 #include "common/registry.h"
 #include "common/text.h"
+#include "common/system.h"
 #include "integration/choices.h"
 #include "integration/record.h"
 

@@ -15,7 +15,7 @@ namespace {
 const size_t HelpTopicCapacity = 2098;
 
 struct HelpState {
-    HMODULE Library = nullptr;
+    OwnedModule Library;
     HtmlHelpFunction HtmlHelp = nullptr;
     wchar_t FilePath[PathCapacity] = {};
     bool RetryUsed = false;
@@ -47,7 +47,7 @@ void ShowHelp(const wchar_t* topic) {
     if (!Help.HtmlHelp) {
         if (!Help.Library)
             return;
-        Help.HtmlHelp = GetExport<HtmlHelpFunction>(Help.Library, "HtmlHelpW");
+        Help.HtmlHelp = GetExport<HtmlHelpFunction>(Help.Library.get(), "HtmlHelpW");
         wchar_t program[PathCapacity];
         GetProgramPath(program);
         SetHelpFilePath(program);
@@ -85,7 +85,5 @@ void ShowHelp(const wchar_t* topic) {
 }
 
 void ReleaseHelp() {
-    if (Help.Library)
-        FreeLibrary(Help.Library);
     Help = HelpState();
 }

@@ -10,6 +10,7 @@
 #include "common/file.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "common/system.h"
 #include "resources/resource.h"
 
 // Each row's id and key name come from the one name in resource.h (or windows.h, for IDOK,
@@ -303,7 +304,7 @@ MarkerForm FindMarker(File& file, unsigned char* buffer, int64_t* markerPosition
 // -1 when the size cannot be read.
 int64_t FileSize(File& file) {
     LARGE_INTEGER size;
-    return GetFileSizeEx(file.Handle, &size) ? size.QuadPart : -1;
+    return GetFileSizeEx(file.Handle.get(), &size) ? size.QuadPart : -1;
 }
 
 // Reads from the marker on, at most LanguageReadLimit bytes.

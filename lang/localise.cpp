@@ -19,7 +19,8 @@ namespace {
 wchar_t TextRing[8][TextRingCapacity];
 unsigned TextRingPosition;
 int DpiX, DpiY;
-bool ModuleLoaded;
+// The language module, loaded as a data file, when there is one.
+OwnedModule LanguageModule;
 
 // The module is released at process exit whatever way the program ends.
 struct LanguageModuleRelease {
@@ -133,23 +134,20 @@ void LoadLanguageModule(HINSTANCE ownInstance) {
     // By its full path and as a data file: nothing in it runs, and no search is made. (As an
     // image resource, this Wine keeps the file mapped after FreeLibrary, and the removal could
     // not delete it.)
-    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (module) {
-        ResourceInstance = module;
-        ModuleLoaded = true;
-    }
+    LanguageModule.reset(LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (LanguageModule)
+        ResourceInstance = LanguageModule.get();
 }
 
 void UnloadLanguageModule() {
-    if (!ModuleLoaded)
+    if (!LanguageModule)
         return;
-    FreeLibrary(ResourceInstance);
     ResourceInstance = OwnInstance;
-    ModuleLoaded = false;
+    LanguageModule.reset();
 }
 
 bool IsLanguageModuleLoaded() {
-    return ModuleLoaded;
+    return bool(LanguageModule);
 }
 
 HINSTANCE DialogInstance(const wchar_t* dialogName) {

@@ -23,11 +23,11 @@ void RemoveMachineProductKeys(bool released) {
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
     for (size_t i = 0; i < viewCount; i++) {
-        ScopedRegistryView scope(views[i]);
+        const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
         if (released || views[i] != RecordView())
-            DeleteKeyTree(HKEY_LOCAL_MACHINE, MachineProductKey);
+            DeleteKeyTree(machine, MachineProductKey);
         else
-            DeleteValue(HKEY_LOCAL_MACHINE, MachineProductKey, L"exe32");
+            DeleteValue(machine, MachineProductKey, L"exe32");
     }
 }
 

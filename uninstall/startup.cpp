@@ -91,19 +91,17 @@ bool SettingsFileUsable(bool setup) {
 // One setup or removal of the program at a time on the machine, held until the run ends.
 class RunLock {
   public:
-    RunLock() : Handle(nullptr), Owned(false) {}
+    RunLock() : Held(false) {}
     ~RunLock() {
-        if (Owned)
-            ReleaseMutex(Handle);
-        if (Handle)
-            CloseHandle(Handle);
+        if (Held)
+            ReleaseMutex(Handle.get());
     }
     RunLock(const RunLock&) = delete;
     RunLock& operator=(const RunLock&) = delete;
 
     // False when another run holds the lock.
     bool Take() {
-        Handle = CreateMutexW(nullptr, FALSE, RunLockName);
+        Handle.reset(CreateMutexW(nullptr, FALSE, RunLockName));
         if (!Handle) {
             // Made by a run of another account, which this one may not even open.
             if (GetLastError() == ERROR_ACCESS_DENIED)
@@ -113,14 +111,14 @@ class RunLock {
             return true;
         }
         // Abandoned: the run that held it ended without letting go; nothing runs now.
-        DWORD taken = WaitForSingleObject(Handle, 0);
-        Owned = taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
-        return Owned;
+        DWORD taken = WaitForSingleObject(Handle.get(), 0);
+        Held = taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
+        return Held;
     }
 
   private:
-    HANDLE Handle;
-    bool Owned;
+    OwnedHandle Handle;
+    bool Held;
 };
 
 // Another setup or removal runs: this one changes nothing, and says so unless silent.
@@ -190,13 +188,14 @@ int Run(void* context) {
     InitLanguage(L"uninstall.lng");
     OleInitialize(nullptr);
     // Kept loaded for the run: it registers the rich-edit class of the settings dialog.
-    HMODULE richEdit = LoadSystemLibrary(L"riched20.dll");
+    OwnedModule richEdit = LoadSystemLibrary(L"riched20.dll");
 
     DialogIcon = LoadIconW(ResourceInstance, L"BDLICON");
     if (!DialogIcon && ResourceInstance != OwnInstance)
         DialogIcon = LoadIconW(OwnInstance, L"BDLICON");
-    BoldFont = CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0,
-                           L"MS Shell Dlg");
+    OwnedGdiObject boldFont(CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0,
+                                        0, 0, 0, 0, L"MS Shell Dlg"));
+    BoldFont = static_cast<HFONT>(boldFont.get());
 
     bool setupRequested = false;
     bool uninstallRequested = false;
@@ -237,11 +236,10 @@ int Run(void* context) {
             CloseSettingsFile();
     }
 
-    if (richEdit)
-        FreeLibrary(richEdit);
+    richEdit.reset();
     OleUninitialize();
-    if (BoldFont)
-        DeleteObject(BoldFont);
+    BoldFont = nullptr;
+    boldFont.reset();
     return ExitCode;
 }
 } // namespace
@@ -314,6 +312,7 @@ int RunCatchingMemoryExit(int (*body)(void* context), void* context) {
 }
 
 int RunProgram(HINSTANCE instance) {
+    PlugInSettingsStore();
     int code = RunCatchingMemoryExit(Run, instance);
     LogFormat(L"Exit code: %d", code);
     CloseLog();

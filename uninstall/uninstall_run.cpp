@@ -102,8 +102,9 @@ bool StartHiddenInterpreter(const wchar_t* batchFolder) {
         ReportFailure(L"start the command interpreter", interpreter, GetLastError());
         return false;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    // Nothing waits for the interpreter.
+    OwnedHandle(process.hThread).reset();
+    OwnedHandle(process.hProcess).reset();
     return true;
 }
 

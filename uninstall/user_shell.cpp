@@ -8,7 +8,7 @@
 #include <shlobj.h>
 
 #include "common/array.h"
-#include "common/com.h"
+#include "common/handles.h"
 #include "common/system.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
@@ -43,14 +43,14 @@ class TextVariant {
 bool OpenThroughDesktopShell(const wchar_t* target) {
     ComRef<IShellWindows> windows;
     if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
-                                windows.ReceiveUntyped())))
+                                windows.put_void())))
         return false;
     TextVariant location, root;
     long window = 0;
     ComRef<IDispatch> desktop;
     if (windows->FindWindowSW(&location.Value, &root.Value, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
-                              desktop.Receive()) != S_OK ||
-        !desktop.Get())
+                              desktop.put()) != S_OK ||
+        !desktop)
         return false;
     ComRef<IServiceProvider> provider;
     ComRef<IShellBrowser> browser;
@@ -59,26 +59,23 @@ bool OpenThroughDesktopShell(const wchar_t* target) {
     ComRef<IShellFolderViewDual> folderView;
     ComRef<IDispatch> application;
     ComRef<IShellDispatch2> shell;
-    if (FAILED(desktop->QueryInterface(IID_IServiceProvider, provider.ReceiveUntyped())) ||
+    if (FAILED(desktop->QueryInterface(IID_IServiceProvider, provider.put_void())) ||
         FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
-                                      browser.ReceiveUntyped())) ||
-        FAILED(browser->QueryActiveShellView(view.Receive())) ||
-        FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.ReceiveUntyped())) ||
-        FAILED(background->QueryInterface(IID_IShellFolderViewDual, folderView.ReceiveUntyped())) ||
-        FAILED(folderView->get_Application(application.Receive())) ||
-        FAILED(application->QueryInterface(IID_IShellDispatch2, shell.ReceiveUntyped())))
+                                      browser.put_void())) ||
+        FAILED(browser->QueryActiveShellView(view.put())) ||
+        FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.put_void())) ||
+        FAILED(background->QueryInterface(IID_IShellFolderViewDual, folderView.put_void())) ||
+        FAILED(folderView->get_Application(application.put())) ||
+        FAILED(application->QueryInterface(IID_IShellDispatch2, shell.put_void())))
         return false;
-    BSTR file = SysAllocString(target);
-    if (!file)
-        MemoryExit();
+    OwnedBstr file = CopyToBstr(target);
     TextVariant arguments, folder, operation(L"open");
     VARIANT show;
     VariantInit(&show);
     show.vt = VT_I4;
     show.lVal = SW_SHOWNORMAL;
     HRESULT result =
-        shell->ShellExecute(file, arguments.Value, folder.Value, operation.Value, show);
-    SysFreeString(file);
+        shell->ShellExecute(file.get(), arguments.Value, folder.Value, operation.Value, show);
     return SUCCEEDED(result);
 }
 

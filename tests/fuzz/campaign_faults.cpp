@@ -49,10 +49,22 @@ using fuzz::Random;
 
 // ---- the injecting table ----
 
-enum CallKind { Open, Create, Query, Set, DeleteVal, DeleteKey, EnumKey, DeleteKeyEx, EnumValue };
+enum CallKind {
+    Open,
+    Create,
+    Query,
+    Set,
+    DeleteVal,
+    DeleteKey,
+    EnumKey,
+    DeleteKeyEx,
+    EnumValue,
+    DeleteOpened
+};
 const char* const KindNames[] = {"open key",  "create key",        "query value",
                                  "set value", "delete value",      "delete key",
-                                 "enum keys", "delete key (view)", "enum values"};
+                                 "enum keys", "delete key (view)", "enum values",
+                                 "delete opened key"};
 
 size_t Calls = 0;              // registry calls so far in the run
 size_t FailAt = SIZE_MAX;      // the call that fails
@@ -190,9 +202,18 @@ LONG WINAPI InjectEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize
     return Real().EnumValue(key, index, name, nameSize, reserved, type, data, dataSize);
 }
 
+LONG WINAPI InjectDeleteOpenedKey(HKEY key) {
+    auto target = Target(key, nullptr);
+    Write(target, nullptr);
+    if (Fails(DeleteOpened, target))
+        return FailWith;
+    return Real().DeleteOpenedKey(key);
+}
+
 const RegistryFunctions Injecting = {InjectOpen,    InjectCreate,      InjectQuery,
                                      InjectSet,     InjectDeleteValue, InjectDeleteKey,
-                                     InjectEnumKey, InjectDeleteKeyEx, InjectEnumValue};
+                                     InjectEnumKey, InjectDeleteKeyEx, InjectEnumValue,
+                                     InjectDeleteOpenedKey};
 
 std::vector<std::wstring> Diagnostics;
 DiagnosticSink PreviousSink = nullptr;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "tests/fuzz/fuzz.h"
 
 namespace fuzz {
@@ -119,6 +120,7 @@ void AddFigure(const char* name, uint64_t value) {
 } // namespace fuzz
 
 int main(int argc, char** argv) {
+    PlugInSettingsStore();
     using namespace fuzz;
     if (argc < 2) {
         Usage();

@@ -17,6 +17,7 @@
 #include <objbase.h>
 #include <wchar.h>
 
+#include "common/settings.h"
 #include "common/paths.h"
 #include "integration/apply.h"
 #include "integration/associations.h"
@@ -60,6 +61,7 @@ int Hold(const wchar_t* path, const wchar_t* seconds, const wchar_t* ready, DWOR
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    PlugInSettingsStore();
     if (argc == 3 && wcscmp(argv[1], L"associate-all") == 0) {
         AssociateAllTypes(AllAssociated(wcscmp(argv[2], L"1") == 0 ? 1 : 0));
         return 0;

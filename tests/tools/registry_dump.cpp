@@ -14,6 +14,7 @@
 
 #include <string>
 
+#include "common/settings.h"
 #include "tests/fuzz/registry_state.h"
 
 namespace {
@@ -34,6 +35,7 @@ std::string Utf8(std::wstring text) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    PlugInSettingsStore();
     if (argc != 2) {
         fprintf(stderr, "usage: registry_dump.exe <file>\n");
         return 2;

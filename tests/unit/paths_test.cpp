@@ -1,5 +1,6 @@
 // Path texts, the long-path form, and the folders the program keeps its data in.
 #include "common/paths.h"
+#include "common/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -312,13 +313,6 @@ std::wstring ShellAppDataBundlo() {
     return std::wstring(folder) + L"\\Bundlo";
 }
 
-std::wstring ProgramFolder() {
-    wchar_t path[PathCapacity];
-    GetModuleFileNameW(nullptr, path, PathCapacity);
-    *wcsrchr(path, L'\\') = 0;
-    return path;
-}
-
 // Moves an existing per-user Bundlo folder out of the way and brings it back afterwards, so
 // that tests can decide whether it exists.
 class AppDataBundloAside {
@@ -340,76 +334,6 @@ class AppDataBundloAside {
     std::wstring Aside;
     bool Moved;
 };
-
-// Lets a test write HKCU\Software\Bundlo\Paths "AppData" and restores what was there.
-class SettingsFolderValue {
-  public:
-    SettingsFolderValue() {
-        HadProduct = Opens(L"Software\\Bundlo");
-        HadPaths = Opens(L"Software\\Bundlo\\Paths");
-        Created = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\Paths", 0, nullptr, 0,
-                                  KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &Key,
-                                  nullptr) == ERROR_SUCCESS;
-        if (!Created)
-            return;
-        DWORD size = 0;
-        HadValue =
-            RegQueryValueExW(Key, L"AppData", nullptr, &Type, nullptr, &size) == ERROR_SUCCESS;
-        if (HadValue) {
-            Saved.resize(size);
-            RegQueryValueExW(Key, L"AppData", nullptr, &Type, Saved.data(), &size);
-        }
-    }
-    ~SettingsFolderValue() {
-        if (!Created)
-            return;
-        if (HadValue)
-            RegSetValueExW(Key, L"AppData", 0, Type, Saved.data(), DWORD(Saved.size()));
-        else
-            RegDeleteValueW(Key, L"AppData");
-        RegCloseKey(Key);
-        if (!HadPaths)
-            RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Bundlo\\Paths");
-        if (!HadProduct)
-            RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Bundlo"); // only when left empty
-    }
-
-    // The text with or without its terminator, as any program could have stored it.
-    void Set(const std::wstring& text, bool terminated = true, DWORD type = REG_SZ) {
-        DWORD bytes = DWORD((text.size() + (terminated ? 1 : 0)) * sizeof(wchar_t));
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(Key, L"AppData", 0, type,
-                                 reinterpret_cast<const BYTE*>(text.c_str()), bytes));
-    }
-    void Remove() { RegDeleteValueW(Key, L"AppData"); }
-
-    bool Created = false;
-
-  private:
-    static bool Opens(const wchar_t* path) {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    }
-
-    HKEY Key = nullptr;
-    bool HadProduct = false, HadPaths = false, HadValue = false;
-    DWORD Type = REG_SZ;
-    std::vector<BYTE> Saved;
-};
-
-// What lies beyond the capacity is pastEnd: a terminator there lets a reader that overruns the
-// buffer see a plausible text.
-std::wstring SettingsFolder(bool create, size_t capacity = PathCapacity, wchar_t pastEnd = kFill) {
-    std::wstring buffer(PathCapacity + 8, pastEnd);
-    std::fill(buffer.begin(), buffer.begin() + capacity, kFill);
-    GetSettingsFolder(&buffer[0], capacity, create);
-    EXPECT_EQ(pastEnd, buffer[capacity]) << "written past the capacity";
-    EXPECT_LT(wcsnlen(buffer.c_str(), capacity), capacity) << "not terminated";
-    return buffer.c_str();
-}
 
 TEST(GetAppDataFolder, NamesTheBundloFolderAndMakesItOnRequest) {
     AppDataBundloAside aside;
@@ -444,74 +368,6 @@ TEST(GetAppDataFolder, NeverMakesACutName) {
 
     EXPECT_FALSE(GetAppDataFolder(&buffer[0], 0, true));
     EXPECT_EQ(L'\0', buffer[0]);
-}
-
-TEST(GetSettingsFolder, FallsThroughRegisteredThenPerUserThenProgramFolder) {
-    AppDataBundloAside aside;
-    ASSERT_TRUE(aside.Ready());
-    SettingsFolderValue value;
-    ASSERT_TRUE(value.Created);
-    std::wstring registered = TempFolder();
-    ASSERT_TRUE(Exists(registered));
-
-    value.Set(registered);
-    EXPECT_EQ(registered, SettingsFolder(true));
-    EXPECT_FALSE(Exists(aside.Folder)) << "made although the registered folder was taken";
-
-    value.Set(registered + L"\\bdl-missing-settings-folder");
-    EXPECT_EQ(ProgramFolder(), SettingsFolder(false));
-    EXPECT_FALSE(Exists(aside.Folder));
-    EXPECT_EQ(aside.Folder, SettingsFolder(true)) << "made on request";
-    EXPECT_TRUE(Exists(aside.Folder));
-    EXPECT_EQ(aside.Folder, SettingsFolder(false)) << "existing now";
-
-    value.Set(L"");
-    EXPECT_EQ(aside.Folder, SettingsFolder(false));
-    // A relative folder would be whatever folder is current.
-    value.Set(L".");
-    EXPECT_EQ(aside.Folder, SettingsFolder(false));
-    value.Remove();
-    EXPECT_EQ(aside.Folder, SettingsFolder(false));
-
-    value.Set(registered);
-    EXPECT_EQ(registered, SettingsFolder(false)) << "the registered folder comes first";
-}
-
-TEST(GetSettingsFolder, ReadsTheRegisteredTextWithinItsBuffer) {
-    AppDataBundloAside aside;
-    ASSERT_TRUE(aside.Ready());
-    SettingsFolderValue value;
-    ASSERT_TRUE(value.Created);
-    std::wstring registered = TempFolder();
-
-    // Stored without a terminator: the text must end where the value ends.
-    value.Set(registered, false);
-    EXPECT_EQ(registered, SettingsFolder(false));
-
-    // Without a terminator and filling the whole buffer, or longer than the buffer: the text
-    // does not fit and the next choice is taken, whatever the buffer held.
-    size_t exact = registered.size();
-    EXPECT_NE(registered, SettingsFolder(false, exact, 0));
-    value.Set(registered);
-    EXPECT_NE(registered, SettingsFolder(false, exact, 0));
-    EXPECT_EQ(L"", SettingsFolder(false, 8)) << "nothing fits 8 characters";
-
-    value.Set(registered, true, REG_EXPAND_SZ);
-    EXPECT_EQ(registered, SettingsFolder(false)) << "the type is not checked";
-    value.Set(L"%TEMP%", true, REG_EXPAND_SZ);
-    EXPECT_EQ(ProgramFolder(), SettingsFolder(false)) << "the text is not expanded";
-}
-
-TEST(GetSettingsFolder, GivesNoFolderRatherThanACutProgramPath) {
-    AppDataBundloAside aside;
-    ASSERT_TRUE(aside.Ready());
-    SettingsFolderValue value;
-    ASSERT_TRUE(value.Created);
-    value.Remove();
-    wchar_t module[PathCapacity];
-    size_t length = GetModuleFileNameW(nullptr, module, PathCapacity);
-    EXPECT_EQ(ProgramFolder(), SettingsFolder(false, length + 1));
-    EXPECT_EQ(L"", SettingsFolder(false, length));
 }
 
 } // namespace

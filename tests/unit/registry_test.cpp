@@ -91,7 +91,9 @@ TEST_F(RegistryTest, ValuesWrittenAndReadBack) {
     EXPECT_STREQ(L"gone", text);
 }
 
-TEST_F(RegistryTest, TypesPlayNoPartInReads) {
+// A number is read only from a REG_DWORD of four bytes; anything else another program left there
+// is "wrong type", named in a line, and the default stands for it. Texts are read whatever type.
+TEST_F(RegistryTest, NumbersAreReadOnlyFromFourByteDwords) {
     const wchar_t four[] = L"A"; // one character and its terminator: 4 bytes
     RawSet(std::wstring(TestKey), L"Four", REG_SZ, four, 4);
     const BYTE eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -101,11 +103,27 @@ TEST_F(RegistryTest, TypesPlayNoPartInReads) {
     RawSet(std::wstring(TestKey), L"Empty", REG_BINARY, two, 0);
     const wchar_t unterminated[] = {L'a', L'b'};
     RawSet(std::wstring(TestKey), L"Bytes", REG_BINARY, unterminated, 4);
+    const DWORD number = 0x12345678;
+    RawSet(std::wstring(TestKey), L"Number", REG_DWORD, &number, 4);
 
-    EXPECT_EQ(0x00000041u, GetUserDword(TestPath, L"Four", 7));
-    EXPECT_EQ(7u, GetUserDword(TestPath, L"Eight", 7));
-    EXPECT_EQ(0xABCD1234u, GetUserDword(TestPath, L"Two", 0xABCDEF00)); // two bytes over it
-    EXPECT_EQ(7u, GetUserDword(TestPath, L"Empty", 7));
+    CapturedDiagnostics diagnostics;
+    const struct {
+        const wchar_t* Name;
+        DWORD Expected;
+        ReadResult Result;
+    } reads[] = {{L"Four", 7, ReadWrongType},  {L"Eight", 7, ReadWrongType},
+                 {L"Two", 7, ReadWrongType},   {L"Empty", 7, ReadWrongType},
+                 {L"Number", number, ReadDone}, {L"None", 7, ReadMissing}};
+    for (const auto& read : reads) {
+        ReadResult result = ReadRefused;
+        EXPECT_EQ(read.Expected, GetUserDword(TestPath, read.Name, 7, &result)) << read.Name;
+        EXPECT_EQ(read.Result, result) << read.Name;
+    }
+    const std::wstring line = L"Bundlo Uninstall: read a number (a value of another type): "
+                              L"HKEY_CURRENT_USER\\Software\\BundloRegistryTest, value \"";
+    EXPECT_EQ((std::vector<std::wstring>{line + L"Four\": error 1629", line + L"Eight\": error 1629",
+                                         line + L"Two\": error 1629", line + L"Empty\": error 1629"}),
+              CapturedDiagnostics::Lines());
     wchar_t text[8];
     EXPECT_TRUE(GetUserString(TestPath, L"Bytes", text, L"", 8));
     EXPECT_STREQ(L"ab", text);
@@ -139,6 +157,9 @@ LONG WINAPI RefusingDeleteKey(HKEY, LPCWSTR) {
 LONG WINAPI RefusingDeleteKeyEx(HKEY, LPCWSTR, REGSAM, DWORD) {
     return ERROR_ACCESS_DENIED;
 }
+LONG WINAPI RefusingDeleteOpenedKey(HKEY) {
+    return ERROR_ACCESS_DENIED;
+}
 LONG WINAPI RefusingDeleteValue(HKEY, LPCWSTR) {
     return ERROR_ACCESS_DENIED;
 }
@@ -149,6 +170,7 @@ TEST_F(RegistryTest, RefusedDeletionsAreReportedWithTheirKeyAndValue) {
     RegistryFunctions refusing = RealRegistryFunctions();
     refusing.DeleteKey = RefusingDeleteKey;
     refusing.DeleteKeyEx = RefusingDeleteKeyEx;
+    refusing.DeleteOpenedKey = RefusingDeleteOpenedKey;
     refusing.DeleteValue = RefusingDeleteValue;
     OverrideRegistryFunctions(&refusing);
     CapturedDiagnostics diagnostics;
@@ -165,21 +187,15 @@ TEST_F(RegistryTest, RefusedDeletionsAreReportedWithTheirKeyAndValue) {
               CapturedDiagnostics::Lines());
 }
 
-TEST_F(RegistryTest, ASubKeyNameTooLongToEnumerateKeepsItsAncestors) {
-    std::wstring longName(200, L'n');
-    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\p\\" + longName).c_str(), L"v", L"x"));
-    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\p\\short").c_str(), L"v", L"x"));
-    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\q").c_str(), L"v", L"x"));
-    DeleteKeyTree(HKEY_CURRENT_USER, Under(L"t").c_str());
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Under(L"t\\p\\" + longName).c_str()));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"t\\q").c_str()));
-    // The long name sorts before "short", so the enumeration of p stops before reaching it.
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Under(L"t\\p\\short").c_str()));
-
-    std::wstring shorter(199, L'm');
-    ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"u\\" + shorter).c_str(), L"v", L"x"));
-    DeleteKeyTree(HKEY_CURRENT_USER, Under(L"u").c_str());
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"u").c_str()));
+// Names reach the registry's limit of 255 characters; none stops an enumeration.
+TEST_F(RegistryTest, KeyNamesUpToTheRegistrysLimitAreDeleted) {
+    for (size_t length : {200, 240, 255}) {
+        std::wstring longName(length, L'n');
+        ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\p\\" + longName + L"\\s").c_str(), L"v", L"x"));
+        ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\p\\short").c_str(), L"v", L"x"));
+        DeleteKeyTree(HKEY_CURRENT_USER, Under(L"t").c_str());
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"t").c_str())) << length;
+    }
 }
 
 std::vector<std::wstring> Touched;
@@ -218,10 +234,7 @@ TEST_F(RegistryTest, RefusedWritesAreReportedInTheirView) {
     RefusedCreations refused([](HKEY root, const wchar_t*) { return root == HKEY_LOCAL_MACHINE; });
     CapturedDiagnostics diagnostics;
     SetDword(HKEY_LOCAL_MACHINE, L"", L"v", 1);
-    {
-        ScopedRegistryView view(KEY_WOW64_32KEY);
-        SetString(HKEY_LOCAL_MACHINE, L"Sub", L"v", L"x");
-    }
+    SetString(InView(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY), L"Sub", L"v", L"x");
     EXPECT_EQ((std::vector<std::wstring>{
                   L"Bundlo Uninstall: create key: HKEY_LOCAL_MACHINE\\Software\\Bundlo: error 5",
                   L"Bundlo Uninstall: create key: HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Sub "
@@ -230,7 +243,7 @@ TEST_F(RegistryTest, RefusedWritesAreReportedInTheirView) {
 }
 
 // On 64-bit Windows each build reaches the other bitness's view only by naming it; every
-// operation follows the view set, and the scope puts the process's own view back.
+// operation follows the view its root names, and a bare root is the process's own view.
 TEST_F(RegistryTest, TheOtherViewReachesEveryOperation) {
     ASSERT_TRUE(Is64BitWindows()) << "the test prefix is 64-bit Windows";
     const REGSAM other = ProgramRegistryView(sizeof(void*) == 4);
@@ -238,27 +251,20 @@ TEST_F(RegistryTest, TheOtherViewReachesEveryOperation) {
     const wchar_t* path = L"\\Software\\BundloViewTest";
     const wchar_t* raw = path + 1;
     wchar_t text[8];
-    {
-        ScopedRegistryView scope(other);
-        EXPECT_EQ(ERROR_SUCCESS, SetString(HKEY_LOCAL_MACHINE, path, L"v", L"other"));
-        EXPECT_EQ(ERROR_SUCCESS,
-                  SetString(HKEY_LOCAL_MACHINE, L"\\Software\\BundloViewTest\\sub", L"v", L"x"));
-        EXPECT_TRUE(GetString(HKEY_LOCAL_MACHINE, path, L"v", text, L"", 8));
-        EXPECT_STREQ(L"other", text);
-        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, path));
-        DeleteValue(HKEY_LOCAL_MACHINE, path, L"v");
-        EXPECT_EQ(MissingValue, RawValue(HKEY_LOCAL_MACHINE, raw, L"v", other));
-    }
-    EXPECT_EQ(0u, GetRegistryView());
+    const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, other);
+    EXPECT_EQ(ERROR_SUCCESS, SetString(machine, path, L"v", L"other"));
+    EXPECT_EQ(ERROR_SUCCESS, SetString(machine, L"\\Software\\BundloViewTest\\sub", L"v", L"x"));
+    EXPECT_TRUE(GetString(machine, path, L"v", text, L"", 8));
+    EXPECT_STREQ(L"other", text);
+    EXPECT_TRUE(KeyExists(machine, path));
+    DeleteValue(machine, path, L"v");
+    EXPECT_EQ(MissingValue, RawValue(HKEY_LOCAL_MACHINE, raw, L"v", other));
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, raw, own));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, path));
     EXPECT_FALSE(GetString(HKEY_LOCAL_MACHINE, path, L"v", text, L"none", 8));
     DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, raw, other)) << "deleted through the wrong view";
-    {
-        ScopedRegistryView scope(other);
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
-    }
+    DeleteKeyTree(machine, path);
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, raw, other));
 }
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <sddl.h>
 
 #include <initializer_list>
 #include <string>
@@ -130,9 +131,36 @@ class Removal : public ::testing::Test {
     wchar_t Group[PathCapacity] = L"";
 };
 
+// A registry link at `link` (under HKEY_CURRENT_USER) to the user's key `target`.
+void MakeUserLink(const wchar_t* link, const wchar_t* target) {
+    HANDLE token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    BYTE user[256];
+    DWORD size = 0;
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+    CloseHandle(token);
+    wchar_t* sid = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+    std::wstring path = std::wstring(L"\\Registry\\User\\") + sid + L"\\" + target;
+    LocalFree(sid);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, link, 0, nullptr,
+                                             REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                                             nullptr, &key, nullptr));
+    RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                   reinterpret_cast<const BYTE*>(path.c_str()), DWORD(path.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
 TEST_F(Removal, EverythingGoesAndExtensionsReturnToTheirOwners) {
     SetString(HKEY_CLASSES_ROOT, L".7z", L"", L"Other.7z");
     Install();
+    // What any program of the user can put under the product key: a name of 240 characters
+    // (with a key below it), and a link to another key of the user's, which is not the
+    // removal's to touch.
+    SetString(HKEY_CURRENT_USER, (std::wstring(240, L'n') + L"\\below").c_str(), L"v", L"x");
+    SetString(HKEY_CURRENT_USER, L"\\Software\\BdlLinkTarget\\below", L"v", L"x");
+    MakeUserLink(L"Software\\Bundlo\\Linked", L"Software\\BdlLinkTarget");
     ASSERT_EQ(L"Bundlo", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
     RegistryFunctions recording = RealRegistryFunctions();
     recording.DeleteKeyEx = RecordingDeleteKeyEx;
@@ -144,6 +172,8 @@ TEST_F(Removal, EverythingGoesAndExtensionsReturnToTheirOwners) {
                                L"Bundlo.REV", L"Folder\\shellex\\DragDropHandlers\\Bundlo"})
         EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, key)) << key;
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
+    EXPECT_EQ(L"x", RawValue(HKEY_CURRENT_USER, L"Software\\BdlLinkTarget\\below", L"v"));
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\BdlLinkTarget");
     for (REGSAM view : {REGSAM(KEY_WOW64_32KEY), REGSAM(KEY_WOW64_64KEY)}) {
         EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", view));
         for (const wchar_t* clsid : {ShellExtensionClsid32, ShellExtensionClsid64}) {

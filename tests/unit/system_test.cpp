@@ -21,16 +21,14 @@ TEST(RunsUnderWow64, TrueExactlyForThe32BitBuildIn64BitWindows) {
 }
 
 TEST(LoadSystemLibrary, LoadsFromTheSystemFolderAndNothingElse) {
-    HMODULE richEdit = LoadSystemLibrary(L"riched20.dll");
-    ASSERT_NE(nullptr, richEdit);
+    OwnedModule richEdit = LoadSystemLibrary(L"riched20.dll");
+    ASSERT_TRUE(richEdit);
     wchar_t loaded[MAX_PATH], system[MAX_PATH];
-    ASSERT_NE(0u, GetModuleFileNameW(richEdit, loaded, MAX_PATH));
+    ASSERT_NE(0u, GetModuleFileNameW(richEdit.get(), loaded, MAX_PATH));
     ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
     AddTrailingBackslash(system, MAX_PATH);
     EXPECT_EQ(0, _wcsnicmp(loaded, system, wcslen(system))) << "loaded from elsewhere";
-    FreeLibrary(richEdit);
-
-    EXPECT_EQ(nullptr, LoadSystemLibrary(L"no-such-library-bdl.dll"));
+    EXPECT_FALSE(LoadSystemLibrary(L"no-such-library-bdl.dll"));
 }
 
 // What the stand-in for GetVersionExW reports, and what it saw.

@@ -11,9 +11,11 @@
 // the work could not be done, 2 usage.
 #include <wchar.h>
 
+#include "common/settings.h"
 #include "tools/lngkit/kit.h"
 
 int wmain(int argc, wchar_t** argv) {
+    PlugInSettingsStore();
     const wchar_t* mode = argc > 1 ? argv[1] : L"";
     const wchar_t* optional = argc > 3 ? argv[3] : nullptr;
     if (argc == 3 && wcscmp(mode, L"reference") == 0)
