@@ -105,10 +105,9 @@ LONG WINAPI CountDeleteOpenedKey(HKEY key) {
     return Real().DeleteOpenedKey(key);
 }
 
-const RegistryFunctions Counting = {CountOpenKey,     CountCreateKey, CountQueryValue,
-                                    CountSetValue,    CountDeleteValue, CountDeleteKey,
-                                    CountEnumKey,     CountDeleteKeyEx, CountEnumValue,
-                                    CountDeleteOpenedKey};
+const RegistryFunctions Counting = {
+    CountOpenKey,   CountCreateKey, CountQueryValue,  CountSetValue,  CountDeleteValue,
+    CountDeleteKey, CountEnumKey,   CountDeleteKeyEx, CountEnumValue, CountDeleteOpenedKey};
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());

@@ -105,8 +105,9 @@ int32_t File::Read(void* buffer, int32_t size) {
     if (ReadFailed || size < 0 || !IsOpen())
         return 0;
     DWORD read = 0;
-    bool done = FileReadOverride ? FileReadOverride(Handle.get(), buffer, DWORD(size), &read)
-                                 : ReadFile(Handle.get(), buffer, DWORD(size), &read, nullptr) != FALSE;
+    bool done = FileReadOverride
+                    ? FileReadOverride(Handle.get(), buffer, DWORD(size), &read)
+                    : ReadFile(Handle.get(), buffer, DWORD(size), &read, nullptr) != FALSE;
     if (!done) {
         // The rest of the file reads as if it ended here.
         ReadFailed = true;

@@ -105,16 +105,19 @@ template <typename Interface> struct Com {
 } // namespace handle_traits
 
 // Kernel objects whose "none" is a null handle: tokens, processes, threads, mutexes.
-using OwnedHandle = UniqueHandle<handle_traits::Simple<HANDLE, nullptr, handle_traits::CloseKernel>>;
+using OwnedHandle =
+    UniqueHandle<handle_traits::Simple<HANDLE, nullptr, handle_traits::CloseKernel>>;
 // What CreateFile hands out, where "none" is INVALID_HANDLE_VALUE.
 using OwnedFile = UniqueHandle<handle_traits::InvalidIsEmpty<handle_traits::CloseKernel>>;
 using OwnedFind = UniqueHandle<handle_traits::InvalidIsEmpty<handle_traits::CloseFind>>;
 using OwnedKey = UniqueHandle<handle_traits::Simple<HKEY, nullptr, handle_traits::CloseKey>>;
-using OwnedModule = UniqueHandle<handle_traits::Simple<HMODULE, nullptr, handle_traits::CloseModule>>;
+using OwnedModule =
+    UniqueHandle<handle_traits::Simple<HMODULE, nullptr, handle_traits::CloseModule>>;
 // Memory of LocalAlloc, such as a security descriptor the system converted.
 using OwnedLocal = UniqueHandle<handle_traits::Simple<void*, nullptr, handle_traits::FreeLocal>>;
 // Memory of the task allocator, such as a shell item list.
-using OwnedTaskMemory = UniqueHandle<handle_traits::Simple<void*, nullptr, handle_traits::FreeTask>>;
+using OwnedTaskMemory =
+    UniqueHandle<handle_traits::Simple<void*, nullptr, handle_traits::FreeTask>>;
 using OwnedBstr = UniqueHandle<handle_traits::Simple<BSTR, nullptr, handle_traits::FreeBstr>>;
 using OwnedGdiObject =
     UniqueHandle<handle_traits::Simple<HGDIOBJ, nullptr, handle_traits::DeleteGdiObject>>;

@@ -51,7 +51,8 @@ const size_t RegistryNameCapacity = 256; // the registry's own limit for a key n
 // The sub-key path to hand to the registry for (root, path). False when it does not fit: the
 // operations then leave the registry alone, since a cut path names another key.
 bool ResolveKeyPath(RegistryRoot root, const wchar_t* path, wchar_t* resolved, size_t capacity);
-template <size_t N> bool ResolveKeyPath(RegistryRoot root, const wchar_t* path, wchar_t (&resolved)[N]) {
+template <size_t N>
+bool ResolveKeyPath(RegistryRoot root, const wchar_t* path, wchar_t (&resolved)[N]) {
     return ResolveKeyPath(root, path, resolved, N);
 }
 // The root the registry is asked for: HKEY_LOCAL_MACHINE for HKEY_CLASSES_ROOT, else the root.
@@ -131,7 +132,8 @@ enum TextReading { TextMissing, TextRead, TextUnreadable, TextRefused };
 TextReading ReadWholeText(RegistryRoot root, const wchar_t* path, const wchar_t* name, wchar_t* out,
                           size_t capacity);
 template <size_t N>
-TextReading ReadWholeText(RegistryRoot root, const wchar_t* path, const wchar_t* name, wchar_t (&out)[N]) {
+TextReading ReadWholeText(RegistryRoot root, const wchar_t* path, const wchar_t* name,
+                          wchar_t (&out)[N]) {
     return ReadWholeText(root, path, name, out, N);
 }
 // Writes a value of any type, for keys outside the product's own (see ReadValueAt).
@@ -168,8 +170,8 @@ class RegistryStore {
                             DWORD* value) = 0;
     virtual bool ReadText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
                           const wchar_t* fallback, size_t capacity) = 0;
-    virtual bool WriteText(HKEY root, const wchar_t* path, const wchar_t* name,
-                           const wchar_t* text, LONG* result) = 0;
+    virtual bool WriteText(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text,
+                           LONG* result) = 0;
     virtual bool WriteNumber(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value,
                              LONG* result) = 0;
     virtual bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) = 0;

@@ -268,8 +268,7 @@ bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create) {
         OwnedTaskMemory list;
         if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_APPDATA,
                                               reinterpret_cast<PIDLIST_ABSOLUTE*>(list.put()))) ||
-            !list ||
-            !SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(list.get()), folder))
+            !list || !SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(list.get()), folder))
             folder[0] = 0;
     }
     if (folder[0] == 0)

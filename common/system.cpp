@@ -216,8 +216,8 @@ bool QueryWmiForWindows10() {
         return false;
     {
         OwnedBstr space = CopyToBstr(L"ROOT\\CIMV2");
-        if (FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                          services.put())))
+        if (FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr,
+                                          nullptr, services.put())))
             return false;
     }
     if (FAILED(CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,

@@ -60,8 +60,8 @@ bool OpenThroughDesktopShell(const wchar_t* target) {
     ComRef<IDispatch> application;
     ComRef<IShellDispatch2> shell;
     if (FAILED(desktop->QueryInterface(IID_IServiceProvider, provider.put_void())) ||
-        FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
-                                      browser.put_void())) ||
+        FAILED(
+            provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.put_void())) ||
         FAILED(browser->QueryActiveShellView(view.put())) ||
         FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.put_void())) ||
         FAILED(background->QueryInterface(IID_IShellFolderViewDual, folderView.put_void())) ||

@@ -61,10 +61,9 @@ enum CallKind {
     EnumValue,
     DeleteOpened
 };
-const char* const KindNames[] = {"open key",  "create key",        "query value",
-                                 "set value", "delete value",      "delete key",
-                                 "enum keys", "delete key (view)", "enum values",
-                                 "delete opened key"};
+const char* const KindNames[] = {
+    "open key",   "create key", "query value",       "set value",   "delete value",
+    "delete key", "enum keys",  "delete key (view)", "enum values", "delete opened key"};
 
 size_t Calls = 0;              // registry calls so far in the run
 size_t FailAt = SIZE_MAX;      // the call that fails
@@ -210,10 +209,9 @@ LONG WINAPI InjectDeleteOpenedKey(HKEY key) {
     return Real().DeleteOpenedKey(key);
 }
 
-const RegistryFunctions Injecting = {InjectOpen,    InjectCreate,      InjectQuery,
-                                     InjectSet,     InjectDeleteValue, InjectDeleteKey,
-                                     InjectEnumKey, InjectDeleteKeyEx, InjectEnumValue,
-                                     InjectDeleteOpenedKey};
+const RegistryFunctions Injecting = {
+    InjectOpen,      InjectCreate,  InjectQuery,       InjectSet,       InjectDeleteValue,
+    InjectDeleteKey, InjectEnumKey, InjectDeleteKeyEx, InjectEnumValue, InjectDeleteOpenedKey};
 
 std::vector<std::wstring> Diagnostics;
 DiagnosticSink PreviousSink = nullptr;

@@ -111,8 +111,8 @@ TEST_F(RegistryTest, NumbersAreReadOnlyFromFourByteDwords) {
         const wchar_t* Name;
         DWORD Expected;
         ReadResult Result;
-    } reads[] = {{L"Four", 7, ReadWrongType},  {L"Eight", 7, ReadWrongType},
-                 {L"Two", 7, ReadWrongType},   {L"Empty", 7, ReadWrongType},
+    } reads[] = {{L"Four", 7, ReadWrongType},   {L"Eight", 7, ReadWrongType},
+                 {L"Two", 7, ReadWrongType},    {L"Empty", 7, ReadWrongType},
                  {L"Number", number, ReadDone}, {L"None", 7, ReadMissing}};
     for (const auto& read : reads) {
         ReadResult result = ReadRefused;
@@ -121,9 +121,10 @@ TEST_F(RegistryTest, NumbersAreReadOnlyFromFourByteDwords) {
     }
     const std::wstring line = L"Bundlo Uninstall: read a number (a value of another type): "
                               L"HKEY_CURRENT_USER\\Software\\BundloRegistryTest, value \"";
-    EXPECT_EQ((std::vector<std::wstring>{line + L"Four\": error 1629", line + L"Eight\": error 1629",
-                                         line + L"Two\": error 1629", line + L"Empty\": error 1629"}),
-              CapturedDiagnostics::Lines());
+    EXPECT_EQ(
+        (std::vector<std::wstring>{line + L"Four\": error 1629", line + L"Eight\": error 1629",
+                                   line + L"Two\": error 1629", line + L"Empty\": error 1629"}),
+        CapturedDiagnostics::Lines());
     wchar_t text[8];
     EXPECT_TRUE(GetUserString(TestPath, L"Bytes", text, L"", 8));
     EXPECT_STREQ(L"ab", text);
@@ -191,7 +192,8 @@ TEST_F(RegistryTest, RefusedDeletionsAreReportedWithTheirKeyAndValue) {
 TEST_F(RegistryTest, KeyNamesUpToTheRegistrysLimitAreDeleted) {
     for (size_t length : {200, 240, 255}) {
         std::wstring longName(length, L'n');
-        ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\p\\" + longName + L"\\s").c_str(), L"v", L"x"));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  SetUserString(Under(L"t\\p\\" + longName + L"\\s").c_str(), L"v", L"x"));
         ASSERT_EQ(ERROR_SUCCESS, SetUserString(Under(L"t\\p\\short").c_str(), L"v", L"x"));
         DeleteKeyTree(HKEY_CURRENT_USER, Under(L"t").c_str());
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(L"t").c_str())) << length;

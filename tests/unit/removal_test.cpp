@@ -144,11 +144,12 @@ void MakeUserLink(const wchar_t* link, const wchar_t* target) {
     std::wstring path = std::wstring(L"\\Registry\\User\\") + sid + L"\\" + target;
     LocalFree(sid);
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, link, 0, nullptr,
-                                             REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
-                                             nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_CURRENT_USER, link, 0, nullptr, REG_OPTION_CREATE_LINK,
+                              KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &key, nullptr));
     RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
-                   reinterpret_cast<const BYTE*>(path.c_str()), DWORD(path.size() * sizeof(wchar_t)));
+                   reinterpret_cast<const BYTE*>(path.c_str()),
+                   DWORD(path.size() * sizeof(wchar_t)));
     RegCloseKey(key);
 }
 
