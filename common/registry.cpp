@@ -8,21 +8,26 @@
 #include "common/system.h"
 #include "common/text.h"
 
-extern "C" NTSTATUS NTAPI NtDeleteKey(HANDLE key);
-
 namespace {
 
 // The one call that deletes a key through its handle rather than by a name, which the registry
 // would resolve again (and through a link).
+// ntdll is in every process already; taken by name, it adds no import to the executable.
 LONG WINAPI DeleteKeyThroughHandle(HKEY key) {
-    NTSTATUS status = NtDeleteKey(key);
-    return status >= 0 ? ERROR_SUCCESS : LONG(RtlNtStatusToDosError(status));
+    typedef NTSTATUS(NTAPI * DeleteKeyFn)(HANDLE);
+    typedef ULONG(NTAPI * ErrorOfStatusFn)(NTSTATUS);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto deleteKey = ntdll ? GetExport<DeleteKeyFn>(ntdll, "NtDeleteKey") : nullptr;
+    auto errorOf = ntdll ? GetExport<ErrorOfStatusFn>(ntdll, "RtlNtStatusToDosError") : nullptr;
+    if (!deleteKey || !errorOf)
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    NTSTATUS status = deleteKey(key);
+    return status >= 0 ? ERROR_SUCCESS : LONG(errorOf(status));
 }
 
 const RegistryFunctions RealFunctions = {
-    RegOpenKeyExW,  RegCreateKeyExW, RegQueryValueExW, RegSetValueExW,
-    RegDeleteValueW, RegDeleteKeyW,   RegEnumKeyExW,    RegDeleteKeyExW,
-    RegEnumValueW,  DeleteKeyThroughHandle,
+    RegOpenKeyExW, RegCreateKeyExW, RegQueryValueExW, RegSetValueExW, RegDeleteValueW,
+    RegDeleteKeyW, RegEnumKeyExW,   RegDeleteKeyExW,  RegEnumValueW,  DeleteKeyThroughHandle,
 };
 
 const RegistryFunctions* Calls = &RealFunctions;
@@ -61,7 +66,8 @@ RegistryKey OpenResolved(RegistryRoot root, const wchar_t* resolved, REGSAM acce
 // An empty path under HKEY_CLASSES_ROOT names the machine's classes as a whole, never a key of
 // the program's.
 bool NamesClassesRoot(RegistryRoot root, const wchar_t* path) {
-    return root.Root == HKEY_CLASSES_ROOT && (path == nullptr || path[path[0] == L'\\' ? 1 : 0] == 0);
+    return root.Root == HKEY_CLASSES_ROOT &&
+           (path == nullptr || path[path[0] == L'\\' ? 1 : 0] == 0);
 }
 
 bool IsNotFound(LONG error) {
@@ -85,7 +91,8 @@ void ReportRegistryFailure(const wchar_t* operation, RegistryRoot root, const wc
                                                          : L"";
     const size_t capacity = RegistryPathCapacity + RegistryValueNameCapacity + 64;
     wchar_t target[capacity];
-    if (FormatText(target, L"%s\\%s%s%s", RootName(SystemRoot(root.Root)), resolved, value, view) < 0)
+    if (FormatText(target, L"%s\\%s%s%s", RootName(SystemRoot(root.Root)), resolved, value, view) <
+        0)
         CopyText(target, L"(a key too long to show)");
     ReportFailure(operation, target, DWORD(error));
 }
@@ -105,8 +112,8 @@ LONG DeletionPass(RegistryRoot parent, const wchar_t* name, unsigned depth, unsi
     if (name[0] == 0 || depth > MaxTreeDepth)
         return ERROR_INVALID_PARAMETER; // never the root itself
     LONG error = ERROR_SUCCESS;
-    RegistryKey key = OpenResolved(parent, name, KEY_ENUMERATE_SUB_KEYS | DELETE, &error,
-                                   REG_OPTION_OPEN_LINK);
+    RegistryKey key =
+        OpenResolved(parent, name, KEY_ENUMERATE_SUB_KEYS | DELETE, &error, REG_OPTION_OPEN_LINK);
     if (!key)
         return error;
     for (DWORD index = 0;; index++) {
@@ -148,9 +155,9 @@ LONG WriteValue(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWO
     }
     HKEY created = nullptr;
     DWORD disposition = 0;
-    LONG error = Calls->CreateKey(SystemRoot(root.Root), resolved, 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, root.View | KEY_WRITE, nullptr, &created,
-                                  &disposition);
+    LONG error =
+        Calls->CreateKey(SystemRoot(root.Root), resolved, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                         root.View | KEY_WRITE, nullptr, &created, &disposition);
     RegistryKey key(error == ERROR_SUCCESS ? created : nullptr, root.View);
     if (!key) {
         ReportRegistryFailure(L"create key", root, path, nullptr, error);
@@ -261,8 +268,8 @@ DWORD GetDword(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWOR
     }
     DWORD type = REG_NONE;
     DWORD size = sizeof value;
-    error = Calls->QueryValue(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                              &size);
+    error =
+        Calls->QueryValue(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) {
         *result = IsNotFound(error) ? ReadMissing : ReadRefused;
         return fallback;
@@ -414,8 +421,8 @@ ValueReading ReadValueAt(RegistryRoot root, const wchar_t* path, DWORD index,
     return result == ERROR_SUCCESS ? ValueRead : ValueUnreadable;
 }
 
-TextReading ReadWholeText(RegistryRoot root, const wchar_t* path, const wchar_t* name,
-                          wchar_t* out, size_t capacity) {
+TextReading ReadWholeText(RegistryRoot root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+                          size_t capacity) {
     if (capacity == 0)
         return TextUnreadable;
     out[0] = 0;
