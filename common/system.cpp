@@ -118,11 +118,7 @@ bool GetTemporaryFolder(bool elevated, wchar_t* destination, size_t capacity) {
         length = getTempPath2(limit, destination);
     } else {
         UINT windows = GetSystemWindowsDirectoryW(destination, limit);
-        length = windows == 0 || windows >= limit ? 0 : DWORD(windows);
-        if (length > 0 && FormatText(destination + length, limit - length, L"%sTemp\\",
-                                     IsSlash(destination[length - 1]) ? L"" : L"\\") < 0)
-            length = 0;
-        else if (length > 0)
+        if (windows != 0 && windows < limit && JoinPath(destination, L"Temp\\", destination, limit))
             length = DWORD(wcslen(destination));
     }
     if (length == 0 || length >= limit) {
@@ -158,9 +154,8 @@ bool GetSystemFolder(wchar_t* destination, size_t capacity) {
 
 HMODULE LoadSystemLibrary(const wchar_t* fileName) {
     wchar_t path[PathCapacity];
-    if (!GetSystemFolder(path))
+    if (!GetSystemFolder(path) || !JoinPath(path, fileName, path))
         return nullptr;
-    JoinPath(path, fileName, path);
     return LoadLibraryW(path);
 }
 

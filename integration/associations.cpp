@@ -248,8 +248,9 @@ void ReleaseRev() {
 
 bool WriteClassKeys() {
     wchar_t archiver[PathCapacity];
-    GetProgramPath(archiver);
-    ReplaceNamePart(archiver, L"Bundlo.exe");
+    // Classes whose commands name no archiver would start nothing, or another program.
+    if (!GetProgramFile(L"Bundlo.exe", archiver))
+        return true;
     wchar_t command[CommandCapacity];
     FormatText(command, L"\"%s\" \"%%1\"", archiver);
     wchar_t archiveIcon[CommandCapacity];

@@ -1,6 +1,6 @@
 // The archive extensions the user chose, taken over for the archiver's classes "Bundlo" and
-// "Bundlo.ZIP" with their previous state saved in the machine's record, and given back when unchecked or uninstalled;
-// and the archiver's class keys themselves.
+// "Bundlo.ZIP" with their previous state saved in the machine's record, and given back when
+// unchecked or uninstalled; and the archiver's class keys themselves.
 #pragma once
 #include "integration/choices.h"
 
@@ -20,6 +20,7 @@ bool RevBelongsToArchiver();
 // Takes the archiver's class off ".rev" while it belongs to the archiver, and the key with it
 // only when nothing else is in it: another program's values or sub-keys stay.
 void ReleaseRev();
-// The classes Bundlo, Bundlo.ZIP and Bundlo.REV with ".rev" (while it belongs to the archiver).
-// False when the first write is refused with ERROR_ACCESS_DENIED; nothing else is written then.
+// The classes Bundlo, Bundlo.ZIP and Bundlo.REV with ".rev" (while it belongs to the archiver);
+// nothing when the archiver's path is unknown or does not fit. False when the first write is
+// refused with ERROR_ACCESS_DENIED; nothing else is written then.
 bool WriteClassKeys();

@@ -17,11 +17,6 @@ const int VersionMajor = BDL_VERSION_MAJOR;
 const int VersionMinor = BDL_VERSION_MINOR;
 const int VersionBuild = 0;
 
-void ArchiverPath(wchar_t* path) {
-    GetProgramPath(path, PathCapacity);
-    ReplaceNamePart(path, L"Bundlo.exe", PathCapacity);
-}
-
 // yyyymmdd, as Windows shows the install date.
 bool IsInstallDate(const wchar_t* text) {
     size_t length = 0;
@@ -58,7 +53,9 @@ void WriteDeploymentValues(const wchar_t* program, const wchar_t* folder) {
 
 bool RegisterAppPaths() {
     wchar_t archiver[PathCapacity];
-    ArchiverPath(archiver);
+    // Without a path for the archiver there is nothing to register.
+    if (!GetProgramFile(L"Bundlo.exe", archiver))
+        return true;
     wchar_t folder[PathCapacity];
     CopyText(folder, archiver);
     CutNamePart(folder);
@@ -138,13 +135,8 @@ void RegisterUninstallEntry() {
     SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"UninstallString", text);
 
     GetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", text, L"");
-    if (text[0] == 0 || !FileExists(text)) {
-        CopyText(text, program);
-        CutNamePart(text);
-        AddTrailingBackslash(text);
-        AppendText(text, L"Bundlo.exe");
+    if ((text[0] == 0 || !FileExists(text)) && GetProgramFile(L"Bundlo.exe", text))
         SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", text);
-    }
     CopyText(text, program);
     CutNamePart(text);
     AddTrailingBackslash(text);
@@ -159,23 +151,21 @@ void RegisterUninstallEntry() {
 bool ImportSettingsFile(const wchar_t* name) {
     wchar_t existing[PathCapacity];
     GetSettingsFolder(existing, PathCapacity, false);
-    JoinPath(existing, name, existing);
-    if (FileExists(existing))
-        return true; // the user's settings are never replaced
+    // The user's settings are never replaced; where their path does not fit, nobody can tell
+    // whether there are any.
+    if (!JoinPath(existing, name, existing) || FileExists(existing))
+        return true;
     wchar_t installer[PathCapacity];
     DWORD length = GetEnvironmentVariableW(L"sfxname", installer, PathCapacity);
     if (length == 0 || length >= PathCapacity || installer[0] == 0)
         return true;
-    ReplaceNamePart(installer, name);
-    if (!FileExists(installer))
+    if (!ReplaceNamePart(installer, name) || !FileExists(installer))
         return false;
     // Beside the program, where the settings store looks for it, whatever folder the installer
     // left current.
     wchar_t destination[PathCapacity];
-    GetProgramPath(destination);
-    if (destination[0] == 0)
+    if (!GetProgramFile(name, destination))
         return true;
-    ReplaceNamePart(destination, name);
     CopyPlainFile(installer, destination, SettingsImportLimit);
     return true;
 }

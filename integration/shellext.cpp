@@ -95,11 +95,10 @@ void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* 
 
     if (settings.shellExtension) {
         wchar_t dll[PathCapacity];
-        GetProgramPath(dll);
-        ReplaceNamePart(dll, dllName);
+        bool named = GetProgramFile(dllName, dll);
         {
             ScopedRegistryView scope(view);
-            if (FileExists(dll)) {
+            if (named && FileExists(dll)) {
                 SetString(HKEY_CLASSES_ROOT, clsidKey, L"", L"Bundlo");
                 SetString(HKEY_CLASSES_ROOT, serverKey, L"", dll);
                 SetString(HKEY_CLASSES_ROOT, serverKey, L"ThreadingModel", L"Apartment");

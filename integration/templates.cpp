@@ -43,9 +43,9 @@ void TemplateKeyOf(const wchar_t* extension, wchar_t (&key)[TemplateKeyCapacity]
     FormatText(key, L"%s\\ShellNew", extension);
 }
 
-void TemplatePathOf(bool isOwnFormat, wchar_t (&path)[PathCapacity]) {
-    GetProgramPath(path);
-    ReplaceNamePart(path, isOwnFormat ? L"bdlnew.dat" : L"zipnew.dat");
+// False when the program's path is unknown or does not fit: no template can be named then.
+bool TemplatePathOf(bool isOwnFormat, wchar_t (&path)[PathCapacity]) {
+    return GetProgramFile(isOwnFormat ? L"bdlnew.dat" : L"zipnew.dat", path);
 }
 
 bool EncodeValue(const RegistryValue& value, wchar_t* text) {
@@ -83,7 +83,10 @@ bool DecodeValue(const wchar_t* text, RegistryValue* value) {
 // Refused, nobody knows: `refused` says so.
 bool HoldsOwnTemplate(const wchar_t* key, bool isOwnFormat, bool* refused) {
     wchar_t own[PathCapacity];
-    TemplatePathOf(isOwnFormat, own);
+    *refused = false;
+    // A template the archiver cannot name is none it wrote.
+    if (!TemplatePathOf(isOwnFormat, own))
+        return false;
     wchar_t fileName[TemplateKeyCapacity];
     ReadResult read = ReadDone;
     bool found = GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", &read);
@@ -211,12 +214,13 @@ bool WantTemplate(bool shellExtension, bool isOwnFormat, bool isZip) {
 }
 
 void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
+    wchar_t path[PathCapacity];
+    if (!TemplatePathOf(isOwnFormat, path))
+        return;
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     DeleteEmptyKey(HKEY_CLASSES_ROOT, key);
 
-    wchar_t path[PathCapacity];
-    TemplatePathOf(isOwnFormat, path);
     const unsigned char* bytes = isOwnFormat ? OwnFormatTemplate : ZipTemplate;
     size_t size = isOwnFormat ? sizeof OwnFormatTemplate : sizeof ZipTemplate;
     ScanEntry entry;

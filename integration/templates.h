@@ -11,7 +11,8 @@ const size_t TemplateKeyCapacity = 2048;
 // Whether ".bdl" or ".zip" should carry the archiver's template now.
 bool WantTemplate(bool shellExtension, bool isOwnFormat, bool isZip);
 // Writes the template file when missing or of the wrong size and points the extension's
-// "ShellNew" key at it, dropping the entry that was there.
+// "ShellNew" key at it, dropping the entry that was there; does nothing when the template's path
+// beside the program is unknown or does not fit.
 void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat);
 // Keeps the extension's "ShellNew" entry in its record at the take-over: every value
 // with its type, and the "ShellNew" text that earlier versions read. An entry too large to keep

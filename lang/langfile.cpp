@@ -610,13 +610,10 @@ void Load(LanguageFile& file, const wchar_t* nameOrPath, LineReport& report) {
     wchar_t path[PathCapacity];
     if (wcschr(nameOrPath, L'\\') != nullptr) {
         CopyText(path, nameOrPath);
-    } else {
-        GetProgramPath(path);
+    } else if (!GetProgramFile(nameOrPath, path)) {
         // Without the program's own path a bare name would be looked for in whatever folder is
         // current, and another file of that name read.
-        if (path[0] == 0)
-            return;
-        ReplaceNamePart(path, nameOrPath);
+        return;
     }
 
     File input;
