@@ -456,15 +456,6 @@ char* DuplicateKey(const char* key) {
     return copy;
 }
 
-wchar_t* DuplicateText(const wchar_t* text, size_t length) {
-    wchar_t* copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
-    if (copy != nullptr) {
-        wmemcpy(copy, text, length);
-        copy[length] = 0;
-    }
-    return copy;
-}
-
 // Finishes a text as translators write it: trailing blanks go, then one closing quote, then
 // one opening quote, so quotes are needed only to keep blanks at either end.
 void AppendEntry(LanguageFile& file, const char* key, const wchar_t* text, size_t length) {
