@@ -139,7 +139,6 @@ void RegisterShellIntegration(bool remove, const IntegrationSettings& settings) 
                            wide ? L"Bundlo32" : L"Bundlo", false);
     if (wide)
         RegisterShellExtension(used, L"bdlext64.dll", ShellExtensionClsid64, L"Bundlo", true);
-    bool vista = WindowsVersion() >= 0x600;
     if (remove) {
         // Whichever build wrote them: a setup of one bitness may be removed by the other.
         REGSAM views[2];
@@ -149,7 +148,7 @@ void RegisterShellIntegration(bool remove, const IntegrationSettings& settings) 
             DeleteValue(HKEY_LOCAL_MACHINE, RegisteredApplicationsKey, L"Bundlo");
             DeleteKeyTree(HKEY_LOCAL_MACHINE, CapabilitiesKey);
         }
-    } else if (vista) {
+    } else {
         WriteCapabilities();
     }
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);

@@ -7,7 +7,6 @@
 #include "common/com.h"
 #include "common/files.h"
 #include "common/settings.h"
-#include "common/system.h"
 #include "common/text.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
@@ -169,10 +168,9 @@ void UpdateDesktopShortcut(const ShortcutJob& job, const wchar_t* desktop) {
         UpdateShortcut(job, job.Settings->linkDesktop, allUsersLink, nullptr);
 }
 
-void UpdateStartMenuShortcut(const ShortcutJob& job, bool vista) {
+void UpdateStartMenuShortcut(const ShortcutJob& job) {
     wchar_t startMenuLink[PathCapacity];
-    if (!GetShellFolder(startMenuLink, PathCapacity,
-                        vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU) ||
+    if (!GetShellFolder(startMenuLink, PathCapacity, CSIDL_COMMON_STARTMENU) ||
         !JoinPath(startMenuLink, ArchiverLink, startMenuLink))
         return;
     UpdateShortcut(job, job.Settings->linkStartMenu, startMenuLink, job.WorkingFolder);
@@ -197,7 +195,6 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     // Without the program's own path there is nothing to point at, but old shortcuts still go.
     wchar_t archiver[PathCapacity];
     const bool haveArchiver = GetProgramFile(L"Bundlo.exe", archiver);
-    const bool vista = WindowsVersion() >= 0x600;
     wchar_t description[TextRingCapacity];
     LoadTextInto(IDS_BUNDLODESC, description);
 
@@ -205,13 +202,11 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     // resolved against the current folder, and the group steps delete files.
     wchar_t desktop[PathCapacity];
     const bool haveDesktop = GetShellFolder(desktop, PathCapacity, CSIDL_DESKTOPDIRECTORY);
-    if (!haveDesktop && !vista)
-        return;
     const wchar_t* workingFolder = haveDesktop ? desktop : nullptr;
     ShortcutJob job = {
         &settings, haveArchiver ? archiver : nullptr, description, icon, workingFolder, groupPath,
         capacity};
     UpdateDesktopShortcut(job, workingFolder);
-    UpdateStartMenuShortcut(job, vista);
+    UpdateStartMenuShortcut(job);
     UpdateProgramGroups(job);
 }
