@@ -4,13 +4,18 @@
 #pragma once
 #include "integration/choices.h"
 
-// Takes the extension over (associate) or gives it back, and keeps its "New" template in step
-// with the choices. An extension that another program took over since is never touched. False
-// when a read or a write it needed was refused: the extension is left so that a later run
+// What AssociateExtension does with one extension, as bits.
+enum ExtensionRequest : uint32_t {
+    GiveBackExtension = 0,  // without TakeExtension the extension is given back
+    TakeExtension = 1,      // taken over for the archiver's class
+    WithShellExtension = 2, // the shell extension is chosen, and with it the "New" templates
+};
+// Takes the extension over or gives it back, as the request says, and keeps its "New" template
+// in step with the choices. An extension that another program took over since is never touched.
+// False when a read or a write it needed was refused: the extension is left so that a later run
 // finishes the job (taken over without its state saved, or given back without the state that
 // says how, it would be lost to its previous owner).
-bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExtension,
-                        bool isOwnFormat, bool isZip);
+bool AssociateExtension(const wchar_t* extension, uint32_t request, ArchiveKind kind);
 // Every extension of every archive type, as the record says. False when one of them was left
 // unfinished.
 bool AssociateAllTypes(const IntegrationSettings& settings);
