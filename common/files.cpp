@@ -54,13 +54,16 @@ void ReportFileFailure(const wchar_t* operation, const wchar_t* path) {
     SetLastError(error);
 }
 
-void FillEntry(ScanEntry* entry, const wchar_t* pathOrMask, const WIN32_FIND_DATAW& data) {
+// False when the entry's path does not fit its buffer: the entry cannot be named.
+bool FillEntry(ScanEntry* entry, const wchar_t* pathOrMask, const WIN32_FIND_DATAW& data) {
     CopyText(entry->Name, pathOrMask, PathCapacity);
-    ReplaceNamePart(entry->Name, data.cFileName, PathCapacity);
+    if (!ReplaceNamePart(entry->Name, data.cFileName, PathCapacity))
+        return false;
     entry->Size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     entry->Attributes = data.dwFileAttributes;
     entry->IsDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry->IsReparsePoint = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return true;
 }
 
 // RemoveDirectoryW in both forms, with the last error of the last try; reports nothing.
@@ -200,9 +203,10 @@ bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, 
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
     for (int attempt = 0; attempt < PrivateFolderAttempts; attempt++) {
         unsigned int high = 0, low = 0;
+        wchar_t name[24];
         if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
-            FormatText(folder, capacity, L"%s%sBdl-%08x%08x", parent,
-                       parent[0] != 0 && !IsSlash(*LastChar(parent)) ? L"\\" : L"", high, low) < 0)
+            FormatText(name, L"Bdl-%08x%08x", high, low) < 0 ||
+            !JoinPath(parent, name, folder, capacity))
             break;
         // An existing name is never taken over: it may be someone's planted folder or link.
         // The list and label come with the creation, so that the folder is never open to
@@ -335,7 +339,7 @@ bool DeleteBelow(HANDLE handle, const wchar_t* folder, unsigned depth) {
     bool whole = true;
     for (uint32_t at = 0; at < names.Count; at += uint32_t(wcslen(names.Data + at)) + 1) {
         wchar_t path[PathCapacity];
-        if (FormatText(path, L"%s\\%s", folder, names.Data + at) < 0) {
+        if (!JoinPath(folder, names.Data + at, path)) {
             whole = false;
             continue;
         }
@@ -502,8 +506,7 @@ bool GetEntryInfo(const wchar_t* path, ScanEntry* entry) {
     OwnedFind find(FindFirst(path, &data));
     if (!find)
         return false;
-    FillEntry(entry, path, data);
-    return true;
+    return FillEntry(entry, path, data);
 }
 
 ReparseCheck CheckReparsePoints(const wchar_t* folder, const wchar_t* path) {
@@ -569,9 +572,10 @@ bool DirScan::Next(ScanEntry* entry) {
         } else if (!FindHandle || !FindNextFileW(FindHandle.get(), &data)) {
             return false;
         }
-        FillEntry(entry, Mask, data);
         FirstCall = false;
-        if (!IsDotOrDotDot(data.cFileName))
+        // An entry whose path does not fit is passed over like the dots: a cut path would name
+        // another entry.
+        if (!IsDotOrDotDot(data.cFileName) && FillEntry(entry, Mask, data))
             return true;
     }
 }

@@ -20,8 +20,8 @@ struct ScanEntry {
 };
 
 // Lists the entries that match a mask (a folder joined with "*", say), one at a time, without
-// "." and "..", in the order Windows delivers them. Not recursive. Closes its find handle when
-// it goes.
+// "." and ".." and without an entry whose path would not fit, in the order Windows delivers
+// them. Not recursive. Closes its find handle when it goes.
 class DirScan {
   public:
     DirScan();
@@ -102,7 +102,8 @@ bool FileExists(const wchar_t* path);
 bool PathOrMaskExists(const wchar_t* path);
 // Creates one folder; parents are not created.
 MakeDirResult MakeDir(const wchar_t* path);
-// The listing entry of one path; false for a path with wildcards or one that names nothing.
+// The listing entry of one path; false for a path with wildcards, one that names nothing, or one
+// whose entry's path would not fit.
 bool GetEntryInfo(const wchar_t* path, ScanEntry* entry);
 
 // Where a path below a folder meets a reparse point (a junction, a symbolic link, a mount point),

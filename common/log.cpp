@@ -65,13 +65,13 @@ bool DefaultLogPath(bool systemFolder, wchar_t* path, size_t capacity) {
     wchar_t folder[PathCapacity];
     if (!GetTemporaryFolder(systemFolder, folder))
         return false;
-    AddTrailingBackslash(folder);
     SYSTEMTIME now;
     GetLocalTime(&now);
-    if (FormatText(path, capacity, L"%sBundlo-Uninstall-%04u%02u%02u-%02u%02u%02u-%lu.log", folder,
-                   now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+    wchar_t name[64];
+    if (FormatText(name, L"Bundlo-Uninstall-%04u%02u%02u-%02u%02u%02u-%lu.log", now.wYear,
+                   now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                    static_cast<unsigned long>(GetCurrentProcessId())) >= 0)
-        return true;
+        return JoinPath(folder, name, path, capacity);
     if (capacity > 0)
         path[0] = 0;
     return false;

@@ -95,21 +95,36 @@ void CutNamePart(wchar_t* path) {
         name[-1] = 0;
 }
 
-void FolderPart(const wchar_t* path, wchar_t* destination, size_t capacity) {
-    if (capacity == 0)
-        return;
+bool FolderPart(const wchar_t* path, wchar_t* destination, size_t capacity) {
     size_t length = NamePart(path) - path;
-    if (length > capacity - 1)
-        length = capacity - 1;
-    memmove(destination, path, length * sizeof(wchar_t));
+    if (length >= capacity) {
+        if (capacity > 0)
+            destination[0] = 0;
+        return false;
+    }
+    wmemmove(destination, path, length);
     destination[length] = 0;
+    return true;
 }
 
-void ReplaceNamePart(wchar_t* path, const wchar_t* name, size_t capacity) {
-    wchar_t* part = NamePart(path);
-    size_t folderLength = part - path;
-    if (folderLength < capacity)
-        CopyText(part, name, capacity - folderLength);
+namespace {
+// Writes name after the first `at` characters of the destination, which already hold its
+// folder; refuses, emptying the destination, when the whole does not fit.
+bool PutName(wchar_t* destination, size_t at, const wchar_t* name, size_t capacity) {
+    size_t length = wcslen(name);
+    if (at >= capacity || length >= capacity - at) {
+        if (capacity > 0)
+            destination[0] = 0;
+        return false;
+    }
+    wmemmove(destination + at, name, length);
+    destination[at + length] = 0;
+    return true;
+}
+} // namespace
+
+bool ReplaceNamePart(wchar_t* path, const wchar_t* name, size_t capacity) {
+    return PutName(path, NamePart(path) - path, name, capacity);
 }
 
 void AddTrailingBackslash(wchar_t* path, size_t capacity) {
@@ -120,14 +135,19 @@ void AddTrailingBackslash(wchar_t* path, size_t capacity) {
     }
 }
 
-void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, size_t capacity) {
-    wchar_t joined[PathCapacity];
-    CopyText(joined, folder);
-    bool bareDrive = IsDriveLetterColon(joined) && joined[2] == 0;
-    if (!bareDrive)
-        AddTrailingBackslash(joined);
-    AppendText(joined, name);
-    CopyText(destination, joined, capacity);
+bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, size_t capacity) {
+    size_t length = wcslen(folder);
+    bool bareDrive = IsDriveLetterColon(folder) && length == 2;
+    bool separator = length != 0 && folder[length - 1] != L'\\' && !bareDrive;
+    if (length + (separator ? 1 : 0) >= capacity) {
+        if (capacity > 0)
+            destination[0] = 0;
+        return false;
+    }
+    wmemmove(destination, folder, length);
+    if (separator)
+        destination[length++] = L'\\';
+    return PutName(destination, length, name, capacity);
 }
 
 bool PlainFormLosesTrailingChars(const wchar_t* path) {
@@ -193,14 +213,13 @@ bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity) {
         AppendText(destination, path, capacity);
         return true;
     }
-    AddTrailingBackslash(current);
-    if (capacity <= wcslen(current) + length + 4)
-        return false;
     // ".\" would stay a literal component in the long form, which Windows refuses.
     if (path[0] == L'.' && IsSlash(path[1]))
         path += 2;
+    wchar_t joined[PathCapacity];
+    if (!JoinPath(current, path, joined) || capacity <= wcslen(joined) + LongPathPrefixLength)
+        return false;
     CopyText(destination, LongPathPrefix, capacity);
-    AppendText(destination, current, capacity);
-    AppendText(destination, path, capacity);
+    AppendText(destination, joined, capacity);
     return true;
 }

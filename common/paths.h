@@ -24,23 +24,28 @@ const wchar_t* LastChar(const wchar_t* path);
 // Cuts off the name part and the separator before it, but never the root: C:\dir\x gives C:\dir,
 // C:\x gives C:\, \x gives \ and x gives an empty text.
 void CutNamePart(wchar_t* path);
-// The path up to its name part, final separator included.
-void FolderPart(const wchar_t* path, wchar_t* destination, size_t capacity);
-// Writes name over the name part, within the buffer's capacity.
-void ReplaceNamePart(wchar_t* path, const wchar_t* name, size_t capacity);
+// The path up to its name part, final separator included; false, with an empty destination,
+// when that does not fit.
+bool FolderPart(const wchar_t* path, wchar_t* destination, size_t capacity);
+// Writes name over the name part, keeping the folder part as it is spelled. False, with an empty
+// path, when the result does not fit: a cut name would be another file's.
+bool ReplaceNamePart(wchar_t* path, const wchar_t* name, size_t capacity);
 
 // Appends a backslash unless the path is empty, already ends in one, or there is no room.
 void AddTrailingBackslash(wchar_t* path, size_t capacity);
-// folder + '\' + name; "C:" + "x" stays "C:x". Destination may be the folder buffer.
-void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, size_t capacity);
+// folder + '\' + name, with no backslash added after one, to an empty folder or to a bare drive
+// ("C:" + "x" stays "C:x"). Destination may be the folder buffer, not the name's. False, with an
+// empty destination, when the joined path does not fit: a cut path names another file. The one
+// way the program puts a folder and a name together as a file path.
+bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* destination, size_t capacity);
 template <size_t N> void AddTrailingBackslash(wchar_t (&path)[N]) {
     AddTrailingBackslash(path, N);
 }
-template <size_t N> void JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&out)[N]) {
-    JoinPath(folder, name, out, N);
+template <size_t N> bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t (&out)[N]) {
+    return JoinPath(folder, name, out, N);
 }
-template <size_t N> void ReplaceNamePart(wchar_t (&path)[N], const wchar_t* name) {
-    ReplaceNamePart(path, name, N);
+template <size_t N> bool ReplaceNamePart(wchar_t (&path)[N], const wchar_t* name) {
+    return ReplaceNamePart(path, name, N);
 }
 
 // One name that Windows stores as it is, directly inside whatever folder it is joined to: not

@@ -47,15 +47,6 @@ struct SettingsStore {
 
 SettingsStore Store;
 
-wchar_t* DuplicateText(const wchar_t* text, size_t length) {
-    wchar_t* copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
-    if (copy == nullptr)
-        MemoryExit();
-    memcpy(copy, text, length * sizeof(wchar_t));
-    copy[length] = 0;
-    return copy;
-}
-
 void FreeEntry(SettingsEntry* entry) {
     free(entry->Name);
     free(entry->Value);
@@ -71,12 +62,11 @@ void AppendEntry(const wchar_t* name, size_t nameLength, const wchar_t* value, S
     entry->Next = nullptr;
     entry->Kind = kind;
     // Linked only when complete, so that running out of memory leaves a consistent list.
-    try {
-        entry->Name = DuplicateText(name, nameLength);
-        entry->Value = DuplicateText(value, wcslen(value));
-    } catch (...) {
+    entry->Name = DuplicateText(name, nameLength);
+    entry->Value = DuplicateText(value, wcslen(value));
+    if (entry->Name == nullptr || entry->Value == nullptr) {
         FreeEntry(entry);
-        throw;
+        MemoryExit();
     }
     if (Store.Tail)
         Store.Tail->Next = entry;
@@ -99,6 +89,8 @@ void SetEntry(const wchar_t* name, const wchar_t* value, SettingsKind kind) {
         return;
     }
     wchar_t* copy = DuplicateText(value, wcslen(value));
+    if (copy == nullptr)
+        MemoryExit();
     free(entry->Value);
     entry->Value = copy;
     entry->Kind = kind;
@@ -209,6 +201,8 @@ void ParseEntryLine(const wchar_t* line) {
         size_t length = wcslen(value);
         if (length > 0 && value[length - 1] == L'"') {
             wchar_t* unquoted = DuplicateText(value, length - 1);
+            if (unquoted == nullptr)
+                MemoryExit();
             try {
                 AppendEntry(line, equals - line, unquoted, SettingsText);
             } catch (...) {

@@ -20,8 +20,8 @@ bool (*WmiQueryOverride)() = nullptr;
 namespace {
 // -1 until IsWow64Process has answered; then its flag.
 int Wow64State = -1;
-// -1 until WindowsVersion has asked; then the platform id and version of that one query.
-int VersionPlatform = -1;
+// False until WindowsVersion has asked; then the version of that one query.
+bool VersionKnown = false;
 DWORD VersionMajor = 0;
 DWORD VersionMinor = 0;
 bool Windows11Known = false;
@@ -29,7 +29,7 @@ bool Windows11Answer = false;
 
 OSVERSIONINFOW QueryVersion() {
     // Filled with zeros apart from the size: a failed query leaves the structure untouched, and
-    // it must then read as "not NT, version 0" rather than as whatever the stack held.
+    // it must then read as version 0 rather than as whatever the stack held.
     OSVERSIONINFOW info;
     ZeroMemory(&info, sizeof info);
     info.dwOSVersionInfoSize = sizeof info;
@@ -48,6 +48,18 @@ void GetProgramPath(wchar_t* destination, size_t capacity) {
         destination[0] = 0;
 }
 
+bool GetProgramFile(const wchar_t* name, wchar_t* destination, size_t capacity) {
+    wchar_t folder[PathCapacity];
+    GetProgramPath(folder);
+    if (folder[0] != 0) {
+        CutNamePart(folder);
+        return JoinPath(folder, name, destination, capacity);
+    }
+    if (capacity > 0)
+        destination[0] = 0;
+    return false;
+}
+
 OwnedBstr CopyToBstr(const wchar_t* text) {
     OwnedBstr copy(SysAllocString(text));
     if (!copy)
@@ -56,16 +68,13 @@ OwnedBstr CopyToBstr(const wchar_t* text) {
 }
 
 void SetSafeDllSearch(bool excludeCurrentDirectory) {
+    SetDllDirectoryW(excludeCurrentDirectory ? L"" : nullptr);
+    // Vista and 7 have it only with an update; without it the current directory is still out.
     HMODULE kernel = GetModuleHandleW(L"kernel32");
-    if (!kernel)
-        return;
-    typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCWSTR);
-    auto setDllDirectory = GetExport<SetDllDirectoryFn>(kernel, "SetDllDirectoryW");
-    if (setDllDirectory)
-        setDllDirectory(excludeCurrentDirectory ? L"" : nullptr);
-    // Windows 7 has it only with an update; without it the current directory is still out.
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
-    auto setDefault = GetExport<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories");
+    auto setDefault =
+        kernel ? GetExport<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories")
+               : nullptr;
     if (setDefault && excludeCurrentDirectory)
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
@@ -106,11 +115,7 @@ bool GetTemporaryFolder(bool elevated, wchar_t* destination, size_t capacity) {
         length = getTempPath2(limit, destination);
     } else {
         UINT windows = GetSystemWindowsDirectoryW(destination, limit);
-        length = windows == 0 || windows >= limit ? 0 : DWORD(windows);
-        if (length > 0 && FormatText(destination + length, limit - length, L"%sTemp\\",
-                                     IsSlash(destination[length - 1]) ? L"" : L"\\") < 0)
-            length = 0;
-        else if (length > 0)
+        if (windows != 0 && windows < limit && JoinPath(destination, L"Temp\\", destination, limit))
             length = DWORD(wcslen(destination));
     }
     if (length == 0 || length >= limit) {
@@ -146,21 +151,16 @@ bool GetSystemFolder(wchar_t* destination, size_t capacity) {
 
 OwnedModule LoadSystemLibrary(const wchar_t* fileName) {
     wchar_t path[PathCapacity];
-    if (!GetSystemFolder(path))
+    if (!GetSystemFolder(path) || !JoinPath(path, fileName, path))
         return OwnedModule();
-    JoinPath(path, fileName, path);
     return OwnedModule(LoadLibraryW(path));
 }
 
 bool RunsUnderWow64() {
     if (Wow64State != -1)
         return Wow64State == 1;
-    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    // Windows before XP SP2 has no such export: such a system is never 64-bit.
-    auto isWow64 = kernel ? GetExport<IsWow64ProcessFn>(kernel, "IsWow64Process") : nullptr;
     BOOL wow64 = FALSE;
-    if (!isWow64 || !isWow64(GetCurrentProcess(), &wow64))
+    if (!IsWow64Process(GetCurrentProcess(), &wow64))
         return false;
     Wow64State = wow64;
     return Wow64State == 1;
@@ -175,15 +175,13 @@ bool Is64BitWindows() {
 }
 
 unsigned WindowsVersion() {
-    if (VersionPlatform == -1) {
+    if (!VersionKnown) {
         OSVERSIONINFOW info = QueryVersion();
-        VersionPlatform = int(info.dwPlatformId);
+        VersionKnown = true;
         VersionMajor = info.dwMajorVersion;
         VersionMinor = info.dwMinorVersion;
     }
-    if (VersionPlatform == VER_PLATFORM_WIN32_NT)
-        return VersionMajor * 256 + VersionMinor;
-    return 0x0501;
+    return VersionMajor * 256 + VersionMinor;
 }
 
 bool IsWindows11OrLater() {
@@ -300,7 +298,7 @@ bool WmiReportsWindows10() {
 
 void ResetPlatformCache() {
     Wow64State = -1;
-    VersionPlatform = -1;
+    VersionKnown = false;
     VersionMajor = 0;
     VersionMinor = 0;
     Windows11Known = false;

@@ -4,11 +4,10 @@
 
 #include "common/handles.h"
 
-// Takes the current directory out of the library search path (or puts it back), where the
-// system offers SetDllDirectoryW; silently does nothing elsewhere. Excluding it also limits the
-// default search to the system folder where SetDefaultDllDirectories exists: the program's own
-// folder, and anything planted beside it, is never searched; what the program loads from its
-// folder it loads by full path.
+// Takes the current directory out of the library search path (or puts it back). Excluding it
+// also limits the default search to the system folder where SetDefaultDllDirectories exists:
+// the program's own folder, and anything planted beside it, is never searched; what the program
+// loads from its folder it loads by full path.
 void SetSafeDllSearch(bool excludeCurrentDirectory);
 
 // The full path of the running program; empty when it does not fit, since a cut path would name
@@ -16,6 +15,13 @@ void SetSafeDllSearch(bool excludeCurrentDirectory);
 void GetProgramPath(wchar_t* destination, size_t capacity);
 template <size_t N> void GetProgramPath(wchar_t (&destination)[N]) {
     GetProgramPath(destination, N);
+}
+
+// The folder of the running program joined with name; false, with an empty destination, when
+// the program's path is unknown (GetProgramPath) or the result does not fit.
+bool GetProgramFile(const wchar_t* name, wchar_t* destination, size_t capacity);
+template <size_t N> bool GetProgramFile(const wchar_t* name, wchar_t (&destination)[N]) {
+    return GetProgramFile(name, destination, N);
 }
 
 // A BSTR copy of a text. Running out of memory is the program's one out-of-memory exit.
@@ -60,17 +66,17 @@ template <typename Function> Function GetExport(HMODULE module, const char* name
 // meant for the user-interface thread only (nothing is locked).
 
 // A 32-bit process on 64-bit Windows: the 32-bit build where a 64-bit one would serve better,
-// which the setup's 64-bit notice tells. A failed IsWow64Process lookup counts as "no" and is
-// asked again at the next call.
+// which the setup's 64-bit notice tells. A failed IsWow64Process counts as "no" and is asked
+// again at the next call.
 bool RunsUnderWow64();
 
 // 64-bit Windows, whichever build asks: the 64-bit build runs nowhere else, and the 32-bit build
 // learns it from WOW64. Decides which shell extensions and registry views the machine has.
 bool Is64BitWindows();
 
-// The Windows version as major * 256 + minor (0x600 Vista, 0xA00 Windows 10 and 11); 0x501 for
-// anything outside the NT family. Never 0. Windows reports 10.0 only to programs whose manifest
-// declares Windows 10 as supported.
+// The Windows version as major * 256 + minor (0x600 Vista, 0xA00 Windows 10 and 11); 0 when the
+// system does not say. Windows reports 10.0 only to programs whose manifest declares Windows 10
+// as supported.
 unsigned WindowsVersion();
 
 // The Windows 11 shell, whose context menu needs the classic-menu handling. Windows 11 still

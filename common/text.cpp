@@ -65,6 +65,17 @@ void ZeroBuffer(void* buffer, size_t size) {
         memset(buffer, 0, size);
 }
 
+wchar_t* DuplicateText(const wchar_t* text, size_t length) {
+    if (length >= SIZE_MAX / sizeof(wchar_t))
+        return nullptr;
+    wchar_t* copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
+    if (copy != nullptr) {
+        wmemcpy(copy, text, length);
+        copy[length] = 0;
+    }
+    return copy;
+}
+
 // The msvcrt functions are called by name: the C99 variants that mingw-w64 may substitute read
 // "%s" as narrow text, and every caller here passes wide text. They get one place less than the
 // capacity because they leave the buffer unterminated when the output fills it exactly.

@@ -13,6 +13,9 @@ char* CopyNarrowText(char* dst, const char* src, size_t capacity);
 void AppendText(wchar_t* dst, const wchar_t* src, size_t capacity);
 void AppendNarrowText(char* dst, const char* src, size_t capacity);
 void ZeroBuffer(void* buffer, size_t size);
+// The first `length` characters of a text, terminated, in a block of their own that free()
+// releases; nullptr when memory runs out, for the caller to react as its own code does.
+wchar_t* DuplicateText(const wchar_t* text, size_t length);
 
 // printf-style formatting; "%s" takes wide text. Returns the characters written, or -1 when the
 // output was cut.

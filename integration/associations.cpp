@@ -95,16 +95,15 @@ namespace {
 // Takes the extension for the archiver's class, with the state it had saved first at the first
 // take-over; the archiver's own format takes its volume extensions along. False when the
 // extension was not taken.
-bool TakeOver(const wchar_t* extension, Ownership owner, bool hasTemplate, bool isOwnFormat,
-              bool isZip) {
+bool TakeOver(const wchar_t* extension, Ownership owner, ArchiveKind kind) {
     // A second apply must not overwrite what was saved at the first take-over; what an earlier
     // version saved for its own user only becomes the machine's.
     if (owner == Owned)
         MoveUserRecordToMachine(extension);
-    else if (!SaveState(extension, hasTemplate))
+    else if (!SaveState(extension, kind != ArchiveKind::Other))
         return false;
-    bool taken = SetClass(extension, isZip ? L"Bundlo.ZIP" : L"Bundlo");
-    if (isOwnFormat) {
+    bool taken = SetClass(extension, kind == ArchiveKind::Zip ? L"Bundlo.ZIP" : L"Bundlo");
+    if (kind == ArchiveKind::OwnFormat) {
         for (unsigned n = 0; n < 30; n++) {
             wchar_t volume[32];
             VolumeExtension(n, volume);
@@ -120,17 +119,17 @@ bool TakeOver(const wchar_t* extension, Ownership owner, bool hasTemplate, bool 
 
 // An extension the archiver owns with no record anywhere (the record lost with a user's hive, say):
 // only the archiver's class and "New" entry go, since what was there before is unknown.
-bool ReleaseUnrecorded(const wchar_t* extension, bool hasTemplate, bool isOwnFormat) {
+bool ReleaseUnrecorded(const wchar_t* extension, ArchiveKind kind) {
     ReportFailure(L"give back without a saved previous owner", extension, ERROR_NOT_FOUND);
-    if (hasTemplate && !RemoveOwnTemplateEntry(extension, isOwnFormat))
+    if (kind != ArchiveKind::Other && !RemoveOwnTemplateEntry(extension, kind))
         return false;
     return DeleteValue(HKEY_CLASSES_ROOT, extension, L"");
 }
 
 // Gives back what the record saved: the "New" entry alone while the extension stays associated,
 // else the class too (or the whole key, when the extension had none before).
-bool GiveBack(const wchar_t* extension, Ownership owner, bool associate, bool hasTemplate,
-              bool isOwnFormat) {
+bool GiveBack(const wchar_t* extension, Ownership owner, bool associate, ArchiveKind kind) {
+    bool hasTemplate = kind != ArchiveKind::Other;
     StateRecord record;
     RecordLookup lookup = FindRecordOf(extension, record);
     // Giving back what could not be read would give back the wrong thing, for good.
@@ -151,7 +150,7 @@ bool GiveBack(const wchar_t* extension, Ownership owner, bool associate, bool ha
     // The volume extensions follow the archiver's own format, even when another program has
     // taken ".bdl" since: left naming the archiver's class, they would point at nothing once
     // the class is removed.
-    if (!associate && isOwnFormat)
+    if (!associate && kind == ArchiveKind::OwnFormat)
         released = ReleaseVolumes(existed ? previous : L"");
 
     // Only what still points to the archiver is given back; its class goes last, so that while
@@ -159,10 +158,10 @@ bool GiveBack(const wchar_t* extension, Ownership owner, bool associate, bool ha
     // An extension another program took since keeps its class, but not the archiver's "New"
     // entry, which would offer a template that is gone.
     if (owner != Owned && !associate)
-        return (!hasTemplate || RemoveOwnTemplateEntry(extension, isOwnFormat)) && released;
+        return (!hasTemplate || RemoveOwnTemplateEntry(extension, kind)) && released;
     if (lookup == RecordMissing && !associate)
-        return ReleaseUnrecorded(extension, hasTemplate, isOwnFormat) && released;
-    if (hasTemplate && !RestoreTemplateEntry(extension, isOwnFormat, existed, record))
+        return ReleaseUnrecorded(extension, kind) && released;
+    if (hasTemplate && !RestoreTemplateEntry(extension, kind, existed, record))
         return false;
     if (associate)
         return true;
@@ -182,10 +181,10 @@ bool GiveBack(const wchar_t* extension, Ownership owner, bool associate, bool ha
 
 } // namespace
 
-bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExtension,
-                        bool isOwnFormat, bool isZip) {
+bool AssociateExtension(const wchar_t* extension, uint32_t request, ArchiveKind kind) {
     PrepareTemplateImages();
-    bool hasTemplate = isOwnFormat || isZip;
+    bool associate = (request & TakeExtension) != 0;
+    bool hasTemplate = kind != ArchiveKind::Other;
     // An extension whose class cannot be read may be the archiver's (with its state saved at
     // the first take-over) or another program's: either way it is left as it is.
     Ownership owner = FindOwnership(extension);
@@ -193,15 +192,15 @@ bool AssociateExtension(const wchar_t* extension, bool associate, bool shellExte
         return false;
     // Not taken, the extension's "New" entry is still the one the state saved: replaced now,
     // the next take-over would save the archiver's own entry as the previous one.
-    if (associate && !TakeOver(extension, owner, hasTemplate, isOwnFormat, isZip))
+    if (associate && !TakeOver(extension, owner, kind))
         return false;
-    bool wantTemplate = hasTemplate && WantTemplate(shellExtension, isOwnFormat, isZip) &&
+    bool wantTemplate = hasTemplate && WantTemplate((request & WithShellExtension) != 0, kind) &&
                         MayReplaceTemplateEntry(extension);
     if (associate && wantTemplate)
-        CreateTemplateEntry(extension, isOwnFormat);
+        CreateTemplateEntry(extension, kind);
     if (associate && (wantTemplate || !hasTemplate))
         return true;
-    return GiveBack(extension, owner, associate, hasTemplate, isOwnFormat);
+    return GiveBack(extension, owner, associate, kind);
 }
 
 bool AssociateAllTypes(const IntegrationSettings& settings) {
@@ -210,10 +209,10 @@ bool AssociateAllTypes(const IntegrationSettings& settings) {
         for (const wchar_t* group = ArchiveTypeTable[row].Group; group != nullptr;) {
             wchar_t extension[ExtensionCapacity];
             group = SplitExtension(group, extension, ExtensionCapacity);
-            done = AssociateExtension(extension, settings.associate[row] != 0,
-                                      settings.shellExtension != 0, row == OwnFormatRow,
-                                      row == ZipRow) &&
-                   done;
+            uint32_t request = settings.associate[row] ? TakeExtension : GiveBackExtension;
+            if (settings.shellExtension)
+                request |= WithShellExtension;
+            done = AssociateExtension(extension, request, ArchiveKindOfRow(row)) && done;
         }
     }
     return done;
@@ -249,8 +248,9 @@ void ReleaseRev() {
 
 bool WriteClassKeys() {
     wchar_t archiver[PathCapacity];
-    GetProgramPath(archiver);
-    ReplaceNamePart(archiver, L"Bundlo.exe");
+    // Classes whose commands name no archiver would start nothing, or another program.
+    if (!GetProgramFile(L"Bundlo.exe", archiver))
+        return true;
     wchar_t command[CommandCapacity];
     FormatText(command, L"\"%s\" \"%%1\"", archiver);
     wchar_t archiveIcon[CommandCapacity];

@@ -45,6 +45,15 @@ extern const ArchiveType ArchiveTypeTable[ArchiveTypeCount];
 // Row 0 is the archiver's own format, row 1 is ZIP.
 const size_t OwnFormatRow = 0;
 const size_t ZipRow = 1;
+// What an archive type brings besides its class: the archiver's own format a "New" template and
+// its volume extensions, ZIP a template and a class of its own, any other type nothing.
+enum class ArchiveKind { Other, OwnFormat, Zip };
+// The kind of a row of ArchiveTypeTable.
+inline ArchiveKind ArchiveKindOfRow(size_t row) {
+    return row == OwnFormatRow ? ArchiveKind::OwnFormat
+           : row == ZipRow     ? ArchiveKind::Zip
+                               : ArchiveKind::Other;
+}
 
 // Copies the first extension of `group` (".bz2" of ".bz2.tbz2.bz.tbz") into `extension` and
 // returns where the next one begins, or null when it was the last.

@@ -59,12 +59,9 @@ bool ListEntryPath(const wchar_t* folder, const wchar_t* line, wchar_t* entry, s
     if (line[0] == 0 || IsSlash(line[0]) || wcspbrk(line, L":*?") != nullptr)
         return false;
     size_t folderLength = wcslen(folder);
-    if (folderLength == 0 || folder[folderLength - 1] != L'\\' ||
-        folderLength + wcslen(line) >= PathCapacity)
-        return false;
     wchar_t joined[PathCapacity];
-    CopyText(joined, folder);
-    AppendText(joined, line);
+    if (folderLength == 0 || folder[folderLength - 1] != L'\\' || !JoinPath(folder, line, joined))
+        return false;
     // The entry is judged by the place it really names, with its ".." and "." resolved.
     DWORD limit = capacity > PathCapacity ? DWORD(PathCapacity) : DWORD(capacity);
     DWORD length = GetFullPathNameW(joined, limit, entry, nullptr);
@@ -82,9 +79,8 @@ bool ListEntryPath(const wchar_t* folder, const wchar_t* line, wchar_t* entry, s
 bool ListedFilesSize(const wchar_t* folder, uint64_t* bytes) {
     *bytes = 0;
     wchar_t listPath[PathCapacity];
-    JoinPath(folder, ListName, listPath);
     File list;
-    if (!list.Open(listPath, File::OpenShareWrite))
+    if (!JoinPath(folder, ListName, listPath) || !list.Open(listPath, File::OpenShareWrite))
         return false;
     ListReader reader(list);
     char line[ListLineCapacity];

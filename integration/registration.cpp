@@ -19,11 +19,6 @@ const int VersionMajor = BDL_VERSION_MAJOR;
 const int VersionMinor = BDL_VERSION_MINOR;
 const int VersionBuild = 0;
 
-void ArchiverPath(wchar_t* path) {
-    GetProgramPath(path, PathCapacity);
-    ReplaceNamePart(path, L"Bundlo.exe", PathCapacity);
-}
-
 // yyyymmdd, as Windows shows the install date.
 bool IsInstallDate(const wchar_t* text) {
     size_t length = 0;
@@ -60,7 +55,9 @@ void WriteDeploymentValues(const wchar_t* program, const wchar_t* folder) {
 
 bool RegisterAppPaths() {
     wchar_t archiver[PathCapacity];
-    ArchiverPath(archiver);
+    // Without a path for the archiver there is nothing to register.
+    if (!GetProgramFile(L"Bundlo.exe", archiver))
+        return true;
     wchar_t folder[PathCapacity];
     CopyText(folder, archiver);
     CutNamePart(folder);
@@ -137,13 +134,8 @@ void RegisterUninstallEntry() {
     SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"UninstallString", text);
 
     GetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", text, L"");
-    if (text[0] == 0 || !FileExists(text)) {
-        CopyText(text, program);
-        CutNamePart(text);
-        AddTrailingBackslash(text);
-        AppendText(text, L"Bundlo.exe");
+    if ((text[0] == 0 || !FileExists(text)) && GetProgramFile(L"Bundlo.exe", text))
         SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", text);
-    }
     CopyText(text, program);
     CutNamePart(text);
     AddTrailingBackslash(text);
@@ -165,16 +157,13 @@ bool ImportSettingsFile(const wchar_t* name) {
     DWORD length = GetEnvironmentVariableW(L"sfxname", installer, PathCapacity);
     if (length == 0 || length >= PathCapacity || installer[0] == 0)
         return true;
-    ReplaceNamePart(installer, name);
-    if (!FileExists(installer))
+    if (!ReplaceNamePart(installer, name) || !FileExists(installer))
         return false;
     // Beside the program, where the settings store looks for it, whatever folder the installer
     // left current.
     wchar_t destination[PathCapacity];
-    GetProgramPath(destination);
-    if (destination[0] == 0)
+    if (!GetProgramFile(name, destination))
         return true;
-    ReplaceNamePart(destination, name);
     CopyPlainFile(installer, destination, SettingsImportLimit);
     return true;
 }

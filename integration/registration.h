@@ -12,8 +12,9 @@ const wchar_t UninstallKey[] =
 // settings file serves.
 const wchar_t MachineProductKey[] = L"\\Software\\Bundlo";
 
-// App Paths for Bundlo.exe (in both registry views on 64-bit Windows) and "exe32". False only
-// when the first machine-wide write is refused with ERROR_ACCESS_DENIED.
+// App Paths for Bundlo.exe (in both registry views on 64-bit Windows) and "exe32"; nothing when
+// the archiver's path is unknown or does not fit. False only when the first machine-wide write
+// is refused with ERROR_ACCESS_DENIED.
 bool RegisterAppPaths();
 // The entry in the list of installed programs, with what the deployment tools read:
 // QuietUninstallString ("<program>" /S), EstimatedSize (KiB of the listed files that exist),

@@ -95,9 +95,7 @@ void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* 
 
     if (settings.shellExtension) {
         wchar_t dll[PathCapacity];
-        GetProgramPath(dll);
-        ReplaceNamePart(dll, dllName);
-        if (FileExists(dll)) {
+        if (GetProgramFile(dllName, dll) && FileExists(dll)) {
             SetString(InView(HKEY_CLASSES_ROOT, view), clsidKey, L"", L"Bundlo");
             SetString(InView(HKEY_CLASSES_ROOT, view), serverKey, L"", dll);
             SetString(InView(HKEY_CLASSES_ROOT, view), serverKey, L"ThreadingModel", L"Apartment");
@@ -134,7 +132,6 @@ void RegisterShellIntegration(bool remove, const IntegrationSettings& settings) 
                            wide ? L"Bundlo32" : L"Bundlo", false);
     if (wide)
         RegisterShellExtension(used, L"bdlext64.dll", ShellExtensionClsid64, L"Bundlo", true);
-    bool vista = WindowsVersion() >= 0x600;
     if (remove) {
         // Whichever build wrote them: a setup of one bitness may be removed by the other.
         REGSAM views[2];
@@ -144,7 +141,7 @@ void RegisterShellIntegration(bool remove, const IntegrationSettings& settings) 
             DeleteValue(machine, RegisteredApplicationsKey, L"Bundlo");
             DeleteKeyTree(machine, CapabilitiesKey);
         }
-    } else if (vista) {
+    } else {
         WriteCapabilities();
     }
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);

@@ -49,23 +49,10 @@ bool RowName(unsigned id, const wchar_t* fixed, wchar_t* buffer, size_t capacity
     return LoadUsableText(id, IsPlainFileName, buffer, capacity);
 }
 
-// folder + '\' + name + suffix, or false when that does not fit: a cut path names another file.
-bool JoinWhole(const wchar_t* folder, const wchar_t* name, const wchar_t* suffix, wchar_t* path) {
-    if (wcslen(folder) + 1 + wcslen(name) + wcslen(suffix) >= PathCapacity)
-        return false;
-    JoinPath(folder, name, path, PathCapacity);
-    AppendText(path, suffix, PathCapacity);
-    return true;
-}
-
-// A file of the folder that holds the running program; false when the program's path is
-// unknown or the result would not fit.
-bool ProgramFile(const wchar_t* name, wchar_t* path) {
-    GetProgramPath(path, PathCapacity);
-    if (path[0] == 0)
-        return false;
-    CutNamePart(path);
-    return JoinWhole(path, name, L"", path);
+// The group's shortcut of that name, or false when its path does not fit.
+bool GroupLinkPath(const wchar_t* group, const wchar_t* name, wchar_t (&path)[PathCapacity]) {
+    wchar_t file[PathCapacity];
+    return FormatText(file, L"%s.lnk", name) >= 0 && JoinPath(group, file, path);
 }
 
 // What every shortcut of a run shares.
@@ -93,11 +80,10 @@ void FillProgramGroup(const wchar_t* group, bool perUser, const ShortcutJob& job
     // A group folder that is a junction or link leads elsewhere: its files are not the group's.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return;
-    if (FileExists(group)) {
+    wchar_t mask[PathCapacity];
+    if (FileExists(group) && JoinPath(group, L"*", mask)) {
         // Shortcuts left by earlier versions under other names must not linger; what the user
         // put into subfolders is left alone.
-        wchar_t mask[PathCapacity];
-        JoinPath(group, L"*", mask);
         DirScan scan;
         scan.SetMask(mask);
         ScanEntry entry;
@@ -117,7 +103,7 @@ void FillProgramGroup(const wchar_t* group, bool perUser, const ShortcutJob& job
         wchar_t target[PathCapacity];
         if (!RowName(entry.NameId, entry.Name, name, PathCapacity) ||
             !RowName(entry.TargetId, entry.Target, targetName, PathCapacity) ||
-            !JoinWhole(group, name, L".lnk", shortcut) || !ProgramFile(targetName, target))
+            !GroupLinkPath(group, name, shortcut) || !GetProgramFile(targetName, target))
             continue;
         if (FileExists(target))
             WriteShortcut(target, shortcut, job.WorkingFolder, job.Description,
@@ -169,42 +155,36 @@ void UpdateShortcut(const ShortcutJob& job, bool wanted, const wchar_t* link,
 // A shortcut the user already has on the own desktop is refreshed there; a new one is for
 // everybody.
 void UpdateDesktopShortcut(const ShortcutJob& job, const wchar_t* desktop) {
+    // A link whose path does not fit stays empty, and is none.
     wchar_t perUserLink[PathCapacity] = L"";
     if (desktop)
         JoinPath(desktop, ArchiverLink, perUserLink);
     wchar_t allUsersLink[PathCapacity];
     const bool haveCommonDesktop =
-        GetShellFolder(allUsersLink, PathCapacity, CSIDL_COMMON_DESKTOPDIRECTORY);
-    JoinPath(allUsersLink, ArchiverLink, allUsersLink);
+        GetShellFolder(allUsersLink, PathCapacity, CSIDL_COMMON_DESKTOPDIRECTORY) &&
+        JoinPath(allUsersLink, ArchiverLink, allUsersLink);
     if (perUserLink[0] != 0 && FileExists(perUserLink))
         UpdateShortcut(job, job.Settings->linkDesktop, perUserLink, nullptr);
     else if (haveCommonDesktop)
         UpdateShortcut(job, job.Settings->linkDesktop, allUsersLink, nullptr);
 }
 
-void UpdateStartMenuShortcut(const ShortcutJob& job, bool vista) {
+void UpdateStartMenuShortcut(const ShortcutJob& job) {
     wchar_t startMenuLink[PathCapacity];
-    if (!GetShellFolder(startMenuLink, PathCapacity,
-                        vista ? CSIDL_COMMON_STARTMENU : CSIDL_STARTMENU))
+    if (!GetShellFolder(startMenuLink, PathCapacity, CSIDL_COMMON_STARTMENU) ||
+        !JoinPath(startMenuLink, ArchiverLink, startMenuLink))
         return;
-    AddTrailingBackslash(startMenuLink);
-    AppendText(startMenuLink, ArchiverLink);
     UpdateShortcut(job, job.Settings->linkStartMenu, startMenuLink, job.WorkingFolder);
 }
 
 // The per-user group first, then the all-users one (FillProgramGroup says which names itself).
 void UpdateProgramGroups(const ShortcutJob& job) {
     wchar_t group[PathCapacity];
-    if (GetShellFolder(group, PathCapacity, CSIDL_PROGRAMS)) {
-        AddTrailingBackslash(group);
-        AppendText(group, ArchiverName);
+    if (GetShellFolder(group, PathCapacity, CSIDL_PROGRAMS) && JoinPath(group, ArchiverName, group))
         FillProgramGroup(group, true, job);
-    }
-    if (GetShellFolder(group, PathCapacity, CSIDL_COMMON_PROGRAMS)) {
-        AddTrailingBackslash(group);
-        AppendText(group, ArchiverName);
+    if (GetShellFolder(group, PathCapacity, CSIDL_COMMON_PROGRAMS) &&
+        JoinPath(group, ArchiverName, group))
         FillProgramGroup(group, false, job);
-    }
 }
 
 } // namespace
@@ -215,8 +195,7 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
         return;
     // Without the program's own path there is nothing to point at, but old shortcuts still go.
     wchar_t archiver[PathCapacity];
-    const bool haveArchiver = ProgramFile(L"Bundlo.exe", archiver);
-    const bool vista = WindowsVersion() >= 0x600;
+    const bool haveArchiver = GetProgramFile(L"Bundlo.exe", archiver);
     wchar_t description[TextRingCapacity];
     LoadTextInto(IDS_BUNDLODESC, description);
 
@@ -224,13 +203,11 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     // resolved against the current folder, and the group steps delete files.
     wchar_t desktop[PathCapacity];
     const bool haveDesktop = GetShellFolder(desktop, PathCapacity, CSIDL_DESKTOPDIRECTORY);
-    if (!haveDesktop && !vista)
-        return;
     const wchar_t* workingFolder = haveDesktop ? desktop : nullptr;
     ShortcutJob job = {
         &settings, haveArchiver ? archiver : nullptr, description, icon, workingFolder, groupPath,
         capacity};
     UpdateDesktopShortcut(job, workingFolder);
-    UpdateStartMenuShortcut(job, vista);
+    UpdateStartMenuShortcut(job);
     UpdateProgramGroups(job);
 }

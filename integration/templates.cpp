@@ -44,9 +44,9 @@ void TemplateKeyOf(const wchar_t* extension, wchar_t (&key)[TemplateKeyCapacity]
     FormatText(key, L"%s\\ShellNew", extension);
 }
 
-void TemplatePathOf(bool isOwnFormat, wchar_t (&path)[PathCapacity]) {
-    GetProgramPath(path);
-    ReplaceNamePart(path, isOwnFormat ? L"bdlnew.dat" : L"zipnew.dat");
+// False when the program's path is unknown or does not fit: no template can be named then.
+bool TemplatePathOf(ArchiveKind kind, wchar_t (&path)[PathCapacity]) {
+    return GetProgramFile(kind == ArchiveKind::OwnFormat ? L"bdlnew.dat" : L"zipnew.dat", path);
 }
 
 bool EncodeValue(const RegistryValue& value, wchar_t* text) {
@@ -82,9 +82,12 @@ bool DecodeValue(const wchar_t* text, RegistryValue* value) {
 
 // Whether the key's "FileName" is the one the archiver writes: only that value is its to take.
 // Refused, nobody knows: `refused` says so.
-bool HoldsOwnTemplate(const wchar_t* key, bool isOwnFormat, bool* refused) {
+bool HoldsOwnTemplate(const wchar_t* key, ArchiveKind kind, bool* refused) {
     wchar_t own[PathCapacity];
-    TemplatePathOf(isOwnFormat, own);
+    *refused = false;
+    // A template the archiver cannot name is none it wrote.
+    if (!TemplatePathOf(kind, own))
+        return false;
     wchar_t fileName[TemplateKeyCapacity];
     ReadResult read = ReadDone;
     bool found = GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", &read);
@@ -201,23 +204,25 @@ void PrepareTemplateImages() {
     ZipTemplate[0] = 'P';
 }
 
-bool WantTemplate(bool shellExtension, bool isOwnFormat, bool isZip) {
+bool WantTemplate(bool shellExtension, ArchiveKind kind) {
     if (!shellExtension)
         return false;
-    if (isOwnFormat && GetUserDword(L"Setup\\MenuItems", L"NewBDL", 1) == 0)
+    if (kind == ArchiveKind::OwnFormat && GetUserDword(L"Setup\\MenuItems", L"NewBDL", 1) == 0)
         return false;
-    if (isZip && GetUserDword(L"Setup\\MenuItems", L"NewZIP", 1) == 0)
+    if (kind == ArchiveKind::Zip && GetUserDword(L"Setup\\MenuItems", L"NewZIP", 1) == 0)
         return false;
     return true;
 }
 
-void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
+void CreateTemplateEntry(const wchar_t* extension, ArchiveKind kind) {
+    wchar_t path[PathCapacity];
+    if (!TemplatePathOf(kind, path))
+        return;
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     DeleteEmptyKey(HKEY_CLASSES_ROOT, key);
 
-    wchar_t path[PathCapacity];
-    TemplatePathOf(isOwnFormat, path);
+    bool isOwnFormat = kind == ArchiveKind::OwnFormat;
     const unsigned char* bytes = isOwnFormat ? OwnFormatTemplate : ZipTemplate;
     size_t size = isOwnFormat ? sizeof OwnFormatTemplate : sizeof ZipTemplate;
     ScanEntry entry;
@@ -232,16 +237,16 @@ void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
     SetString(HKEY_CLASSES_ROOT, key, L"FileName", path);
 }
 
-bool RemoveOwnTemplateEntry(const wchar_t* extension, bool isOwnFormat) {
+bool RemoveOwnTemplateEntry(const wchar_t* extension, ArchiveKind kind) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     bool refused = false;
-    if (!HoldsOwnTemplate(key, isOwnFormat, &refused))
+    if (!HoldsOwnTemplate(key, kind, &refused))
         return !refused;
     return DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName") && DropIfValueless(key);
 }
 
-bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed,
+bool RestoreTemplateEntry(const wchar_t* extension, ArchiveKind kind, bool existed,
                           const StateRecord& record) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
@@ -256,8 +261,7 @@ bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool exist
     if (saved == PreviousEntryTooLarge)
         return true; // the archiver never replaced it
     bool refused = false;
-    if (HoldsOwnTemplate(key, isOwnFormat, &refused) &&
-        !DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName"))
+    if (HoldsOwnTemplate(key, kind, &refused) && !DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName"))
         return false;
     if (refused)
         return false;

@@ -4,15 +4,18 @@
 #pragma once
 #include <stddef.h>
 
+#include "integration/choices.h"
+
 struct StateRecord;
 
 const size_t TemplateKeyCapacity = 2048;
 
-// Whether ".bdl" or ".zip" should carry the archiver's template now.
-bool WantTemplate(bool shellExtension, bool isOwnFormat, bool isZip);
+// Whether ".bdl" or ".zip" (of the kind given) should carry the archiver's template now.
+bool WantTemplate(bool shellExtension, ArchiveKind kind);
 // Writes the template file when missing or of the wrong size and points the extension's
-// "ShellNew" key at it, dropping the entry that was there.
-void CreateTemplateEntry(const wchar_t* extension, bool isOwnFormat);
+// "ShellNew" key at it, dropping the entry that was there; does nothing when the template's path
+// beside the program is unknown or does not fit.
+void CreateTemplateEntry(const wchar_t* extension, ArchiveKind kind);
 // Keeps the extension's "ShellNew" entry in its record at the take-over: every value
 // with its type, and the "ShellNew" text that earlier versions read. An entry too large to keep
 // is marked so and left alone for good. False when the entry could not be read (refused) or its
@@ -25,12 +28,12 @@ bool MayReplaceTemplateEntry(const wchar_t* extension);
 // removes the key when the extension did not exist before, or when it had no entry and nothing is
 // left in it. Another program's key is never deleted. False when a read or write it needed was
 // refused: doing it again later finishes it. `record` is where the extension's record was found.
-bool RestoreTemplateEntry(const wchar_t* extension, bool isOwnFormat, bool existed,
+bool RestoreTemplateEntry(const wchar_t* extension, ArchiveKind kind, bool existed,
                           const StateRecord& record);
 // Takes the archiver's own "FileName" away from an extension another program owns now, and the
 // key when nothing is left in it; any other value stays. False when it could not be read or
 // deleted.
-bool RemoveOwnTemplateEntry(const wchar_t* extension, bool isOwnFormat);
+bool RemoveOwnTemplateEntry(const wchar_t* extension, ArchiveKind kind);
 // Completes the template images: their first bytes are stored only here, so that the program
 // file itself holds neither archive signature.
 void PrepareTemplateImages();

@@ -27,8 +27,9 @@ HelpState Help;
 // elevated. `program` is the program's path in the form to use.
 void SetHelpFilePath(const wchar_t* program) {
     CopyText(Help.FilePath, program, PathCapacity);
-    ReplaceNamePart(Help.FilePath, L"bundlo.chm", PathCapacity);
-    FindRunnableInLanguageFolder(Help.FilePath, Help.FilePath, PathCapacity);
+    // Without a name the language folder itself would be looked up.
+    if (ReplaceNamePart(Help.FilePath, L"bundlo.chm", PathCapacity))
+        FindRunnableInLanguageFolder(Help.FilePath, Help.FilePath, PathCapacity);
 }
 
 bool SurvivesAnsi(const wchar_t* path) {

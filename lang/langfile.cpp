@@ -457,15 +457,6 @@ char* DuplicateKey(const char* key) {
     return copy;
 }
 
-wchar_t* DuplicateText(const wchar_t* text, size_t length) {
-    wchar_t* copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
-    if (copy != nullptr) {
-        wmemcpy(copy, text, length);
-        copy[length] = 0;
-    }
-    return copy;
-}
-
 // Finishes a text as translators write it: trailing blanks go, then one closing quote, then
 // one opening quote, so quotes are needed only to keep blanks at either end.
 void AppendEntry(LanguageFile& file, const char* key, const wchar_t* text, size_t length) {
@@ -611,13 +602,10 @@ void Load(LanguageFile& file, const wchar_t* nameOrPath, LineReport& report) {
     wchar_t path[PathCapacity];
     if (wcschr(nameOrPath, L'\\') != nullptr) {
         CopyText(path, nameOrPath);
-    } else {
-        GetProgramPath(path);
+    } else if (!GetProgramFile(nameOrPath, path)) {
         // Without the program's own path a bare name would be looked for in whatever folder is
         // current, and another file of that name read.
-        if (path[0] == 0)
-            return;
-        ReplaceNamePart(path, nameOrPath);
+        return;
     }
 
     File input;

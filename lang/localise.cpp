@@ -101,13 +101,10 @@ void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity)
     // starts the program chooses.
     if (!IsFullPath(candidate))
         return;
-    AddTrailingBackslash(candidate);
-    const wchar_t* name = NamePart(original);
     // Cut, the candidate would be some other file.
-    size_t candidateLength = wcslen(candidate) + wcslen(name);
-    if (candidateLength >= PathCapacity || candidateLength >= capacity)
+    if (!JoinPath(candidate, NamePart(original), candidate,
+                  capacity < PathCapacity ? capacity : PathCapacity))
         return;
-    AppendText(candidate, name);
     if (FileExists(candidate))
         CopyText(output, candidate, capacity);
 }
@@ -126,10 +123,8 @@ void LoadLanguageModule(HINSTANCE ownInstance) {
     OwnInstance = ownInstance;
     ResourceInstance = ownInstance;
     wchar_t path[PathCapacity];
-    GetProgramPath(path);
-    if (path[0] == 0)
+    if (!GetProgramFile(L"bdllng.dll", path))
         return;
-    ReplaceNamePart(path, L"bdllng.dll");
     FindRunnableInLanguageFolder(path, path);
     // By its full path and as a data file: nothing in it runs, and no search is made. (As an
     // image resource, this Wine keeps the file mapped after FreeLibrary, and the removal could

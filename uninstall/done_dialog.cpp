@@ -34,10 +34,8 @@ void InitDialog(HWND dialog) {
 
 void ViewLicense(HWND dialog) {
     wchar_t path[PathCapacity];
-    if (!GetInstallFolder(path, PathCapacity))
+    if (!GetInstallFolder(path, PathCapacity) || !JoinPath(path, L"license.txt", path))
         return;
-    AddTrailingBackslash(path);
-    AppendText(path, L"license.txt");
     // A translated licence in the user's language folder comes first, while not elevated.
     FindRunnableInLanguageFolder(path, path);
     OpenForUser(dialog, path);

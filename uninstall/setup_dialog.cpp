@@ -107,7 +107,7 @@ void Confirm(HWND dialog) {
         LogLine(L"Setup step: the uninstall entry");
     }
     // Earlier versions took ".ace" over; this one no longer handles it and gives it back.
-    AssociateExtension(L".ace", false, false, false, false);
+    AssociateExtension(L".ace", GiveBackExtension, ArchiveKind::Other);
     EndDialog(dialog, 1);
 }
 

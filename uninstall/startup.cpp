@@ -203,8 +203,8 @@ int Run(void* context) {
     DWORD length = GetEnvironmentVariableW(L"sfxcmd", sfxcmd, SwitchTextCapacity);
     if (length == 0 || length >= SwitchTextCapacity)
         sfxcmd[0] = 0; // absent, or too long to have been read
-    ParseSwitches(true, sfxcmd, setupRequested, uninstallRequested);
-    ParseSwitches(false, GetCommandLineW(), setupRequested, uninstallRequested);
+    ParseSwitches(InstallerSwitches, sfxcmd, setupRequested, uninstallRequested);
+    ParseSwitches(CommandLineSwitches, GetCommandLineW(), setupRequested, uninstallRequested);
     OpenRunLog();
 
     // After both texts: a /S anywhere keeps the summary away from an unattended run.
@@ -244,8 +244,9 @@ int Run(void* context) {
 }
 } // namespace
 
-void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequested,
+void ParseSwitches(SwitchSource source, const wchar_t* text, bool& setupRequested,
                    bool& uninstallRequested) {
+    const bool fromEnvironment = source == InstallerSwitches;
     unsigned switches = 0;
     wchar_t token[SwitchTextCapacity];
     for (const wchar_t* position = text;

@@ -37,11 +37,13 @@ const int MemoryExitCode = ERROR_NOT_ENOUGH_MEMORY;
 const int RestartExitCode = ERROR_SUCCESS_REBOOT_REQUIRED; // 3010
 const int BusyExitCode = ERROR_INSTALL_ALREADY_RUNNING;    // 1618
 
-// Reads one switch text: the "sfxcmd" variable (fromEnvironment, where only /S and /log count)
-// or the command line. uninstallRequested is always written: true only for a command line
+// Where a switch text comes from: the installer's "sfxcmd" variable, where only /S and /log
+// count, or the program's own command line.
+enum SwitchSource { InstallerSwitches, CommandLineSwitches };
+// Reads one switch text. uninstallRequested is always written: true only for a command line
 // without switches other than /S, /log and exactly /msi (an installer package's removal).
 // Switches and keywords are compared ordinally, whatever the user's language.
-void ParseSwitches(bool fromEnvironment, const wchar_t* text, bool& setupRequested,
+void ParseSwitches(SwitchSource source, const wchar_t* text, bool& setupRequested,
                    bool& uninstallRequested);
 
 // The one wrapper for every message box, so that right-to-left languages read correctly.

@@ -268,7 +268,9 @@ ListRemoval RemoveListedEntries(File& list, const wchar_t* folder, const wchar_t
     removal.Folder = folder;
     removal.ProgramPath = programPath;
     removal.ProgramName = NamePart(programPath);
-    JoinPath(folder, ListName, removal.ListPath, PathCapacity);
+    // Without its own path the list's line could not be told from the others': nothing goes.
+    if (!JoinPath(folder, ListName, removal.ListPath, PathCapacity))
+        return result;
     removal.Held = &held;
     removal.Result = &result;
     char line[ListLineCapacity];
@@ -347,8 +349,7 @@ bool CreateBatchFile(File& file, bool elevated, wchar_t* folder, size_t capacity
         !MakePrivateFolder(temporary, elevated, folder, capacity))
         return false;
     wchar_t path[PathCapacity];
-    if (FormatText(path, L"%s\\%s", folder, BatchName) >= 0 &&
-        file.Create(path, File::CreateNewOnly))
+    if (JoinPath(folder, BatchName, path) && file.Create(path, File::CreateNewOnly))
         return true;
     RemoveFolder(folder);
     folder[0] = 0;
@@ -400,7 +401,7 @@ bool InterpreterCommand(const wchar_t* batchFolderName, wchar_t* interpreter,
     bool ownName = wcsncmp(batchFolderName, L"Bdl-", 4) == 0 &&
                    wcsspn(batchFolderName + 4, L"0123456789abcdef") == wcslen(batchFolderName + 4);
     if (ownName && GetSystemFolder(system) &&
-        FormatText(interpreter, interpreterCapacity, L"%s\\cmd.exe", system) >= 0 &&
+        JoinPath(system, L"cmd.exe", interpreter, interpreterCapacity) &&
         FormatText(command, commandCapacity, L"\"%s\" /d /v:off /c .\\%s\\%s", interpreter,
                    batchFolderName, BatchName) >= 0)
         return true;
@@ -465,7 +466,8 @@ bool OpenList(const wchar_t* listPath, File& list) {
 void RemoveHelpLeftovers(const wchar_t* folder) {
     for (const wchar_t* helpFile : {L"bundlo.gid", L"bundlo.fts"}) {
         wchar_t path[PathCapacity];
-        JoinPath(folder, helpFile, path);
+        if (!JoinPath(folder, helpFile, path))
+            continue;
         ReparseCheck links = CheckReparsePoints(folder, path);
         if (links == PassesReparsePoint)
             continue;
@@ -540,7 +542,7 @@ ProgramLeave LeaveProgramAndFolder(const Installation& at, bool restartNeeded,
         return ProgramToBatch;
     }
     wchar_t batchPath[PathCapacity];
-    if (FormatText(batchPath, L"%s\\%s", batchFolder, BatchName) >= 0)
+    if (JoinPath(batchFolder, BatchName, batchPath))
         RemoveFile(batchPath);
     RemoveFolder(batchFolder);
     leave = LeaveProgramToRestart(at);
@@ -560,6 +562,7 @@ void RunUninstall() {
         LogLine(L"Removal cancelled at its question: nothing was changed");
         return;
     }
+    // A list path that does not fit stays empty, which names no list: it cannot be opened.
     wchar_t listPath[PathCapacity];
     JoinPath(at.Folder, ListName, listPath);
     File list;

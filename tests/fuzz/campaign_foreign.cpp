@@ -378,7 +378,7 @@ void RunForeign(Random& random, size_t, Outcome& outcome) {
         wchar_t group[PathCapacity];
         ApplyIntegration(settings, group, PathCapacity);
         RegisterUninstallEntry();
-        AssociateExtension(L".ace", false, false, false, false);
+        AssociateExtension(L".ace", GiveBackExtension, ArchiveKind::Other);
         ReleaseSettings();
         RemoveRegistrations();
     } else {
@@ -386,15 +386,17 @@ void RunForeign(Random& random, size_t, Outcome& outcome) {
             size_t row = RowOf(extension);
             if (row == SIZE_MAX)
                 continue;
-            AssociateExtension(extension.c_str(), settings.associate[row] != 0,
-                               settings.shellExtension != 0, row == OwnFormatRow, row == ZipRow);
+            uint32_t request = settings.associate[row] ? TakeExtension : GiveBackExtension;
+            if (settings.shellExtension)
+                request |= WithShellExtension;
+            AssociateExtension(extension.c_str(), request, ArchiveKindOfRow(row));
         }
         bool released = true;
         for (const std::wstring& extension : chosen) {
             size_t row = RowOf(extension);
             if (row != SIZE_MAX)
-                released = AssociateExtension(extension.c_str(), false, false, row == OwnFormatRow,
-                                              row == ZipRow) &&
+                released = AssociateExtension(extension.c_str(), GiveBackExtension,
+                                              ArchiveKindOfRow(row)) &&
                            released;
         }
         FUZZ_CHECK(outcome, released, "an extension was not given back");

@@ -314,10 +314,10 @@ void RunSwitches(Random& random, size_t, Outcome& outcome) {
 
     ResetFlags();
     bool setup = false, uninstall = true;
-    ParseSwitches(true, sfxcmd.c_str(), setup, uninstall);
+    ParseSwitches(InstallerSwitches, sfxcmd.c_str(), setup, uninstall);
     FUZZ_CHECK(outcome, !uninstall, "the environment call asked for the removal");
     FUZZ_CHECK(outcome, !setup, "the environment call asked for the setup");
-    ParseSwitches(false, commandLine.c_str(), setup, uninstall);
+    ParseSwitches(CommandLineSwitches, commandLine.c_str(), setup, uninstall);
 
     FUZZ_CHECK(outcome, Silent == expected.Silent, "silent %d, expected %d", Silent,
                expected.Silent);

@@ -186,11 +186,11 @@ TEST_F(Associations, AnOwnClassSavedAsPreviousComesBackEmpty) {
     Seed(L".gz", L"", L"bundlo.zip");
     SetUserDword(L"Setup\\.gz", L"Exist", 1);
     SetUserString(L"Setup\\.gz", L"Type", L"BUNDLO.zip");
-    AssociateExtension(L".gz", false, true, false, false);
+    AssociateExtension(L".gz", GiveBackExtension | WithShellExtension, ArchiveKind::Other);
     EXPECT_EQ(L"", Raw(L".gz"));
     // A recovery volume class is not the archiver's archive class: ".rev"-like owners stay.
     Seed(L".tgz", L"", L"Bundlo.REV");
-    AssociateExtension(L".tgz", false, true, false, false);
+    AssociateExtension(L".tgz", GiveBackExtension | WithShellExtension, ArchiveKind::Other);
     EXPECT_EQ(L"Bundlo.REV", Raw(L".tgz"));
 }
 
@@ -218,7 +218,7 @@ TEST_F(Associations, StateSavedByAnEarlierVersionStillRestores) {
     SetUserDword(L"Setup\\.zip", L"Exist", 1);
     SetUserString(L"Setup\\.zip", L"Type", L"CompressedFolder");
     SetUserString(L"Setup\\.zip", L"ShellNew", L"*");
-    AssociateExtension(L".zip", false, true, false, true);
+    AssociateExtension(L".zip", GiveBackExtension | WithShellExtension, ArchiveKind::Zip);
     EXPECT_EQ(L"CompressedFolder", Raw(L".zip"));
     EXPECT_EQ(L"", Raw(L".zip\\ShellNew", L"NullFile"));
     EXPECT_EQ(Missing, Raw(L".zip\\ShellNew", L"FileName"));
@@ -232,7 +232,7 @@ TEST_F(Associations, WithoutARecordOnlyTheArchiversClassGoes) {
     ASSERT_TRUE(AssociateAllTypes(All(1)));
     DeleteMachineProductKeys();
     CapturedDiagnostics diagnostics;
-    EXPECT_TRUE(AssociateExtension(L".7z", false, false, false, false));
+    EXPECT_TRUE(AssociateExtension(L".7z", GiveBackExtension, ArchiveKind::Other));
     EXPECT_EQ(Missing, Raw(L".7z"));
     EXPECT_EQ(L"compressed", Raw(L".7z", L"PerceivedType"));
     EXPECT_EQ(1u, CapturedDiagnostics::Lines().size());
@@ -294,8 +294,8 @@ TEST_F(Associations, TemplatesFollowTheShellExtensionAndTheirMenuItems) {
 }
 
 TEST_F(Associations, TemplateFilesByteForByte) {
-    AssociateExtension(L".bdl", true, true, true, false);
-    AssociateExtension(L".zip", true, true, false, true);
+    AssociateExtension(L".bdl", TakeExtension | WithShellExtension, ArchiveKind::OwnFormat);
+    AssociateExtension(L".zip", TakeExtension | WithShellExtension, ArchiveKind::Zip);
     std::string bdl = ReadRaw(Folder + L"\\bdlnew.dat");
     ASSERT_EQ(24u, bdl.size());
     const unsigned char* b = reinterpret_cast<const unsigned char*>(bdl.data());
@@ -312,8 +312,8 @@ TEST_F(Associations, TemplateFilesByteForByte) {
     // A file of the right size stays whatever it holds; one of another size is rewritten.
     WriteRaw(Folder + L"\\bdlnew.dat", std::string(24, 'x'));
     WriteRaw(Folder + L"\\zipnew.dat", std::string(25, 'x'));
-    AssociateExtension(L".bdl", true, true, true, false);
-    AssociateExtension(L".zip", true, true, false, true);
+    AssociateExtension(L".bdl", TakeExtension | WithShellExtension, ArchiveKind::OwnFormat);
+    AssociateExtension(L".zip", TakeExtension | WithShellExtension, ArchiveKind::Zip);
     EXPECT_EQ(std::string(24, 'x'), ReadRaw(Folder + L"\\bdlnew.dat"));
     EXPECT_EQ(22u, ReadRaw(Folder + L"\\zipnew.dat").size());
 }
@@ -322,10 +322,10 @@ TEST_F(Associations, AceIsGivenBackOnlyWhileTheArchiverOwnsIt) {
     SetUserDword(L"Setup\\.ace", L"Exist", 1);
     SetUserString(L"Setup\\.ace", L"Type", L"OtherAce.Archive");
     Seed(L".ace", L"", L"Bundlo");
-    AssociateExtension(L".ace", false, false, false, false);
+    AssociateExtension(L".ace", GiveBackExtension, ArchiveKind::Other);
     EXPECT_EQ(L"OtherAce.Archive", Raw(L".ace"));
     Seed(L".ace", L"", L"OtherAce");
-    AssociateExtension(L".ace", false, false, false, false);
+    AssociateExtension(L".ace", GiveBackExtension, ArchiveKind::Other);
     EXPECT_EQ(L"OtherAce", Raw(L".ace"));
 }
 
@@ -429,15 +429,15 @@ TEST_F(Associations, AGiveBackWaitsWhileItsStateCannotBeReadOrWritten) {
         SCOPED_TRACE(refusal.Target);
         {
             FailingCall failing(refusal.Kind, refusal.Target, ERROR_ACCESS_DENIED);
-            EXPECT_FALSE(AssociateExtension(L".7z", false, false, false, false));
+            EXPECT_FALSE(AssociateExtension(L".7z", GiveBackExtension, ArchiveKind::Other));
             EXPECT_TRUE(FailingCall::Failed());
         }
         EXPECT_EQ(L"Bundlo", Raw(L".7z"));
         EXPECT_EQ(L"Other.7z", RecordValue(L".7z", L"Type"));
         // A later run gives it back.
-        EXPECT_TRUE(AssociateExtension(L".7z", false, false, false, false));
+        EXPECT_TRUE(AssociateExtension(L".7z", GiveBackExtension, ArchiveKind::Other));
         EXPECT_EQ(L"Other.7z", Raw(L".7z"));
-        ASSERT_TRUE(AssociateExtension(L".7z", true, false, false, false));
+        ASSERT_TRUE(AssociateExtension(L".7z", TakeExtension, ArchiveKind::Other));
     }
 }
 

@@ -379,17 +379,18 @@ TEST_F(FilesTest, DirScanWorksUnderTrailingDotFoldersAndLongPaths) {
     EXPECT_EQ((std::vector<std::wstring>{deep + L"\\far.txt"}), ScanAll(deep + L"\\*"));
 }
 
-TEST_F(FilesTest, DirScanCutsNamesThatDoNotFitAPath) {
-    // The mask still fits the long form; the entry's full name does not fit 2048 characters.
+TEST_F(FilesTest, DirScanPassesOverNamesThatDoNotFitAPath) {
+    // The mask still fits the long form; one entry's full name does not fit 2048 characters, and
+    // cut it would name another entry.
     std::wstring deep = MakeFolderOfLength(Root, 2030, true);
-    std::wstring name(40, L'n');
-    WriteRaw(deep + L"\\" + name, "abc");
+    WriteRaw(deep + L"\\" + std::wstring(40, L'n'), "abc");
+    WriteRaw(deep + L"\\s", "abcd");
     DirScan scan;
     scan.SetMask((deep + L"\\*").c_str());
     ScanEntry entry;
     ASSERT_TRUE(scan.Next(&entry));
-    EXPECT_EQ((deep + L"\\" + name).substr(0, PathCapacity - 1), std::wstring(entry.Name));
-    EXPECT_EQ(3u, entry.Size) << "the fields after the name were overwritten";
+    EXPECT_EQ(deep + L"\\s", std::wstring(entry.Name));
+    EXPECT_EQ(4u, entry.Size);
     EXPECT_FALSE(scan.Next(&entry));
 }
 

@@ -25,10 +25,12 @@ std::wstring Cut(const wchar_t* path) {
     return buffer;
 }
 
-std::wstring Join(const wchar_t* folder, const wchar_t* name) {
-    wchar_t buffer[PathCapacity];
-    JoinPath(folder, name, buffer, PathCapacity);
-    return buffer;
+// A refused join must leave an empty text: a cut one would name another file.
+std::wstring Join(const wchar_t* folder, const wchar_t* name, size_t capacity = PathCapacity) {
+    std::wstring buffer(PathCapacity + 1, kFill);
+    bool joined = JoinPath(folder, name, &buffer[0], capacity);
+    EXPECT_EQ(kFill, buffer[capacity]) << "written past the capacity";
+    return joined ? buffer.c_str() : L"<refused>" + std::wstring(buffer.c_str());
 }
 
 std::wstring LongForm(const wchar_t* path, size_t capacity = PathCapacity) {
@@ -110,7 +112,7 @@ TEST(CutNamePart, RemovesTheNameAndItsSeparatorButKeepsTheRoot) {
     EXPECT_EQ(L"dir", Cut(L"dir\\x"));
 }
 
-TEST(FolderPart, KeepsTheFinalSeparatorAndTheCapacity) {
+TEST(FolderPart, KeepsTheFinalSeparatorAndRefusesWhatDoesNotFit) {
     std::wstring buffer(16, kFill);
     FolderPart(L"C:\\dir\\file.exe", &buffer[0], 16);
     EXPECT_STREQ(L"C:\\dir\\", buffer.c_str());
@@ -120,17 +122,19 @@ TEST(FolderPart, KeepsTheFinalSeparatorAndTheCapacity) {
     FolderPart(L"file", &buffer[0], 16);
     EXPECT_STREQ(L"", buffer.c_str());
 
+    EXPECT_TRUE(FolderPart(L"C:\\dir\\file.exe", &buffer[0], 8));
+    EXPECT_STREQ(L"C:\\dir\\", buffer.c_str());
     buffer.assign(16, kFill);
-    FolderPart(L"C:\\dir\\file.exe", &buffer[0], 4);
-    EXPECT_STREQ(L"C:\\", buffer.c_str());
-    EXPECT_EQ(kFill, buffer[4]);
+    EXPECT_FALSE(FolderPart(L"C:\\dir\\file.exe", &buffer[0], 7));
+    EXPECT_STREQ(L"", buffer.c_str()) << "refused, not cut";
+    EXPECT_EQ(kFill, buffer[7]);
 
     buffer.assign(16, kFill);
     FolderPart(L"C:\\dir\\file.exe", &buffer[0], 0);
     EXPECT_EQ(std::wstring(16, kFill), buffer);
 }
 
-TEST(ReplaceNamePart, WritesTheNameWithinWhatTheFolderLeaves) {
+TEST(ReplaceNamePart, WritesTheNameOrRefusesWhatDoesNotFit) {
     wchar_t buffer[PathCapacity] = L"C:\\dir\\Uninstall.exe";
     ReplaceNamePart(buffer, L"Bundlo.exe", PathCapacity);
     EXPECT_STREQ(L"C:\\dir\\Bundlo.exe", buffer);
@@ -139,11 +143,14 @@ TEST(ReplaceNamePart, WritesTheNameWithinWhatTheFolderLeaves) {
     ReplaceNamePart(buffer, L"x.ini", PathCapacity);
     EXPECT_STREQ(L"C:x.ini", buffer);
 
-    std::wstring small(16, kFill);
+    std::wstring small(24, kFill);
     wcscpy(&small[0], L"C:\\dir\\a");
-    ReplaceNamePart(&small[0], L"longer-name.txt", 12); // 7 for the folder leaves 5
-    EXPECT_STREQ(L"C:\\dir\\long", small.c_str());
-    EXPECT_EQ(kFill, small[12]);
+    EXPECT_FALSE(ReplaceNamePart(&small[0], L"longer-name.txt", 22)); // 7 for the folder
+    EXPECT_STREQ(L"", small.c_str()) << "refused, not cut";
+    EXPECT_EQ(kFill, small[22]);
+    wcscpy(buffer, L"C:\\dir\\a");
+    EXPECT_TRUE(ReplaceNamePart(buffer, L"longer-name.txt", 23));
+    EXPECT_STREQ(L"C:\\dir\\longer-name.txt", buffer);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -172,20 +179,23 @@ TEST(AddTrailingBackslash, AddsOnlyWhereNeededAndWhereThereIsRoom) {
     EXPECT_STREQ(L"", empty);
 }
 
-TEST(JoinPath, AddsOneBackslashExceptAfterABareDrive) {
+TEST(JoinPath, AddsOneBackslashExceptAfterABareDriveAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(L"C:x", Join(L"C:", L"x"));
     EXPECT_EQ(L"C:\\x", Join(L"C:\\", L"x"));
     EXPECT_EQ(L"C:\\dir\\x", Join(L"C:\\dir", L"x"));
     EXPECT_EQ(L"x", Join(L"", L"x"));
 
     wchar_t same[PathCapacity] = L"C:\\dir";
-    JoinPath(same, L"file", same, PathCapacity);
+    EXPECT_TRUE(JoinPath(same, L"file", same, PathCapacity));
     EXPECT_STREQ(L"C:\\dir\\file", same);
 
-    std::wstring small(12, kFill);
-    JoinPath(L"C:\\dir", L"file.txt", &small[0], 10);
-    EXPECT_STREQ(L"C:\\dir\\fi", small.c_str());
-    EXPECT_EQ(kFill, small[10]);
+    EXPECT_EQ(L"C:\\dir\\file.txt", Join(L"C:\\dir", L"file.txt", 16));
+    EXPECT_EQ(L"<refused>", Join(L"C:\\dir", L"file.txt", 15));
+    EXPECT_EQ(L"<refused>", Join(L"C:\\dir", L"file.txt", 7)) << "no room for the backslash";
+    std::wstring longFolder = L"C:\\" + std::wstring(PathCapacity - 12, L'x');
+    EXPECT_EQ(L"<refused>", Join(longFolder.c_str(), L"name-too-long"));
+    EXPECT_FALSE(JoinPath(same, longFolder.c_str(), same, PathCapacity));
+    EXPECT_STREQ(L"", same) << "refused in the folder's own buffer";
 }
 
 TEST(IsFullPath, NeedsTwoBackslashesOrADriveWithASeparator) {

@@ -233,13 +233,6 @@ bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
     });
 }
 
-BOOL WINAPI WindowsXp(OSVERSIONINFOW* info) {
-    info->dwMajorVersion = 5;
-    info->dwMinorVersion = 1;
-    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    return TRUE;
-}
-
 IntegrationSettings Links(bool desktop, bool startMenu, bool group) {
     IntegrationSettings settings = {};
     settings.linkDesktop = desktop;
@@ -436,19 +429,13 @@ TEST_F(Shortcuts, DesktopShortcutIsNewForAllUsersAndRefreshedWhereTheUserHasIt) 
     EXPECT_FALSE(Exists(CommonDesktopLink));
 }
 
-TEST_F(Shortcuts, StartMenuShortcutIsSharedFromVistaOnAndPerUserBefore) {
+TEST_F(Shortcuts, StartMenuShortcutIsShared) {
     Update(Links(false, true, false));
     Link link = ReadLink(CommonStartLink);
     EXPECT_EQ(Archiver, link.Target);
     EXPECT_EQ(Folder(CSIDL_DESKTOPDIRECTORY), link.WorkingFolder);
     EXPECT_FALSE(Exists(UserStartLink));
     Update(Links(false, false, false));
-    EXPECT_FALSE(Exists(CommonStartLink));
-
-    VersionQueryOverride = WindowsXp;
-    ResetPlatformCache();
-    Update(Links(false, true, false));
-    EXPECT_TRUE(Exists(UserStartLink));
     EXPECT_FALSE(Exists(CommonStartLink));
 }
 
@@ -573,12 +560,6 @@ TEST_F(Shortcuts, NothingIsMadeOrRemovedWhereTheShellNamesNoFolder) {
         EXPECT_EQ(L"", ReadLink(CommonStartLink).WorkingFolder);
         Update(Links(false, false, false));
         EXPECT_FALSE(Exists(CommonStartLink));
-
-        // Before Vista a missing desktop ends the whole update.
-        VersionQueryOverride = WindowsXp;
-        ResetPlatformCache();
-        Update(Links(true, true, true));
-        EXPECT_FALSE(Exists(UserStartLink));
     }
     SetCurrentDirectoryW(previous);
     EXPECT_TRUE(Exists(unknown + L"\\Bundlo\\keep.txt"));

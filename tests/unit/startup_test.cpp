@@ -24,9 +24,9 @@ class Switches : public ::testing::Test {
     // The two calls of start-up: the installer's variable first, then the command line.
     static Selection Parse(const wchar_t* commandLine, const wchar_t* sfxcmd = L"") {
         Selection s = {false, true};
-        ParseSwitches(true, sfxcmd, s.setup, s.uninstall);
+        ParseSwitches(InstallerSwitches, sfxcmd, s.setup, s.uninstall);
         EXPECT_FALSE(s.uninstall) << "the variable alone never selects the uninstall";
-        ParseSwitches(false, commandLine, s.setup, s.uninstall);
+        ParseSwitches(CommandLineSwitches, commandLine, s.setup, s.uninstall);
         return s;
     }
 };

@@ -140,6 +140,14 @@ TEST(AppendText, FullDestinationIsLeftUnchanged) {
     EXPECT_STREQ(narrow, "abcXY");
 }
 
+TEST(DuplicateText, CopiesTheGivenLengthOrGivesNullWithoutMemory) {
+    wchar_t* copy = DuplicateText(L"abcdef", 3);
+    ASSERT_NE(nullptr, copy);
+    EXPECT_STREQ(L"abc", copy);
+    free(copy);
+    EXPECT_EQ(nullptr, DuplicateText(L"x", SIZE_MAX / sizeof(wchar_t))) << "no size for it";
+}
+
 TEST(ZeroBuffer, ClearsEveryByteAndAcceptsNoBuffer) {
     ZeroBuffer(nullptr, 16);
     unsigned char bytes[9];
