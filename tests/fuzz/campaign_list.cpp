@@ -80,7 +80,9 @@ bool MakeLink(const std::wstring& target, const std::wstring& link) {
     char* parentName = unixName(parent.c_str());
     if (!targetName || !parentName)
         return false;
-    std::wstring command = L"ln -s \"";
+    // -n: a link already there (one whose earlier ln outlasted the wait) is refused, not
+    // followed, so that nothing is ever made inside the canary.
+    std::wstring command = L"ln -sn \"";
     for (char* c = targetName; *c; c++)
         command += wchar_t(static_cast<unsigned char>(*c));
     command += L"\" \"";
