@@ -3,7 +3,6 @@
 #include "common/files.h"
 
 #include <sddl.h>
-#include <shellapi.h>
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -356,9 +355,6 @@ bool DeleteBelow(HANDLE handle, const wchar_t* folder, unsigned depth) {
     return whole;
 }
 
-} // namespace
-
-namespace {
 // Whether the handle names the file at `path` itself, reached by no link on the way: a folder on
 // the way that could not be held open may have been replaced by one since it was examined.
 bool ReachedDirectly(HANDLE handle, const wchar_t* path) {

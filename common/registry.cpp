@@ -11,14 +11,15 @@
 namespace {
 
 // The one call that deletes a key through its handle rather than by a name, which the registry
-// would resolve again (and through a link).
-// ntdll is in every process already; taken by name, it adds no import to the executable.
+// would resolve again (and through a link). ntdll is in every process already; taken by name,
+// once, it adds no import to the executable.
 LONG WINAPI DeleteKeyThroughHandle(HKEY key) {
     typedef NTSTATUS(NTAPI * DeleteKeyFn)(HANDLE);
     typedef ULONG(NTAPI * ErrorOfStatusFn)(NTSTATUS);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto deleteKey = ntdll ? GetExport<DeleteKeyFn>(ntdll, "NtDeleteKey") : nullptr;
-    auto errorOf = ntdll ? GetExport<ErrorOfStatusFn>(ntdll, "RtlNtStatusToDosError") : nullptr;
+    static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    static const auto deleteKey = ntdll ? GetExport<DeleteKeyFn>(ntdll, "NtDeleteKey") : nullptr;
+    static const auto errorOf =
+        ntdll ? GetExport<ErrorOfStatusFn>(ntdll, "RtlNtStatusToDosError") : nullptr;
     if (!deleteKey || !errorOf)
         return ERROR_CALL_NOT_IMPLEMENTED;
     NTSTATUS status = deleteKey(key);

@@ -265,14 +265,9 @@ bool GetAppDataFolder(wchar_t* destination, size_t capacity, bool create) {
             !list || !SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(list.get()), folder))
             folder[0] = 0;
     }
-    if (folder[0] == 0)
-        return false;
-    AddTrailingBackslash(folder);
-    AppendText(folder, L"Bundlo");
     // A cut name would be some other folder, which must neither be reported nor created.
-    if (wcslen(folder) >= capacity)
+    if (folder[0] == 0 || !JoinPath(folder, L"Bundlo", destination, capacity))
         return false;
-    CopyText(destination, folder, capacity);
     if (FileExists(destination))
         return true;
     return create && MakeDir(destination) == MakeDirCreated;
@@ -539,7 +534,28 @@ bool IsIntegrationEnabled() {
 }
 
 namespace {
-bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists) {
+// The settings file as the registry operations see it. Each request loads the file on first use
+// and is taken (served, or refused while the file is sealed) when it names the file's keys.
+// Whether a request the file did not take may reach the registry is IsIntegrationEnabled's
+// answer. The writes refuse with ERROR_INVALID_DATA a name or text that would not read back from
+// the file as this one entry (a line break, a name without its leading letter or with "=").
+class SettingsFileStore final : public RegistryStore {
+  public:
+    bool TestKey(HKEY root, const wchar_t* path, bool* exists) override;
+    bool ReadNumber(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
+                    DWORD* value) override;
+    bool ReadText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+                  const wchar_t* fallback, size_t capacity) override;
+    bool WriteText(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text,
+                   LONG* result) override;
+    bool WriteNumber(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value,
+                     LONG* result) override;
+    bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) override;
+    bool DeleteKey(HKEY root, const wchar_t* path) override;
+    bool LetsRequestsThrough() override { return IsIntegrationEnabled(); }
+};
+
+bool SettingsFileStore::TestKey(HKEY root, const wchar_t* path, bool* exists) {
     LoadSettingsFile();
     *exists = false;
     if (!TakenByFile(root, path))
@@ -556,20 +572,20 @@ bool OfferKeyTest(HKEY root, const wchar_t* path, bool* exists) {
     return true;
 }
 
-bool OfferNumberRead(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
-                     DWORD* value) {
+bool SettingsFileStore::ReadNumber(HKEY root, const wchar_t* path, const wchar_t* name,
+                                   DWORD fallback, DWORD* value) {
     LoadSettingsFile();
     *value = fallback;
     if (!TakenByFile(root, path))
         return false;
     wchar_t key[SettingsKeyCapacity];
     if (ComposeSettingsKey(root, path, name, key, SettingsKeyCapacity))
-        *value = ReadNumber(key, fallback);
+        *value = ::ReadNumber(key, fallback); // the entry's number, not this method
     return true;
 }
 
-bool OfferTextRead(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
-                   const wchar_t* fallback, size_t capacity) {
+bool SettingsFileStore::ReadText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
+                                 const wchar_t* fallback, size_t capacity) {
     LoadSettingsFile();
     if (!TakenByFile(root, path))
         return false;
@@ -580,8 +596,8 @@ bool OfferTextRead(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t*
     return true;
 }
 
-bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text,
-                    LONG* result) {
+bool SettingsFileStore::WriteText(HKEY root, const wchar_t* path, const wchar_t* name,
+                                  const wchar_t* text, LONG* result) {
     LoadSettingsFile();
     *result = ERROR_SUCCESS;
     if (IsSealed()) {
@@ -602,8 +618,8 @@ bool OfferTextWrite(HKEY root, const wchar_t* path, const wchar_t* name, const w
     return true;
 }
 
-bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value,
-                      LONG* result) {
+bool SettingsFileStore::WriteNumber(HKEY root, const wchar_t* path, const wchar_t* name,
+                                    DWORD value, LONG* result) {
     LoadSettingsFile();
     *result = ERROR_SUCCESS;
     if (IsSealed()) {
@@ -618,11 +634,11 @@ bool OfferNumberWrite(HKEY root, const wchar_t* path, const wchar_t* name, DWORD
     else if (!ReadsBackAsOneEntry(key, L""))
         *result = ERROR_INVALID_DATA;
     else
-        WriteNumber(key, value);
+        ::WriteNumber(key, value);
     return true;
 }
 
-bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name) {
+bool SettingsFileStore::DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) {
     LoadSettingsFile();
     if (!TakenByFile(root, path))
         return false;
@@ -632,7 +648,7 @@ bool OfferValueDeletion(HKEY root, const wchar_t* path, const wchar_t* name) {
     return true;
 }
 
-bool OfferKeyDeletion(HKEY root, const wchar_t* path) {
+bool SettingsFileStore::DeleteKey(HKEY root, const wchar_t* path) {
     LoadSettingsFile();
     if (!TakenByFile(root, path))
         return false;
@@ -641,35 +657,6 @@ bool OfferKeyDeletion(HKEY root, const wchar_t* path) {
         RemoveEntries(key, true);
     return true;
 }
-
-// The settings file as the registry operations see it.
-class SettingsFileStore final : public RegistryStore {
-  public:
-    bool TestKey(HKEY root, const wchar_t* path, bool* exists) override {
-        return OfferKeyTest(root, path, exists);
-    }
-    bool ReadNumber(HKEY root, const wchar_t* path, const wchar_t* name, DWORD fallback,
-                    DWORD* value) override {
-        return OfferNumberRead(root, path, name, fallback, value);
-    }
-    bool ReadText(HKEY root, const wchar_t* path, const wchar_t* name, wchar_t* out,
-                  const wchar_t* fallback, size_t capacity) override {
-        return OfferTextRead(root, path, name, out, fallback, capacity);
-    }
-    bool WriteText(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* text,
-                   LONG* result) override {
-        return OfferTextWrite(root, path, name, text, result);
-    }
-    bool WriteNumber(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value,
-                     LONG* result) override {
-        return OfferNumberWrite(root, path, name, value, result);
-    }
-    bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) override {
-        return OfferValueDeletion(root, path, name);
-    }
-    bool DeleteKey(HKEY root, const wchar_t* path) override { return OfferKeyDeletion(root, path); }
-    bool LetsRequestsThrough() override { return IsIntegrationEnabled(); }
-};
 
 SettingsFileStore FileStore;
 } // namespace
