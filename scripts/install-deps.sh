@@ -48,10 +48,25 @@ if [ ${#need[@]} -gt 0 ]; then
     # A machine that has never run apt-get update knows no package at all.
     if [ "$update" -eq 1 ] || ! apt-cache show cmake >/dev/null 2>&1 ||
         [ -z "$(ls -A /var/lib/apt/lists 2>/dev/null | grep -v lock)" ]; then
-        $SUDO apt-get update -qq
+        # A mirror caught in its sync refuses one index now and then: tried again, and then the
+        # indexes that did arrive still name the packages (the install below says if not).
+        $SUDO apt-get update -qq || { sleep 20; $SUDO apt-get update -qq; } ||
+            echo "install-deps: some package indexes could not be fetched; installing from the rest"
     fi
-    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${need[@]}" >/dev/null
+    if ! $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${need[@]}" >/dev/null; then
+        # With one architecture's security index missing, the two halves of a multi-arch
+        # package cannot be given one version: the release's own suites alone still can.
+        echo "install-deps: trying again from the release's suites without its security updates"
+        sources=$(mktemp -d)
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+            awk -v RS= -v ORS='\n\n' '!/security/' >"$sources/release.sources"
+        grep -hs '^deb ' /etc/apt/sources.list | grep -v security >"$sources/release.list" || true
+        $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            -o Dir::Etc::SourceParts="$sources" -o Dir::Etc::SourceList=/dev/null \
+            "${need[@]}" >/dev/null
+        rm -rf "$sources"
+    fi
 fi
 
 # Some kernels (virtual machines with IA-32 emulation switched off) cannot run 32-bit code at
