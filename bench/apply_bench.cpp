@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
         Tally apply = Counted;
         Counted = Tally();
         LARGE_INTEGER removeStart = Now();
-        RemoveRegistrations();
+        RemoveFromRegistry();
         LARGE_INTEGER removeEnd = Now();
         OverrideRegistryFunctions(nullptr);
         applyTimes.push_back(Milliseconds(start, end));

@@ -246,6 +246,31 @@ KeyPresence FindKey(RegistryRoot root, const wchar_t* path) {
     return KeyPresent;
 }
 
+KeyContents FindKeyContents(RegistryRoot root, const wchar_t* path) {
+    bool exists = false;
+    if (Store && Store->TestKey(root.Root, path, &exists))
+        return exists ? KeyFilled : KeyAbsent;
+    if (!RegistryReachable())
+        return KeyAbsent;
+    LONG error = ERROR_SUCCESS;
+    RegistryKey key = OpenKeyForRead(root, path, &error);
+    if (!key)
+        return IsNotFound(error) ? KeyAbsent : KeyContentsUnknown;
+    wchar_t name[RegistryNameCapacity];
+    DWORD size = RegistryNameCapacity;
+    LONG found = Calls->EnumKey(key.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (found == ERROR_SUCCESS || found == ERROR_MORE_DATA)
+        return KeyFilled;
+    if (found != ERROR_NO_MORE_ITEMS)
+        return KeyContentsUnknown;
+    wchar_t valueName[RegistryValueNameCapacity];
+    size = RegistryValueNameCapacity;
+    found = Calls->EnumValue(key.get(), 0, valueName, &size, nullptr, nullptr, nullptr, nullptr);
+    if (found == ERROR_SUCCESS || found == ERROR_MORE_DATA)
+        return KeyFilled;
+    return found == ERROR_NO_MORE_ITEMS ? KeyEmpty : KeyContentsUnknown;
+}
+
 bool KeyExists(RegistryRoot root, const wchar_t* path) {
     return FindKey(root, path) == KeyPresent;
 }

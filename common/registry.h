@@ -73,6 +73,11 @@ size_t AllProgramRegistryViews(REGSAM views[2]);
 // for an absent one.
 enum KeyPresence { KeyMissing, KeyPresent, KeyUnknown };
 KeyPresence FindKey(RegistryRoot root, const wchar_t* path);
+// Whether a key holds anything: KeyEmpty when it is there with neither a value nor a sub-key,
+// as a run cut between creating a key and writing its value leaves it. A key the settings file
+// answers for is KeyFilled when it has entries.
+enum KeyContents { KeyAbsent, KeyEmpty, KeyFilled, KeyContentsUnknown };
+KeyContents FindKeyContents(RegistryRoot root, const wchar_t* path);
 // FindKey(...) == KeyPresent.
 bool KeyExists(RegistryRoot root, const wchar_t* path);
 // How a read went, for a caller that must tell a refusal from an absence: ReadDone (the value,

@@ -500,7 +500,9 @@ void CloseSettingsFile() {
     if (!Store.Active)
         return;
     SaveSettingsFile();
-    Seal();
+    // Never written again, but still answering for the product's keys, so that none of them
+    // reaches the registry; its integration switch still counts for the rest of the run.
+    Store.SaveSettings = false;
     Store.Closed = true;
 }
 
@@ -530,7 +532,7 @@ ScopedRecordedRemoval::~ScopedRecordedRemoval() {
 
 bool IsIntegrationEnabled() {
     LoadSettingsFile();
-    return Store.Integration || (RecordedRemoval && !IsSealed());
+    return Store.Integration || (RecordedRemoval && !Store.Damaged);
 }
 
 namespace {

@@ -34,7 +34,8 @@ void PlugInSettingsStore();
 bool IsIntegrationEnabled();
 // While one is alive, a settings file's integration switch keeps nothing away: the removal of an
 // installation that recorded its registrations in the machine undoes them whatever a file says
-// now (one imported after the setup, say). A damaged or closed file still keeps everything away.
+// now (one imported after the setup, say), also once the file is closed. A damaged file still
+// keeps everything away.
 class ScopedRecordedRemoval {
   public:
     ScopedRecordedRemoval();
@@ -50,9 +51,10 @@ class ScopedRecordedRemoval {
 bool SaveSettingsFile();
 // Frees every entry and forgets the file, so that the next request looks for it again.
 void ReleaseSettings();
-// Writes the list back and lets go of it for the rest of the run, for a caller about to delete
-// the file: nothing recreates it later, and since a portable copy must still leave no trace,
-// every request is then taken and dropped instead of reaching the registry.
+// Writes the list back for the last time, for a caller about to delete the file: nothing
+// recreates it later. Its entries still answer for the product's keys (and writes are refused),
+// so that a portable copy still leaves no trace in the registry, and its integration switch
+// still decides whether other requests reach the registry.
 void CloseSettingsFile();
 
 // Where the settings file lives, the one rule for every reader: beside this module when one is

@@ -29,6 +29,7 @@ bool ApplyIntegration(const IntegrationSettings& settings, wchar_t* groupPath, s
     RegisterShellIntegration(false, settings);
     LogLine(L"Setup step: shell extension and capabilities");
     AssociateAllTypes(settings);
+    ReleaseRetiredExtensions();
     LogLine(L"Setup step: file types and \"New\" menu templates");
     if (!WriteClassKeys()) {
         ReportFailure(L"apply stopped", L"the archiver's class keys", ERROR_ACCESS_DENIED);

@@ -24,21 +24,24 @@ void VolumeExtension(unsigned number, wchar_t* extension) {
 // What the extension was before the archiver took it over, kept in the machine's record. False
 // when the previous state cannot be kept whole (the class unreadable, the key or its "New" entry
 // refused to a read, or a write of the state refused): it could never be given back, so the
-// extension must not be taken now; a later run tries again.
+// extension must not be taken now; a later run tries again. "Exist" goes last: until it is
+// written the record is no record, and a run cut before it writes the whole record again.
 bool SaveState(const wchar_t* extension, bool hasTemplate) {
     StateRecord record;
-    if (!MachineRecordOf(extension, record))
+    if (!MachineRecordOf(extension, record) || !StartRecordOf(record))
         return false;
     wchar_t previous[ClassNameCapacity];
     TextReading reading = ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", previous);
     if ((reading != TextRead && reading != TextMissing) ||
         SetRecordString(record, L"", L"Type", previous) != ERROR_SUCCESS)
         return false;
-    KeyPresence presence = FindKey(HKEY_CLASSES_ROOT, extension);
-    if (presence == KeyUnknown ||
-        SetRecordDword(record, L"", L"Exist", presence == KeyPresent ? 1 : 0) != ERROR_SUCCESS)
+    // An empty key is what a take-over cut between making the key and naming the class leaves:
+    // it was not there before, and giving it back deletes it.
+    KeyContents contents = FindKeyContents(HKEY_CLASSES_ROOT, extension);
+    if (contents == KeyContentsUnknown ||
+        (hasTemplate && !SavePreviousTemplateEntry(extension, record)))
         return false;
-    return !hasTemplate || SavePreviousTemplateEntry(extension, record);
+    return SetRecordDword(record, L"", L"Exist", contents == KeyFilled ? 1 : 0) == ERROR_SUCCESS;
 }
 
 // Whether the key holds a class value at all, empty, unreadable or refused included: only a key
@@ -60,9 +63,18 @@ bool ReleaseVolumes(const wchar_t* previous) {
     for (unsigned n = 0; n < 100; n++) {
         wchar_t volume[32];
         VolumeExtension(n, volume);
+        KeyContents contents = FindKeyContents(HKEY_CLASSES_ROOT, volume);
+        if (contents == KeyAbsent)
+            continue;
+        // Left empty by a removal cut between the class and the key: nobody's any more.
+        if (contents == KeyEmpty) {
+            if (previous[0] == 0)
+                released = DeleteEmptyKey(HKEY_CLASSES_ROOT, volume) != KeyRefused && released;
+            continue;
+        }
         // Earlier versions took up to .b99; a volume extension that another program owns now
         // was never the archiver's to give back.
-        Ownership owner = FindOwnership(volume);
+        Ownership owner = contents == KeyFilled ? FindOwnership(volume) : OwnerUnknown;
         if (owner != Owned) {
             released = released && owner == NotOwned;
             continue;
@@ -78,11 +90,10 @@ bool ReleaseVolumes(const wchar_t* previous) {
             released = false;
             continue;
         }
-        RegistryValue value;
-        ValueReading values = ReadValueAt(HKEY_CLASSES_ROOT, volume, 0, &value);
-        if (values == NoMoreValues)
+        KeyContents left = FindKeyContents(HKEY_CLASSES_ROOT, volume);
+        if (left == KeyEmpty)
             released = DeleteEmptyKey(HKEY_CLASSES_ROOT, volume) != KeyRefused && released;
-        else if (values == ValueUnreadable)
+        else if (left == KeyContentsUnknown)
             released = false;
     }
     return released;
@@ -157,8 +168,16 @@ bool GiveBack(const wchar_t* extension, Ownership owner, bool associate, Archive
     // any step before fails, a later run still finds the extension the archiver's and finishes.
     // An extension another program took since keeps its class, but not the archiver's "New"
     // entry, which would offer a template that is gone.
-    if (owner != Owned && !associate)
-        return (!hasTemplate || RemoveOwnTemplateEntry(extension, kind)) && released;
+    if (owner != Owned && !associate) {
+        if (hasTemplate && !RemoveOwnTemplateEntry(extension, kind))
+            return false;
+        // A key that had none before and is empty now is what a take-over cut before naming the
+        // class left, or a give-back cut before deleting the key.
+        if (lookup == RecordFound && !existed &&
+            FindKeyContents(HKEY_CLASSES_ROOT, extension) == KeyEmpty)
+            return DeleteEmptyKey(HKEY_CLASSES_ROOT, extension) != KeyRefused && released;
+        return released;
+    }
     if (lookup == RecordMissing && !associate)
         return ReleaseUnrecorded(extension, kind) && released;
     if (hasTemplate && !RestoreTemplateEntry(extension, kind, existed, record))
@@ -212,10 +231,23 @@ bool AssociateAllTypes(const IntegrationSettings& settings) {
             uint32_t request = settings.associate[row] ? TakeExtension : GiveBackExtension;
             if (settings.shellExtension)
                 request |= WithShellExtension;
-            done = AssociateExtension(extension, request, ArchiveKindOfRow(row)) && done;
+            if (!AssociateExtension(extension, request, ArchiveKindOfRow(row))) {
+                ReportFailure((request & TakeExtension) ? L"take the file type"
+                                                        : L"give back the file type",
+                              extension, ERROR_CAN_NOT_COMPLETE);
+                done = false;
+            }
         }
     }
     return done;
+}
+
+bool ReleaseRetiredExtensions() {
+    // Earlier versions took ".ace" over; this one no longer handles it and gives it back.
+    if (AssociateExtension(L".ace", GiveBackExtension, ArchiveKind::Other))
+        return true;
+    ReportFailure(L"give back the file type", L".ace", ERROR_CAN_NOT_COMPLETE);
+    return false;
 }
 
 bool RevBelongsToArchiver() {

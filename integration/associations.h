@@ -19,6 +19,9 @@ bool AssociateExtension(const wchar_t* extension, uint32_t request, ArchiveKind 
 // Every extension of every archive type, as the record says. False when one of them was left
 // unfinished.
 bool AssociateAllTypes(const IntegrationSettings& settings);
+// Gives back the extensions that earlier versions took and this one no longer handles
+// (".ace"), as the setup and the removal both do. False when one could not be given back.
+bool ReleaseRetiredExtensions();
 // True when ".rev" names the archiver's recovery-volume class or no class at all: the apply takes
 // it then, and the removal removes it; one another program owns is neither's.
 bool RevBelongsToArchiver();

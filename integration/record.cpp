@@ -28,8 +28,11 @@ bool RecordOf(HKEY root, REGSAM view, const wchar_t* base, const wchar_t* extens
            FormatText(record.Key, L"%s\\%s", base, extension) >= 0;
 }
 
-// An extension's key holds a record when it has either value the setup writes first; the
-// per-user key also holds the user's choice for the type ("Set"), which is no record.
+// A record is whole once its "Exist" is written, which every writer puts last, and when it
+// has its "Type" (earlier versions wrote "Exist" first). Anything less is what a run cut while
+// writing it left: it is no previous owner at all, least of all one of "" (a blank class, an
+// empty "New" entry), and is treated as absent and written again. The per-user key also holds
+// the user's choice for the type ("Set"), which is no record.
 RecordLookup Holds(const StateRecord& record) {
     ReadResult exist = ReadMissing, type = ReadMissing;
     GetRecordDword(record, L"", L"Exist", 0, &exist);
@@ -37,11 +40,13 @@ RecordLookup Holds(const StateRecord& record) {
     GetRecordString(record, L"", L"Type", text, L"", 4, &type);
     if (exist == ReadRefused || type == ReadRefused)
         return RecordUnknown;
-    return exist == ReadMissing && type == ReadMissing ? RecordMissing : RecordFound;
+    return exist == ReadMissing || type == ReadMissing ? RecordMissing : RecordFound;
 }
 
-// Every value of one key of a record, copied whole.
-bool CopyValues(const StateRecord& from, const StateRecord& to, const wchar_t* sub) {
+// Every value of one key of a record, copied whole, but the one named `last`, which is left to
+// the caller.
+bool CopyValues(const StateRecord& from, const StateRecord& to, const wchar_t* sub,
+                const wchar_t* last) {
     wchar_t source[RecordKeyCapacity];
     if (!Compose(from, sub, source))
         return false;
@@ -53,8 +58,8 @@ bool CopyValues(const StateRecord& from, const StateRecord& to, const wchar_t* s
             return true;
         if (reading != ValueRead)
             return false;
-        if (CompareNoCase(value.Name, L"Set") == 0)
-            continue; // the user's choice, not the record
+        if (CompareNoCase(value.Name, L"Set") == 0 || CompareNoCase(value.Name, last) == 0)
+            continue; // the user's choice, not the record; or the completion, written last
         wchar_t target[RecordKeyCapacity];
         if (!Compose(to, sub, target))
             return false;
@@ -92,12 +97,24 @@ bool MoveUserRecordToMachine(const wchar_t* extension) {
         return false;
     if (Holds(machine) != RecordMissing || Holds(user) != RecordFound)
         return true; // nothing to move, or nothing that can be read
-    if (CopyValues(user, machine, L"") && CopyValues(user, machine, PreviousEntrySub))
+    // What a cut copy left goes first; "Exist" comes last, and with it the machine's record
+    // becomes the one read. Until then the per-user one still is.
+    DeleteRecordTree(machine, L"");
+    ReadResult read = ReadDone;
+    DWORD existed = GetRecordDword(user, L"", L"Exist", 1, &read);
+    if (read == ReadDone && CopyValues(user, machine, L"", L"Exist") &&
+        CopyValues(user, machine, PreviousEntrySub, L"") &&
+        SetRecordDword(machine, L"", L"Exist", existed) == ERROR_SUCCESS)
         return true;
-    // Half a record would give back half an entry: the per-user one stays the one read.
     DeleteRecordTree(machine, L"");
     ReportFailure(L"copy the saved state of an earlier version", user.Key, ERROR_CAN_NOT_COMPLETE);
     return false;
+}
+
+bool StartRecordOf(const StateRecord& record) {
+    wchar_t path[RecordKeyCapacity];
+    return Compose(record, L"", path) &&
+           DeleteValue(InView(record.Root, record.View), path, L"Exist");
 }
 
 KeyPresence FindRecordKey(const StateRecord& record, const wchar_t* sub) {

@@ -31,6 +31,11 @@ RecordLookup FindRecordOf(const wchar_t* extension, StateRecord& record);
 // finds it whoever runs it. False when it could not be read or written whole.
 bool MoveUserRecordToMachine(const wchar_t* extension);
 
+// Makes the machine's record of an extension partial before it is written anew: its "Exist",
+// written last, marks a whole record, so that a run cut while writing leaves no mix of the old
+// record and the new one. False when refused.
+bool StartRecordOf(const StateRecord& record);
+
 // The registry operations on a record key, with a sub-key path after it (or "").
 KeyPresence FindRecordKey(const StateRecord& record, const wchar_t* sub);
 DWORD GetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t* name,

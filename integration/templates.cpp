@@ -241,9 +241,14 @@ bool RemoveOwnTemplateEntry(const wchar_t* extension, ArchiveKind kind) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     bool refused = false;
-    if (!HoldsOwnTemplate(key, kind, &refused))
-        return !refused;
-    return DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName") && DropIfValueless(key);
+    if (HoldsOwnTemplate(key, kind, &refused))
+        return DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName") && DropIfValueless(key);
+    if (refused)
+        return false;
+    // A "New" key with nothing in it offers nothing: what a run cut between deleting the
+    // archiver's "FileName" and its key left.
+    return FindKeyContents(HKEY_CLASSES_ROOT, key) != KeyEmpty ||
+           DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
 }
 
 bool RestoreTemplateEntry(const wchar_t* extension, ArchiveKind kind, bool existed,

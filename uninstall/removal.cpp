@@ -17,29 +17,25 @@
 
 namespace {
 
-// The machine's product key goes in every view; in the record's view, while an extension is
-// still to be given back, all of it but the record.
-void RemoveMachineProductKeys(bool released) {
-    REGSAM views[2];
-    size_t viewCount = AllProgramRegistryViews(views);
-    for (size_t i = 0; i < viewCount; i++) {
-        const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
-        if (released || views[i] != RecordView())
-            DeleteKeyTree(machine, MachineProductKey);
-        else
-            DeleteValue(machine, MachineProductKey, L"exe32");
-    }
-}
-
-void RemoveEveryRegistration() {
+bool RemoveEveryRegistration() {
     // A zero-filled record means nothing is integrated: every step below takes its removal path.
     IntegrationSettings none = {};
     // The extensions first: they read the saved previous owners from the record, which goes
-    // further down.
+    // last of all.
     bool released = AssociateAllTypes(none);
+    released = ReleaseRetiredExtensions() && released;
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
-    LogLine(released ? L"Removal step: file types given back"
-                     : L"Removal step: file types, not all of them given back");
+    if (!released) {
+        // The extension still names the archiver's class, which must go on existing, and its
+        // previous owner is known only to the record: the rest stays for the removal that
+        // finishes the job once Windows lets it.
+        ReportFailure(L"removal stopped: a file type could not be given back",
+                      L"HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Setup", ERROR_CAN_NOT_COMPLETE);
+        LogLine(L"Removal stopped: not every file type could be given back; the registrations, "
+                L"the files and the uninstall entry stay for a later removal");
+        return false;
+    }
+    LogLine(L"Removal step: file types given back");
     RegisterShellIntegration(true, none);
     LogLine(L"Removal step: shell extension and capabilities");
     UpdateShortcuts(none, nullptr, 0, nullptr);
@@ -50,39 +46,43 @@ void RemoveEveryRegistration() {
     DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo.REV");
     ReleaseRev();
     LogLine(L"Removal step: the archiver's class keys");
+    return true;
+}
 
-    // The saved previous owners go only with the last extension given back: what this removal
-    // could not give back, a later one still can.
-    if (released) {
-        DeleteRecords();
-        DeleteKeyTree(HKEY_CURRENT_USER, L"");
-    } else {
-        ReportFailure(L"keep the previous owners for a later removal",
-                      L"HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Setup", ERROR_CAN_NOT_COMPLETE);
-    }
-    RemoveMachineProductKeys(released);
-    LogLine(released ? L"Removal step: the record and the archiver's settings"
-                     : L"Removal step: the archiver's settings; the record stays");
-
+void RemoveEveryEntry() {
+    DeleteKeyTree(HKEY_CURRENT_USER, L"");
+    REGSAM views[2];
+    size_t viewCount = AllProgramRegistryViews(views);
+    for (size_t i = 0; i < viewCount; i++)
+        if (views[i] != RecordView())
+            DeleteKeyTree(InView(HKEY_LOCAL_MACHINE, views[i]), MachineProductKey);
+    const RegistryRoot recordMachine = InView(HKEY_LOCAL_MACHINE, RecordView());
+    DeleteValue(recordMachine, MachineProductKey, L"exe32");
+    LogLine(L"Removal step: the archiver's settings");
     if (MsiMode) {
         LogLine(L"Removal step: the uninstall entry and App Paths stay with the installer package");
-        return;
+    } else {
+        RemoveAppPaths();
+        RemoveUninstallEntries();
+        LogLine(L"Removal step: the uninstall entry and App Paths");
     }
-    RemoveUninstallEntries();
-    RemoveAppPaths();
-    LogLine(L"Removal step: the uninstall entry and App Paths");
+    // Last: until here a removal run again knows the installation it is finishing.
+    DeleteRecords();
+    DeleteKeyTree(recordMachine, MachineProductKey);
+    LogLine(L"Removal step: the record of the installation");
+}
+
+// Whose registrations these are, read before anything is touched, past a settings file that
+// would hide the registry.
+InstallationRecord FindInstallation() {
+    ScopedRecordedRemoval look;
+    return FindInstallationRecord();
 }
 
 } // namespace
 
-void RemoveRegistrations() {
-    // Whose registrations these are is read before anything is touched, past a settings file
-    // that would hide the registry.
-    InstallationRecord installation;
-    {
-        ScopedRecordedRemoval look;
-        installation = FindInstallationRecord();
-    }
+bool RemoveRegistrations() {
+    InstallationRecord installation = FindInstallation();
     if (installation == RecordOfAnotherCopy) {
         // The classes, the shell extension and the entry point at that installation; a portable
         // copy says nothing, since leaving the registry alone is all it ever does.
@@ -90,13 +90,23 @@ void RemoveRegistrations() {
             ReportFailure(L"leave the registrations of the installation in another folder",
                           L"HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Setup", ERROR_ALREADY_EXISTS);
         LogLine(L"Removal step: the registrations belong to another installation and stay");
-        return;
+        return true;
     }
-    if (installation == NoInstallationRecord) {
-        RemoveEveryRegistration(); // a machine set up by an earlier version, or never
-        return;
-    }
+    if (installation == NoInstallationRecord)
+        return RemoveEveryRegistration(); // a machine set up by an earlier version, or never
     // This installation's registrations go whatever a settings file says now.
     ScopedRecordedRemoval recorded;
-    RemoveEveryRegistration();
+    return RemoveEveryRegistration();
+}
+
+void RemoveInstallationEntries() {
+    InstallationRecord installation = FindInstallation();
+    if (installation == RecordOfAnotherCopy)
+        return;
+    if (installation == NoInstallationRecord) {
+        RemoveEveryEntry();
+        return;
+    }
+    ScopedRecordedRemoval recorded;
+    RemoveEveryEntry();
 }

@@ -1,8 +1,15 @@
-// Undoes every registration that the integration setup made, before the uninstaller deletes the
-// archiver's files.
+// Undoes every registration that the integration setup made, in two steps around the deletion of
+// the archiver's files, so that a removal cut short anywhere is finished by the same removal run
+// again: what a re-run needs to know the installation (its record, the uninstall entry that
+// deployment tools call, App Paths) goes only after the files.
 #pragma once
 
-// Extensions go back to their previous owners, then the shell extension, the shortcuts, the
-// archiver's classes and per-user settings follow; the uninstall entry and App Paths stay with
-// /msi, whose installer package owns them.
-void RemoveRegistrations();
+// Extensions go back to their previous owners, then the shell extension, the shortcuts and the
+// archiver's classes follow. False when an extension could not be given back: then nothing else
+// was removed (the archiver's class, which the extension still names, stays with everything a
+// later removal needs), and the removal must stop there.
+bool RemoveRegistrations();
+// The archiver's per-user and machine-wide settings, then (not with /msi, whose installer package
+// owns them) App Paths and the uninstall entry, and last the record of the installation. Only
+// after RemoveRegistrations has given every extension back.
+void RemoveInstallationEntries();

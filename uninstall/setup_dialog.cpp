@@ -106,8 +106,6 @@ void Confirm(HWND dialog) {
         RegisterUninstallEntry();
         LogLine(L"Setup step: the uninstall entry");
     }
-    // Earlier versions took ".ace" over; this one no longer handles it and gives it back.
-    AssociateExtension(L".ace", GiveBackExtension, ArchiveKind::Other);
     EndDialog(dialog, 1);
 }
 

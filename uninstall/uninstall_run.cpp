@@ -580,10 +580,20 @@ void RunUninstall() {
     LoadTextInto(IDS_REBOOTREQUIRED, restartText);
     LoadTextInto(IDS_UNINSTALLBDL, restartCaption);
 
-    RemoveRegistrations();
+    // The order is what lets a removal cut short anywhere be finished by the same command run
+    // again: the registrations first, but for what names the installation; then the files; then
+    // the record, App Paths and the uninstall entry; then the program and its folder are left
+    // to a batch file; and the list goes last, once that batch file is running.
+    if (!RemoveRegistrations()) {
+        // A file type still names the archiver: its program, its files and everything a later
+        // removal needs stay, and a distribution tool must not count this one as done.
+        ExitCode = 1;
+        return;
+    }
     // Its file is on the list.
     UnloadLanguageModule();
     if (MsiMode) {
+        RemoveInstallationEntries();
         LogLine(L"Removal step: the files stay with the installer package");
         return;
     }
@@ -593,14 +603,19 @@ void RunUninstall() {
 
     RemoveHelpLeftovers(at.Folder);
     ListRemoval removal = RemoveListedEntries(list, at.Folder, at.ProgramPath);
-    list.Close();
-    RemoveFile(listPath);
     LogFormat(L"Removal step: the listed files: %u deleted, %u left for the restart (%u of them "
               L"moved aside), %u could not even be scheduled; %u readings of the list",
               removal.Deleted, removal.Moved + removal.Scheduled, removal.Moved,
               removal.Unscheduled, removal.Passes);
+    RemoveInstallationEntries();
     ProgramLeave leave =
         LeaveProgramAndFolder(at, removal.RestartNeeded, restartText, restartCaption);
+    list.Close();
+    // Kept while the program stays: the same removal, run again, still finds what to finish.
+    if (leave != ProgramStays) {
+        RemoveFile(listPath);
+        LogLine(L"Removal step: the uninstall list");
+    }
     // A distribution tool reads the exit code alone: it asks for the restart on 3010, and must
     // not count as removed what not even the restart removes.
     if (removal.Unscheduled > 0 || leave == ProgramStays)

@@ -279,7 +279,7 @@ bool RunStep(Step step) {
         wchar_t group[PathCapacity];
         return ApplyIntegration(Everything(), group, PathCapacity);
     }
-    RemoveRegistrations();
+    RemoveFromRegistry();
     return true;
 }
 
@@ -336,7 +336,7 @@ void Prepare() {
     PlacesBefore = fuzz::TakeSnapshot(Places);
     // The start: a prefix without the archiver, whatever ran in it before.
     ReleaseSettings();
-    RemoveRegistrations();
+    RemoveFromRegistry();
 
     SeedMachine();
     Start[ApplyStep] = fuzz::TakeSnapshot(Places);

@@ -28,6 +28,7 @@
 #include "integration/registration.h"
 #include "tests/fuzz/fuzz.h"
 #include "tests/fuzz/registry_state.h"
+#include "tests/unit/test_support.h"
 #include "uninstall/removal.h"
 
 namespace {
@@ -77,7 +78,7 @@ void Prepare() {
     Places = fuzz::IntegrationPlaces();
     // The start: a prefix without the archiver, whatever ran in it before.
     ReleaseSettings();
-    RemoveRegistrations();
+    RemoveFromRegistry();
     fuzz::SeedWindowsShellClasses();
     Baseline = fuzz::TakeSnapshot(Places);
 }
@@ -380,7 +381,7 @@ void RunForeign(Random& random, size_t, Outcome& outcome) {
         RegisterUninstallEntry();
         AssociateExtension(L".ace", GiveBackExtension, ArchiveKind::Other);
         ReleaseSettings();
-        RemoveRegistrations();
+        RemoveFromRegistry();
     } else {
         for (const std::wstring& extension : chosen) {
             size_t row = RowOf(extension);

@@ -163,14 +163,34 @@ TEST_F(Removal, EverythingGoesAndExtensionsReturnToTheirOwners) {
     SetString(HKEY_CURRENT_USER, L"\\Software\\BdlLinkTarget\\below", L"v", L"x");
     MakeUserLink(L"Software\\Bundlo\\Linked", L"Software\\BdlLinkTarget");
     ASSERT_EQ(L"Bundlo", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
+    // Half-made states of runs cut short: ".cab" and ".b03" emptied between their class and
+    // their key; ".arj" with a machine's record cut after the first value copied from an earlier
+    // version's per-user one; ".ace", which only earlier versions took.
+    for (const wchar_t* key : {L"Software\\Classes\\.cab", L"Software\\Classes\\.b03"}) {
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key, L"");
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(key) + L"\\ShellNew").c_str());
+    }
+    for (const wchar_t* extension : {L".arj", L".ace"}) {
+        std::wstring user = std::wstring(L"\\Software\\Bundlo\\Setup\\") + extension;
+        SetDword(HKEY_CURRENT_USER, user.c_str(), L"Exist", 1);
+        SetString(HKEY_CURRENT_USER, user.c_str(), L"Type", L"Other.Archive");
+        SetString(HKEY_CLASSES_ROOT, extension, L"", L"Bundlo");
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.arj\\ShellNew");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Bundlo\\Setup\\.arj");
+    SetDword(InView(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY), L"\\Software\\Bundlo\\Setup\\.arj",
+             L"Exist", 1);
     RegistryFunctions recording = RealRegistryFunctions();
     recording.DeleteKeyEx = RecordingDeleteKeyEx;
     OverrideRegistryFunctions(&recording);
-    RemoveRegistrations();
+    RemoveFromRegistry();
     OverrideRegistryFunctions(nullptr);
     EXPECT_EQ(L"Other.7z", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
-    for (const wchar_t* key : {L".zip", L".bdl", L".b01", L".rev", L"Bundlo", L"Bundlo.ZIP",
-                               L"Bundlo.REV", L"Folder\\shellex\\DragDropHandlers\\Bundlo"})
+    for (const wchar_t* extension : {L".arj", L".ace"})
+        EXPECT_EQ(L"Other.Archive", RawValue(HKEY_CLASSES_ROOT, extension, L"")) << extension;
+    for (const wchar_t* key :
+         {L".zip", L".bdl", L".b01", L".b03", L".cab", L".rev", L"Bundlo", L"Bundlo.ZIP",
+          L"Bundlo.REV", L"Folder\\shellex\\DragDropHandlers\\Bundlo"})
         EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, key)) << key;
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
     EXPECT_EQ(L"x", RawValue(HKEY_CURRENT_USER, L"Software\\BdlLinkTarget\\below", L"v"));
@@ -202,20 +222,25 @@ TEST_F(Removal, ThePreviousOwnersStayUntilEveryExtensionIsGivenBack) {
         FailingCall failing(RegistryCall::OpenKey, L"Software\\Bundlo\\Setup\\.7z",
                             ERROR_ACCESS_DENIED);
         CapturedDiagnostics diagnostics;
-        RemoveRegistrations();
+        RemoveFromRegistry();
         EXPECT_TRUE(FailingCall::Failed());
         EXPECT_NE(std::vector<std::wstring>(), CapturedDiagnostics::Lines());
     }
     EXPECT_EQ(L"Other.7z", RecordValue(L".7z", L"Type"));
     EXPECT_EQ(L"Bundlo", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
     {
-        // The first class given back: ".bdl"'s.
+        // The first class given back: ".7z"'s. The removal stops there: the class ".7z" still
+        // names, and everything a later removal needs, stay.
         FailingCall failing(RegistryCall::SetValue, L"", ERROR_ACCESS_DENIED);
-        RemoveRegistrations();
+        EXPECT_FALSE(RemoveFromRegistry());
         EXPECT_TRUE(FailingCall::Failed());
     }
     EXPECT_NE(MissingValue, RecordValue(L".bdl", L"Exist"));
-    RemoveRegistrations();
+    EXPECT_EQ(L"Bundlo", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
+    EXPECT_NE(MissingValue, RawValue(HKEY_CLASSES_ROOT, L"Bundlo\\shell\\open\\command", L""));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+    EXPECT_TRUE(AppPathsInEveryView());
+    RemoveFromRegistry();
     EXPECT_EQ(L"Other.7z", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", KEY_WOW64_64KEY));
@@ -239,7 +264,7 @@ TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
         WriteRaw(ini, file);
         ReleaseSettings();
-        RemoveRegistrations();
+        RemoveFromRegistry();
         DeleteFileW(ini.c_str());
         ReleaseSettings();
         EXPECT_EQ(L"CompressedFolder", RawValue(HKEY_CLASSES_ROOT, L".zip", L""));
@@ -258,7 +283,7 @@ TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
 TEST_F(Removal, AnotherCopysRemovalLeavesTheInstallationAlone) {
     Install();
     SetMachineValue(L"Software\\Bundlo\\Setup", L"Folder", L"C:\\Other\\Bundlo", KEY_WOW64_64KEY);
-    RemoveRegistrations();
+    RemoveFromRegistry();
     EXPECT_EQ(L"Bundlo.ZIP", RawValue(HKEY_CLASSES_ROOT, L".zip", L""));
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
     EXPECT_TRUE(AppPathsInEveryView());
@@ -277,7 +302,7 @@ TEST_F(Removal, MachineClassesGoToTheMachineWhateverTheUserHas) {
     Install();
     EXPECT_EQ(L"Bundlo", RawValue(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.7z", L""));
     EXPECT_EQ(L"Other.7z", RecordValue(L".7z", L"Type"));
-    RemoveRegistrations();
+    RemoveFromRegistry();
     OverrideRegistryFunctions(nullptr);
     EXPECT_EQ(L"Other.7z", RawValue(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.7z", L""));
     EXPECT_EQ(L"User.7z", RawValue(HKEY_CURRENT_USER, L"Software\\Classes\\.7z", L""));
@@ -287,7 +312,7 @@ TEST_F(Removal, MachineClassesGoToTheMachineWhateverTheUserHas) {
 TEST_F(Removal, MsiModeLeavesTheUninstallEntryAndAppPathsToThePackage) {
     Install();
     MsiMode = true;
-    RemoveRegistrations();
+    RemoveFromRegistry();
     EXPECT_FALSE(RawKeyExists(HKEY_CLASSES_ROOT, L".zip"));
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
     EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
@@ -297,14 +322,14 @@ TEST_F(Removal, MsiModeLeavesTheUninstallEntryAndAppPathsToThePackage) {
 TEST_F(Removal, RevGoesOnlyWhileItBelongsToTheArchiver) {
     Install();
     SetString(HKEY_CLASSES_ROOT, L".rev", L"", L"Other.Recovery");
-    RemoveRegistrations();
+    RemoveFromRegistry();
     EXPECT_EQ(L"Other.Recovery", RawValue(HKEY_CLASSES_ROOT, L".rev", L""));
     // Found by the foreign-values campaign (foreign, seed 1, input 119): another program's ".rev"
     // found by the setup was taken without a saved state, then removed with the archiver.
     SetString(HKEY_CLASSES_ROOT, L".rev\\OpenWithProgids", L"Other.Recovery", L"");
     Install();
     EXPECT_EQ(L"Other.Recovery", RawValue(HKEY_CLASSES_ROOT, L".rev", L""));
-    RemoveRegistrations();
+    RemoveFromRegistry();
     EXPECT_EQ(L"Other.Recovery", RawValue(HKEY_CLASSES_ROOT, L".rev", L""));
     EXPECT_TRUE(RawKeyExists(HKEY_CLASSES_ROOT, L".rev\\OpenWithProgids"));
 
@@ -322,7 +347,7 @@ TEST_F(Removal, RevGoesOnlyWhileItBelongsToTheArchiver) {
         RegDeleteTreeW(HKEY_CLASSES_ROOT, L".rev");
         ASSERT_EQ(ERROR_SUCCESS,
                   RegSetKeyValueW(HKEY_CLASSES_ROOT, L".rev", L"", rev.Type, rev.Data, rev.Size));
-        RemoveRegistrations();
+        RemoveFromRegistry();
         EXPECT_TRUE(RawKeyExists(HKEY_CLASSES_ROOT, L".rev")) << rev.Type;
     }
 
@@ -333,7 +358,7 @@ TEST_F(Removal, RevGoesOnlyWhileItBelongsToTheArchiver) {
         if (className[0] != 0)
             SetString(HKEY_CLASSES_ROOT, L".rev", L"", className);
         EXPECT_TRUE(RevBelongsToArchiver()) << className;
-        RemoveRegistrations();
+        RemoveFromRegistry();
         EXPECT_EQ(L"", RawValue(HKEY_CLASSES_ROOT, L".rev", L"")) << className;
         EXPECT_EQ(L"", RawValue(HKEY_CLASSES_ROOT, L".rev\\OpenWithProgids", L"Other.Rev"));
     }

@@ -13,6 +13,7 @@
 #include "common/diagnostics.h"
 #include "common/registry.h"
 #include "integration/choices.h"
+#include "uninstall/removal.h"
 
 // The choice records the tests start from. Every archive type and nothing else: a test turns on
 // the other choices it needs.
@@ -312,3 +313,12 @@ class FailingCall {
     }
     RegistryFunctions Table;
 };
+
+// The registry half of a whole removal, as the uninstall run does it around the files: false,
+// with the installation's entries left, when an extension could not be given back.
+inline bool RemoveFromRegistry() {
+    if (!RemoveRegistrations())
+        return false;
+    RemoveInstallationEntries();
+    return true;
+}
