@@ -101,9 +101,9 @@ presets=("$@")
 jobs=()
 for preset in "${presets[@]}"; do
     if [ "$preset" = win32 ]; then
-        jobs+=("win32 faults 0/2" "win32 faults 1/2")
+        jobs+=("win32 faults 0/2" "win32 faults 1/2" "win32 cuts 0/2" "win32 cuts 1/2")
     else
-        jobs+=("$preset faults")
+        jobs+=("$preset faults" "$preset cuts 0/2" "$preset cuts 1/2")
     fi
 done
 for campaign in machines settings foreign list langfile langmodule switches; do
@@ -156,7 +156,7 @@ done
 # Each preset's lines together, in the order of the campaigns.
 for preset in "${presets[@]}"; do
     echo "== fuzz: $preset"
-    for campaign in switches langfile langmodule settings list foreign faults machines; do
+    for campaign in switches langfile langmodule settings list foreign faults cuts machines; do
         for n in "${!jobs[@]}"; do
             case "${jobs[$n]}" in
             "$preset $campaign" | "$preset $campaign "*) cat "$WORK/job-$n.log" 2>/dev/null ||

@@ -37,6 +37,7 @@
 #include "common/registry.h"
 #include "common/settings.h"
 #include "integration/apply.h"
+#include "integration/registration.h"
 #include "integration/shortcuts.h"
 #include "tests/fuzz/fuzz.h"
 #include "tests/fuzz/registry_state.h"
@@ -100,8 +101,14 @@ std::string Describe(const std::pair<HKEY, std::wstring>& target, LPCWSTR value 
     return text;
 }
 
+// A cut refuses every call from FailAt on, as a process ended there leaves the registry: nothing
+// after it lands, no compensating write either.
+bool Cutting = false;
+
 bool Fails(CallKind kind, const std::pair<HKEY, std::wstring>& target, LPCWSTR value = nullptr) {
     size_t call = Calls++;
+    if (Cutting && call > FailAt)
+        return true;
     if (call != FailAt)
         return false;
     FailedKind = kind;
@@ -238,6 +245,19 @@ void SetText(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t*
     SetRaw(root, path, view, name, REG_SZ, text, DWORD((wcslen(text) + 1) * sizeof(wchar_t)));
 }
 
+// What an earlier version left for its own user: extensions it took, with the previous owners it
+// saved per user, ".ace" among them.
+void SeedEarlierVersion() {
+    DWORD one = 1;
+    for (const wchar_t* extension : {L".tgz", L".ace", L".arj"}) {
+        std::wstring record = std::wstring(L"Software\\Bundlo\\Setup\\") + extension;
+        SetText(HKEY_CLASSES_ROOT, extension, L"", L"Bundlo");
+        SetRaw(HKEY_CURRENT_USER, record.c_str(), 0, L"Exist", REG_DWORD, &one, 4);
+        SetText(HKEY_CURRENT_USER, record.c_str(), L"Type",
+                wcscmp(extension, L".tgz") == 0 ? L"bundlo.ZIP" : L"Other.Archive");
+    }
+}
+
 // What other programs and an earlier installation left: owners of some extensions, "New"
 // entries of other forms, a key without a class, a volume extension of someone else's, an
 // earlier uninstall entry and the saved state of an earlier installation.
@@ -255,10 +275,6 @@ void SeedMachine() {
     SetText(HKEY_CLASSES_ROOT, L".jar", L"", L"jarfile");
     SetRaw(HKEY_CLASSES_ROOT, L".lzh\\OpenWithList\\other.exe", 0, nullptr, 0, nullptr, 0);
     SetText(HKEY_CLASSES_ROOT, L".b05", L"", L"Backup.Volume");
-    SetText(HKEY_CLASSES_ROOT, L".tgz", L"", L"Bundlo");
-    DWORD one = 1;
-    SetRaw(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\.tgz", 0, L"Exist", REG_DWORD, &one, 4);
-    SetText(HKEY_CURRENT_USER, L"Software\\Bundlo\\Setup\\.tgz", L"Type", L"bundlo.ZIP");
     SetText(HKEY_LOCAL_MACHINE,
             L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Bundlo archiver",
             L"DisplayIcon", L"C:\\windows\\notepad.exe", KEY_WOW64_64KEY);
@@ -339,6 +355,7 @@ void Prepare() {
     RemoveFromRegistry();
 
     SeedMachine();
+    SeedEarlierVersion();
     Start[ApplyStep] = fuzz::TakeSnapshot(Places);
     bool result = false;
     CallsOf[ApplyStep] = Counted(ApplyStep, SIZE_MAX, ERROR_SUCCESS, &result);
@@ -417,15 +434,8 @@ void RunFault(Random&, size_t index, Outcome& outcome) {
         outcome.Fail("after the clean run: %s", line.c_str());
 }
 
+// The registry as it was, outside the integration's keys and inside them.
 void Finish(Outcome& outcome) {
-    fuzz::AddFigure("injections", Injections);
-    fuzz::AddFigure("calls of the apply", CallsOf[ApplyStep]);
-    fuzz::AddFigure("calls of the removal", CallsOf[RemoveStep]);
-    fuzz::AddFigure("refused writes reported", Reported);
-    fuzz::AddFigure("not-found answers without a clean run", Answers);
-    if (getenv("FUZZ_TIMING"))
-        for (double spent : Spent)
-            fuzz::AddFigure("ms", uint64_t(spent * 1000));
     // Outside the integration's keys nothing changed in the whole areas, all injections
     // included; inside them the machine goes back to what it was.
     for (const std::string& line :
@@ -445,8 +455,144 @@ void Finish(Outcome& outcome) {
     CoUninitialize();
 }
 
+void FinishFaults(Outcome& outcome) {
+    fuzz::AddFigure("injections", Injections);
+    fuzz::AddFigure("calls of the apply", CallsOf[ApplyStep]);
+    fuzz::AddFigure("calls of the removal", CallsOf[RemoveStep]);
+    fuzz::AddFigure("refused writes reported", Reported);
+    fuzz::AddFigure("not-found answers without a clean run", Answers);
+    if (getenv("FUZZ_TIMING"))
+        for (double spent : Spent)
+            fuzz::AddFigure("ms", uint64_t(spent * 1000));
+    Finish(outcome);
+}
+
 fuzz::Registration Faults({"faults",
                            "every registry call of the apply and the removal failing once", 0, 30,
-                           Prepare, RunFault, Finish, Inputs});
+                           Prepare, RunFault, FinishFaults, Inputs});
+
+// ---- cuts: each run ended at registry call k, for every k ----
+//
+// The first setup, a second setup with other choices, a setup over an earlier version's per-user
+// records, and the removal: each cut at every call k of its clean run (every call from k on
+// refused). After each cut the same command, run cleanly, must reach the clean run's end, and
+// the removal after it the clean removal's end.
+
+enum CutRun { FirstSetup, SecondSetup, EarlierSetup, Removal, CutRuns };
+const char* const CutRunNames[] = {"the first setup", "a second setup with other choices",
+                                   "a setup over an earlier version's records", "the removal"};
+fuzz::RegistrySnapshot CutStart[CutRuns], CutEnd[CutRuns], CutRemoved[CutRuns];
+size_t CutCalls[CutRuns];
+
+IntegrationSettings OtherChoices() {
+    IntegrationSettings settings = Everything();
+    settings.associate[0] = settings.associate[1] = settings.associate[7] = 0;
+    settings.shellExtension = 0;
+    return settings;
+}
+
+// The registry part of the command: the setup's OK (choices saved, applied, the uninstall entry
+// written) or the whole removal.
+void RunCommand(CutRun run) {
+    ReleaseSettings();
+    if (run == Removal) {
+        RemoveFromRegistry();
+        return;
+    }
+    IntegrationSettings settings = run == SecondSetup ? OtherChoices() : Everything();
+    SaveIntegrationSettings(settings);
+    wchar_t group[PathCapacity];
+    ApplyIntegration(settings, group, PathCapacity);
+    RegisterUninstallEntry();
+}
+
+size_t CountedCommand(CutRun run, size_t cutAt) {
+    Calls = 0;
+    FailAt = cutAt;
+    FailWith = ERROR_ACCESS_DENIED;
+    Cutting = cutAt != SIZE_MAX;
+    Handles.clear();
+    Diagnostics.clear();
+    OverrideRegistryFunctions(&Injecting);
+    RunCommand(run);
+    OverrideRegistryFunctions(nullptr);
+    Cutting = false;
+    return Calls;
+}
+
+void PrepareCuts() {
+    Prepare();
+    // The start of the faults campaign holds the earlier version's records; the first setup's
+    // has none of them.
+    fuzz::RestoreSnapshot(Places, Start[ApplyStep]);
+    ReleaseSettings();
+    RemoveFromRegistry();
+    SeedMachine();
+    CutStart[FirstSetup] = fuzz::TakeSnapshot(Places);
+    SeedEarlierVersion();
+    CutStart[EarlierSetup] = fuzz::TakeSnapshot(Places);
+    for (CutRun run : {FirstSetup, SecondSetup, EarlierSetup, Removal}) {
+        if (run == SecondSetup)
+            CutStart[run] = CutEnd[FirstSetup];
+        if (run == Removal)
+            CutStart[run] = CutEnd[EarlierSetup];
+        fuzz::RestoreSnapshot(Places, CutStart[run]);
+        CutCalls[run] = CountedCommand(run, SIZE_MAX);
+        CutEnd[run] = fuzz::TakeSnapshot(Places);
+        CountedCommand(Removal, SIZE_MAX);
+        CutRemoved[run] = fuzz::TakeSnapshot(Places);
+    }
+}
+
+size_t CutInputs() {
+    size_t total = 0;
+    for (size_t calls : CutCalls)
+        total += calls;
+    return total;
+}
+
+void RunCut(Random&, size_t index, Outcome& outcome) {
+    int run = 0;
+    while (index >= CutCalls[run])
+        index -= CutCalls[run++];
+    CutRun cut = CutRun(run);
+    outcome.Input = std::string(CutRunNames[cut]) + " cut at call " + std::to_string(index) +
+                    " of " + std::to_string(CutCalls[cut]);
+    if (!fuzz::RestoreSnapshot(Places, CutStart[cut], CurrentKnown ? &Current : nullptr)) {
+        CurrentKnown = false;
+        outcome.Fail("the start could not be restored");
+        return;
+    }
+    CurrentKnown = false;
+    Outside.clear();
+    CountedCommand(cut, index);
+    Injections++;
+    outcome.Input += ": " + std::string(KindNames[FailedKind]) + " " + FailedTarget;
+    for (const std::string& write : Outside)
+        outcome.Fail("wrote outside the integration's keys: %s", write.c_str());
+    CountedCommand(cut, SIZE_MAX);
+    Current = fuzz::TakeSnapshot(Places);
+    for (const std::string& line : fuzz::CompareSnapshots(CutEnd[cut], Current))
+        outcome.Fail("the same command run again: %s", line.c_str());
+    if (cut == Removal) {
+        CurrentKnown = true;
+        return;
+    }
+    CountedCommand(Removal, SIZE_MAX);
+    Current = fuzz::TakeSnapshot(Places);
+    CurrentKnown = true;
+    for (const std::string& line : fuzz::CompareSnapshots(CutRemoved[cut], Current))
+        outcome.Fail("the removal after it: %s", line.c_str());
+}
+
+void FinishCuts(Outcome& outcome) {
+    for (int run = 0; run < CutRuns; run++)
+        fuzz::AddFigure(CutRunNames[run], CutCalls[run]);
+    fuzz::AddFigure("cuts", Injections);
+    Finish(outcome);
+}
+
+fuzz::Registration Cuts({"cuts", "every setup and removal cut short at each registry call", 0, 30,
+                         PrepareCuts, RunCut, FinishCuts, CutInputs});
 
 } // namespace

@@ -11,7 +11,7 @@ set_target_properties(fuzz PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DI
 # The slices: a fixed seed, a few seconds each. No display: a message box (/warning) fails at once
 # instead of waiting.
 set(FUZZ_SLICE_SEED 20261208)
-set(FUZZ_CAMPAIGNS switches langfile langmodule settings list foreign faults)
+set(FUZZ_CAMPAIGNS switches langfile langmodule settings list foreign faults cuts)
 set(FUZZ_PARSERS switches langfile langmodule settings list)
 foreach(campaign ${FUZZ_CAMPAIGNS})
   add_test(NAME fuzz.${campaign} COMMAND fuzz ${campaign} --slice --seed ${FUZZ_SLICE_SEED})
