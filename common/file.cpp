@@ -85,6 +85,7 @@ bool File::Adopt(OwnedFile handle, const wchar_t* name, bool plainOnly) {
 
 bool File::Create(const wchar_t* name, uint32_t mode) {
     Close();
+    AnnounceFileChange();
     DWORD share = (mode & CreateShareRead) ? FILE_SHARE_READ : 0;
     bool newOnly = (mode & CreateNewOnly) != 0;
     // Windows would drop a trailing "." or " " from a plain name and create another file; the long
@@ -121,6 +122,7 @@ bool File::Write(const void* data, uint32_t size) {
         return true;
     if (!IsOpen())
         return false;
+    AnnounceFileChange();
     DWORD written = 0;
     return WriteFile(Handle.get(), data, size, &written, nullptr) && written == size;
 }

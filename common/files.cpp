@@ -67,6 +67,7 @@ bool FillEntry(ScanEntry* entry, const wchar_t* pathOrMask, const WIN32_FIND_DAT
 
 // RemoveDirectoryW in both forms, with the last error of the last try; reports nothing.
 bool TryRemoveFolder(const wchar_t* path) {
+    AnnounceFileChange();
     if (!PlainFormLosesTrailingChars(path)) {
         if (RemoveDirectoryW(path))
             return true;
@@ -144,8 +145,10 @@ const uint32_t MostHeldFolders = 1024;
 } // namespace
 
 ShortPathQuery ShortPathOverride = nullptr;
+void (*FileChangeHook)() = nullptr;
 
 bool TryRemoveFile(const wchar_t* path) {
+    AnnounceFileChange();
     return InEitherForm(path, [](const wchar_t* form) { return DeleteFileW(form) != FALSE; });
 }
 
@@ -165,6 +168,7 @@ bool RemoveFolder(const wchar_t* path) {
 }
 
 bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags) {
+    AnnounceFileChange();
     if (InEitherForm(from, to, [flags](const wchar_t* source, const wchar_t* target) {
             return MoveFileExW(source, target, flags) != FALSE;
         }))
@@ -194,6 +198,7 @@ const int PrivateFolderAttempts = 8;
 } // namespace
 
 bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, size_t capacity) {
+    AnnounceFileChange();
     if (capacity > 0)
         folder[0] = 0;
     OwnedLocal security = SecurityFromText(adminsOnly ? AdminsOnlySecurity : nullptr);
@@ -285,6 +290,7 @@ bool PlainEntry(HANDLE handle, const wchar_t* path, DWORD* attributes) {
 // Deletes what the handle names, read-only or not: in one step where Windows has the POSIX,
 // read-only-ignoring form, else with its attributes cleared first, through the same handle.
 bool DeleteThroughHandle(HANDLE handle, DWORD attributes) {
+    AnnounceFileChange();
     FILE_DISPOSITION_INFO_EX posix = {FILE_DISPOSITION_FLAG_DELETE |
                                       FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
                                       FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE};
@@ -426,6 +432,7 @@ void DeleteFolderTree(const wchar_t* folder) {
 }
 
 bool ScheduleDeletion(const wchar_t* path) {
+    AnnounceFileChange();
     if (InEitherForm(path, [](const wchar_t* form) {
             return MoveFileExW(form, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
         }))
@@ -435,6 +442,7 @@ bool ScheduleDeletion(const wchar_t* path) {
 }
 
 void ClearAttributes(const wchar_t* path) {
+    AnnounceFileChange();
     InEitherForm(path, [](const wchar_t* form) { return SetFileAttributesW(form, 0) != FALSE; });
 }
 
@@ -475,6 +483,7 @@ bool PathOrMaskExists(const wchar_t* path) {
 }
 
 MakeDirResult MakeDir(const wchar_t* path) {
+    AnnounceFileChange();
     // The answer comes from the creation itself, not from the existence checks in between.
     DWORD error = ERROR_INVALID_NAME;
     if (!PlainFormLosesTrailingChars(path)) {

@@ -69,6 +69,15 @@ void DeleteFolderTree(const wchar_t* folder);
 // or not. False, without touching it, for a link, a folder, a file reached through a link, or
 // nothing.
 bool RemoveFileThroughHandle(const wchar_t* path);
+// Test seam: called before each call that changes the file system (an entry deleted, moved,
+// scheduled for the restart, given attributes or made, a file created or written to) and before
+// the removal's batch file is started, so that a test can end the process there and see what a
+// run cut at that point leaves. The program never sets it.
+extern void (*FileChangeHook)();
+inline void AnnounceFileChange() {
+    if (FileChangeHook)
+        FileChangeHook();
+}
 // Test seam: called between the check on the handle and the deletion, so that a test can try to
 // put something else under the name. The program never sets it.
 extern void (*EntryCheckedHook)(const wchar_t* path);

@@ -94,6 +94,7 @@ bool StartHiddenInterpreter(const wchar_t* batchFolder) {
     startup.wShowWindow = SW_HIDE;
     // Out of the program folder, which a current folder would keep from being removed.
     SetCurrentDirectoryW(parent);
+    AnnounceFileChange();
     PROCESS_INFORMATION process;
     // Named as the application too, so that no search can pick another program.
     if (!(CreateProcessOverride ? CreateProcessOverride : CreateProcessW)(

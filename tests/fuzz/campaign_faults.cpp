@@ -34,6 +34,8 @@
 #include <vector>
 
 #include "common/diagnostics.h"
+#include "common/files.h"
+#include "common/system.h"
 #include "common/registry.h"
 #include "common/settings.h"
 #include "integration/apply.h"
@@ -43,6 +45,8 @@
 #include "tests/fuzz/registry_state.h"
 #include "tests/unit/test_support.h"
 #include "uninstall/removal.h"
+#include "uninstall/startup.h"
+#include "uninstall/uninstall_run.h"
 
 namespace {
 using fuzz::Outcome;
@@ -520,6 +524,8 @@ size_t CountedCommand(CutRun run, size_t cutAt) {
     return Calls;
 }
 
+void PrepareFileCuts();
+
 void PrepareCuts() {
     Prepare();
     // The start of the faults campaign holds the earlier version's records; the first setup's
@@ -542,10 +548,123 @@ void PrepareCuts() {
         CountedCommand(Removal, SIZE_MAX);
         CutRemoved[run] = fuzz::TakeSnapshot(Places);
     }
+    PrepareFileCuts();
+}
+
+// ---- the removal's file steps, cut at each one ----
+//
+// A copy of this program, named Uninstall.exe, in a folder of its own with its list and files,
+// runs the whole silent removal in a child process (fuzz.exe removal-child) and ends itself
+// before its k-th change of a file or folder (the batch file's start among them); then the same
+// removal runs again to its end. The installation's folder and the registry must end as after a
+// removal that was never cut. The batch file is not started: what it does happens after the
+// removal.
+
+const int CutExitCode = 0xC07;
+const wchar_t* const InstallationFiles[] = {L"Bundlo.exe", L"bdlext.dll", L"license.txt",
+                                            L"docs\\readme.txt", L"Bundlo.ini.0123456789abcdef.tmp"};
+const char ListText[] = "docs\r\nBundlo.exe\r\nbdlext.dll\r\ndocs\\readme.txt\r\n"
+                        "Uninstall.exe\r\nUninstall.lst\r\nlicense.txt\r\n";
+std::wstring Installation;
+fuzz::RegistrySnapshot FileCutStart, FileCutEnd;
+std::vector<std::wstring> FileCutFolderEnd;
+size_t FileChanges = 0;
+int FileCutCode = 0;
+
+std::vector<std::wstring> FolderContents(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0)
+            names.push_back(data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+// The installation as the setup leaves it, with a settings store's leftover temporary file.
+bool MakeInstallation() {
+    fuzz::RemoveTree(Installation);
+    CreateDirectoryW(Installation.c_str(), nullptr);
+    CreateDirectoryW((Installation + L"\\docs").c_str(), nullptr);
+    bool made = CopyFileW((fuzz::ModuleFolder() + L"\\fuzz.exe").c_str(),
+                          (Installation + L"\\Uninstall.exe").c_str(), FALSE) &&
+                fuzz::WriteFileBytes(Installation + L"\\Uninstall.lst", ListText);
+    for (const wchar_t* name : InstallationFiles)
+        made = fuzz::WriteFileBytes(Installation + L"\\" + name, "x") && made;
+    return made && fuzz::RestoreSnapshot(Places, FileCutStart) &&
+           SetString(InView(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY), L"\\Software\\Bundlo\\Setup",
+                     L"Folder", Installation.c_str()) == ERROR_SUCCESS;
+}
+
+// The child's exit code: CutExitCode when it was cut, else its changes above the removal's own
+// code.
+DWORD RunRemovalChild(long cutAt) {
+    std::wstring command = L"\"" + Installation + L"\\Uninstall.exe\" removal-child " +
+                           std::to_wstring(cutAt);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    DWORD code = DWORD(-1);
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       Installation.c_str(), &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    // The batch folders the child made and never started.
+    wchar_t temporary[PathCapacity];
+    if (GetTemporaryFolder(true, temporary))
+        for (const std::wstring& name : FolderContents(temporary))
+            if (name.compare(0, 4, L"Bdl-") == 0)
+                fuzz::RemoveTree(std::wstring(temporary) + L"\\" + name);
+    return code;
+}
+
+void PrepareFileCuts() {
+    Installation = fuzz::MakeScratchFolder(L"cuts") + L"\\Bundlo";
+    FileCutStart = CutEnd[EarlierSetup];
+    if (!MakeInstallation())
+        return;
+    DWORD code = RunRemovalChild(-1);
+    FileChanges = code == DWORD(-1) ? 0 : code >> 8;
+    FileCutCode = int(code & 0xFF);
+    FileCutEnd = fuzz::TakeSnapshot(Places);
+    FileCutFolderEnd = FolderContents(Installation);
+}
+
+void RunFileCut(size_t k, Outcome& outcome) {
+    outcome.Input = "the removal cut before file change " + std::to_string(k) + " of " +
+                    std::to_string(FileChanges);
+    CurrentKnown = false;
+    if (!MakeInstallation()) {
+        outcome.Fail("the installation could not be made");
+        return;
+    }
+    DWORD cut = RunRemovalChild(long(k));
+    FUZZ_CHECK(outcome, cut == DWORD(CutExitCode), "the run was not cut (exit code %lu)",
+               static_cast<unsigned long>(cut));
+    DWORD again = RunRemovalChild(-1);
+    FUZZ_CHECK(outcome, again != DWORD(-1) && int(again & 0xFF) == FileCutCode,
+               "the removal run again ended with %lu, the uncut one with %d",
+               static_cast<unsigned long>(again & 0xFF), FileCutCode);
+    for (const std::string& line : fuzz::CompareSnapshots(FileCutEnd, fuzz::TakeSnapshot(Places)))
+        outcome.Fail("the removal run again: %s", line.c_str());
+    std::vector<std::wstring> left = FolderContents(Installation);
+    if (left != FileCutFolderEnd) {
+        std::wstring names;
+        for (const std::wstring& name : left)
+            names += name + L" ";
+        outcome.Fail("the removal run again left in the folder: %s", fuzz::Narrow(names).c_str());
+    }
 }
 
 size_t CutInputs() {
-    size_t total = 0;
+    size_t total = FileChanges;
     for (size_t calls : CutCalls)
         total += calls;
     return total;
@@ -553,8 +672,12 @@ size_t CutInputs() {
 
 void RunCut(Random&, size_t index, Outcome& outcome) {
     int run = 0;
-    while (index >= CutCalls[run])
+    while (run < CutRuns && index >= CutCalls[run])
         index -= CutCalls[run++];
+    if (run == CutRuns) {
+        RunFileCut(index, outcome);
+        return;
+    }
     CutRun cut = CutRun(run);
     outcome.Input = std::string(CutRunNames[cut]) + " cut at call " + std::to_string(index) +
                     " of " + std::to_string(CutCalls[cut]);
@@ -588,7 +711,11 @@ void RunCut(Random&, size_t index, Outcome& outcome) {
 void FinishCuts(Outcome& outcome) {
     for (int run = 0; run < CutRuns; run++)
         fuzz::AddFigure(CutRunNames[run], CutCalls[run]);
+    fuzz::AddFigure("file changes of the removal", FileChanges);
     fuzz::AddFigure("cuts", Injections);
+    if (FileChanges == 0)
+        outcome.Fail("the removal in its own folder made no change at all");
+    fuzz::RemoveTree(Installation.substr(0, Installation.size() - 7));
     Finish(outcome);
 }
 
@@ -596,3 +723,26 @@ fuzz::Registration Cuts({"cuts", "every setup and removal cut short at each regi
                          PrepareCuts, RunCut, FinishCuts, CutInputs});
 
 } // namespace
+
+namespace fuzz {
+int RemovalChild(long cutAt) {
+    static long changes = 0;
+    static long cut = 0;
+    cut = cutAt;
+    FileChangeHook = [] {
+        if (changes++ == cut)
+            TerminateProcess(GetCurrentProcess(), CutExitCode);
+    };
+    CreateProcessOverride = [](LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                               DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+                               LPPROCESS_INFORMATION process) -> BOOL {
+        process->hProcess = process->hThread = nullptr;
+        return TRUE;
+    };
+    CoInitialize(nullptr);
+    Silent = true;
+    RunUninstall();
+    CoUninitialize();
+    return int((changes << 8) | (ExitCode & 0xFF));
+}
+} // namespace fuzz

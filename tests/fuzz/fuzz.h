@@ -65,6 +65,11 @@ struct Campaign {
     size_t (*Inputs)() = nullptr;
 };
 
+// The cuts campaign's child: a silent removal of the folder this program lies in, ended before
+// its file change `cutAt` (none when negative). Its exit code, when not cut: the number of
+// changes above the removal's own code.
+int RemovalChild(long cutAt);
+
 // Each campaign's file defines one of these and registers it.
 struct Registration {
     explicit Registration(const Campaign& campaign);

@@ -126,6 +126,8 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
+    if (strcmp(argv[1], "removal-child") == 0 && argc == 3)
+        return RemovalChild(strtol(argv[2], nullptr, 10));
     const Campaign* campaign = nullptr;
     for (const Campaign& c : Campaigns())
         if (strcmp(c.Name, argv[1]) == 0)
