@@ -6,6 +6,7 @@
 #include "common/text.h"
 
 bool (*FileReadOverride)(HANDLE handle, void* buffer, DWORD size, DWORD* read) = nullptr;
+bool (*FileWriteOverride)(HANDLE handle, const void* data, DWORD size, DWORD* written) = nullptr;
 
 namespace {
 
@@ -122,7 +123,9 @@ bool File::Write(const void* data, uint32_t size) {
     if (!IsOpen())
         return false;
     DWORD written = 0;
-    return WriteFile(Handle.get(), data, size, &written, nullptr) && written == size;
+    bool done = FileWriteOverride ? FileWriteOverride(Handle.get(), data, size, &written)
+                                  : WriteFile(Handle.get(), data, size, &written, nullptr) != FALSE;
+    return done && written == size;
 }
 
 bool File::Flush() {

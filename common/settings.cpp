@@ -14,8 +14,6 @@
 #include "common/registry.h"
 #include "common/text.h"
 
-bool (*SettingsWriteOverride)(File& file, const void* data, uint32_t size) = nullptr;
-
 namespace {
 
 const wchar_t SettingsFileName[] = L"Bundlo.ini";
@@ -298,10 +296,6 @@ void AppendChars(Array<wchar_t>& text, const wchar_t* chars) {
     uint32_t start = text.Count;
     text.Extend(uint32_t(length));
     memcpy(text.Data + start, chars, length * sizeof(wchar_t));
-}
-
-bool WriteChecked(File& file, const void* data, uint32_t size) {
-    return SettingsWriteOverride ? SettingsWriteOverride(file, data, size) : file.Write(data, size);
 }
 
 // A name beside the settings file that no one can know in advance, made new: a file or link
@@ -691,11 +685,11 @@ bool SaveSettingsFile() {
     if (!CreateTemporaryFile(file, Store.Path, temporary, PathCapacity))
         return false;
     static const unsigned char ByteOrderMark[2] = {0xFF, 0xFE};
-    bool written = WriteChecked(file, ByteOrderMark, 2);
+    bool written = file.Write(ByteOrderMark, 2);
     const uint32_t chunk = 32768; // characters per write
     for (uint32_t done = 0; written && done < text.Count; done += chunk) {
         uint32_t count = text.Count - done < chunk ? text.Count - done : chunk;
-        written = WriteChecked(file, text.Data + done, count * sizeof(wchar_t));
+        written = file.Write(text.Data + done, count * sizeof(wchar_t));
     }
     if (!written || !file.Flush() || !file.Close()) {
         file.Delete();

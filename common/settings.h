@@ -102,7 +102,3 @@ bool ReadTextLines(File& file, StringList& lines);
 // The decoding and splitting of ReadTextLines, over bytes already read. False when the text
 // holds a zero character: what follows it would be lost.
 bool DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines);
-
-// Test seam: when set, SaveSettingsFile writes through it instead of File::Write, so that a test
-// can make a write fail. Production code never sets it.
-extern bool (*SettingsWriteOverride)(File& file, const void* data, uint32_t size);
