@@ -1,5 +1,3 @@
-// rand_s, for the name of the save's temporary file.
-#define _CRT_RAND_S
 #include "common/settings.h"
 
 #include <shlobj.h>
@@ -20,8 +18,6 @@ const wchar_t SettingsFileName[] = L"Bundlo.ini";
 // The archiver may be writing the file at this moment; it holds it only briefly.
 const int OpenAttempts = 7;
 const DWORD OpenRetryDelay = 50; // milliseconds between attempts
-// A name taken by someone else is tried again with other random digits, a few times.
-const int TemporaryNameAttempts = 8;
 
 // The store is process-wide: the registry operations consult it from anywhere. Its destruction
 // at process exit writes the file back, so that every way out of the program keeps the changes.
@@ -296,20 +292,6 @@ void AppendChars(Array<wchar_t>& text, const wchar_t* chars) {
     uint32_t start = text.Count;
     text.Extend(uint32_t(length));
     memcpy(text.Data + start, chars, length * sizeof(wchar_t));
-}
-
-// A name beside the settings file that no one can know in advance, made new: a file or link
-// planted there is never written through.
-bool CreateTemporaryFile(File& file, const wchar_t* path, wchar_t* temporary, size_t capacity) {
-    for (int attempt = 0; attempt < TemporaryNameAttempts; attempt++) {
-        unsigned int high = 0, low = 0;
-        if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
-            FormatText(temporary, capacity, L"%s.%08x%08x.tmp", path, high, low) < 0)
-            return false;
-        if (file.Create(temporary, File::CreateShareRead | File::CreateNewOnly))
-            return true;
-    }
-    return false;
 }
 
 } // namespace
