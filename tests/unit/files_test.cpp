@@ -4,6 +4,7 @@
 // those tests fail when the retry is missing, whatever the platform does with long plain paths.
 #include "common/file.h"
 #include "common/files.h"
+#include "common/log.h"
 #include "common/text.h"
 
 #include <gtest/gtest.h>
@@ -542,6 +543,20 @@ TEST_F(FilesTest, ACopyTakesItsNameOnlyWholeAndNeverReplaces) {
     FileWriteOverride = nullptr;
     EXPECT_EQ("kept", ReadRaw(Watched));
     EXPECT_EQ((std::vector<std::wstring>{At(L"from"), Watched}), ScanAll(At(L"*")));
+}
+
+TEST_F(FilesTest, ALogCutShortBeforeItsFirstLineStopsNoLaterRun) {
+    Watched = At(L"run.log");
+    WriteRaw(Watched + L".0123456789abcdef.tmp", ""); // what a run killed at its start leaves
+    WatchedTaken = false;
+    FailWrites = true;
+    FileWriteOverride = WatchingWrite;
+    EXPECT_FALSE(OpenLog(Watched.c_str()));
+    FileWriteOverride = nullptr;
+    EXPECT_FALSE(WatchedTaken) << "a run cut here leaves an empty log that later runs refuse";
+    EXPECT_TRUE(OpenLog(Watched.c_str()));
+    CloseLog();
+    EXPECT_EQ("\357\273\277Bundlo Uninstall log\r\n", ReadRaw(Watched)); // UTF-8 mark, signature
 }
 
 } // namespace
