@@ -270,6 +270,17 @@ bool CreateTemporaryFile(File& file, const wchar_t* path, wchar_t* temporary, si
     return false;
 }
 
+bool IsTemporaryNameOf(const wchar_t* name, const wchar_t* base) {
+    size_t length = wcslen(base);
+    if (wcsncmp(name, base, length) != 0 || name[length] != L'.')
+        return false;
+    const wchar_t* digits = name + length + 1;
+    for (int i = 0; i < 16; i++)
+        if (!(digits[i] >= L'0' && digits[i] <= L'9') && !(digits[i] >= L'a' && digits[i] <= L'f'))
+            return false;
+    return wcscmp(digits + 16, L".tmp") == 0;
+}
+
 bool WriteNewFile(const wchar_t* path, const void* data, uint32_t size) {
     File file;
     wchar_t temporary[PathCapacity];

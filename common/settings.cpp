@@ -684,6 +684,21 @@ bool SaveSettingsFile() {
     return true;
 }
 
+void RemoveSettingsLeftovers(const wchar_t* folder) {
+    wchar_t mask[PathCapacity];
+    if (!JoinPath(folder, L"*", mask))
+        return;
+    DirScan scan;
+    scan.SetMask(mask);
+    ScanEntry entry;
+    // By the exact name a save gives its temporary: anything else here is the user's. A link or
+    // folder of that name is no file of ours either, and what a link leads to is never reached.
+    while (scan.Next(&entry))
+        if (!entry.IsDirectory && !entry.IsReparsePoint &&
+            IsTemporaryNameOf(NamePart(entry.Name), SettingsFileName))
+            RemoveFileThroughHandle(entry.Name);
+}
+
 void ReleaseSettings() {
     FreeEntries();
     Store.Active = false;

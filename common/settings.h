@@ -48,6 +48,8 @@ class ScopedRecordedRemoval {
 // Writes the list back when a settings file is active and Global\SaveSettings allows it. The old
 // file stays whole until the new content is complete; true when the file was replaced.
 bool SaveSettingsFile();
+// Deletes in `folder` only the plain files that saves cut short left: "Bundlo.ini.<16 hex>.tmp".
+void RemoveSettingsLeftovers(const wchar_t* folder);
 // Frees every entry and forgets the file, so that the next request looks for it again.
 void ReleaseSettings();
 // Writes the list back and lets go of it for the rest of the run, for a caller about to delete

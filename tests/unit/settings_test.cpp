@@ -552,4 +552,35 @@ TEST_F(SettingsFileTest, AClosedStoreIsSavedOnceAndNeverRecreated) {
     EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".bdltest", 0, KEY_READ, &key));
 }
 
+class SettingsLeftovers : public TempFolderTest {
+  protected:
+    SettingsLeftovers() : TempFolderTest(L"leftovers") {}
+};
+
+TEST_F(SettingsLeftovers, OnlyTheTemporaryFilesOfSavesCutShortGo) {
+    std::vector<std::wstring> kept = {L"Bundlo.ini",
+                                      L"Bundlo.ini.0123.tmp",
+                                      L"Bundlo.ini.0123456789abcdefX.tmp",
+                                      L"Bundlo.ini.FEDCBA9876543210.tmp",
+                                      L"Other.ini.0123456789abcdef.tmp",
+                                      L"elsewhere\\x"};
+    MakeFolderRaw(At(L"elsewhere"));
+    for (const std::wstring& name : kept)
+        WriteRaw(At(name), "x");
+    WriteRaw(At(L"Bundlo.ini.0123456789abcdef.tmp"), "x");
+    kept.push_back(L"Bundlo.ini.00000000aaaaaaaa.tmp");
+    MakeFolderRaw(At(kept.back()));
+    // This Wine shows a Unix link as a reparse point only when it leads to a folder.
+    kept.push_back(L"Bundlo.ini.11111111bbbbbbbb.tmp");
+    ASSERT_TRUE(RunUnixTool(L"ln -s", {At(L"elsewhere"), At(kept.back())}, [](DWORD attributes) {
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }));
+    RemoveSettingsLeftovers(Root.c_str());
+    EXPECT_FALSE(Exists(At(L"Bundlo.ini.0123456789abcdef.tmp")));
+    for (const std::wstring& name : kept)
+        EXPECT_TRUE(Exists(At(name))) << name;
+    RunUnixTool(L"rm", {At(kept.back())},
+                [](DWORD attributes) { return attributes == INVALID_FILE_ATTRIBUTES; });
+}
+
 } // namespace
