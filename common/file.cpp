@@ -6,6 +6,7 @@
 #include "common/text.h"
 
 bool (*FileReadOverride)(HANDLE handle, void* buffer, DWORD size, DWORD* read) = nullptr;
+bool (*FileWriteOverride)(HANDLE handle, const void* data, DWORD size, DWORD* written) = nullptr;
 
 namespace {
 
@@ -124,7 +125,9 @@ bool File::Write(const void* data, uint32_t size) {
         return false;
     AnnounceFileChange();
     DWORD written = 0;
-    return WriteFile(Handle.get(), data, size, &written, nullptr) && written == size;
+    bool done = FileWriteOverride ? FileWriteOverride(Handle.get(), data, size, &written)
+                                  : WriteFile(Handle.get(), data, size, &written, nullptr) != FALSE;
+    return done && written == size;
 }
 
 bool File::Flush() {

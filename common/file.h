@@ -71,3 +71,6 @@ class File {
 // Test seam: when set, File::Read calls it instead of ReadFile, so that a test can make a read
 // fail at any point of a file. Production code never sets it.
 extern bool (*FileReadOverride)(HANDLE handle, void* buffer, DWORD size, DWORD* read);
+// Test seam: when set, File::Write calls it instead of WriteFile, so that a test can make a write
+// fail, or look at the folder while a file is being written. Production code never sets it.
+extern bool (*FileWriteOverride)(HANDLE handle, const void* data, DWORD size, DWORD* written);

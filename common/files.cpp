@@ -1,4 +1,4 @@
-// rand_s, for the names of private folders.
+// rand_s, for the names of private folders and temporary files.
 #define _CRT_RAND_S
 #include "common/files.h"
 
@@ -194,7 +194,8 @@ OwnedLocal SecurityFromText(const wchar_t* text) {
     return descriptor;
 }
 
-const int PrivateFolderAttempts = 8;
+// A name taken by someone else is tried again with other random digits, a few times.
+const int RandomNameAttempts = 8;
 } // namespace
 
 bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, size_t capacity) {
@@ -205,7 +206,7 @@ bool MakePrivateFolder(const wchar_t* parent, bool adminsOnly, wchar_t* folder, 
     if (adminsOnly && !security.get())
         return false;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
-    for (int attempt = 0; attempt < PrivateFolderAttempts; attempt++) {
+    for (int attempt = 0; attempt < RandomNameAttempts; attempt++) {
         unsigned int high = 0, low = 0;
         wchar_t name[24];
         if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
@@ -246,11 +247,65 @@ bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes) {
         ReportFileFailure(L"read the file to copy", from);
         return false;
     }
-    // A name that something already has is never written through.
-    File target;
-    if (!target.Create(to, File::CreateNewOnly))
+    // Whole or not at all: a settings file cut short would be read as a valid one. A name that
+    // something has already is the user's choice, kept without a word.
+    if (WriteNewFile(to, bytes.Data, uint32_t(size)))
+        return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+        ReportFailure(L"copy the file", to, error);
+    return false;
+}
+
+bool CreateTemporaryFile(File& file, const wchar_t* path, wchar_t* temporary, size_t capacity) {
+    for (int attempt = 0; attempt < RandomNameAttempts; attempt++) {
+        unsigned int high = 0, low = 0;
+        if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
+            FormatText(temporary, capacity, L"%s.%08x%08x.tmp", path, high, low) < 0) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return false;
+        }
+        if (file.Create(temporary, File::CreateShareRead | File::CreateNewOnly))
+            return true;
+        // Only a name someone else had is worth another draw; a missing folder stays missing.
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+bool IsTemporaryNameOf(const wchar_t* name, const wchar_t* base) {
+    size_t length = wcslen(base);
+    if (wcsncmp(name, base, length) != 0 || name[length] != L'.')
         return false;
-    return target.Write(bytes.Data, uint32_t(size)) && target.Close();
+    const wchar_t* digits = name + length + 1;
+    for (int i = 0; i < 16; i++)
+        if (!(digits[i] >= L'0' && digits[i] <= L'9') && !(digits[i] >= L'a' && digits[i] <= L'f'))
+            return false;
+    return wcscmp(digits + 16, L".tmp") == 0;
+}
+
+bool WriteNewFile(const wchar_t* path, const void* data, uint32_t size) {
+    File file;
+    wchar_t temporary[PathCapacity];
+    if (!CreateTemporaryFile(file, path, temporary, PathCapacity))
+        return false;
+    DWORD error = NO_ERROR;
+    if (file.Write(data, size) && file.Flush() && file.Close()) {
+        // Never MOVEFILE_REPLACE_EXISTING: what took the name meanwhile is not ours to replace.
+        if (InEitherForm(temporary, path, [](const wchar_t* from, const wchar_t* to) {
+                return MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;
+            }))
+            return true;
+        error = GetLastError();
+        RemoveFile(temporary);
+    } else {
+        error = GetLastError();
+        file.Delete();
+    }
+    SetLastError(error);
+    return false;
 }
 
 void (*EntryCheckedHook)(const wchar_t* path) = nullptr;

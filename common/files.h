@@ -10,6 +10,8 @@
 #include "common/handles.h"
 #include "common/paths.h"
 
+class File;
+
 // One entry of a directory listing.
 struct ScanEntry {
     wchar_t Name[PathCapacity]; // full path: the mask with its name part replaced
@@ -95,9 +97,23 @@ extern decltype(&CreateDirectoryW) MakeFolderOverride;
 // name that nothing has yet (whatever has the name, a file or a link, is never written over, and
 // that is not reported): copied only when it is a plain file on a disk, opened without following a
 // link, with no second name (a hard link to a file only administrators may read would come out as a
-// readable copy), and of at most `maxBytes`. False, reporting why, when it is not, or when the
-// copy could not be made whole (nothing is left then).
+// readable copy), and of at most `maxBytes`. The copy takes its name only once whole
+// (WriteNewFile): a run cut short leaves no half copy under it. False, reporting why, when it is
+// not, or when the copy could not be made whole (nothing is left then).
 bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes);
+// Creates a file beside `path` under a name nobody can know in advance: `path`, ".", 16 lowercase
+// hexadecimal digits and ".tmp", written into `temporary`. Made new, so that nothing planted under
+// the name (a file or a link) is written through; open for writing while others may read. False,
+// with the last error of the creation, when no name was free or the name does not fit.
+bool CreateTemporaryFile(File& file, const wchar_t* path, wchar_t* temporary, size_t capacity);
+// Whether a name (without its folder) is one that CreateTemporaryFile makes beside `base`.
+bool IsTemporaryNameOf(const wchar_t* name, const wchar_t* base);
+// Creates the file `path` with these bytes, so that the name appears only with all of them: they
+// are written under a temporary name (CreateTemporaryFile) that is then moved to `path`, never
+// replacing anything. False, with ERROR_ALREADY_EXISTS or ERROR_FILE_EXISTS when something has
+// the name, else with the last error of the step that failed; the temporary is gone then (a run
+// cut short may leave it). Reports only a temporary it could not delete.
+bool WriteNewFile(const wchar_t* path, const void* data, uint32_t size);
 // Asks Windows to delete the entry at the next restart (a folder only once it is empty).
 bool ScheduleDeletion(const wchar_t* path);
 // Clears every attribute (read-only, say) so that a deletion is not refused for it.

@@ -7,6 +7,7 @@
 #include "common/array.h"
 #include "common/diagnostics.h"
 #include "common/file.h"
+#include "common/files.h"
 #include "common/paths.h"
 #include "common/system.h"
 #include "common/text.h"
@@ -87,20 +88,16 @@ bool OpenLog(const wchar_t* path) {
     }
     Array<char> signature;
     SignatureLine(signature);
-    if (Log.Create(full, File::CreateNewOnly | File::CreateShareRead)) {
-        // Kept whatever happens next: a run that ends early keeps what it wrote.
-        Log.Created = false;
-        Open = true;
-        if (!WriteBytes(signature.Data, signature.Count))
-            Abandon(L"write the log");
-        return Open;
-    }
+    // The file appears with its first line: a run cut short in between would leave an empty file
+    // that every later run with this path refuses as not its log.
+    bool made = WriteNewFile(full, signature.Data, signature.Count);
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+    if (!made && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
         ReportFailure(L"create the log", full, error);
         return false;
     }
-    // An earlier run's log goes on; anything else that has the name is not ours to write.
+    // The log just made, or an earlier run's, which goes on; anything else that has the name is
+    // not ours to write.
     if (!Log.OpenPlainForWriting(full)) {
         ReportFailure(L"open the log", full, GetLastError());
         return false;
@@ -113,7 +110,7 @@ bool OpenLog(const wchar_t* path) {
     }
     Log.Seek(0, FILE_END);
     Open = true;
-    if (!WriteBytes("\r\n", 2)) // a blank line between the runs
+    if (!made && !WriteBytes("\r\n", 2)) // a blank line between the runs
         Abandon(L"write the log");
     return Open;
 }

@@ -16,9 +16,10 @@ extern const wchar_t LogSignature[];
 // whose user's folder the unelevated side of that user can reach. False when it does not fit.
 bool DefaultLogPath(bool systemFolder, wchar_t* path, size_t capacity);
 
-// Opens the log at `path` (relative to the current folder): a new file, created without
-// following a link, or an existing plain file whose first line is LogSignature, at its end. No
-// folder is created. False, with a diagnostic line, when there is no log.
+// Opens the log at `path` (relative to the current folder): a new file, which takes the name
+// only with its first line (WriteNewFile: never through a link, never over anything), or an
+// existing plain file whose first line is LogSignature, at its end. No folder is created. False,
+// with a diagnostic line, when there is no log.
 bool OpenLog(const wchar_t* path);
 bool IsLogOpen();
 // One line; line breaks inside the text become blanks. Nothing happens without a log. A line

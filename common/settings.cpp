@@ -1,5 +1,3 @@
-// rand_s, for the name of the save's temporary file.
-#define _CRT_RAND_S
 #include "common/settings.h"
 
 #include <shlobj.h>
@@ -14,16 +12,12 @@
 #include "common/registry.h"
 #include "common/text.h"
 
-bool (*SettingsWriteOverride)(File& file, const void* data, uint32_t size) = nullptr;
-
 namespace {
 
 const wchar_t SettingsFileName[] = L"Bundlo.ini";
 // The archiver may be writing the file at this moment; it holds it only briefly.
 const int OpenAttempts = 7;
 const DWORD OpenRetryDelay = 50; // milliseconds between attempts
-// A name taken by someone else is tried again with other random digits, a few times.
-const int TemporaryNameAttempts = 8;
 
 // The store is process-wide: the registry operations consult it from anywhere. Its destruction
 // at process exit writes the file back, so that every way out of the program keeps the changes.
@@ -298,24 +292,6 @@ void AppendChars(Array<wchar_t>& text, const wchar_t* chars) {
     uint32_t start = text.Count;
     text.Extend(uint32_t(length));
     memcpy(text.Data + start, chars, length * sizeof(wchar_t));
-}
-
-bool WriteChecked(File& file, const void* data, uint32_t size) {
-    return SettingsWriteOverride ? SettingsWriteOverride(file, data, size) : file.Write(data, size);
-}
-
-// A name beside the settings file that no one can know in advance, made new: a file or link
-// planted there is never written through.
-bool CreateTemporaryFile(File& file, const wchar_t* path, wchar_t* temporary, size_t capacity) {
-    for (int attempt = 0; attempt < TemporaryNameAttempts; attempt++) {
-        unsigned int high = 0, low = 0;
-        if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
-            FormatText(temporary, capacity, L"%s.%08x%08x.tmp", path, high, low) < 0)
-            return false;
-        if (file.Create(temporary, File::CreateShareRead | File::CreateNewOnly))
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -693,11 +669,11 @@ bool SaveSettingsFile() {
     if (!CreateTemporaryFile(file, Store.Path, temporary, PathCapacity))
         return false;
     static const unsigned char ByteOrderMark[2] = {0xFF, 0xFE};
-    bool written = WriteChecked(file, ByteOrderMark, 2);
+    bool written = file.Write(ByteOrderMark, 2);
     const uint32_t chunk = 32768; // characters per write
     for (uint32_t done = 0; written && done < text.Count; done += chunk) {
         uint32_t count = text.Count - done < chunk ? text.Count - done : chunk;
-        written = WriteChecked(file, text.Data + done, count * sizeof(wchar_t));
+        written = file.Write(text.Data + done, count * sizeof(wchar_t));
     }
     if (!written || !file.Flush() || !file.Close()) {
         file.Delete();
@@ -708,6 +684,21 @@ bool SaveSettingsFile() {
         return false;
     }
     return true;
+}
+
+void RemoveSettingsLeftovers(const wchar_t* folder) {
+    wchar_t mask[PathCapacity];
+    if (!JoinPath(folder, L"*", mask))
+        return;
+    DirScan scan;
+    scan.SetMask(mask);
+    ScanEntry entry;
+    // By the exact name a save gives its temporary: anything else here is the user's. A link or
+    // folder of that name is no file of ours either, and what a link leads to is never reached.
+    while (scan.Next(&entry))
+        if (!entry.IsDirectory && !entry.IsReparsePoint &&
+            IsTemporaryNameOf(NamePart(entry.Name), SettingsFileName))
+            RemoveFileThroughHandle(entry.Name);
 }
 
 void ReleaseSettings() {

@@ -49,6 +49,8 @@ class ScopedRecordedRemoval {
 // Writes the list back when a settings file is active and Global\SaveSettings allows it. The old
 // file stays whole until the new content is complete; true when the file was replaced.
 bool SaveSettingsFile();
+// Deletes in `folder` only the plain files that saves cut short left: "Bundlo.ini.<16 hex>.tmp".
+void RemoveSettingsLeftovers(const wchar_t* folder);
 // Frees every entry and forgets the file, so that the next request looks for it again.
 void ReleaseSettings();
 // Writes the list back for the last time, for a caller about to delete the file: nothing
@@ -104,7 +106,3 @@ bool ReadTextLines(File& file, StringList& lines);
 // The decoding and splitting of ReadTextLines, over bytes already read. False when the text
 // holds a zero character: what follows it would be lost.
 bool DecodeTextLines(const unsigned char* bytes, size_t size, StringList& lines);
-
-// Test seam: when set, SaveSettingsFile writes through it instead of File::Write, so that a test
-// can make a write fail. Production code never sets it.
-extern bool (*SettingsWriteOverride)(File& file, const void* data, uint32_t size);

@@ -2,7 +2,9 @@
 // Windows (and Wine) drop a trailing "." or " " from the last component of a plain path but keep
 // it in the "\\?\" form, so names like "x." can only be reached through the long-path retry:
 // those tests fail when the retry is missing, whatever the platform does with long plain paths.
+#include "common/file.h"
 #include "common/files.h"
+#include "common/log.h"
 #include "common/text.h"
 
 #include <gtest/gtest.h>
@@ -512,6 +514,49 @@ TEST_F(FilesTest, HeldFoldersLetGoOfAFolderHeldUnderAnotherSpellingOfItsName) {
     EXPECT_TRUE(FolderHeld(At(L"long folder name")));
     EXPECT_TRUE(held.RemoveFolder(At(L"long folder name").c_str()));
     EXPECT_FALSE(Exists(At(L"long folder name")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files that take their names only whole
+
+// At each write: whether the name the file is meant for is taken already. Fails when asked.
+std::wstring Watched;
+bool WatchedTaken, FailWrites;
+bool WatchingWrite(HANDLE file, const void* data, DWORD size, DWORD* written) {
+    WatchedTaken = WatchedTaken || Exists(Watched);
+    return !FailWrites && WriteFile(file, data, size, written, nullptr);
+}
+
+TEST_F(FilesTest, ACopyTakesItsNameOnlyWholeAndNeverReplaces) {
+    WriteRaw(At(L"from"), "[Global]\r\nIntegration=0\r\n");
+    Watched = At(L"to");
+    FileWriteOverride = WatchingWrite;
+    for (bool fail : {true, false}) {
+        WatchedTaken = false;
+        FailWrites = fail;
+        EXPECT_EQ(!fail, CopyPlainFile(At(L"from").c_str(), Watched.c_str(), 100));
+        EXPECT_FALSE(WatchedTaken) << "a run cut here leaves a half copy under the name";
+        EXPECT_EQ(fail ? "<missing>" : ReadRaw(At(L"from")), ReadRaw(Watched));
+    }
+    WriteRaw(Watched, "kept");
+    EXPECT_FALSE(CopyPlainFile(At(L"from").c_str(), Watched.c_str(), 100));
+    FileWriteOverride = nullptr;
+    EXPECT_EQ("kept", ReadRaw(Watched));
+    EXPECT_EQ((std::vector<std::wstring>{At(L"from"), Watched}), ScanAll(At(L"*")));
+}
+
+TEST_F(FilesTest, ALogCutShortBeforeItsFirstLineStopsNoLaterRun) {
+    Watched = At(L"run.log");
+    WriteRaw(Watched + L".0123456789abcdef.tmp", ""); // what a run killed at its start leaves
+    WatchedTaken = false;
+    FailWrites = true;
+    FileWriteOverride = WatchingWrite;
+    EXPECT_FALSE(OpenLog(Watched.c_str()));
+    FileWriteOverride = nullptr;
+    EXPECT_FALSE(WatchedTaken) << "a run cut here leaves an empty log that later runs refuse";
+    EXPECT_TRUE(OpenLog(Watched.c_str()));
+    CloseLog();
+    EXPECT_EQ("\357\273\277Bundlo Uninstall log\r\n", ReadRaw(Watched)); // UTF-8 mark, signature
 }
 
 } // namespace

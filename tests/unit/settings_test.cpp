@@ -72,7 +72,7 @@ class SettingsFileTest : public ::testing::Test {
             DeleteFileW((ModuleFolder() + L"\\" + name).c_str());
     }
     void TearDown() override {
-        SettingsWriteOverride = nullptr;
+        FileWriteOverride = nullptr;
         FileReadOverride = nullptr;
         ReleaseSettings();
         DeleteFileW(IniPath.c_str());
@@ -317,10 +317,10 @@ TEST_F(SettingsFileTest, SaveSettingsOffLeavesTheFileUntouched) {
 }
 
 int WritesBeforeFailure;
-bool FailingWrite(File& file, const void* data, uint32_t size) {
+bool FailingWrite(HANDLE file, const void* data, DWORD size, DWORD* written) {
     if (WritesBeforeFailure-- <= 0)
         return false;
-    return file.Write(data, size);
+    return WriteFile(file, data, size, written, nullptr) != FALSE;
 }
 
 TEST_F(SettingsFileTest, AFailedWriteKeepsTheOldFileWhole) {
@@ -333,12 +333,12 @@ TEST_F(SettingsFileTest, AFailedWriteKeepsTheOldFileWhole) {
     for (int failing : {0, 1, 2}) {
         SCOPED_TRACE(failing);
         WritesBeforeFailure = failing;
-        SettingsWriteOverride = FailingWrite;
+        FileWriteOverride = FailingWrite;
         EXPECT_FALSE(SaveSettingsFile());
         EXPECT_EQ(content, ReadRaw(IniPath));
         EXPECT_EQ(std::vector<std::wstring>(), Beside());
     }
-    SettingsWriteOverride = nullptr;
+    FileWriteOverride = nullptr;
     EXPECT_TRUE(SaveSettingsFile());
     EXPECT_EQ(0u, ReadRaw(IniPath).find(Utf16Le(L"Global\\AppData=1\r\n")));
 }
@@ -427,11 +427,11 @@ TEST_F(SettingsFileTest, AReadFailingAtAnyPositionLeavesTheFileAloneAndActsOnNot
 int WriteCalls;
 int FailingCall;
 bool HalfWritten;
-bool WriteFailingAtCall(File& file, const void* data, uint32_t size) {
+bool WriteFailingAtCall(HANDLE file, const void* data, DWORD size, DWORD* written) {
     if (WriteCalls++ != FailingCall)
-        return file.Write(data, size);
+        return WriteFile(file, data, size, written, nullptr) != FALSE;
     if (HalfWritten)
-        file.Write(data, size / 2); // the disk filled up part way
+        WriteFile(file, data, size / 2, written, nullptr); // the disk filled up part way
     return false;
 }
 
@@ -445,7 +445,7 @@ TEST_F(SettingsFileTest, AWriteFailingAtAnyCallKeepsTheOldFileAndWhatOthersPutBe
     WriteRaw(IniPath + L".tmp", planted);
     WriteCalls = 0;
     FailingCall = -1;
-    SettingsWriteOverride = WriteFailingAtCall;
+    FileWriteOverride = WriteFailingAtCall;
     const std::string before = ReadRaw(IniPath);
     int calls = 0;
     {
@@ -551,6 +551,37 @@ TEST_F(SettingsFileTest, AClosedStoreIsSavedOnceAndNeverRecreated) {
     EXPECT_FALSE(Exists(IniPath));
     HKEY key;
     EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, L".bdltest", 0, KEY_READ, &key));
+}
+
+class SettingsLeftovers : public TempFolderTest {
+  protected:
+    SettingsLeftovers() : TempFolderTest(L"leftovers") {}
+};
+
+TEST_F(SettingsLeftovers, OnlyTheTemporaryFilesOfSavesCutShortGo) {
+    std::vector<std::wstring> kept = {L"Bundlo.ini",
+                                      L"Bundlo.ini.0123.tmp",
+                                      L"Bundlo.ini.0123456789abcdefX.tmp",
+                                      L"Bundlo.ini.FEDCBA9876543210.tmp",
+                                      L"Other.ini.0123456789abcdef.tmp",
+                                      L"elsewhere\\x"};
+    MakeFolderRaw(At(L"elsewhere"));
+    for (const std::wstring& name : kept)
+        WriteRaw(At(name), "x");
+    WriteRaw(At(L"Bundlo.ini.0123456789abcdef.tmp"), "x");
+    kept.push_back(L"Bundlo.ini.00000000aaaaaaaa.tmp");
+    MakeFolderRaw(At(kept.back()));
+    // This Wine shows a Unix link as a reparse point only when it leads to a folder.
+    kept.push_back(L"Bundlo.ini.11111111bbbbbbbb.tmp");
+    ASSERT_TRUE(RunUnixTool(L"ln -s", {At(L"elsewhere"), At(kept.back())}, [](DWORD attributes) {
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }));
+    RemoveSettingsLeftovers(Root.c_str());
+    EXPECT_FALSE(Exists(At(L"Bundlo.ini.0123456789abcdef.tmp")));
+    for (const std::wstring& name : kept)
+        EXPECT_TRUE(Exists(At(name))) << name;
+    RunUnixTool(L"rm", {At(kept.back())},
+                [](DWORD attributes) { return attributes == INVALID_FILE_ATTRIBUTES; });
 }
 
 } // namespace
