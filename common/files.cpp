@@ -293,6 +293,7 @@ bool WriteNewFile(const wchar_t* path, const void* data, uint32_t size) {
         return false;
     DWORD error = NO_ERROR;
     if (file.Write(data, size) && file.Flush() && file.Close()) {
+        AnnounceFileChange();
         // Never MOVEFILE_REPLACE_EXISTING: what took the name meanwhile is not ours to replace.
         if (InEitherForm(temporary, path, [](const wchar_t* from, const wchar_t* to) {
                 return MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;

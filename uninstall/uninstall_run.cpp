@@ -603,6 +603,9 @@ void RunUninstall() {
     CloseSettingsFile();
 
     RemoveHelpLeftovers(at.Folder);
+    // A save cut short leaves its temporary file, which no list names and which would keep the
+    // folder from going.
+    RemoveSettingsLeftovers(at.FolderName);
     ListRemoval removal = RemoveListedEntries(list, at.Folder, at.ProgramPath);
     LogFormat(L"Removal step: the listed files: %u deleted, %u left for the restart (%u of them "
               L"moved aside), %u could not even be scheduled; %u readings of the list",

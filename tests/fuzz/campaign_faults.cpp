@@ -715,6 +715,9 @@ void FinishCuts(Outcome& outcome) {
     fuzz::AddFigure("cuts", Injections);
     if (FileChanges == 0)
         outcome.Fail("the removal in its own folder made no change at all");
+    // Only the program, for the batch file: a settings save's leftover goes too.
+    if (FileCutFolderEnd != std::vector<std::wstring>{L"Uninstall.exe"})
+        outcome.Fail("the uncut removal left %zu entries in its folder", FileCutFolderEnd.size());
     fuzz::RemoveTree(Installation.substr(0, Installation.size() - 7));
     Finish(outcome);
 }
