@@ -562,7 +562,8 @@ void PrepareCuts() {
 
 const int CutExitCode = 0xC07;
 const wchar_t* const InstallationFiles[] = {L"Bundlo.exe", L"bdlext.dll", L"license.txt",
-                                            L"docs\\readme.txt", L"Bundlo.ini.0123456789abcdef.tmp"};
+                                            L"docs\\readme.txt",
+                                            L"Bundlo.ini.0123456789abcdef.tmp"};
 const char ListText[] = "docs\r\nBundlo.exe\r\nbdlext.dll\r\ndocs\\readme.txt\r\n"
                         "Uninstall.exe\r\nUninstall.lst\r\nlicense.txt\r\n";
 std::wstring Installation;
@@ -603,8 +604,8 @@ bool MakeInstallation() {
 // The child's exit code: CutExitCode when it was cut, else its changes above the removal's own
 // code.
 DWORD RunRemovalChild(long cutAt) {
-    std::wstring command = L"\"" + Installation + L"\\Uninstall.exe\" removal-child " +
-                           std::to_wstring(cutAt);
+    std::wstring command =
+        L"\"" + Installation + L"\\Uninstall.exe\" removal-child " + std::to_wstring(cutAt);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
@@ -727,6 +728,15 @@ fuzz::Registration Cuts({"cuts", "every setup and removal cut short at each regi
 
 } // namespace
 
+namespace {
+// The batch file is left unstarted: what it does comes after the removal.
+BOOL WINAPI PretendToStart(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                           DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION process) {
+    process->hProcess = process->hThread = nullptr;
+    return TRUE;
+}
+} // namespace
+
 namespace fuzz {
 int RemovalChild(long cutAt) {
     static long changes = 0;
@@ -736,12 +746,7 @@ int RemovalChild(long cutAt) {
         if (changes++ == cut)
             TerminateProcess(GetCurrentProcess(), CutExitCode);
     };
-    CreateProcessOverride = [](LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
-                               DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
-                               LPPROCESS_INFORMATION process) -> BOOL {
-        process->hProcess = process->hThread = nullptr;
-        return TRUE;
-    };
+    CreateProcessOverride = PretendToStart;
     CoInitialize(nullptr);
     Silent = true;
     RunUninstall();
