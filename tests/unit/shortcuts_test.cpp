@@ -19,7 +19,6 @@
 #include "lang/langfile.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
-#include "tests/unit/test_support.h"
 
 namespace {
 
@@ -46,6 +45,40 @@ void Touch(const std::wstring& path, const char* content = "") {
     DWORD written;
     WriteFile(file, content, DWORD(strlen(content)), &written, nullptr);
     CloseHandle(file);
+}
+
+// Runs a Unix tool of the host on the Unix names of Windows paths and waits until `done` holds
+// for the attributes of the last path; only under Wine. The tool's end cannot be waited for
+// through its process handle.
+bool RunUnixTool(const wchar_t* tool, std::vector<std::wstring> paths, bool (*done)(DWORD)) {
+    typedef char*(CDECL * UnixName)(const wchar_t*);
+    auto unixName =
+        GetExport<UnixName>(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (!unixName)
+        return false;
+    std::wstring command = tool;
+    for (const std::wstring& path : paths) {
+        char* unixPath = unixName(path.c_str());
+        if (!unixPath)
+            return false;
+        wchar_t wide[2 * MAX_PATH];
+        MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, wide, 2 * MAX_PATH);
+        HeapFree(GetProcessHeap(), 0, unixPath);
+        command += L" \"" + std::wstring(wide) + L"\"";
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::wstring program = L"Z:\\bin\\" + command.substr(0, command.find(L' '));
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 200; i++, Sleep(50))
+        if (done(GetFileAttributesW(paths.back().c_str())))
+            return true;
+    return false;
 }
 
 // Removes a tree without ever entering a linked folder.

@@ -1,7 +1,7 @@
 // Helpers shared by the unit tests and the fuzz campaigns: this test program's folder, registry
 // values read without the program's registry layer, file texts in their encodings, a failing
-// file read, a copy of this program run as a child, a Unix tool run on Windows paths, refused
-// registry writes through the registry override table, and the diagnostic lines of a test.
+// file read, a copy of this program run as a child, refused registry writes through the registry
+// override table, and the diagnostic lines of a test.
 #pragma once
 #include <windows.h>
 #include <string.h>
@@ -12,7 +12,6 @@
 
 #include "common/diagnostics.h"
 #include "common/registry.h"
-#include "common/system.h"
 #include "integration/choices.h"
 #include "uninstall/removal.h"
 
@@ -143,40 +142,6 @@ inline DWORD RunTestsInChild(const std::wstring& program, const wchar_t* filter)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return code;
-}
-
-// Runs a Unix tool of the host on the Unix names of Windows paths and waits until `done` holds
-// for the attributes of the last path; only under Wine. The tool's end cannot be waited for
-// through its process handle.
-inline bool RunUnixTool(const wchar_t* tool, std::vector<std::wstring> paths, bool (*done)(DWORD)) {
-    typedef char*(CDECL * UnixName)(const wchar_t*);
-    auto unixName =
-        GetExport<UnixName>(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
-    if (!unixName)
-        return false;
-    std::wstring command = tool;
-    for (const std::wstring& path : paths) {
-        char* unixPath = unixName(path.c_str());
-        if (!unixPath)
-            return false;
-        wchar_t wide[2 * MAX_PATH];
-        MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, wide, 2 * MAX_PATH);
-        HeapFree(GetProcessHeap(), 0, unixPath);
-        command += L" \"" + std::wstring(wide) + L"\"";
-    }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    std::wstring program = L"Z:\\bin\\" + command.substr(0, command.find(L' '));
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int i = 0; i < 200; i++, Sleep(50))
-        if (done(GetFileAttributesW(paths.back().c_str())))
-            return true;
-    return false;
 }
 
 // The machine's record of what the setup replaced: one extension's value, and the product key
