@@ -41,6 +41,11 @@ RESIDENT = {"wineserver", "wineserver64", "services.exe", "winedevice.exe", "plu
             "svchost.exe", "rpcss.exe", "explorer.exe"}
 
 
+class StartHang(RuntimeError):
+    """A process that Wine left in its start-up for good (one whose creator was killed while
+    creating it, say) never runs: the run that left it tests nothing but Wine."""
+
+
 class Result:
     def __init__(self, code, seconds, stdout, stderr):
         self.code, self.seconds, self.stdout, self.stderr = code, seconds, stdout, stderr
@@ -146,9 +151,10 @@ class Prefix:
             err.seek(0)
             return Result(done.returncode, seconds, out.read(), err.read())
 
-    def start(self, program, args=(), env=None, cwd=None, whole_code=False):
+    def start(self, program, args=(), env=None, cwd=None, whole_code=False, nice=0):
         """Starts a Windows program and returns at once (for programs that open windows); with
-        whole_code, wait() gives its whole exit code."""
+        whole_code, wait() gives its whole exit code. nice lowers its priority (and that of the
+        processes it starts) by that much."""
         if whole_code:
             script = self.code_script(program, args)
             process = self.start("cmd", ["/c", script], env, cwd)
@@ -161,7 +167,8 @@ class Prefix:
             return process
         return subprocess.Popen(self.command(program, args), env=self.env(env),
                                 cwd=self.unix_path(cwd) if cwd else None, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                preexec_fn=(lambda: os.nice(nice)) if nice else None)
 
     def processes(self, name=None):
         """{Linux pid: arguments} of this prefix's Windows processes, or of those whose program
@@ -195,27 +202,42 @@ class Prefix:
         except ProcessLookupError:
             pass
 
-    def settle(self, timeout=120):
+    def settle(self, timeout=120, hang=20):
         """Waits until the prefix runs nothing but Wine's own resident processes: a killed
         process is gone from wineserver's list, and what a run left working (the removal's batch
         file) has ended. A process still starting shows the loader's arguments, not its
-        program's, and counts as running."""
+        program's, and counts as running; one that shows them for `hang` seconds while nothing
+        else runs raises StartHang."""
         deadline = time.monotonic() + timeout
+        starting = {}  # pid -> when it was first seen starting
         while True:
-            running = [arguments for arguments in self.processes().values()
-                       if re.split(r"[\\/]", arguments[0])[-1].lower() not in RESIDENT]
+            running = {pid: arguments for pid, arguments in self.processes().items()
+                       if re.split(r"[\\/]", arguments[0])[-1].lower() not in RESIDENT}
             if not running:
                 return
-            if time.monotonic() > deadline:
-                raise RuntimeError("still running: %r" % running)
+            now = time.monotonic()
+            starting = {pid: starting.get(pid, now) for pid, arguments in running.items()
+                        if arguments[0].startswith("/")}
+            if len(starting) == len(running) and now - max(starting.values()) > hang:
+                raise StartHang("hanging in its start-up: %r" % list(running.values()))
+            if now > deadline:
+                raise RuntimeError("still running: %r" % list(running.values()))
             time.sleep(0.2)
+
+    def stop_all(self):
+        """Ends every process of the prefix: those of its wineserver, and those that never
+        reached it. A process that was starting while the server ended waits for good, and
+        would run or be taken for a run's own when a server came again."""
+        subprocess.run([PREFIX_SCRIPT, "stop"], env=self.env(), check=True)
+        for pid in self.processes():
+            self.kill_hard(pid)
 
     def save_state(self, folders):
         """Keeps the registry and these folders (Windows paths) for restore_state; the prefix's
         processes end for it, and start again."""
         saved = tempfile.mkdtemp(prefix=os.path.basename(self.path) + ".state-",
                                  dir=os.path.dirname(self.path))
-        subprocess.run([PREFIX_SCRIPT, "stop"], env=self.env(), check=True)
+        self.stop_all()
         for name in REGISTRY_FILES:
             shutil.copy2(os.path.join(self.path, name), saved)
         for n, folder in enumerate(folders):
@@ -228,7 +250,7 @@ class Prefix:
         """Puts the registry and the folders of save_state back; every process of the prefix
         ends first, orphans included."""
         saved, folders = state
-        subprocess.run([PREFIX_SCRIPT, "stop"], env=self.env(), check=True)
+        self.stop_all()
         for name in REGISTRY_FILES:
             shutil.copy2(os.path.join(saved, name), self.path)
         for n, folder in enumerate(folders):
