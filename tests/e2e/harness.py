@@ -8,6 +8,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -34,6 +35,15 @@ DRIVER = None  # the GUI driver of the same build
 BUILD = None  # the build folder of the same preset (test programs, fixtures)
 
 PROGRAM_FOLDER = r"C:\Program Files\Bundlo"
+REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")  # a prefix's whole registry
+# What runs in a prefix between the runs of a test: the server, the services and the desktop.
+RESIDENT = {"wineserver", "wineserver64", "services.exe", "winedevice.exe", "plugplay.exe",
+            "svchost.exe", "rpcss.exe", "explorer.exe"}
+
+
+class StartHang(RuntimeError):
+    """A process that Wine left in its start-up for good (one whose creator was killed while
+    creating it, say) never runs: the run that left it tests nothing but Wine."""
 
 
 class Result:
@@ -141,9 +151,10 @@ class Prefix:
             err.seek(0)
             return Result(done.returncode, seconds, out.read(), err.read())
 
-    def start(self, program, args=(), env=None, cwd=None, whole_code=False):
+    def start(self, program, args=(), env=None, cwd=None, whole_code=False, nice=0):
         """Starts a Windows program and returns at once (for programs that open windows); with
-        whole_code, wait() gives its whole exit code."""
+        whole_code, wait() gives its whole exit code. nice lowers its priority (and that of the
+        processes it starts) by that much."""
         if whole_code:
             script = self.code_script(program, args)
             process = self.start("cmd", ["/c", script], env, cwd)
@@ -156,7 +167,97 @@ class Prefix:
             return process
         return subprocess.Popen(self.command(program, args), env=self.env(env),
                                 cwd=self.unix_path(cwd) if cwd else None, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                preexec_fn=(lambda: os.nice(nice)) if nice else None)
+
+    def processes(self, name=None):
+        """{Linux pid: arguments} of this prefix's Windows processes, or of those whose program
+        file is `name` (any case); Wine keeps the Windows program's path as the first argument
+        once the process has started. Another prefix on the machine may run the same program:
+        its processes differ in WINEPREFIX."""
+        found = {}
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                if "/wine" not in os.readlink(f"/proc/{pid}/exe"):
+                    continue
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    arguments = [a.decode("utf-8", "replace") for a in f.read().split(b"\0") if a]
+                program = re.split(r"[\\/]", arguments[0])[-1].lower() if arguments else ""
+                if name is not None and program != name.lower():
+                    continue
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if b"\0WINEPREFIX=" + self.path.encode() + b"\0" not in b"\0" + f.read():
+                        continue
+            except OSError:
+                continue  # ended meanwhile, or not ours to read
+            found[int(pid)] = arguments
+        return found
+
+    def kill_hard(self, pid):
+        """What a power cut or a tool's time limit does: SIGKILL of the Linux process that runs
+        the Windows one; wineserver then ends the Windows process as abandoned. A process that
+        has ended meanwhile is left as it is."""
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+
+    def settle(self, timeout=120, hang=20):
+        """Waits until the prefix runs nothing but Wine's own resident processes: a killed
+        process is gone from wineserver's list, and what a run left working (the removal's batch
+        file) has ended. A process still starting shows the loader's arguments, not its
+        program's, and counts as running; one that shows them for `hang` seconds while nothing
+        else runs raises StartHang."""
+        deadline = time.monotonic() + timeout
+        starting = {}  # pid -> when it was first seen starting
+        while True:
+            running = {pid: arguments for pid, arguments in self.processes().items()
+                       if re.split(r"[\\/]", arguments[0])[-1].lower() not in RESIDENT}
+            if not running:
+                return
+            now = time.monotonic()
+            starting = {pid: starting.get(pid, now) for pid, arguments in running.items()
+                        if arguments[0].startswith("/")}
+            if len(starting) == len(running) and now - max(starting.values()) > hang:
+                raise StartHang("hanging in its start-up: %r" % list(running.values()))
+            if now > deadline:
+                raise RuntimeError("still running: %r" % list(running.values()))
+            time.sleep(0.2)
+
+    def stop_all(self):
+        """Ends every process of the prefix: those of its wineserver, and those that never
+        reached it. A process that was starting while the server ended waits for good, and
+        would run or be taken for a run's own when a server came again."""
+        subprocess.run([PREFIX_SCRIPT, "stop"], env=self.env(), check=True)
+        for pid in self.processes():
+            self.kill_hard(pid)
+
+    def save_state(self, folders):
+        """Keeps the registry and these folders (Windows paths) for restore_state; the prefix's
+        processes end for it, and start again."""
+        saved = tempfile.mkdtemp(prefix=os.path.basename(self.path) + ".state-",
+                                 dir=os.path.dirname(self.path))
+        self.stop_all()
+        for name in REGISTRY_FILES:
+            shutil.copy2(os.path.join(self.path, name), saved)
+        for n, folder in enumerate(folders):
+            if os.path.exists(self.unix_path(folder)):
+                shutil.copytree(self.unix_path(folder), os.path.join(saved, str(n)), symlinks=True)
+        subprocess.run([PREFIX_SCRIPT, "start"], env=self.env(), check=True)
+        return saved, tuple(folders)
+
+    def restore_state(self, state):
+        """Puts the registry and the folders of save_state back; every process of the prefix
+        ends first, orphans included."""
+        saved, folders = state
+        self.stop_all()
+        for name in REGISTRY_FILES:
+            shutil.copy2(os.path.join(saved, name), self.path)
+        for n, folder in enumerate(folders):
+            shutil.rmtree(self.unix_path(folder), ignore_errors=True)
+            if os.path.exists(os.path.join(saved, str(n))):
+                shutil.copytree(os.path.join(saved, str(n)), self.unix_path(folder), symlinks=True)
+        subprocess.run([PREFIX_SCRIPT, "start"], env=self.env(), check=True)
 
     def reg_import(self, text, view=None):
         """Imports registry content written in the .reg format (without its header line); view

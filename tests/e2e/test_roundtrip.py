@@ -2,8 +2,13 @@
 programs leave them are seeded; then every archive type is associated and released
 (AssociationRoundTrip), or the real setup and the real uninstall run on a machine of the
 generator (WholeRoundTrip, machine_generator.py with a fixed seed); the registry and the shell
-folders must then equal what was seeded, except for the leftovers each test names."""
+folders must then equal what was seeded, except for the leftovers each test names. The same setup
+and removal killed hard at each step line of their logs and run again must end where an uncut run
+ends (HardKillAtEveryStep)."""
+import glob
 import os
+import re
+import shutil
 import time
 
 import harness
@@ -90,6 +95,20 @@ CLSID64 = "{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F02}"
 MACHINE_SEED = 258
 
 
+def install_program_folder(prefix, machine):
+    """The program folder as the installer unpacks it, with its list; the program's path."""
+    program = prefix.install()
+    folder = prefix.unix_path(harness.PROGRAM_FOLDER)
+    for name in ("Bundlo.exe", "bdlext.dll", "bdlext64.dll", "Bundlo.chm", "Bdl.txt"):
+        with open(os.path.join(folder, name), "w") as f:
+            f.write("placeholder")
+    with open(os.path.join(folder, "Uninstall.lst"), "w") as f:
+        f.write("Bundlo.exe\r\nbdlext.dll\r\nbdlext64.dll\r\nBundlo.chm\r\nBdl.txt\r\n"
+                "bdlnew.dat\r\nzipnew.dat\r\nUninstall.exe\r\n" +
+                ("Bundlo.ini\r\n" if machine.has_settings_file() else ""))
+    return program
+
+
 # How fleets run it, each on the same machine: another account removes it, the vendor's file
 # beside the installer says Integration=1 or 0, the other build removes it.
 FLEET = [{}, {"other_account": True}, {"vendor": "1"}, {"vendor": "0"}, {"switch_build": True}]
@@ -106,15 +125,8 @@ class WholeRoundTrip(harness.ProgramTest):
     def round_trip(self, machine):
         # The earlier uninstall entry sits in the registry view of the program under test.
         view = 64 if os.path.basename(harness.BUILD) == "win64" else 32
-        self.program = self.prefix.install()
+        self.program = install_program_folder(self.prefix, machine)
         folder = self.prefix.unix_path(harness.PROGRAM_FOLDER)
-        for name in ("Bundlo.exe", "bdlext.dll", "bdlext64.dll", "Bundlo.chm", "Bdl.txt"):
-            with open(os.path.join(folder, name), "w") as f:
-                f.write("placeholder")
-        with open(os.path.join(folder, "Uninstall.lst"), "w") as f:
-            f.write("Bundlo.exe\r\nbdlext.dll\r\nbdlext64.dll\r\nBundlo.chm\r\nBdl.txt\r\n"
-                    "bdlnew.dat\r\nzipnew.dat\r\nUninstall.exe\r\n" +
-                    ("Bundlo.ini\r\n" if machine.has_settings_file() else ""))
         machine.seed_into(self.prefix, view, harness.PROGRAM_FOLDER)
         before = machine_generator.machine_state(self.prefix, harness)
 
@@ -146,6 +158,144 @@ class WholeRoundTrip(harness.ProgramTest):
         for clsid, dll, bits in ((CLSID32, "bdlext.dll", 32), (CLSID64, "bdlext64.dll", 64)):
             server = self.prefix.reg_query(rf"HKCR\CLSID\{clsid}\InProcServer32", "", bits)
             self.assertEqual(harness.PROGRAM_FOLDER + "\\" + dll, server, bits)
+
+
+# A step line of the log in any flow ("Setup step: ...", "Removal step: ..."), after the time
+# that LogLine puts first: a step added later is cut as well.
+STEP_LINE = re.compile(r"^\d\d:\d\d:\d\d \w+ step: .*?\r?$", re.M)
+CUT_LOG = r"C:\bdl_cut\run.log"
+# Elevated, the removal's batch file has its folder here.
+SYSTEM_TEMP = r"C:\windows\temp"
+
+
+def step_name(line):
+    """A step line without what differs between runs: counts, a batch folder's random name."""
+    return re.sub(r"\w*\d\w*", "#", line)
+
+
+class HardKillAtEveryStep(harness.ProgramTest):
+    """A deployment tool's time limit or a power cut ends the program at any instruction; the
+    same command run again must leave the machine as a run that was never cut. The real setup,
+    then the real removal (with cmd.exe running its batch file), each killed hard as soon as
+    its n-th step line is in its log, for every n that an uncut run logs, and run again."""
+
+    def test_a_run_killed_at_any_step_then_run_again_ends_as_an_uncut_run(self):
+        machine = machine_generator.Machine(MACHINE_SEED, base=True)
+        program = install_program_folder(self.prefix, machine)
+        view = 64 if os.path.basename(harness.BUILD) == "win64" else 32
+        machine.seed_into(self.prefix, view, harness.PROGRAM_FOLDER)
+        os.makedirs(os.path.dirname(self.prefix.unix_path(CUT_LOG)), exist_ok=True)
+        user = os.environ.get("USER", "root")
+        folders = [harness.PROGRAM_FOLDER, SYSTEM_TEMP] + \
+            [folder.format(user=user) for folder in machine_generator.SHELL_FOLDERS]
+        flows = []
+        # Wine creates even the dialogs that confirm themselves (/S) only with a display.
+        with harness.Display(self.prefix):
+            # The removal starts where the uncut setup ended.
+            for name, args in (("setup", ["/setup", "/S", "/init" + machine.init]),
+                               ("removal", ["/S"])):
+                start = self.prefix.save_state(folders)
+                self.addCleanup(shutil.rmtree, start[0])
+                code, end = self.from_start(start, lambda: self.uncut(program, args))
+                steps = [line[9:] for line in STEP_LINE.findall(self.log_text())]
+                self.assertTrue(steps, name)
+                flows.append((name, args, start, code, steps, end))
+            for name, args, start, code, steps, end in flows:
+                for n, step in enumerate(steps, 1):
+                    with self.subTest(flow=name, cut=n, step=step):
+                        # A kill that landed past the next step line cut that step, not this.
+                        for attempt in range(5):
+                            logged, again, now = self.from_start(
+                                start, lambda: self.cut_and_run_again(program, args, n, code))
+                            if len(logged) == 1:
+                                break
+                        self.assertEqual(step_name(step), step_name(logged[0]))
+                        if len(logged) > 1:
+                            self.skipTest("each kill landed past the next step line")
+                        self.assertEqual((code, []), (again, self.differences(end, now)))
+
+    def from_start(self, start, run):
+        """run() from the saved start; once more when Wine left a process hanging."""
+        for attempt in range(3):
+            self.prefix.restore_state(start)
+            try:
+                return run()
+            except harness.StartHang:
+                if attempt == 2:
+                    raise
+
+    def uncut(self, program, args):
+        """The exit code and the state a run to its end leaves."""
+        self.remove_log()
+        return self.run_to_end(program, args), self.state()
+
+    def cut_and_run_again(self, program, args, n, code):
+        """The step lines from the n-th on of a run killed at its n-th, and the exit code and
+        state of the same command run again."""
+        logged = self.cut_at_step(program, args, n)
+        # Cut after the batch file took over, the program is gone with its folder: there is
+        # nothing left to run again.
+        again = self.run_to_end(program, args) \
+            if os.path.exists(self.prefix.unix_path(program)) else code
+        return logged, again, self.state()
+
+    def remove_log(self):
+        log = self.prefix.unix_path(CUT_LOG)
+        if os.path.exists(log):
+            os.remove(log)
+        return log
+
+    def log_text(self):
+        with open(self.prefix.unix_path(CUT_LOG), encoding="utf-8-sig", errors="replace") as f:
+            return f.read()
+
+    def run_to_end(self, program, args):
+        """The exit code of a run to its end (and of what it left running); a run again goes on
+        with the log of the run it repeats, as the same command does."""
+        code = self.prefix.run(program, args + ["/log=" + CUT_LOG], timeout=180).code
+        self.prefix.settle()
+        return code
+
+    def cut_at_step(self, program, args, n):
+        """Starts the command and kills it hard once its log holds n step lines; the step lines
+        from the n-th on. The log is polled: the kill lands a little after the line was written,
+        and a few instructions of the next step may have run by then."""
+        log = self.remove_log()
+        # At the lowest priority the program yields to this watcher when the machine is busy,
+        # so that the kill does not land far into the next step.
+        process = self.prefix.start(program, args + ["/log=" + CUT_LOG], nice=19)
+        pid = None
+        while True:
+            if pid is None:
+                pid = next((p for p, arguments in self.prefix.processes("Uninstall.exe").items()
+                            if "/log=" + CUT_LOG in arguments), None)
+            if os.path.exists(log) and len(STEP_LINE.findall(self.log_text())) >= n:
+                break
+            self.assertIsNone(process.poll(), "the run ended before its step %d" % n)
+            time.sleep(0.001)
+        self.assertIsNotNone(pid, "the run's process was not found")
+        self.prefix.kill_hard(pid)
+        process.wait(timeout=60)
+        # The killed process is gone from wineserver's list; what it left running has ended.
+        self.prefix.settle()
+        return [line[9:] for line in STEP_LINE.findall(self.log_text())[n - 1:]]
+
+    def state(self):
+        """The round trip's registry areas and shell folders, the program folder with its files
+        and the batch files' folders."""
+        state = machine_generator.machine_state(self.prefix, harness)
+        drive, folder = self.prefix.unix_path("C:\\"), self.prefix.unix_path(harness.PROGRAM_FOLDER)
+        paths = glob.glob(os.path.join(self.prefix.unix_path(SYSTEM_TEMP), "Bdl-*"))
+        for top, folders, files in os.walk(folder):
+            paths += [top] + [os.path.join(top, name) for name in files]
+        state["files"] = {"C:\\" + os.path.relpath(path, drive).replace("/", "\\")
+                          for path in paths}
+        return state
+
+    def differences(self, end, now):
+        return machine_generator.differences(end, now) + \
+            ["files: gone: " + path for path in sorted(end["files"] - now["files"])] + \
+            ["files: left over: " + path for path in sorted(now["files"] - end["files"])]
 
 
 if __name__ == "__main__":
