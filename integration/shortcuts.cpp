@@ -163,10 +163,19 @@ void UpdateDesktopShortcut(const ShortcutJob& job, const wchar_t* desktop) {
     const bool haveCommonDesktop =
         GetShellFolder(allUsersLink, PathCapacity, CSIDL_COMMON_DESKTOPDIRECTORY) &&
         JoinPath(allUsersLink, ArchiverLink, allUsersLink);
-    if (perUserLink[0] != 0 && FileExists(perUserLink))
-        UpdateShortcut(job, job.Settings->linkDesktop, perUserLink, nullptr);
-    else if (haveCommonDesktop)
-        UpdateShortcut(job, job.Settings->linkDesktop, allUsersLink, nullptr);
+    const bool perUser = perUserLink[0] != 0 && FileExists(perUserLink);
+    if (!job.Settings->linkDesktop) {
+        // Both go, whichever a setup wrote: taking only the one found first, a run repeated
+        // after a cut would take the other, which an uncut one leaves.
+        if (perUser)
+            RemoveFile(perUserLink);
+        if (haveCommonDesktop && FileExists(allUsersLink))
+            RemoveFile(allUsersLink);
+    } else if (perUser) {
+        UpdateShortcut(job, true, perUserLink, nullptr);
+    } else if (haveCommonDesktop) {
+        UpdateShortcut(job, true, allUsersLink, nullptr);
+    }
 }
 
 void UpdateStartMenuShortcut(const ShortcutJob& job) {

@@ -29,7 +29,9 @@ decltype(&CreateProcessW) CreateProcessOverride = nullptr;
 namespace {
 
 const wchar_t BatchName[] = L"Uninstall_Bdl.Bat"; // in a private folder of its own
-const size_t NoticeCapacity = TextRingCapacity;   // as much as any text LoadText gives
+// In a batch folder from its making until its batch file starts, which deletes it first thing.
+const wchar_t PendingName[] = L"Pending";
+const size_t NoticeCapacity = TextRingCapacity; // as much as any text LoadText gives
 const unsigned TemporaryNames = 1000;
 const int DeletionTries = 5;
 const int BatchFolderTries = 1000;
@@ -343,15 +345,55 @@ bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder) {
     return false;
 }
 
+namespace {
+
+// Only the names MakePrivateFolder gives: "Bdl-" and hexadecimal digits.
+bool IsOwnBatchFolderName(const wchar_t* name) {
+    return wcsncmp(name, L"Bdl-", 4) == 0 &&
+           wcsspn(name + 4, L"0123456789abcdef") == wcslen(name + 4);
+}
+
+// What a removal cut short between making its batch folder and starting its batch file left:
+// a folder still marked pending, or without its batch file. One whose batch file has started
+// has lost its mark and is the batch's own to remove. No other run makes one meanwhile: they
+// are made only under the lock this run holds.
+void RemoveUnstartedBatchFolders(const wchar_t* temporary) {
+    wchar_t mask[PathCapacity];
+    if (!JoinPath(temporary, L"Bdl-*", mask))
+        return;
+    DirScan scan;
+    scan.SetMask(mask);
+    ScanEntry entry;
+    while (scan.Next(&entry)) {
+        wchar_t pending[PathCapacity];
+        wchar_t batch[PathCapacity];
+        if (!entry.IsDirectory || entry.IsReparsePoint ||
+            !IsOwnBatchFolderName(NamePart(entry.Name)) ||
+            !JoinPath(entry.Name, PendingName, pending) || !JoinPath(entry.Name, BatchName, batch))
+            continue;
+        if (FileExists(pending) || !FileExists(batch))
+            DeleteFolderTree(entry.Name);
+    }
+}
+
+} // namespace
+
 bool CreateBatchFile(File& file, bool elevated, wchar_t* folder, size_t capacity) {
     folder[0] = 0;
     wchar_t temporary[PathCapacity];
-    if (!GetTemporaryFolder(elevated, temporary) ||
-        !MakePrivateFolder(temporary, elevated, folder, capacity))
+    if (!GetTemporaryFolder(elevated, temporary))
+        return false;
+    RemoveUnstartedBatchFolders(temporary);
+    if (!MakePrivateFolder(temporary, elevated, folder, capacity))
         return false;
     wchar_t path[PathCapacity];
-    if (JoinPath(folder, BatchName, path) && file.Create(path, File::CreateNewOnly))
+    File pending;
+    if (JoinPath(folder, PendingName, path) && pending.Create(path, File::CreateNewOnly) &&
+        pending.Close() && JoinPath(folder, BatchName, path) &&
+        file.Create(path, File::CreateNewOnly))
         return true;
+    if (JoinPath(folder, PendingName, path))
+        RemoveFile(path);
     RemoveFolder(folder);
     folder[0] = 0;
     return false;
@@ -372,7 +414,8 @@ bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* 
     // Out of the batch's folder first: every program the batch starts would keep it from being
     // removed while it runs. The copy started here only waits, so that this process has ended
     // when the deletion starts.
-    WriteFormatted(file, L"cd \\\r\n\"%s\" /wait\r\n", program);
+    WriteFormatted(file, L"del \"%s\\%s\"\r\ncd \\\r\n\"%s\" /wait\r\n", batch, PendingName,
+                   program);
     for (int i = 0; i < DeletionTries; ++i)
         WriteFormatted(file, L"del \"%s\"\r\nrd \"%s\"\r\nif not exist \"%s\" goto done\r\n",
                        program, folderText, program);
@@ -398,10 +441,8 @@ bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* 
 bool InterpreterCommand(const wchar_t* batchFolderName, wchar_t* interpreter,
                         size_t interpreterCapacity, wchar_t* command, size_t commandCapacity) {
     wchar_t system[PathCapacity];
-    // Only the names the program made itself: "Bdl-" and hexadecimal digits, and the batch's.
-    bool ownName = wcsncmp(batchFolderName, L"Bdl-", 4) == 0 &&
-                   wcsspn(batchFolderName + 4, L"0123456789abcdef") == wcslen(batchFolderName + 4);
-    if (ownName && GetSystemFolder(system) &&
+    // Only the names the program made itself, and the batch's.
+    if (IsOwnBatchFolderName(batchFolderName) && GetSystemFolder(system) &&
         JoinPath(system, L"cmd.exe", interpreter, interpreterCapacity) &&
         FormatText(command, commandCapacity, L"\"%s\" /d /v:off /c .\\%s\\%s", interpreter,
                    batchFolderName, BatchName) >= 0)

@@ -321,15 +321,12 @@ class Machine:
         for key in ("registeredapplications", "wow6432node\\registeredapplications"):
             if after[r"HKLM\Software"].get(key) == {}:
                 expected[r"HKLM\Software"].setdefault(key, {})
-        # The user's shortcuts to the archiver go with the archiver: the desktop one each run
-        # finds (the user's own, else the all-users one; a setup without the desktop shortcut
-        # removes it, one with it refreshes it), the all-users Start menu one and the program
-        # groups.
+        # The user's shortcuts to the archiver go with the archiver: both desktop ones (the
+        # removal takes the user's own and the all-users one), the all-users Start menu one and
+        # the program groups.
         files = expected["shell folders"]
-        user_desktop = os.path.join(USER_DESKTOP, "Bundlo.lnk")
-        common_desktop = os.path.join(COMMON_DESKTOP, "Bundlo.lnk")
-        for _ in range(1 if self.desktop else 2):
-            files.discard(user_desktop if user_desktop in files else common_desktop)
+        files.discard(os.path.join(USER_DESKTOP, "Bundlo.lnk"))
+        files.discard(os.path.join(COMMON_DESKTOP, "Bundlo.lnk"))
         files.discard(os.path.join(COMMON_START_MENU, "Bundlo.lnk"))
         for group in (COMMON_START_MENU, USER_START_MENU):
             prefix = os.path.join(group, "Programs", "Bundlo") + os.sep

@@ -327,7 +327,7 @@ TEST_F(UninstallRun, BatchFileByteForByteWithPercentDoubled) {
         WriteUninstallBatch(file, program.c_str(), At(L"100% Bundlo").c_str(), At(L"b%").c_str(),
                             warning);
         file.Close();
-        std::string expected = "cd \\\r\n\"" + p + "\" /wait\r\n";
+        std::string expected = "del \"" + b + "\\Pending\"\r\ncd \\\r\n\"" + p + "\" /wait\r\n";
         for (int i = 0; i < 5; i++)
             expected +=
                 "del \"" + p + "\"\r\nrd \"" + f + "\"\r\nif not exist \"" + p + "\" goto done\r\n";
@@ -463,8 +463,15 @@ TEST_F(UninstallRun, TheBatchLiesInAFolderOnlyAdministratorsMayWrite) {
     MakeFolderOverride = nullptr;
     ASSERT_TRUE(made);
     file.Close();
-    DeleteFileW((std::wstring(folder) + L"\\Uninstall_Bdl.Bat").c_str());
-    RemoveDirectoryW(folder);
+    // Never started, as by a removal cut short there: the next removal's batch takes it away.
+    File next;
+    wchar_t nextFolder[PathCapacity];
+    ASSERT_TRUE(CreateBatchFile(next, true, nextFolder, PathCapacity));
+    next.Close();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder));
+    for (const wchar_t* name : {L"\\Uninstall_Bdl.Bat", L"\\Pending"})
+        DeleteFileW((std::wstring(nextFolder) + name).c_str());
+    RemoveDirectoryW(nextFolder);
     wchar_t windows[MAX_PATH];
     GetSystemWindowsDirectoryW(windows, MAX_PATH);
     EXPECT_EQ(0, _wcsnicmp(folder, (std::wstring(windows) + L"\\Temp\\Bdl-").c_str(),
