@@ -647,6 +647,7 @@ void RunFileCut(size_t k, Outcome& outcome) {
         return;
     }
     DWORD cut = RunRemovalChild(long(k));
+    Injections++;
     FUZZ_CHECK(outcome, cut == DWORD(CutExitCode), "the run was not cut (exit code %lu)",
                static_cast<unsigned long>(cut));
     DWORD again = RunRemovalChild(-1);
