@@ -416,6 +416,9 @@ bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* 
     // when the deletion starts.
     WriteFormatted(file, L"del \"%s\\%s\"\r\ncd \\\r\n\"%s\" /wait\r\n", batch, PendingName,
                    program);
+    // The list goes with the program: kept until the batch runs, so that a removal cut short
+    // before can be run again, and deleted by it, so that one cut after leaves nothing behind.
+    WriteFormatted(file, L"del \"%s\\%s\"\r\n", folderText, ListName);
     for (int i = 0; i < DeletionTries; ++i)
         WriteFormatted(file, L"del \"%s\"\r\nrd \"%s\"\r\nif not exist \"%s\" goto done\r\n",
                        program, folderText, program);
@@ -656,8 +659,9 @@ void RunUninstall() {
     ProgramLeave leave =
         LeaveProgramAndFolder(at, removal.RestartNeeded, restartText, restartCaption);
     list.Close();
-    // Kept while the program stays: the same removal, run again, still finds what to finish.
-    if (leave != ProgramStays) {
+    // The batch file deletes it with the program. Kept while the program stays: the same
+    // removal, run again, still finds what to finish.
+    if (leave == ProgramToRestart) {
         RemoveFile(listPath);
         LogLine(L"Removal step: the uninstall list");
     }

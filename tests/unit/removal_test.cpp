@@ -177,7 +177,7 @@ TEST_F(Removal, EverythingGoesAndExtensionsReturnToTheirOwners) {
         SetString(HKEY_CLASSES_ROOT, extension, L"", L"Bundlo");
     }
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.arj\\ShellNew");
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Bundlo\\Setup\\.arj");
+    DeleteKeyTree(InView(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY), L"\\Software\\Bundlo\\Setup\\.arj");
     SetDword(InView(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY), L"\\Software\\Bundlo\\Setup\\.arj",
              L"Exist", 1);
     RegistryFunctions recording = RealRegistryFunctions();

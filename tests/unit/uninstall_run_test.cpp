@@ -327,7 +327,8 @@ TEST_F(UninstallRun, BatchFileByteForByteWithPercentDoubled) {
         WriteUninstallBatch(file, program.c_str(), At(L"100% Bundlo").c_str(), At(L"b%").c_str(),
                             warning);
         file.Close();
-        std::string expected = "del \"" + b + "\\Pending\"\r\ncd \\\r\n\"" + p + "\" /wait\r\n";
+        std::string expected = "del \"" + b + "\\Pending\"\r\ncd \\\r\n\"" + p +
+                               "\" /wait\r\ndel \"" + f + "\\Uninstall.lst\"\r\n";
         for (int i = 0; i < 5; i++)
             expected +=
                 "del \"" + p + "\"\r\nrd \"" + f + "\"\r\nif not exist \"" + p + "\" goto done\r\n";
