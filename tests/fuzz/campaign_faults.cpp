@@ -29,6 +29,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -717,8 +718,10 @@ void FinishCuts(Outcome& outcome) {
     fuzz::AddFigure("cuts", Injections);
     if (FileChanges == 0)
         outcome.Fail("the removal in its own folder made no change at all");
-    // Only the program, for the batch file: a settings save's leftover goes too.
-    if (FileCutFolderEnd != std::vector<std::wstring>{L"Uninstall.exe"})
+    // Only the program and its list, for the batch file: a settings save's leftover goes too.
+    std::vector<std::wstring> left = FileCutFolderEnd;
+    std::sort(left.begin(), left.end());
+    if (left != std::vector<std::wstring>{L"Uninstall.exe", L"Uninstall.lst"})
         outcome.Fail("the uncut removal left %zu entries in its folder", FileCutFolderEnd.size());
     fuzz::RemoveTree(Installation.substr(0, Installation.size() - 7));
     Finish(outcome);
