@@ -392,9 +392,8 @@ bool CreateBatchFile(File& file, bool elevated, wchar_t* folder, size_t capacity
         pending.Close() && JoinPath(folder, BatchName, path) &&
         file.Create(path, File::CreateNewOnly))
         return true;
-    if (JoinPath(folder, PendingName, path))
-        RemoveFile(path);
-    RemoveFolder(folder);
+    // The folder is this run's own, with its mark in it.
+    DeleteFolderTree(folder);
     folder[0] = 0;
     return false;
 }
@@ -549,8 +548,8 @@ bool PrepareBatch(const Installation& at, wchar_t* batchFolder) {
     if (WriteUninstallBatch(batch, at.ProgramPath, at.FolderName, batchFolder, !Silent) &&
         batch.Close())
         return true;
-    batch.Delete();
-    RemoveFolder(batchFolder);
+    batch.Close();
+    DeleteFolderTree(batchFolder);
     return false;
 }
 
@@ -586,10 +585,7 @@ ProgramLeave LeaveProgramAndFolder(const Installation& at, bool restartNeeded,
                   batchFolder);
         return ProgramToBatch;
     }
-    wchar_t batchPath[PathCapacity];
-    if (JoinPath(batchFolder, BatchName, batchPath))
-        RemoveFile(batchPath);
-    RemoveFolder(batchFolder);
+    DeleteFolderTree(batchFolder);
     leave = LeaveProgramToRestart(at);
     if (!noticeShown && !Silent)
         ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
@@ -627,8 +623,8 @@ void RunUninstall() {
 
     // The order is what lets a removal cut short anywhere be finished by the same command run
     // again: the registrations first, but for what names the installation; then the files; then
-    // the record, App Paths and the uninstall entry; then the program and its folder are left
-    // to a batch file; and the list goes last, once that batch file is running.
+    // the record, App Paths and the uninstall entry; then the program, its folder and the list
+    // are left to a batch file, which deletes the list only once it runs.
     if (!RemoveRegistrations()) {
         // A file type still names the archiver: its program, its files and everything a later
         // removal needs stay, and a distribution tool must not count this one as done.

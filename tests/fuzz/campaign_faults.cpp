@@ -605,19 +605,9 @@ bool MakeInstallation() {
 // The child's exit code: CutExitCode when it was cut, else its changes above the removal's own
 // code.
 DWORD RunRemovalChild(long cutAt) {
-    std::wstring command =
-        L"\"" + Installation + L"\\Uninstall.exe\" removal-child " + std::to_wstring(cutAt);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    DWORD code = DWORD(-1);
-    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                       Installation.c_str(), &startup, &process)) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    DWORD code = RunChild(L"\"" + Installation + L"\\Uninstall.exe\" removal-child " +
+                              std::to_wstring(cutAt),
+                          Installation.c_str());
     // The batch folders the child made and never started.
     wchar_t temporary[PathCapacity];
     if (GetTemporaryFolder(true, temporary))

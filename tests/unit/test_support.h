@@ -127,14 +127,13 @@ inline std::vector<std::pair<std::wstring, std::wstring>> PendingFileOperations(
 
 // Runs `program` (this test program, or a copy of it) with the tests that match `filter`,
 // disabled ones included, and gives its exit code: 0 when they passed.
-inline DWORD RunTestsInChild(const std::wstring& program, const wchar_t* filter) {
-    std::wstring command =
-        L"\"" + program + L"\" --gtest_filter=" + filter + L" --gtest_also_run_disabled_tests";
+// The exit code of a command run in `folder` (null: this one) to its end, or -1.
+inline DWORD RunChild(std::wstring command, const wchar_t* folder = nullptr) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process))
+                        folder, &startup, &process))
         return DWORD(-1);
     WaitForSingleObject(process.hProcess, 120000);
     DWORD code = DWORD(-1);
@@ -142,6 +141,11 @@ inline DWORD RunTestsInChild(const std::wstring& program, const wchar_t* filter)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return code;
+}
+
+inline DWORD RunTestsInChild(const std::wstring& program, const wchar_t* filter) {
+    return RunChild(L"\"" + program + L"\" --gtest_filter=" + filter +
+                    L" --gtest_also_run_disabled_tests");
 }
 
 // The machine's record of what the setup replaced: one extension's value, and the product key
