@@ -434,22 +434,52 @@ bool ReachedDirectly(HANDLE handle, const wchar_t* path) {
 }
 } // namespace
 
-bool RemoveFileThroughHandle(const wchar_t* path) {
+HandleRemoval RemoveFileThroughHandle(const wchar_t* path) {
     OwnedFile entry(OpenNoFollow(path, DeletionAccess));
     DWORD attributes = 0;
     if (!entry) {
-        ReportFileFailure(L"delete file", path); // in use, say; a file already gone is none
-        return false;
+        DWORD error = GetLastError();
+        // Gone already is nothing to look into.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return RefusedNotPlain;
+        ReportFileFailure(L"delete file", path); // in use, say
+        return RemovalFailed;
     }
     if (!PlainEntry(entry.get(), path, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         !ReachedDirectly(entry.get(), path))
-        return false;
+        return RefusedNotPlain;
     if (EntryCheckedHook)
         EntryCheckedHook(path);
     if (DeleteThroughHandle(entry.get(), attributes))
-        return true;
+        return RemovedThroughHandle;
     ReportFileFailure(L"delete file", path);
-    return false;
+    return RemovalFailed;
+}
+
+namespace {
+
+// The file system's identity of what the path leads to, links followed.
+bool IdentityOf(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& information) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    InEitherForm(path, [&](const wchar_t* form) {
+        handle = CreateFileW(form, FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    OwnedFile opened(handle);
+    return opened && GetFileInformationByHandle(opened.get(), &information);
+}
+
+} // namespace
+
+bool SameEntry(const wchar_t* a, const wchar_t* b) {
+    BY_HANDLE_FILE_INFORMATION first;
+    BY_HANDLE_FILE_INFORMATION second;
+    return IdentityOf(a, first) && IdentityOf(b, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
 }
 
 void DeleteFolderTree(const wchar_t* folder) {

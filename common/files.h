@@ -68,9 +68,18 @@ void DeleteFolderTree(const wchar_t* folder);
 // RemoveFile for an entry that must be what was examined: the file is opened without following
 // a link, checked on the handle to be a plain file reached by its own path (no link on the way,
 // even where a folder on the way could not be held), and deleted through that handle, read-only
-// or not. False, without touching it, for a link, a folder, a file reached through a link, or
-// nothing.
-bool RemoveFileThroughHandle(const wchar_t* path);
+// or not. A link, a folder, a file reached through a link or nothing is refused untouched.
+enum HandleRemoval {
+    RemovedThroughHandle,
+    RefusedNotPlain, // a link, reached through one, a folder or nothing: left as it is
+    RemovalFailed,   // in use, say: reported, with the last error of the failed call
+};
+HandleRemoval RemoveFileThroughHandle(const wchar_t* path);
+// Whether two paths name the same file or folder as the file system knows it (the volume's
+// serial number and the entry's index, read through handles), however each is spelled: a short
+// name, another drive letter or a junction on the way all lead to the same entry. False when
+// either names nothing or cannot be opened.
+bool SameEntry(const wchar_t* a, const wchar_t* b);
 // Test seam: called before each call that changes the file system (an entry deleted, moved,
 // scheduled for the restart, given attributes or made, a file created or written to) and before
 // the removal's batch file is started, so that a test can end the process there and see what a

@@ -236,8 +236,19 @@ LineState RemoveListedEntry(Removal& removal, char* line, LineState state) {
     }
     // Read-only or not, the file examined is the one deleted: opened as itself, checked and
     // deleted through one handle, whatever its name leads to by then.
-    if (RemoveFileThroughHandle(entry)) {
+    HandleRemoval removed = RemoveFileThroughHandle(entry);
+    if (removed == RemovedThroughHandle) {
         ++removal.Deleted;
+        return LineSettled;
+    }
+    if (removed == RefusedNotPlain) {
+        // It became a link, or a folder on its way did, since it was examined: a move or a
+        // deletion at the restart by name would be resolved through that link. It stays.
+        if (ReadAttributes(entry) != INVALID_FILE_ATTRIBUTES) {
+            ReportFailure(L"leave an entry reached through a link", entry,
+                          ERROR_CANT_ACCESS_FILE);
+            LogFormat(L"Left in place, reached through a link: %s", entry);
+        }
         return LineSettled;
     }
     // Compared as the file system compares names (CompareNoCase): in the user's language a

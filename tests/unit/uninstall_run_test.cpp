@@ -196,7 +196,7 @@ TEST_F(UninstallRun, AListedFileReplacedByALinkAfterItsCheckLeavesTheTargetAlone
     WriteRaw(Root + L"\\elsewhere\\kept.txt", "kept");
     ASSERT_TRUE(CreateSymbolicLinkW(At(L"way").c_str(), (Root + L"\\elsewhere").c_str(),
                                     SYMBOLIC_LINK_FLAG_DIRECTORY));
-    EXPECT_FALSE(RemoveFileThroughHandle(At(L"way\\kept.txt").c_str()));
+    EXPECT_EQ(RefusedNotPlain, RemoveFileThroughHandle(At(L"way\\kept.txt").c_str()));
     EXPECT_EQ("kept", ReadRaw(Root + L"\\elsewhere\\kept.txt"));
 }
 
