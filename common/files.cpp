@@ -257,14 +257,34 @@ bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes) {
     return false;
 }
 
+namespace {
+
+bool FormatTemporaryName(const wchar_t* path, wchar_t* temporary, size_t capacity) {
+    unsigned int high = 0, low = 0;
+    if (rand_s(&high) == 0 && rand_s(&low) == 0 &&
+        FormatText(temporary, capacity, L"%s.%08x%08x.tmp", path, high, low) >= 0)
+        return true;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+}
+
+} // namespace
+
+bool DrawTemporaryName(const wchar_t* path, wchar_t* temporary, size_t capacity) {
+    for (int attempt = 0; attempt < RandomNameAttempts; attempt++) {
+        if (!FormatTemporaryName(path, temporary, capacity))
+            return false;
+        if (ReadAttributes(temporary) == INVALID_FILE_ATTRIBUTES &&
+            GetLastError() == ERROR_FILE_NOT_FOUND)
+            return true;
+    }
+    return false;
+}
+
 bool CreateTemporaryFile(File& file, const wchar_t* path, wchar_t* temporary, size_t capacity) {
     for (int attempt = 0; attempt < RandomNameAttempts; attempt++) {
-        unsigned int high = 0, low = 0;
-        if (rand_s(&high) != 0 || rand_s(&low) != 0 ||
-            FormatText(temporary, capacity, L"%s.%08x%08x.tmp", path, high, low) < 0) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        if (!FormatTemporaryName(path, temporary, capacity))
             return false;
-        }
         if (file.Create(temporary, File::CreateShareRead | File::CreateNewOnly))
             return true;
         // Only a name someone else had is worth another draw; a missing folder stays missing.

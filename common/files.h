@@ -115,6 +115,9 @@ bool CopyPlainFile(const wchar_t* from, const wchar_t* to, uint32_t maxBytes);
 // the name (a file or a link) is written through; open for writing while others may read. False,
 // with the last error of the creation, when no name was free or the name does not fit.
 bool CreateTemporaryFile(File& file, const wchar_t* path, wchar_t* temporary, size_t capacity);
+// A name of the same form that nothing has now, for an entry to be moved to later: nobody can
+// plant anything under it in advance. False when none was free or it does not fit.
+bool DrawTemporaryName(const wchar_t* path, wchar_t* temporary, size_t capacity);
 // Whether a name (without its folder) is one that CreateTemporaryFile makes beside `base`.
 bool IsTemporaryNameOf(const wchar_t* name, const wchar_t* base);
 // Creates the file `path` with these bytes, so that the name appears only with all of them: they

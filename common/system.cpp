@@ -304,3 +304,37 @@ void ResetPlatformCache() {
     Windows11Known = false;
     Windows11Answer = false;
 }
+
+namespace {
+
+bool StartOf(HANDLE process, unsigned long long& started) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return false;
+    started =
+        (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return true;
+}
+
+} // namespace
+
+bool OwnProcessStamp(ProcessStamp& stamp) {
+    stamp.Id = GetCurrentProcessId();
+    return StartOf(GetCurrentProcess(), stamp.Started);
+}
+
+bool WaitForProcessEnd(const ProcessStamp& stamp, DWORD limit) {
+    OwnedHandle process(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, stamp.Id));
+    if (!process) {
+        // No process has the id any more; one we may not open is nobody we wait for either.
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    }
+    unsigned long long started = 0;
+    if (!StartOf(process.get(), started))
+        return false;
+    // The id was given again to a process started since: ours has ended.
+    if (started != stamp.Started)
+        return true;
+    return WaitForSingleObject(process.get(), limit) == WAIT_OBJECT_0;
+}

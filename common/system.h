@@ -52,6 +52,19 @@ template <size_t N> bool GetSystemFolder(wchar_t (&destination)[N]) {
     return GetSystemFolder(destination, N);
 }
 
+// One process as the system knows it: its id, and when it started, which no later process that
+// is given the same id shares.
+struct ProcessStamp {
+    DWORD Id;
+    unsigned long long Started; // FILETIME of its creation
+};
+// This process's stamp; false when the system does not tell its start.
+bool OwnProcessStamp(ProcessStamp& stamp);
+// Waits, through a handle of it, until the process with that stamp has ended, at most `limit`
+// milliseconds. True when it has ended (or is gone already, or the id now names another process);
+// false when it still runs at the limit or cannot be waited for.
+bool WaitForProcessEnd(const ProcessStamp& stamp, DWORD limit);
+
 // Loads a library by its full path in the Windows system folder, never from the search path,
 // so a planted copy beside the installer cannot be picked up.
 OwnedModule LoadSystemLibrary(const wchar_t* fileName);

@@ -1,6 +1,8 @@
 #include "uninstall/startup.h"
 
 #include <new>
+#include <stdlib.h>
+#include <wchar.h>
 #include <ole2.h>
 #include <shellapi.h>
 
@@ -34,6 +36,29 @@ namespace {
 // Machine-wide, whichever session or account runs the program: a removal giving the file types
 // back while a setup takes them leaves both half done.
 const wchar_t RunLockName[] = L"Global\\Bundlo.SetupOrRemoval";
+
+const DWORD RemovalEndLimit = 60000;
+
+// The batch file's first step: "=<id>:<start>" names the removal that started it, which must have
+// ended before anything of its program is deleted. Without a stamp, as before: two seconds.
+void WaitForRemovalToEnd(const wchar_t* stamp) {
+    ProcessStamp removal = {0, 0};
+    wchar_t* end = nullptr;
+    if (stamp[0] == L'=') {
+        removal.Id = DWORD(wcstoul(stamp + 1, &end, 10));
+        if (end != stamp + 1 && *end == L':')
+            removal.Started = wcstoull(end + 1, &end, 16);
+        else
+            end = nullptr;
+    }
+    if (end == nullptr || *end != 0) {
+        Sleep(2000);
+        return;
+    }
+    // Long enough for any removal's exit; a batch must still end one day.
+    if (!WaitForProcessEnd(removal, RemovalEndLimit))
+        ReportFailure(L"wait for the removal to end", stamp + 1, ERROR_TIMEOUT);
+}
 
 // The uninstall batch file runs the program with /warning when it could not delete it.
 void ShowWarningMessage() {
@@ -285,7 +310,7 @@ void ParseSwitches(SwitchSource source, const wchar_t* text, bool& setupRequeste
         else if (CompareNoCasePrefix(name, L"init", 4) == 0)
             CopyText(InitSettingsText, name + 4);
         else if (CompareNoCasePrefix(name, L"wait", 4) == 0)
-            Sleep(2000); // lets the uninstall run that started the batch file end first
+            WaitForRemovalToEnd(name + 4);
         else if (CompareNoCasePrefix(name, L"noexplorer", 4) == 0)
             NoExplorer = true;
         else if (CompareNoCasePrefix(name, L"warning", 7) == 0)

@@ -31,6 +31,14 @@ namespace {
 const wchar_t BatchName[] = L"Uninstall_Bdl.Bat"; // in a private folder of its own
 // In a batch folder from its making until its batch file starts, which deletes it first thing.
 const wchar_t PendingName[] = L"Pending";
+// In a batch folder: the program's copy that waits for the removal to end, and the program
+// itself, moved there as the removal's last step.
+const wchar_t WaiterName[] = L"Uninstall.exe";
+const wchar_t MovedName[] = L"Removed.exe";
+// In a batch folder until the removal has removed its program folder, or found it holding
+// something: a removal cut short in between leaves the folder empty for its batch file.
+const wchar_t FolderMarkName[] = L"Folder";
+const uint32_t MaxProgramBytes = 64u << 20;
 const size_t NoticeCapacity = TextRingCapacity; // as much as any text LoadText gives
 const unsigned TemporaryNames = 1000;
 const int DeletionTries = 5;
@@ -245,8 +253,7 @@ LineState RemoveListedEntry(Removal& removal, char* line, LineState state) {
         // It became a link, or a folder on its way did, since it was examined: a move or a
         // deletion at the restart by name would be resolved through that link. It stays.
         if (ReadAttributes(entry) != INVALID_FILE_ATTRIBUTES) {
-            ReportFailure(L"leave an entry reached through a link", entry,
-                          ERROR_CANT_ACCESS_FILE);
+            ReportFailure(L"leave an entry reached through a link", entry, ERROR_CANT_ACCESS_FILE);
             LogFormat(L"Left in place, reached through a link: %s", entry);
         }
         return LineSettled;
@@ -347,13 +354,8 @@ bool BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity) {
 
 bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder) {
     wchar_t text[BatchPathCapacity];
-    if (BatchPathText(programPath, text, BatchPathCapacity) &&
-        BatchPathText(folder, text, BatchPathCapacity))
-        return true;
-    // Windows removes the folder at the restart only when it is empty by then, as "rd" would.
-    ScheduleDeletion(programPath);
-    ScheduleDeletion(folder);
-    return false;
+    return BatchPathText(programPath, text, BatchPathCapacity) &&
+           BatchPathText(folder, text, BatchPathCapacity);
 }
 
 namespace {
@@ -409,32 +411,42 @@ bool CreateBatchFile(File& file, bool elevated, wchar_t* folder, size_t capacity
     return false;
 }
 
-bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* folder,
-                         const wchar_t* batchFolder, bool warning) {
-    wchar_t program[BatchPathCapacity];
+bool WriteUninstallBatch(File& file, const wchar_t* beside, const wchar_t* folder,
+                         const wchar_t* batchFolder, const ProcessStamp& removal, bool warning) {
+    wchar_t besideText[BatchPathCapacity];
+    wchar_t besideName[BatchPathCapacity];
     wchar_t folderText[BatchPathCapacity];
     wchar_t batch[BatchPathCapacity];
-    if (!BatchPathText(programPath, program, BatchPathCapacity) ||
-        !BatchPathText(folder, folderText, BatchPathCapacity))
+    // The free name has no short form yet: it is spelled in the folder as the batch spells that.
+    if (!BatchPathText(folder, folderText, BatchPathCapacity) ||
+        !BatchPathText(NamePart(beside), besideName, BatchPathCapacity) ||
+        FormatText(besideText, BatchPathCapacity,
+                   IsSlash(folderText[wcslen(folderText) - 1]) ? L"%s%s" : L"%s\\%s", folderText,
+                   besideName) < 0)
         return false;
     // A temporary folder that cannot be spelled is left to the interpreter, which knows the
     // batch file's own folder exactly.
     if (!BatchPathText(batchFolder, batch, BatchPathCapacity))
         CopyText(batch, L"%~dp0.");
     // Out of the batch's folder first: every program the batch starts would keep it from being
-    // removed while it runs. The copy started here only waits, so that this process has ended
-    // when the deletion starts.
-    WriteFormatted(file, L"del \"%s\\%s\"\r\ncd \\\r\n\"%s\" /wait\r\n", batch, PendingName,
-                   program);
-    // The list goes with the program: kept until the batch runs, so that a removal cut short
-    // before can be run again, and deleted by it, so that one cut after leaves nothing behind.
-    WriteFormatted(file, L"del \"%s\\%s\"\r\n", folderText, ListName);
+    // removed while it runs. The program's copy started here waits until the removal has ended,
+    // and with it the program moved into this folder.
+    WriteFormatted(file, L"del \"%s\\%s\"\r\ncd \\\r\n\"%s\\%s\" /wait=%lu:%08lx%08lx\r\n", batch,
+                   PendingName, batch, WaiterName, static_cast<unsigned long>(removal.Id),
+                   static_cast<unsigned long>(removal.Started >> 32),
+                   static_cast<unsigned long>(removal.Started & 0xffffffffu));
+    WriteFormatted(file, L"del /f /q \"%s\\%s\"\r\nif exist \"%s\\%s\" rd \"%s\"\r\n", batch,
+                   MovedName, batch, FolderMarkName, folderText);
+    // Where the batch's folder lies on another volume the program waits beside itself, under a
+    // name nobody could know, and its folder goes with it only when nothing else is there: a
+    // later installation may have taken the folder since.
+    WriteFormatted(file, L"if not exist \"%s\" goto done\r\n", besideText);
     for (int i = 0; i < DeletionTries; ++i)
-        WriteFormatted(file, L"del \"%s\"\r\nrd \"%s\"\r\nif not exist \"%s\" goto done\r\n",
-                       program, folderText, program);
-    WriteFormatted(file, L":done\r\n");
+        WriteFormatted(file, L"del /f /q \"%s\"\r\nif not exist \"%s\" goto gone\r\n", besideText,
+                       besideText);
     if (warning)
-        WriteFormatted(file, L"if exist \"%s\" \"%s\" /warning\r\n", program, program);
+        WriteFormatted(file, L"\"%s\" /warning\r\n", besideText);
+    WriteFormatted(file, L"goto done\r\n:gone\r\nrd \"%s\"\r\n:done\r\n", folderText);
     // Some interpreters keep the batch file open while they run it, and no folder goes while a
     // file in it is open: a second interpreter, started last, removes the batch and its folder,
     // trying again until this one has let go. It reads the folder from its environment: a "%" in
@@ -535,28 +547,40 @@ void RemoveHelpLeftovers(const wchar_t* folder) {
 // Where the program and its folder went.
 enum ProgramLeave { ProgramToBatch, ProgramToRestart, ProgramStays };
 
-// When no batch file can take them: the program and its folder go at the next restart, which
-// the exit code asks for. An unelevated run cannot schedule anything: they stay.
-ProgramLeave LeaveProgramToRestart(const Installation& at) {
+// When no batch file can take them: the program, moved to a free name first so that the
+// restart deletes nothing a later installation puts under its own name, and its folder, which
+// Windows removes only when empty by then, go at the next restart, which the exit code asks for.
+// The list goes once that is arranged; an unelevated run cannot schedule anything, and all stays
+// for the same removal run again.
+ProgramLeave LeaveProgramToRestart(const Installation& at, const wchar_t* listPath) {
     ReportFailure(L"leave the program and its folder for the restart", at.ProgramPath,
                   ERROR_CAN_NOT_COMPLETE);
-    bool scheduled = ScheduleDeletion(at.ProgramPath);
-    scheduled = ScheduleDeletion(at.FolderName) && scheduled;
-    if (!scheduled)
+    wchar_t scheduled[PathCapacity];
+    if (!ScheduleForRestart(at.ProgramPath, scheduled, PathCapacity))
         return ProgramStays;
-    LogFormat(L"Left for the restart: %s and its folder, since no batch file could be made or "
-              L"started",
-              at.ProgramPath);
+    RemoveFile(listPath);
+    ScheduleDeletion(at.FolderName);
+    LogFormat(L"Left for the restart: %s (as %s) and its folder", at.ProgramPath,
+              NamePart(scheduled));
     return ProgramToRestart;
 }
 
-// The batch file, made and written, in its private folder; false when any of it failed, and then
-// nothing of it is left.
-bool PrepareBatch(const Installation& at, wchar_t* batchFolder) {
+// The batch file, made and written, in its private folder with the program's copy that waits
+// for this process; `beside` receives the free name the program takes beside itself when it
+// cannot move into that folder. False when any of it failed, and then nothing of it is left.
+bool PrepareBatch(const Installation& at, wchar_t* batchFolder, wchar_t* beside) {
     File batch;
-    if (!CreateBatchFile(batch, IsElevated(), batchFolder, PathCapacity))
+    ProcessStamp self;
+    if (!OwnProcessStamp(self) || !DrawTemporaryName(at.ProgramPath, beside, PathCapacity) ||
+        !CreateBatchFile(batch, IsElevated(), batchFolder, PathCapacity))
         return false;
-    if (WriteUninstallBatch(batch, at.ProgramPath, at.FolderName, batchFolder, !Silent) &&
+    wchar_t waiter[PathCapacity];
+    wchar_t mark[PathCapacity];
+    File marked;
+    if (JoinPath(batchFolder, FolderMarkName, mark) && marked.Create(mark, File::CreateNewOnly) &&
+        marked.Close() && JoinPath(batchFolder, WaiterName, waiter) &&
+        CopyPlainFile(at.ProgramPath, waiter, MaxProgramBytes) &&
+        WriteUninstallBatch(batch, beside, at.FolderName, batchFolder, self, !Silent) &&
         batch.Close())
         return true;
     batch.Close();
@@ -564,43 +588,80 @@ bool PrepareBatch(const Installation& at, wchar_t* batchFolder) {
     return false;
 }
 
+// The removal's last steps, once the batch runs: the list, then the program out of its folder,
+// then the folder when nothing else is left in it. From here on the folder's names are free for
+// a later installation: what the batch deletes is only in its own folder, or under a name drawn
+// for it. A run cut before the program has moved finds it alone in its folder, and finishes.
+ProgramLeave DepartProgram(const Installation& at, const wchar_t* listPath,
+                           const wchar_t* batchFolder, const wchar_t* beside) {
+    RemoveFile(listPath);
+    wchar_t moved[PathCapacity];
+    if (!(JoinPath(batchFolder, MovedName, moved) && MoveEntry(at.ProgramPath, moved, 0)) &&
+        !MoveEntry(at.ProgramPath, beside, 0)) {
+        LogFormat(L"Left in place, could not be moved for the batch file: %s", at.ProgramPath);
+        return ProgramStays;
+    }
+    if (RemoveFolder(at.FolderName))
+        LogFormat(L"Removal step: the program folder %s", at.FolderName);
+    wchar_t mark[PathCapacity];
+    if (JoinPath(batchFolder, FolderMarkName, mark))
+        RemoveFile(mark);
+    LogFormat(L"Removal step: the program is left to the batch file in %s", batchFolder);
+    return ProgramToBatch;
+}
+
 // The program and its folder go once this process has ended: through the batch file, or at the
 // next restart when the batch file cannot name them or cannot be made or started; the restart
 // notice says when that is needed. The notice comes before the interpreter starts, which must
 // find this process ended.
-ProgramLeave LeaveProgramAndFolder(const Installation& at, bool restartNeeded,
-                                   const wchar_t* restartText, const wchar_t* restartCaption) {
+ProgramLeave LeaveProgramAndFolder(const Installation& at, const wchar_t* listPath,
+                                   bool restartNeeded, const wchar_t* restartText,
+                                   const wchar_t* restartCaption) {
     wchar_t batchFolder[PathCapacity];
-    ProgramLeave leave = ProgramToBatch;
-    if (!LeaveProgramToBatch(at.ProgramPath, at.FolderName)) {
-        LogFormat(L"Left for the restart: %s and its folder, which a batch file cannot name",
-                  at.ProgramPath);
-        leave = ProgramToRestart;
-    } else if (!PrepareBatch(at, batchFolder)) {
-        leave = LeaveProgramToRestart(at);
-    }
+    wchar_t beside[PathCapacity];
+    bool batchReady = false;
+    if (!LeaveProgramToBatch(at.ProgramPath, at.FolderName))
+        LogFormat(L"No batch file: it cannot name %s or its folder", at.ProgramPath);
+    else
+        batchReady = PrepareBatch(at, batchFolder, beside);
     bool noticeShown = false;
-    if ((restartNeeded || leave != ProgramToBatch) && !Silent) {
+    if ((restartNeeded || !batchReady) && !Silent) {
         ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
         noticeShown = true;
         // Only a folder of the archiver's own name: the program may have been placed in a
         // folder that holds other things.
-        if (leave == ProgramToBatch && CompareNoCase(NamePart(at.FolderName), L"Bundlo") == 0 &&
+        if (batchReady && CompareNoCase(NamePart(at.FolderName), L"Bundlo") == 0 &&
             ScheduleDeletion(at.FolderName))
             LogFormat(L"Left for the restart: %s, once it is empty", at.FolderName);
     }
-    if (leave != ProgramToBatch)
-        return leave;
-    if (StartHiddenInterpreter(batchFolder)) {
-        LogFormat(L"Removal step: the program and its folder are left to the batch file in %s",
-                  batchFolder);
-        return ProgramToBatch;
+    if (batchReady) {
+        if (StartHiddenInterpreter(batchFolder))
+            return DepartProgram(at, listPath, batchFolder, beside);
+        DeleteFolderTree(batchFolder);
     }
-    DeleteFolderTree(batchFolder);
-    leave = LeaveProgramToRestart(at);
+    ProgramLeave leave = LeaveProgramToRestart(at, listPath);
     if (!noticeShown && !Silent)
         ShowMessageBox(nullptr, restartText, restartCaption, MB_ICONINFORMATION | MB_SETFOREGROUND);
     return leave;
+}
+
+// What a removal cut short after its list was deleted leaves: the program alone in its folder,
+// with nothing else to remove but itself.
+bool OnlyProgramLeft(const Installation& at, const wchar_t* listPath) {
+    if (FileExists(listPath))
+        return false;
+    wchar_t mask[PathCapacity];
+    if (!JoinPath(at.FolderName, L"*", mask))
+        return false;
+    DirScan scan;
+    scan.SetMask(mask);
+    ScanEntry entry;
+    unsigned entries = 0;
+    while (scan.Next(&entry))
+        if (++entries > 1 || entry.IsDirectory || entry.IsReparsePoint ||
+            CompareNoCase(NamePart(entry.Name), NamePart(at.ProgramPath)) != 0)
+            return false;
+    return entries == 1;
 }
 
 } // namespace
@@ -620,7 +681,10 @@ void RunUninstall() {
     File list;
     // An installer package's removal deletes no file: the package removes them, the list among
     // them.
-    if (!MsiMode && !OpenList(listPath, list)) {
+    // Without its list only a removal cut short between the list and the program departs: the
+    // program alone in its folder.
+    const bool listed = !MsiMode && !OnlyProgramLeft(at, listPath);
+    if (listed && !OpenList(listPath, list)) {
         // Nothing is removed without the list: the registrations would be gone and the files
         // left behind. A distribution tool must not count it as done.
         ExitCode = 1;
@@ -634,8 +698,8 @@ void RunUninstall() {
 
     // The order is what lets a removal cut short anywhere be finished by the same command run
     // again: the registrations first, but for what names the installation; then the files; then
-    // the record, App Paths and the uninstall entry; then the program, its folder and the list
-    // are left to a batch file, which deletes the list only once it runs.
+    // the record, App Paths and the uninstall entry; then, once a batch file waits for this
+    // process, the list, and last the program moves out of its folder for the batch to delete.
     if (!RemoveRegistrations()) {
         // A file type still names the archiver: its program, its files and everything a later
         // removal needs stay, and a distribution tool must not count this one as done.
@@ -657,21 +721,17 @@ void RunUninstall() {
     // A save cut short leaves its temporary file, which no list names and which would keep the
     // folder from going.
     RemoveSettingsLeftovers(at.FolderName);
-    ListRemoval removal = RemoveListedEntries(list, at.Folder, at.ProgramPath);
+    ListRemoval removal = {0, false, 0, 0, 0, 0};
+    if (listed)
+        removal = RemoveListedEntries(list, at.Folder, at.ProgramPath);
     LogFormat(L"Removal step: the listed files: %u deleted, %u left for the restart (%u of them "
               L"moved aside), %u could not even be scheduled; %u readings of the list",
               removal.Deleted, removal.Moved + removal.Scheduled, removal.Moved,
               removal.Unscheduled, removal.Passes);
     RemoveInstallationEntries();
-    ProgramLeave leave =
-        LeaveProgramAndFolder(at, removal.RestartNeeded, restartText, restartCaption);
     list.Close();
-    // The batch file deletes it with the program. Kept while the program stays: the same
-    // removal, run again, still finds what to finish.
-    if (leave == ProgramToRestart) {
-        RemoveFile(listPath);
-        LogLine(L"Removal step: the uninstall list");
-    }
+    ProgramLeave leave =
+        LeaveProgramAndFolder(at, listPath, removal.RestartNeeded, restartText, restartCaption);
     // A distribution tool reads the exit code alone: it asks for the restart on 3010, and must
     // not count as removed what not even the restart removes.
     if (removal.Unscheduled > 0 || leave == ProgramStays)

@@ -3,13 +3,16 @@
 #include <stddef.h>
 
 #include "common/file.h"
+#include "common/system.h"
 #include "integration/listfile.h"
 
 // The whole run: confirmation, registrations, the listed files, and the batch file that deletes
-// the program and its folder once this process has ended. With MsiMode it stops after the
-// registrations, and needs no list: the installer package removes the files. Sets ExitCode: 1
-// when cancelled, when the list is missing, or when a file in use could not even be scheduled;
-// RestartExitCode when anything was left for the next restart.
+// the program once this process has ended. With MsiMode it stops after the registrations, and
+// needs no list: the installer package removes the files. Without a list it removes nothing,
+// unless the program is alone in its folder (a removal cut short after its list went). Sets
+// ExitCode: 1 when cancelled, when the list is missing, or when a file in use could not even be
+// scheduled or the program not be moved for the batch file; RestartExitCode when anything was
+// left for the next restart.
 void RunUninstall();
 
 // Writes one text as ANSI bytes, without a terminator. A text that cannot be converted whole is
@@ -65,7 +68,7 @@ extern BatchCodePages BatchCodePagesOverride;
 bool BatchPathText(const wchar_t* path, wchar_t* text, size_t capacity);
 
 // Whether the batch file can name the program and its folder exactly, and so is the one to
-// delete them. When it cannot, both are scheduled for deletion at the next restart instead.
+// delete them. When it cannot, both are left for the next restart instead.
 bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder);
 
 // Creates the batch file "Uninstall_Bdl.Bat" in a new private folder (MakePrivateFolder): below
@@ -76,13 +79,17 @@ bool LeaveProgramToBatch(const wchar_t* programPath, const wchar_t* folder);
 // it again unless it is closed.
 bool CreateBatchFile(File& file, bool elevated, wchar_t* folder, size_t capacity);
 
-// The batch lines: wait for this process to end, delete the program and its folder (five
-// tries), show the warning when the program is still there (warning = not silent), leave the
-// batch's folder and remove it with the batch file. Writes nothing and answers false when the
-// program or its folder cannot be spelled exactly (BatchPathText); a batch folder that cannot be
-// is given as the interpreter's "%~dp0.".
-bool WriteUninstallBatch(File& file, const wchar_t* programPath, const wchar_t* folder,
-                         const wchar_t* batchFolder, bool warning);
+// The batch lines, for the removal's last steps (the list deleted, the program moved into the
+// batch's folder as "Removed.exe", or to `beside` when it cannot go there, the folder removed when
+// empty): wait, through the program's copy "Uninstall.exe" in the batch's folder run with
+// "/wait=<id>:<start>", until the removal has ended; delete the moved program, and the folder
+// when empty if the removal ended before it could (its mark "Folder" still there); where it went
+// beside itself, delete it (five tries) and then its folder when empty, or show the warning
+// (warning = not silent); remove the batch and its folder. Nothing it deletes is named by a name
+// a later installation uses. Writes nothing and answers false when the names cannot be spelled
+// exactly (BatchPathText); a batch folder that cannot be is given as the interpreter's "%~dp0.".
+bool WriteUninstallBatch(File& file, const wchar_t* beside, const wchar_t* folder,
+                         const wchar_t* batchFolder, const ProcessStamp& removal, bool warning);
 
 // The command line that runs the batch file from the folder that holds its private folder: the
 // command interpreter of the system folder, whatever COMSPEC names (the unelevated user sets

@@ -641,6 +641,14 @@ void RunFileCut(size_t k, Outcome& outcome) {
     Injections++;
     FUZZ_CHECK(outcome, cut == DWORD(CutExitCode), "the run was not cut (exit code %lu)",
                static_cast<unsigned long>(cut));
+    // Cut between the program's move and its folder's removal: nothing is left to run, and
+    // nothing but the empty folder to remove.
+    if (GetFileAttributesW((Installation + L"\\Uninstall.exe").c_str()) ==
+        INVALID_FILE_ATTRIBUTES) {
+        if (!FolderContents(Installation).empty())
+            outcome.Fail("the program left before the rest of its folder");
+        return;
+    }
     DWORD again = RunRemovalChild(-1);
     FUZZ_CHECK(outcome, again != DWORD(-1) && int(again & 0xFF) == FileCutCode,
                "the removal run again ended with %lu, the uncut one with %d",
@@ -708,11 +716,11 @@ void FinishCuts(Outcome& outcome) {
     fuzz::AddFigure("cuts", Injections);
     if (FileChanges == 0)
         outcome.Fail("the removal in its own folder made no change at all");
-    // Only the program and its list, for the batch file: a settings save's leftover goes too.
-    std::vector<std::wstring> left = FileCutFolderEnd;
-    std::sort(left.begin(), left.end());
-    if (left != std::vector<std::wstring>{L"Uninstall.exe", L"Uninstall.lst"})
-        outcome.Fail("the uncut removal left %zu entries in its folder", FileCutFolderEnd.size());
+    // The program moves into the batch file's folder, and its own folder goes: a settings
+    // save's leftover and the list with it.
+    if (!FileCutFolderEnd.empty() ||
+        GetFileAttributesW(Installation.c_str()) != INVALID_FILE_ATTRIBUTES)
+        outcome.Fail("the uncut removal left its folder with %zu entries", FileCutFolderEnd.size());
     fuzz::RemoveTree(Installation.substr(0, Installation.size() - 7));
     Finish(outcome);
 }

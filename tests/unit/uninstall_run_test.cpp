@@ -315,26 +315,26 @@ TEST_F(UninstallRun, LaterPassesLeaveWhatAnEarlierOneRemovedOrScheduledAlone) {
 
 TEST_F(UninstallRun, BatchFileByteForByteWithPercentDoubled) {
     MakeFolderRaw(At(L"100% Bundlo"));
-    std::wstring program = At(L"100% Bundlo\\Uninstall.exe");
-    WriteRaw(program, "p");
-    std::string p = Doubled(program), f = Doubled(At(L"100% Bundlo")), b = Doubled(At(L"b%"));
+    std::wstring beside = At(L"100% Bundlo\\Uninstall.exe.0123456789abcdef.tmp");
+    std::string s = Doubled(beside), f = Doubled(At(L"100% Bundlo")), b = Doubled(At(L"b%"));
     char system[MAX_PATH];
     GetSystemDirectoryA(system, MAX_PATH);
     std::string cmd = std::string(system) + "\\cmd.exe";
     for (bool warning : {true, false}) {
         File file;
         file.Create(At(L"x.bat").c_str(), 0);
-        WriteUninstallBatch(file, program.c_str(), At(L"100% Bundlo").c_str(), At(L"b%").c_str(),
-                            warning);
+        WriteUninstallBatch(file, beside.c_str(), At(L"100% Bundlo").c_str(), At(L"b%").c_str(),
+                            {4242, 0x1d2b3c4d5e6f708ull}, warning);
         file.Close();
-        std::string expected = "del \"" + b + "\\Pending\"\r\ncd \\\r\n\"" + p +
-                               "\" /wait\r\ndel \"" + f + "\\Uninstall.lst\"\r\n";
+        std::string expected = "del \"" + b + "\\Pending\"\r\ncd \\\r\n\"" + b +
+                               "\\Uninstall.exe\" /wait=4242:01d2b3c4d5e6f708\r\ndel /f /q \"" + b +
+                               "\\Removed.exe\"\r\nif exist \"" + b + "\\Folder\" rd \"" + f +
+                               "\"\r\nif not exist \"" + s + "\" goto done\r\n";
         for (int i = 0; i < 5; i++)
-            expected +=
-                "del \"" + p + "\"\r\nrd \"" + f + "\"\r\nif not exist \"" + p + "\" goto done\r\n";
-        expected += ":done\r\n";
+            expected += "del /f /q \"" + s + "\"\r\nif not exist \"" + s + "\" goto gone\r\n";
         if (warning)
-            expected += "if exist \"" + p + "\" \"" + p + "\" /warning\r\n";
+            expected += "\"" + s + "\" /warning\r\n";
+        expected += "goto done\r\n:gone\r\nrd \"" + f + "\"\r\n:done\r\n";
         expected += "set \"BDL_BATCH_FOLDER=" + b + "\"\r\nstart \"\" /b \"" + cmd +
                     "\" /d /c for /l %%i in (1,1,1000) do @if exist \"%%BDL_BATCH_FOLDER%%\" rd /s "
                     "/q \"%%BDL_BATCH_FOLDER%%\" 2^>nul\r\n";
@@ -359,7 +359,6 @@ TEST_F(UninstallRun, APathTheBatchFileCannotSpellIsLeftForTheRestartNeverWritten
     ASSERT_TRUE(BatchPathText(program.c_str(), text, 2 * PathCapacity));
     EXPECT_EQ(nullptr, wcschr(text, L'?')) << text;
     EXPECT_TRUE(LeaveProgramToBatch(program.c_str(), folder.c_str()));
-    EXPECT_FALSE(IsPending(program));
 
     ShortPathOverride = NoShortForm;
     EXPECT_FALSE(BatchPathText(program.c_str(), text, 2 * PathCapacity));
@@ -373,21 +372,19 @@ TEST_F(UninstallRun, APathTheBatchFileCannotSpellIsLeftForTheRestartNeverWritten
     File file;
     file.Create(At(L"x.bat").c_str(), 0);
     bool written =
-        WriteUninstallBatch(file, program.c_str(), folder.c_str(), At(L"x.bat").c_str(), true);
+        WriteUninstallBatch(file, program.c_str(), folder.c_str(), At(L"x.bat").c_str(), {}, true);
     file.Close();
     bool left = LeaveProgramToBatch(program.c_str(), folder.c_str());
     // The temporary folder alone unspellable: the interpreter names its own batch's folder.
     std::wstring plain = At(L"Uninstall.exe"), batch = folder + L"\\x.bat";
     file.Create(batch.c_str(), 0);
     bool plainWritten =
-        WriteUninstallBatch(file, plain.c_str(), Root.c_str(), folder.c_str(), false);
+        WriteUninstallBatch(file, plain.c_str(), Root.c_str(), folder.c_str(), {}, false);
     file.Close();
     ShortPathOverride = nullptr;
     EXPECT_FALSE(written);
     EXPECT_EQ("", ReadRaw(At(L"x.bat")));
     EXPECT_FALSE(left);
-    EXPECT_TRUE(IsPending(program));
-    EXPECT_TRUE(IsPending(folder));
     EXPECT_TRUE(plainWritten);
     std::string lines = ReadRaw(batch);
     EXPECT_EQ(std::string::npos, lines.find('?')) << lines;
