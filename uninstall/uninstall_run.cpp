@@ -601,11 +601,16 @@ ProgramLeave DepartProgram(const Installation& at, const wchar_t* listPath,
         LogFormat(L"Left in place, could not be moved for the batch file: %s", at.ProgramPath);
         return ProgramStays;
     }
-    if (RemoveFolder(at.FolderName))
+    bool removed = RemoveFolder(at.FolderName);
+    // Held by another program (as its current folder, say), an empty folder is left to the
+    // batch file, which tries once this process has ended; one that holds something stays.
+    if (removed || GetLastError() == ERROR_DIR_NOT_EMPTY) {
+        wchar_t mark[PathCapacity];
+        if (JoinPath(batchFolder, FolderMarkName, mark))
+            RemoveFile(mark);
+    }
+    if (removed)
         LogFormat(L"Removal step: the program folder %s", at.FolderName);
-    wchar_t mark[PathCapacity];
-    if (JoinPath(batchFolder, FolderMarkName, mark))
-        RemoveFile(mark);
     LogFormat(L"Removal step: the program is left to the batch file in %s", batchFolder);
     return ProgramToBatch;
 }

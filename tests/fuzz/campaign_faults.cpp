@@ -570,6 +570,7 @@ const char ListText[] = "docs\r\nBundlo.exe\r\nbdlext.dll\r\ndocs\\readme.txt\r\
 std::wstring Installation;
 fuzz::RegistrySnapshot FileCutStart, FileCutEnd;
 std::vector<std::wstring> FileCutFolderEnd;
+bool FileCutFolderGone = false;
 size_t FileChanges = 0;
 int FileCutCode = 0;
 
@@ -606,8 +607,7 @@ bool MakeInstallation() {
 // code.
 DWORD RunRemovalChild(long cutAt) {
     DWORD code = RunChild(L"\"" + Installation + L"\\Uninstall.exe\" removal-child " +
-                              std::to_wstring(cutAt),
-                          Installation.c_str());
+                          std::to_wstring(cutAt));
     // The batch folders the child made and never started.
     wchar_t temporary[PathCapacity];
     if (GetTemporaryFolder(true, temporary))
@@ -627,6 +627,7 @@ void PrepareFileCuts() {
     FileCutCode = int(code & 0xFF);
     FileCutEnd = fuzz::TakeSnapshot(Places);
     FileCutFolderEnd = FolderContents(Installation);
+    FileCutFolderGone = GetFileAttributesW(Installation.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 void RunFileCut(size_t k, Outcome& outcome) {
@@ -718,8 +719,7 @@ void FinishCuts(Outcome& outcome) {
         outcome.Fail("the removal in its own folder made no change at all");
     // The program moves into the batch file's folder, and its own folder goes: a settings
     // save's leftover and the list with it.
-    if (!FileCutFolderEnd.empty() ||
-        GetFileAttributesW(Installation.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (!FileCutFolderGone)
         outcome.Fail("the uncut removal left its folder with %zu entries", FileCutFolderEnd.size());
     fuzz::RemoveTree(Installation.substr(0, Installation.size() - 7));
     Finish(outcome);
