@@ -269,10 +269,12 @@ class Silent(UninstallTest):
         before = {decoy: os.stat(self.unix(decoy)) for decoy in decoys}
         folder = harness.PROGRAM_FOLDER
         self.lay_out(folder, ["Bundlo.exe", "lang\\"],
-                     listed=[r"Linked\keep.txt", r"Linked\sub\keep.txt", r"Linked\sub", "Linked",
-                             r"lang\Inner\keep.txt", r"lang\Inner", "Bundlo.exe", "lang"])
+                     listed=["Linked.txt", r"Linked\keep.txt", r"Linked\sub\keep.txt", r"Linked\sub",
+                             "Linked", r"lang\Inner\keep.txt", r"lang\Inner", "Bundlo.exe", "lang"])
         os.symlink(self.unix(outside), self.unix(folder + r"\Linked"))
         os.symlink(self.unix(outside + r"\sub"), self.unix(folder + r"\lang\Inner"))
+        # One to a read-only file, which this Wine shows as the file: refused, and left as it is.
+        os.symlink(self.unix(decoys[0]), self.unix(folder + r"\Linked.txt"))
         try:
             self.assertEqual(0, self.prefix.run(folder + r"\Uninstall.exe", ["/S"],
                                                 timeout=120).code)
@@ -284,6 +286,7 @@ class Silent(UninstallTest):
                 self.assertEqual((before[decoy].st_mode, before[decoy].st_mtime_ns),
                                  (after.st_mode, after.st_mtime_ns), decoy)
             self.assertFalse(os.path.exists(self.unix(folder + r"\Bundlo.exe")))
+            self.assertTrue(os.path.islink(self.unix(folder + r"\Linked.txt")))
             self.assertEqual(set(), {p for p in self.pending_deletions() if "Linked" in p or
                                      "Inner" in p or "keep.txt" in p})
         finally:
