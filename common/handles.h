@@ -94,6 +94,13 @@ inline bool FreeBstr(BSTR text) {
 inline bool DeleteGdiObject(HGDIOBJ object) {
     return DeleteObject(object) != FALSE;
 }
+inline bool ClosePrivateSpace(HANDLE space) {
+    return ClosePrivateNamespace(space, 0) != FALSE; // left to end with its last handle
+}
+inline bool DeleteBoundary(HANDLE boundary) {
+    DeleteBoundaryDescriptor(boundary);
+    return true;
+}
 template <typename Interface> struct Com {
     using Type = Interface*;
     static Type Empty() { return nullptr; }
@@ -121,4 +128,9 @@ using OwnedTaskMemory =
 using OwnedBstr = UniqueHandle<handle_traits::Simple<BSTR, nullptr, handle_traits::FreeBstr>>;
 using OwnedGdiObject =
     UniqueHandle<handle_traits::Simple<HGDIOBJ, nullptr, handle_traits::DeleteGdiObject>>;
+// A private object namespace, and the boundary descriptor that names it.
+using OwnedPrivateNamespace =
+    UniqueHandle<handle_traits::Simple<HANDLE, nullptr, handle_traits::ClosePrivateSpace>>;
+using OwnedBoundary =
+    UniqueHandle<handle_traits::Simple<HANDLE, nullptr, handle_traits::DeleteBoundary>>;
 template <typename Interface> using ComRef = UniqueHandle<handle_traits::Com<Interface>>;

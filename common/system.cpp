@@ -1,6 +1,8 @@
 #include "common/system.h"
 
+#include <aclapi.h>
 #include <oleauto.h>
+#include <sddl.h>
 #include <wbemcli.h>
 #include <wchar.h>
 
@@ -125,16 +127,118 @@ bool GetTemporaryFolder(bool elevated, wchar_t* destination, size_t capacity) {
     return true;
 }
 
-bool RunsAsLocalSystem() {
+namespace {
+union OwnUser {
+    TOKEN_USER User;
+    BYTE Bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+
+// The account this process runs as; false when its token cannot be read.
+bool ReadOwnUser(OwnUser& buffer) {
     OwnedHandle token = OpenOwnToken();
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } buffer;
     DWORD size = 0;
     return token.get() &&
-           GetTokenInformation(token.get(), TokenUser, &buffer, sizeof buffer, &size) &&
-           IsWellKnownSid(buffer.user.User.Sid, WinLocalSystemSid);
+           GetTokenInformation(token.get(), TokenUser, &buffer, sizeof buffer, &size);
+}
+} // namespace
+
+bool RunsAsLocalSystem() {
+    OwnUser buffer;
+    return ReadOwnUser(buffer) && IsWellKnownSid(buffer.User.User.Sid, WinLocalSystemSid);
+}
+
+namespace {
+// A SID as text: "S-1-", an authority of up to 14 characters and at most 15 sub-authorities of
+// up to ten digits each, with their dashes.
+const size_t SidTextCapacity = 192;
+
+// Whoever comes first makes the namespace, and it ends with its last handle: one found a moment
+// ago may be gone when it is opened, and is then made again.
+OwnedPrivateNamespace OpenLockSpace(HANDLE boundary, SECURITY_ATTRIBUTES* security,
+                                    const wchar_t* space) {
+    OwnedPrivateNamespace opened;
+    for (int attempt = 0; attempt < 3 && !opened; attempt++) {
+        opened.reset(CreatePrivateNamespaceW(security, boundary, space));
+        if (opened || GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+        opened.reset(OpenPrivateNamespaceW(boundary, space));
+        DWORD error = GetLastError();
+        if (!opened && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            break;
+    }
+    return opened;
+}
+
+// Whether the circle (its group or account, or SYSTEM) owns an object: a mutex in the global
+// namespace may have been made first by anyone.
+bool OwnedByCircle(HANDLE object, PSID circle) {
+    PSID owner = nullptr;
+    OwnedLocal descriptor;
+    return GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                           nullptr, nullptr,
+                           reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put())) ==
+               ERROR_SUCCESS &&
+           owner && (EqualSid(owner, circle) || IsWellKnownSid(owner, WinLocalSystemSid));
+}
+} // namespace
+
+MachineLock::Outcome MachineLock::Take(const wchar_t* space, const wchar_t* name,
+                                       bool administrators) {
+    // The circle as an SDDL text: the Administrators group, or this account's own SID.
+    OwnedLocal ownText;
+    OwnUser own;
+    if (!administrators &&
+        (!ReadOwnUser(own) ||
+         !ConvertSidToStringSidW(own.User.User.Sid, reinterpret_cast<wchar_t**>(ownText.put()))))
+        ownText.reset();
+    const wchar_t* circle = administrators ? L"BA" : static_cast<const wchar_t*>(ownText.get());
+    OwnedLocal circleSid, security;
+    // Owned by the circle, and open to it and SYSTEM alone: what a member makes, every other
+    // member (another administrator, SYSTEM) can open and wait for.
+    wchar_t securityText[2 * SidTextCapacity + 40];
+    OwnedBoundary boundary(CreateBoundaryDescriptorW(space, 0));
+    if (FormatText(FullName, boundary ? L"%s\\%s" : L"Global\\%s.%s", space, name) < 0 || !circle ||
+        FormatText(securityText, L"O:%sD:P(A;;GA;;;SY)(A;;GA;;;%s)", circle, circle) < 0 ||
+        !ConvertStringSidToSidW(circle, reinterpret_cast<PSID*>(circleSid.put())) ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            securityText, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(security.put()),
+            nullptr)) {
+        ReportFailure(L"describe the lock against a second run", space, GetLastError());
+        return Unavailable;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
+    if (boundary) {
+        // Only a member of the circle can make a namespace whose boundary names it.
+        HANDLE raw = boundary.release();
+        BOOL added = AddSIDToBoundaryDescriptor(&raw, circleSid.get());
+        boundary.reset(raw);
+        if (added)
+            Space = OpenLockSpace(boundary.get(), &attributes, space);
+        if (!Space) {
+            ReportFailure(L"open the namespace of the lock against a second run", space,
+                          GetLastError());
+            return Unavailable;
+        }
+    }
+    Mutex.reset(CreateMutexW(&attributes, FALSE, FullName));
+    DWORD error = GetLastError();
+    if (Mutex && !boundary && error == ERROR_ALREADY_EXISTS &&
+        !OwnedByCircle(Mutex.get(), circleSid.get())) {
+        Mutex.reset();
+        error = ERROR_INVALID_OWNER;
+    }
+    if (!Mutex) {
+        // Denied, in the global namespace, means that another account made it.
+        bool foreign = !boundary && (error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_OWNER);
+        ReportFailure(foreign ? L"leave alone a lock that another account made"
+                              : L"create the lock against a second run",
+                      FullName, error);
+        return Unavailable;
+    }
+    // Abandoned: the run that held it ended without letting go; nothing runs now.
+    DWORD taken = WaitForSingleObject(Mutex.get(), 0);
+    Held = taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
+    return Held ? Taken : Busy;
 }
 
 bool GetSystemFolder(wchar_t* destination, size_t capacity) {

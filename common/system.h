@@ -45,6 +45,38 @@ template <size_t N> bool GetTemporaryFolder(bool elevated, wchar_t (&destination
 enum ElevationQuery { ElevationOfToken, PretendElevated, PretendUnelevated };
 extern ElevationQuery ElevationOverride;
 
+// One holder at a time across the machine's sessions, within one circle: the Administrators
+// group (elevated runs and SYSTEM), or one account (its unelevated runs). No process outside the
+// circle can make the lock first, open it or hold it, so none can keep the circle waiting.
+// Where Windows has private namespaces (every version the program supports), the lock is the
+// mutex <space>\<name> in a namespace whose boundary is the circle's group or account and which
+// only that and SYSTEM may create or open. Where the system has none (this Wine), it is the
+// mutex "Global\<space>.<name>" with the same security; one there that the circle does not own
+// (another account made it, or it cannot be opened) is left alone, and the lock is unavailable.
+class MachineLock {
+  public:
+    enum Outcome { Taken, Busy, Unavailable };
+    MachineLock() : Held(false) { FullName[0] = 0; }
+    ~MachineLock() {
+        if (Held)
+            ReleaseMutex(Mutex.get());
+    }
+    MachineLock(const MachineLock&) = delete;
+    MachineLock& operator=(const MachineLock&) = delete;
+
+    // Called once. Taken: held until the object goes. Busy: another process of the circle holds
+    // it. Unavailable: it cannot be had (a diagnostic line says why), which must stop no run.
+    Outcome Take(const wchar_t* space, const wchar_t* name, bool administrators);
+    // The name the lock was looked for under, for the diagnostics.
+    const wchar_t* Name() const { return FullName; }
+
+  private:
+    OwnedPrivateNamespace Space; // declared first, so that it goes after the mutex in it
+    OwnedHandle Mutex;
+    bool Held;
+    wchar_t FullName[64];
+};
+
 // The Windows system folder (C:\Windows\System32 or its WOW64 view), without a trailing
 // backslash; false with an empty destination when it does not fit.
 bool GetSystemFolder(wchar_t* destination, size_t capacity);

@@ -35,7 +35,8 @@ HFONT BoldFont;
 namespace {
 // Machine-wide, whichever session or account runs the program: a removal giving the file types
 // back while a setup takes them leaves both half done.
-const wchar_t RunLockName[] = L"Global\\Bundlo.SetupOrRemoval";
+const wchar_t RunLockSpace[] = L"Bundlo";
+const wchar_t RunLockName[] = L"SetupOrRemoval";
 
 const DWORD RemovalEndLimit = 60000;
 
@@ -113,43 +114,25 @@ bool SettingsFileUsable(bool setup) {
     return false;
 }
 
-// One setup or removal of the program at a time on the machine, held until the run ends.
+// One setup or removal of the program at a time on the machine, held until the run ends. Elevated
+// runs and SYSTEM share the Administrators' lock, which a standard user can neither make first
+// nor hold; an unelevated run (a portable copy) changes nothing machine-wide, and waits only for
+// the runs of its own account.
 class RunLock {
   public:
-    RunLock() : Held(false) {}
-    ~RunLock() {
-        if (Held)
-            ReleaseMutex(Handle.get());
-    }
-    RunLock(const RunLock&) = delete;
-    RunLock& operator=(const RunLock&) = delete;
-
-    // False when another run holds the lock.
-    bool Take() {
-        Handle.reset(CreateMutexW(nullptr, FALSE, RunLockName));
-        if (!Handle) {
-            // Made by a run of another account, which this one may not even open.
-            if (GetLastError() == ERROR_ACCESS_DENIED)
-                return false;
-            // A lock that cannot be made must not stop the one run there is.
-            ReportFailure(L"create the lock against a second run", RunLockName, GetLastError());
-            return true;
-        }
-        // Abandoned: the run that held it ended without letting go; nothing runs now.
-        DWORD taken = WaitForSingleObject(Handle.get(), 0);
-        Held = taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
-        return Held;
-    }
+    // False when another run holds the lock. One that cannot be had (a diagnostic line says why)
+    // must not stop the one run there is.
+    bool Take() { return Lock.Take(RunLockSpace, RunLockName, IsElevated()) != MachineLock::Busy; }
+    const wchar_t* Name() const { return Lock.Name(); }
 
   private:
-    OwnedHandle Handle;
-    bool Held;
+    MachineLock Lock;
 };
 
 // Another setup or removal runs: this one changes nothing, and says so unless silent.
-void RefuseSecondRun(bool setup) {
+void RefuseSecondRun(bool setup, const RunLock& lock) {
     ExitCode = BusyExitCode;
-    ReportFailure(L"start (another setup or removal of Bundlo is running)", RunLockName,
+    ReportFailure(L"start (another setup or removal of Bundlo is running)", lock.Name(),
                   ERROR_INSTALL_ALREADY_RUNNING);
     if (!Silent)
         ShowMessageBox(nullptr, LoadText(IDS_ANOTHERRUN),
@@ -240,7 +223,7 @@ int Run(void* context) {
     RunLock lock;
     bool flow = setupRequested || uninstallRequested;
     if (flow && !lock.Take()) {
-        RefuseSecondRun(setupRequested);
+        RefuseSecondRun(setupRequested, lock);
         flow = false;
     }
     // A vendor's settings file counts for this setup already: one that says "no integration"

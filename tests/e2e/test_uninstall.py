@@ -242,6 +242,24 @@ class Silent(UninstallTest):
         self.assertEqual(set(), self.existing(REGISTRATIONS))
         self.assert_removed(harness.PROGRAM_FOLDER)
 
+    def test_a_lock_of_the_same_name_that_another_account_holds_stops_no_removal(self):
+        # This Wine has no private namespaces: the lock is the global name a stranger can take.
+        program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"])
+        ready = self.prefix.unix_path(TOOLS + r"\ready")
+        if os.path.exists(ready):
+            os.remove(ready)
+        stranger = self.prefix.start(self.integration_driver, [
+            "squat", r"Global\Bundlo.SetupOrRemoval", "300", TOOLS + r"\ready"])
+        try:
+            self.wait_until(lambda: os.path.exists(ready), "the stranger holds it", timeout=60)
+            done = self.prefix.run(program, ["/S"], timeout=120, env=harness.DIAGNOSTICS)
+            self.assertEqual(0, done.code)
+            self.assertIn("a lock that another account made", "\n".join(done.diagnostics))
+            self.assert_removed(harness.PROGRAM_FOLDER)
+        finally:
+            stranger.kill()
+            stranger.wait()
+
     def test_folders_with_percent_or_characters_outside_ascii_go_at_the_same_time(self):
         # cmd.exe expands "%" and reads the batch file in the OEM code page. Two removals never
         # run at once (a second one ends with 1618), but the second writes its batch file while

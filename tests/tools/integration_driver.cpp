@@ -12,11 +12,16 @@
 //   integration_driver lock <file> <seconds> [<ready file>]
 //                                            the same without any sharing, as a program writing
 //                                            the file holds it
+//   integration_driver squat <name> <seconds> <ready file>
+//                                            holds the named mutex as another account's
+//                                            process would: its owner is no one of this machine
 // Exit code 0 when the command was known and did its work.
 #include <windows.h>
 #include <objbase.h>
+#include <sddl.h>
 #include <wchar.h>
 
+#include "common/handles.h"
 #include "common/settings.h"
 #include "common/paths.h"
 #include "integration/apply.h"
@@ -58,6 +63,20 @@ int Hold(const wchar_t* path, const wchar_t* seconds, const wchar_t* ready, DWOR
     return 0;
 }
 
+int Squat(const wchar_t* name, const wchar_t* seconds, const wchar_t* ready) {
+    OwnedLocal security;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"O:S-1-5-21-1-2-3-1001D:(A;;GA;;;WD)", SDDL_REVISION_1,
+            reinterpret_cast<PSECURITY_DESCRIPTOR*>(security.put()), nullptr))
+        return 1;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
+    OwnedHandle mutex(CreateMutexW(&attributes, TRUE, name));
+    if (!mutex)
+        return 1;
+    OwnedFile told(CreateFileW(ready, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    Sleep(DWORD(_wtoi(seconds)) * 1000);
+    return 0;
+}
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -71,5 +90,7 @@ int wmain(int argc, wchar_t** argv) {
     bool lock = argc >= 2 && wcscmp(argv[1], L"lock") == 0;
     if ((argc == 4 || argc == 5) && (lock || wcscmp(argv[1], L"hold") == 0))
         return Hold(argv[2], argv[3], argc == 5 ? argv[4] : nullptr, lock ? 0 : FILE_SHARE_READ);
+    if (argc == 5 && wcscmp(argv[1], L"squat") == 0)
+        return Squat(argv[2], argv[3], argv[4]);
     return 2;
 }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <ole2.h>
+#include <sddl.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -191,6 +192,27 @@ TEST(WmiReportsWindows10, FalseWhenComIsNotInitialised) {
     });
     ASSERT_FALSE(comReachable);
     EXPECT_FALSE(windows10);
+}
+
+// A standard user's process can make a named object first and keep it. This Wine has no private
+// namespaces, so the lock is the global mutex; the stranger is played by descriptors that name
+// another account as the owner (Windows lets only that account's processes do so).
+TEST(MachineLock, AStrangersMutexOfTheSameNameStopsNoRun) {
+    for (const wchar_t* stranger : {L"O:S-1-5-21-1-2-3-1001D:(A;;GA;;;S-1-5-21-1-2-3-1001)",
+                                    L"O:S-1-5-21-1-2-3-1001D:(A;;GA;;;WD)"}) {
+        OwnedLocal security;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            stranger, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(security.put()),
+            nullptr));
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
+        OwnedHandle held(CreateMutexW(&attributes, TRUE, L"Global\\BdlTest.Lock"));
+        ASSERT_TRUE(held);
+        MachineLock::Outcome outcome = MachineLock::Busy;
+        // Another thread: a mutex lets the thread that holds it take it again.
+        std::thread([&] { outcome = MachineLock().Take(L"BdlTest", L"Lock", true); }).join();
+        EXPECT_EQ(MachineLock::Unavailable, outcome) << stranger;
+        ReleaseMutex(held.get());
+    }
 }
 
 TEST(Manifest, DeclaresWindows10SoThatTheVersionQueryReportsIt) {
