@@ -215,6 +215,15 @@ TEST(MachineLock, AStrangersMutexOfTheSameNameStopsNoRun) {
     }
 }
 
+TEST(WaitForProcessEnd, WaitsForTheStampedProcessAloneNotForItsId) {
+    ProcessStamp self;
+    ASSERT_TRUE(OwnProcessStamp(self));
+    EXPECT_FALSE(WaitForProcessEnd(self, 50)); // still running at the limit
+    // The id given again to a process started later: the stamped one has ended.
+    ProcessStamp reused = {self.Id, self.Started - 1};
+    EXPECT_TRUE(WaitForProcessEnd(reused, 60000));
+}
+
 TEST(Manifest, DeclaresWindows10SoThatTheVersionQueryReportsIt) {
     // The unit tests are linked with the program's resource script, so this is the program's
     // manifest; without the Windows 10 entry the query stops at 6.2.
