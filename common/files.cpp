@@ -437,24 +437,57 @@ bool DeleteBelow(HANDLE handle, const wchar_t* folder, unsigned depth) {
     return whole;
 }
 
-// Whether the handle names the file at `path` itself, reached by no link on the way: a folder on
-// the way that could not be held open may have been replaced by one since it was examined.
-bool ReachedDirectly(HANDLE handle, const wchar_t* path) {
+// A path as the plain spelling of a full path has it: "\\?\C:\x" as "C:\x", "\\?\UNC\server\x" as
+// "\\server\x", any other as it is. False when it does not fit.
+bool PlainSpelling(const wchar_t* path, wchar_t (&plain)[PathCapacity]) {
+    const wchar_t* rest = path;
+    size_t at = 0;
+    if (wcsncmp(path, L"\\\\?\\", 4) == 0) {
+        rest = path + 4;
+        if (CompareNoCasePrefix(rest, L"UNC\\", 4) == 0) {
+            rest += 3; // its separator stays, after the one put before it
+            plain[at++] = L'\\';
+        }
+    }
+    if (at + wcslen(rest) >= PathCapacity)
+        return false;
+    CopyText(plain + at, rest, PathCapacity - at);
+    return true;
+}
+
+// Whether the system's final path of what the handle names is `path`, however either is spelled
+// (plain or "\\?\"). Where the system cannot tell (this Wine's 32-bit side, for a path longer than
+// MAX_PATH), the check of the folders on the way stands alone, as it did before.
+bool FinalPathIs(HANDLE handle, const wchar_t* path) {
     wchar_t final[PathCapacity];
     DWORD length = GetFinalPathNameByHandleW(handle, final, PathCapacity, VOLUME_NAME_DOS);
-    // Where the system cannot tell (this Wine's 32-bit side, for a path longer than MAX_PATH),
-    // the check of the folders on the way stands alone, as it did before.
     if (length == 0)
         return true;
-    if (length >= PathCapacity)
-        return false;
-    const wchar_t* reached = wcsncmp(final, L"\\\\?\\", 4) == 0 ? final + 4 : final;
-    const wchar_t* asked = wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
-    return CompareStringOrdinal(reached, -1, asked, -1, TRUE) == CSTR_EQUAL;
+    wchar_t reached[PathCapacity];
+    wchar_t asked[PathCapacity];
+    return length < PathCapacity && PlainSpelling(final, reached) && PlainSpelling(path, asked) &&
+           CompareStringOrdinal(reached, -1, asked, -1, TRUE) == CSTR_EQUAL;
 }
-} // namespace
 
-HandleRemoval RemoveFileThroughHandle(const wchar_t* path) {
+// Whether the handle names the file at `path` itself, reached by no link on the way: a folder on
+// the way that could not be held open may have been replaced by one since it was examined. With
+// `folder`, the held folder the file lies in, the file must be that folder's own entry of its
+// name: where the system names a folder otherwise than its path does (a share that this Wine
+// reaches through a link of its own), the two final paths still agree.
+bool ReachedDirectly(HANDLE handle, const wchar_t* path, HANDLE folder) {
+    if (!folder)
+        return FinalPathIs(handle, path);
+    wchar_t final[PathCapacity];
+    DWORD length = GetFinalPathNameByHandleW(folder, final, PathCapacity, VOLUME_NAME_DOS);
+    if (length == 0)
+        return true;
+    wchar_t expected[PathCapacity];
+    return length < PathCapacity && JoinPath(final, NamePart(path), expected) &&
+           FinalPathIs(handle, expected);
+}
+
+// RemoveFileThroughHandle; with `folder`, for a file in that held folder (ReachedDirectly).
+HandleRemoval RemoveThroughHandle(const wchar_t* path, HANDLE folder) {
     OwnedFile entry(OpenNoFollow(path, DeletionAccess));
     DWORD attributes = 0;
     if (!entry) {
@@ -466,7 +499,7 @@ HandleRemoval RemoveFileThroughHandle(const wchar_t* path) {
         return RemovalFailed;
     }
     if (!PlainEntry(entry.get(), path, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !ReachedDirectly(entry.get(), path))
+        !ReachedDirectly(entry.get(), path, folder))
         return RefusedNotPlain;
     if (EntryCheckedHook)
         EntryCheckedHook(path);
@@ -474,6 +507,11 @@ HandleRemoval RemoveFileThroughHandle(const wchar_t* path) {
         return RemovedThroughHandle;
     ReportFileFailure(L"delete file", path);
     return RemovalFailed;
+}
+} // namespace
+
+HandleRemoval RemoveFileThroughHandle(const wchar_t* path) {
+    return RemoveThroughHandle(path, nullptr);
 }
 
 namespace {
@@ -502,39 +540,164 @@ bool SameEntry(const wchar_t* a, const wchar_t* b) {
            first.nFileIndexLow == second.nFileIndexLow;
 }
 
-void DeleteFolderTree(const wchar_t* folder) {
-    // Every folder on the way, from the drive's root, is held and must be a plain folder: a
-    // link anywhere in the path (the user chooses where the Programs folder lies) would lead the
-    // deletion into someone else's files.
+namespace {
+
+// Where the first component below a path's root begins: after "X:\" or "\\server\share\", or the
+// "\\?\" forms of either ("\\?\X:\", "\\?\UNC\server\share\"). 0 for a path of neither root (a
+// relative one, a device's "\\.\").
+size_t RootEnd(const wchar_t* path) {
+    const wchar_t* rest = path;
+    bool share = false;
+    if (wcsncmp(path, L"\\\\?\\", 4) == 0) {
+        rest = path + 4;
+        share = CompareNoCasePrefix(rest, L"UNC\\", 4) == 0;
+        if (share)
+            rest += 4;
+    } else if (IsSlash(path[0]) && IsSlash(path[1])) {
+        rest = path + 2;
+        share = true;
+    }
+    size_t at = size_t(rest - path);
+    if (!share)
+        return IsDriveLetterColon(rest) && IsSlash(rest[2]) ? at + 3 : 0;
+    // The server's name, then the share's; "." and "?" for a server name a device.
+    for (int part = 0; part < 2; part++) {
+        size_t start = at;
+        while (path[at] != 0 && !IsSlash(path[at]))
+            ++at;
+        if (at == start || path[at] == 0 ||
+            (part == 0 && at == start + 1 && (path[start] == L'.' || path[start] == L'?')))
+            return 0;
+        ++at;
+    }
+    return at;
+}
+
+// How the way to a folder was taken.
+enum WayTaken {
+    WayHeld,     // every folder on it, and the folder, plain and held
+    WayMissing,  // a folder on it, or the folder, is not there: nothing to act on
+    WayNotPlain, // a link, a file or "." or ".." on it, or the folder a link or a file
+    WayNoRoot,   // no folder below the root of a drive or share
+    WayUnopened, // a folder could not be opened (denied, say): with the last error
+};
+
+// The folders on a folder's way from the root of its drive ("X:\") or share ("\\server\share\"),
+// and the folder itself, each opened as itself (OpenNoFollow) and held while the object lives:
+// none can be renamed or removed, nor put a link in its place, so that the path keeps naming what
+// was examined, and the folder is read through its own handle.
+class HeldWay {
+  public:
+    HeldWay() : Attributes(0) {}
+    ~HeldWay() {
+        for (uint32_t i = 0; i < Handles.Count; i++)
+            OwnedFile(Handles[i]).reset();
+    }
+    HeldWay(const HeldWay&) = delete;
+    HeldWay& operator=(const HeldWay&) = delete;
+
+    // The folder opened with `access` (and for listing), every folder on the way for reading its
+    // attributes; each must be a plain folder, examined on its handle and by its path.
+    WayTaken Hold(const wchar_t* folder, DWORD access);
+    HANDLE Folder() const { return Handles[Handles.Count - 1]; }
+    DWORD Attributes; // the folder's, once held
+
+  private:
+    Array<HANDLE> Handles;
+};
+
+WayTaken HeldWay::Hold(const wchar_t* folder, DWORD access) {
+    size_t start = RootEnd(folder);
+    size_t length = FolderLengthOf(folder);
+    if (start == 0 || length <= start)
+        return WayNoRoot;
     wchar_t way[PathCapacity];
-    if (!IsDriveLetterColon(folder) || CopyText(way, folder, PathCapacity) == nullptr ||
-        wcslen(folder) >= PathCapacity - 1)
-        return;
-    Array<HANDLE> held;
-    for (size_t end = 3;; end++) {
-        if (way[end] != 0 && !IsSlash(way[end]))
+    if (length >= PathCapacity) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return WayUnopened;
+    }
+    CopyText(way, folder, PathCapacity);
+    way[length] = 0;
+    // Each component, the path cut after it; a doubled separator ends none.
+    for (size_t name = start, end = start; end <= length; ++end) {
+        if (end < length && !IsSlash(way[end]))
             continue;
+        if (end == name) {
+            name = end + 1;
+            continue;
+        }
+        // "C:\link\..\x" would be taken as "C:\x" by some calls, through the link by others.
+        if (way[name] == L'.' && (end == name + 1 || (end == name + 2 && way[name + 1] == L'.')))
+            return WayNotPlain;
+        bool last = end == length;
         wchar_t saved = way[end];
         way[end] = 0;
-        bool last = saved == 0 || way[end + 1] == 0;
         HANDLE handle =
-            OpenNoFollow(way, (last ? DeletionAccess : FILE_READ_ATTRIBUTES) | FILE_LIST_DIRECTORY);
-        DWORD attributes = 0;
-        if (handle != INVALID_HANDLE_VALUE)
-            held.Append(handle);
-        bool plainFolder = handle != INVALID_HANDLE_VALUE && PlainEntry(handle, way, &attributes) &&
-                           (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        way[end] = saved;
-        if (!plainFolder)
-            break;
-        if (last) {
-            if (DeleteBelow(handle, folder, 0))
-                DeleteThroughHandle(handle, attributes);
-            break;
+            OpenNoFollow(way, (last ? access : FILE_READ_ATTRIBUTES) | FILE_LIST_DIRECTORY);
+        if (handle == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? WayMissing
+                                                                                  : WayUnopened;
         }
+        Handles.Append(handle);
+        DWORD attributes = 0;
+        if (!PlainEntry(handle, way, &attributes) || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return WayNotPlain;
+        way[end] = saved;
+        name = end + 1;
+        if (last)
+            Attributes = attributes;
     }
-    for (uint32_t i = 0; i < held.Count; i++)
-        OwnedFile(held[i]).reset();
+    return WayHeld;
+}
+
+} // namespace
+
+void DeleteFolderTree(const wchar_t* folder) {
+    HeldWay way;
+    if (way.Hold(folder, DeletionAccess) == WayHeld && DeleteBelow(way.Folder(), folder, 0))
+        DeleteThroughHandle(way.Folder(), way.Attributes);
+}
+
+FolderCleanup DeleteFilesInFolder(const wchar_t* folder, bool (*wanted)(const wchar_t* name),
+                                  bool removeEmptyFolder) {
+    HeldWay way;
+    switch (way.Hold(folder, removeEmptyFolder ? DeletionAccess : FILE_READ_ATTRIBUTES)) {
+    case WayHeld:
+        break;
+    case WayMissing:
+        return FolderCleaned;
+    case WayNotPlain:
+        ReportFailure(L"leave a folder that is a link, is reached through one or is no folder",
+                      folder, ERROR_CANT_ACCESS_FILE);
+        return FolderLeftAlone;
+    case WayNoRoot:
+        ReportFailure(L"leave a folder on no drive or share", folder, ERROR_BAD_PATHNAME);
+        return FolderLeftAlone;
+    case WayUnopened:
+        ReportFileFailure(L"open the folder", folder);
+        return FolderLeftAlone;
+    }
+    Array<wchar_t> names;
+    if (!ReadNames(way.Folder(), names)) {
+        ReportFileFailure(L"list the folder", folder);
+        return FolderLeftAlone;
+    }
+    for (uint32_t at = 0; at < names.Count; at += uint32_t(wcslen(names.Data + at)) + 1) {
+        wchar_t path[PathCapacity];
+        // A link or a folder of a wanted name is refused as none of the files, and stays.
+        if (wanted(names.Data + at) && JoinPath(folder, names.Data + at, path))
+            RemoveThroughHandle(path, way.Folder());
+    }
+    if (!removeEmptyFolder)
+        return FolderCleaned;
+    // Read again: only a folder that nothing is left in goes, through the handle that was
+    // examined, as an empty folder (a folder that is not empty is refused, whatever came in).
+    names.Resize(0);
+    if (ReadNames(way.Folder(), names) && names.Count == 0 &&
+        !DeleteThroughHandle(way.Folder(), way.Attributes) && GetLastError() != ERROR_DIR_NOT_EMPTY)
+        ReportFileFailure(L"remove folder", folder);
+    return FolderCleaned;
 }
 
 bool ScheduleDeletion(const wchar_t* path) {

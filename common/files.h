@@ -60,11 +60,30 @@ bool RemoveFolder(const wchar_t* path);
 // MoveFileExW with its flags; the long forms are tried when the plain ones are refused.
 bool MoveEntry(const wchar_t* from, const wchar_t* to, DWORD flags);
 // Deletes a folder and everything in it, permanently and without any window, so that an
-// unattended uninstall cannot stop on a message box. Every folder on its way from the drive's
-// root is held open and must be a plain folder, and every entry is deleted through a handle that
-// names the entry itself: a junction or symbolic link, on the way or inside, is never followed,
-// and what is inside one is left, with the link.
+// unattended uninstall cannot stop on a message box. Every folder on its way from the root of its
+// drive ("X:\") or share ("\\server\share\") is held open and must be a plain folder, and every
+// entry is deleted through a handle that names the entry itself: a junction or symbolic link, on
+// the way or inside, is never followed, and what is inside one is left, with the link. A drive's
+// or share's root is no folder to delete.
 void DeleteFolderTree(const wchar_t* folder);
+// What DeleteFilesInFolder did.
+enum FolderCleanup {
+    FolderCleaned,   // a plain folder, or nothing at all: each wanted file in it is gone, but
+                     // for those reported (in use, say) and for links and folders of such a name
+    FolderLeftAlone, // a link, reached through one, no folder, or on no drive or share, or not
+                     // to be opened or read: nothing in it was touched, and that was reported
+};
+// Deletes the plain files directly inside a folder whose names (without the folder) `wanted`
+// accepts, and nothing else: other files, links and sub-folders stay. With `removeEmptyFolder`,
+// the folder goes too once nothing at all is left in it, as an empty folder, never as a tree.
+// Every folder on its way from the root of its drive ("X:\") or share ("\\server\share\"), and
+// the folder itself, is held open without delete sharing (so that none can be renamed or
+// replaced meanwhile) and must be a plain folder, not a link or reached through one; the folder
+// is listed through its handle, and each file opened without following a link, checked on its
+// handle to be a plain file that is the held folder's own entry, and deleted through that handle
+// (as RemoveFileThroughHandle does). A folder that is not there is no failure.
+FolderCleanup DeleteFilesInFolder(const wchar_t* folder, bool (*wanted)(const wchar_t* name),
+                                  bool removeEmptyFolder);
 // RemoveFile for an entry that must be what was examined: the file is opened without following
 // a link, checked on the handle to be a plain file reached by its own path (no link on the way,
 // even where a folder on the way could not be held), and deleted through that handle, read-only

@@ -66,31 +66,31 @@ struct ShortcutJob {
     size_t GroupCapacity;
 };
 
-// Makes the group folder afresh with a shortcut for every target that is present, or deletes
-// the folder when no group is wanted. The per-user group always names itself in the output; the
-// all-users group overwrites it only when its folder could be made, so it wins when both exist.
+// What the group folder holds of this program: shortcut files ("*.lnk"), those of the group's rows
+// and those that earlier versions named otherwise. Anything else in the folder is the user's.
+bool IsShortcutName(const wchar_t* name) {
+    size_t length = wcslen(name);
+    return length >= 4 && CompareNoCase(name + length - 4, L".lnk") == 0;
+}
+
+// Makes the group folder afresh with a shortcut for every target that is present, or takes the
+// shortcuts out of it when no group is wanted (and the folder, once nothing else is in it). The
+// user chooses where the Programs folder lies: only shortcut files directly inside the group go,
+// each deleted through a handle of its own while the folders of the way are held; what the user
+// put there stays, and a group folder that is a link or is reached through one is left alone.
+// The per-user group always names itself in the output; the all-users group overwrites it only
+// when its folder could be made, so it wins when both exist.
 void FillProgramGroup(const wchar_t* group, bool perUser, const ShortcutJob& job) {
     if (!job.Settings->linkProgramGroup) {
-        DeleteFolderTree(group);
+        DeleteFilesInFolder(group, IsShortcutName, true);
         return;
     }
     if (perUser && job.GroupOutput)
         CopyText(job.GroupOutput, group, job.GroupCapacity);
-    DWORD attributes = ReadAttributes(group);
-    // A group folder that is a junction or link leads elsewhere: its files are not the group's.
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    // Shortcuts left by earlier versions under other names must not linger. A folder that leads
+    // elsewhere gets none of them either: its files are not the group's.
+    if (DeleteFilesInFolder(group, IsShortcutName, false) == FolderLeftAlone)
         return;
-    wchar_t mask[PathCapacity];
-    if (FileExists(group) && JoinPath(group, L"*", mask)) {
-        // Shortcuts left by earlier versions under other names must not linger; what the user
-        // put into subfolders is left alone.
-        DirScan scan;
-        scan.SetMask(mask);
-        ScanEntry entry;
-        while (scan.Next(&entry))
-            if (!entry.IsDirectory)
-                RemoveFile(entry.Name);
-    }
     MakeDir(group);
     if (!perUser && job.GroupOutput && FileExists(group))
         CopyText(job.GroupOutput, group, job.GroupCapacity);

@@ -178,6 +178,14 @@ class Machine:
         iso = self.keys.get(r"HKEY_CLASSES_ROOT\.iso", {}).get("@")
         if named <= 12 and iso and ".iso" not in self.owned_earlier:
             self.digits[12] = 0
+        # What the user keeps in the own program group besides its shortcuts, which neither
+        # the setup nor the removal takes. Drawn last, so that every draw before it is what it
+        # was for the seeds of earlier versions.
+        if r.random() < 0.3:
+            for name in ("notes.txt", r"mine\notes.txt"):
+                self.files.append((USER_START_MENU + r"\Programs\Bundlo" + "\\" + name,
+                                   b"the user's"))
+            self.notes.append("the user's files in the program group")
 
     def describe(self):
         fleet = "".join(("portable, " if self.portable else "",
@@ -323,7 +331,8 @@ class Machine:
                 expected[r"HKLM\Software"].setdefault(key, {})
         # The user's shortcuts to the archiver go with the archiver: both desktop ones (the
         # removal takes the user's own and the all-users one), the all-users Start menu one and
-        # the program groups.
+        # the shortcut files directly in the program groups, under any name. What else the user
+        # keeps in a group stays, and the folder with it.
         files = expected["shell folders"]
         files.discard(os.path.join(USER_DESKTOP, "Bundlo.lnk"))
         files.discard(os.path.join(COMMON_DESKTOP, "Bundlo.lnk"))
@@ -331,7 +340,9 @@ class Machine:
         for group in (COMMON_START_MENU, USER_START_MENU):
             prefix = os.path.join(group, "Programs", "Bundlo") + os.sep
             for path in [p for p in files if p.startswith(prefix)]:
-                files.discard(path)
+                name = path[len(prefix):]
+                if os.sep not in name and name.lower().endswith(".lnk"):
+                    files.discard(path)
         return expected
 
 

@@ -314,6 +314,58 @@ class Silent(UninstallTest):
             shutil.rmtree(self.unix(folder), ignore_errors=True)  # links only, never followed
             shutil.rmtree(self.unix(outside), ignore_errors=True)
 
+    def test_a_redirected_programs_folder_keeps_what_the_user_put_into_the_group(self):
+        # The user points the own Programs folder elsewhere (the "Programs" value of User Shell
+        # Folders, which Wine's SHGetFolderPath reads on every call, either type, a leading
+        # variable expanded), where the group folder holds the user's own files. The setup and
+        # the removal take and put only shortcut files there. A share of folder redirection is
+        # one too: Wine reaches "\\localhost\bdl-share" through its prefix's dosdevices\unc.
+        shell_folders = (r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer"
+                         r"\User Shell Folders")
+        original = self.prefix.reg_query(shell_folders, "Programs")
+        share = os.path.join(self.prefix.path, "dosdevices", "unc", "localhost", "bdl-share")
+        cases = [("REG_EXPAND_SZ", r"%SystemDrive%\Redirected\Programs", r"C:\Redirected\Programs"),
+                 ("REG_SZ", r"\\localhost\bdl-share\Programs", r"C:\Shared\Programs")]
+        for kind, value, folder in cases:
+            with self.subTest(kind=kind, value=value):
+                top = folder.rsplit("\\", 1)[0]
+                shutil.rmtree(self.unix(top), ignore_errors=True)
+                group = folder + r"\Bundlo"
+                kept = {group + r"\keep.txt", group + r"\sub\keep.txt"}
+                os.makedirs(self.unix(group + r"\sub"))
+                for path in kept | {group + r"\Bundlo 5.lnk"}:
+                    with open(self.unix(path), "w") as f:
+                        f.write("the user's")
+                if value.startswith("\\\\"):
+                    os.makedirs(os.path.dirname(share), exist_ok=True)
+                    os.symlink(self.unix(top), share)
+                # The setup writes the "New" menu templates; the list names them.
+                program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe", "Bundlo.chm"],
+                                       listed=["Bundlo.exe", "Bundlo.chm", "bdlnew.dat",
+                                               "zipnew.dat"])
+                self.assertEqual(0, self.prefix.run("reg", ["add", shell_folders, "/v", "Programs",
+                                                            "/t", kind, "/d", value, "/f"]).code)
+                try:
+                    setup = self.prefix.run(program, ["/setup", "/S", "/initP1"], timeout=120,
+                                            env=harness.DIAGNOSTICS)
+                    self.assertEqual((0, []), (setup.code, setup.diagnostics))
+                    self.assertEqual({"Bundlo.lnk", "Bundlo Help.lnk", "keep.txt", "sub"},
+                                     set(os.listdir(self.unix(group))))
+                    removal = self.prefix.run(program, ["/S"], timeout=120,
+                                              env=harness.DIAGNOSTICS)
+                    self.assertEqual((0, []), (removal.code, removal.diagnostics))
+                    self.assert_removed(harness.PROGRAM_FOLDER)
+                    self.assertEqual({"keep.txt", "sub"}, set(os.listdir(self.unix(group))))
+                    for path in kept:
+                        with open(self.unix(path)) as f:
+                            self.assertEqual("the user's", f.read(), path)
+                finally:
+                    self.prefix.run("reg", ["add", shell_folders, "/v", "Programs", "/t",
+                                            "REG_EXPAND_SZ", "/d", original, "/f"])
+                    if os.path.islink(share):
+                        os.remove(share)
+                    shutil.rmtree(self.unix(top), ignore_errors=True)
+
     def test_the_system_interpreter_runs_the_batch_from_any_temporary_folder(self):
         # What the user's own environment says: a temporary folder whose name cmd would split
         # without its quotes, and another program as the interpreter. Wine's cmd ignores the

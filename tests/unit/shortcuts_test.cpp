@@ -19,6 +19,7 @@
 #include "lang/langfile.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 
@@ -37,6 +38,18 @@ std::wstring ProgramFolder() {
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Content(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    char buffer[256];
+    DWORD read = 0;
+    ReadFile(file, buffer, sizeof buffer, &read, nullptr);
+    CloseHandle(file);
+    return std::string(buffer, read);
 }
 
 void Touch(const std::wstring& path, const char* content = "") {
@@ -442,12 +455,17 @@ TEST_F(Shortcuts, ProgramGroupIsMadeAfreshAndNamedInTheOutput) {
     CreateDirectoryW((UserGroup + L"\\mine").c_str(), nullptr);
     Touch(UserGroup + L"\\mine\\note.txt");
     Touch(UserGroup + L"\\Bundlo 5.lnk");
+    Touch(UserGroup + L"\\OLD.LNK");
+    Touch(UserGroup + L"\\readme.txt", "the user's");
     DeleteFileW((Program + L"\\Bdl.txt").c_str());
     wchar_t output[PathCapacity] = L"";
     Update(Links(false, false, true), output, PathCapacity);
     EXPECT_EQ(CommonGroup, output);
+    // Shortcuts of earlier versions go, under any name; what is no shortcut stays.
     EXPECT_FALSE(Exists(UserGroup + L"\\Bundlo 5.lnk"));
+    EXPECT_FALSE(Exists(UserGroup + L"\\OLD.LNK"));
     EXPECT_TRUE(Exists(UserGroup + L"\\mine\\note.txt"));
+    EXPECT_EQ("the user's", Content(UserGroup + L"\\readme.txt"));
 
     const std::wstring targets[] = {L"Bundlo.exe", L"Bundlo.chm", L"Bdl.txt",
                                     LoadText(IDS_WHATSNEWNAME)};
@@ -473,8 +491,171 @@ TEST_F(Shortcuts, ProgramGroupIsMadeAfreshAndNamedInTheOutput) {
     wcscpy(output, L"untouched");
     Update(Links(false, false, false), output, PathCapacity);
     EXPECT_STREQ(L"untouched", output);
-    EXPECT_FALSE(Exists(UserGroup));
+    // The shortcuts go; the folder only where nothing else is left in it.
+    for (const std::wstring& link : GroupLinks(UserGroup))
+        EXPECT_FALSE(Exists(link)) << link;
+    EXPECT_TRUE(Exists(UserGroup + L"\\mine\\note.txt"));
+    EXPECT_EQ("the user's", Content(UserGroup + L"\\readme.txt"));
     EXPECT_FALSE(Exists(CommonGroup));
+}
+
+TEST_F(Shortcuts, WhatTheUserPutIntoTheGroupStaysAndTheFolderGoesOnlyEmpty) {
+    CreateDirectoryW(UserGroup.c_str(), nullptr);
+    CreateDirectoryW((UserGroup + L"\\sub").c_str(), nullptr);
+    CreateDirectoryW((UserGroup + L"\\folder.lnk").c_str(), nullptr);
+    Touch(UserGroup + L"\\keep.txt", "keep");
+    Touch(UserGroup + L"\\sub\\keep.txt", "keep");
+    Touch(UserGroup + L"\\sub\\deeper.lnk", "keep");
+    Touch(UserGroup + L"\\Bundlo 4.lnk");
+    ASSERT_TRUE(
+        SetFileAttributesW((UserGroup + L"\\Bundlo 4.lnk").c_str(), FILE_ATTRIBUTE_READONLY));
+    CapturedDiagnostics diagnostics;
+    // The removal runs the shortcut step with nothing wanted.
+    Update(Links(false, false, false));
+    EXPECT_FALSE(Exists(UserGroup + L"\\Bundlo 4.lnk")) << "read-only or not, a shortcut goes";
+    EXPECT_EQ("keep", Content(UserGroup + L"\\keep.txt"));
+    EXPECT_EQ("keep", Content(UserGroup + L"\\sub\\keep.txt"));
+    EXPECT_EQ("keep", Content(UserGroup + L"\\sub\\deeper.lnk")) << "only the group's own files";
+    EXPECT_TRUE(Exists(UserGroup + L"\\folder.lnk")) << "a folder is no shortcut";
+
+    Update(Links(false, false, true));
+    EXPECT_EQ(Archiver, ReadLink(UserGroup + L"\\Bundlo.lnk").Target);
+    EXPECT_EQ("keep", Content(UserGroup + L"\\keep.txt"));
+    Update(Links(false, false, false));
+    EXPECT_FALSE(Exists(UserGroup + L"\\Bundlo.lnk"));
+    EXPECT_EQ("keep", Content(UserGroup + L"\\sub\\keep.txt"));
+
+    // Once the user's things are gone, the empty folder goes with the next removal.
+    RemoveTree(UserGroup + L"\\sub");
+    RemoveTree(UserGroup + L"\\folder.lnk");
+    DeleteFileW((UserGroup + L"\\keep.txt").c_str());
+    Update(Links(false, false, true));
+    Update(Links(false, false, false));
+    EXPECT_FALSE(Exists(UserGroup));
+    EXPECT_EQ(std::vector<std::wstring>(), CapturedDiagnostics::Lines());
+}
+
+// A Programs folder the user pointed somewhere through a link on its way: the group below it is
+// reached through that link, and neither the setup nor the removal touches anything in it.
+TEST_F(Shortcuts, AGroupReachedThroughALinkIsLeftAloneAndReported) {
+    std::wstring real = Scratch + L"\\real";
+    CreateDirectoryW(real.c_str(), nullptr);
+    CreateDirectoryW((real + L"\\Programs").c_str(), nullptr);
+    CreateDirectoryW((real + L"\\Programs\\Bundlo").c_str(), nullptr);
+    Touch(real + L"\\Programs\\Bundlo\\old.lnk", "someone else's");
+    Touch(real + L"\\Programs\\Bundlo\\keep.txt", "someone else's");
+    if (!MakeFolderLink(Scratch + L"\\way", real))
+        GTEST_SKIP() << "this system makes no folder link";
+    std::wstring programs = Scratch + L"\\way\\Programs";
+    ValueOverride redirected(HKEY_CURRENT_USER, ShellFolders, L"Programs", programs.c_str());
+    ASSERT_EQ(programs, Folder(CSIDL_PROGRAMS));
+    std::wstring group = programs + L"\\Bundlo";
+    for (bool wanted : {true, false}) {
+        CapturedDiagnostics diagnostics;
+        Update(Links(false, false, wanted));
+        EXPECT_EQ("someone else's", Content(real + L"\\Programs\\Bundlo\\old.lnk")) << wanted;
+        EXPECT_EQ("someone else's", Content(real + L"\\Programs\\Bundlo\\keep.txt")) << wanted;
+        EXPECT_FALSE(Exists(real + L"\\Programs\\Bundlo\\Bundlo.lnk")) << wanted;
+        std::vector<std::wstring> lines = CapturedDiagnostics::Lines();
+        EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(),
+                                   [&](const std::wstring& line) {
+                                       return line.find(group) != std::wstring::npos &&
+                                              line.find(L"link") != std::wstring::npos;
+                                   }))
+            << wanted;
+    }
+}
+
+// A Programs folder that folder redirection put on a share: the way is held from the share's root,
+// and the shortcuts come and go there as on a drive.
+TEST_F(Shortcuts, AGroupOnAShareGetsAndLosesItsShortcutsAndKeepsTheUsersFiles) {
+    // This Wine reaches "\\server\share" through "dosdevices\unc\server\share" in its prefix.
+    wchar_t prefix[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        GTEST_SKIP() << "no Wine prefix to hold a share";
+    std::wstring hosts = L"Z:" + std::wstring(prefix) + L"/dosdevices/unc";
+    std::replace(hosts.begin(), hosts.end(), L'/', L'\\');
+    CreateDirectoryW(hosts.c_str(), nullptr);
+    CreateDirectoryW((hosts + L"\\localhost").c_str(), nullptr);
+    std::wstring share = Scratch + L"\\share";
+    std::wstring group = share + L"\\Programs\\Bundlo";
+    for (const std::wstring& folder : {share, share + L"\\Programs", group, group + L"\\sub"})
+        CreateDirectoryW(folder.c_str(), nullptr);
+    Touch(group + L"\\keep.txt", "keep");
+    Touch(group + L"\\sub\\keep.txt", "keep");
+    struct Share {
+        std::wstring Link;
+        ~Share() {
+            RunUnixTool(L"rm", {Link}, [](DWORD a) { return a == INVALID_FILE_ATTRIBUTES; });
+        }
+    } served = {hosts + L"\\localhost\\bdl-share"};
+    if (!MakeFolderLink(served.Link, share))
+        GTEST_SKIP() << "no share could be made";
+    std::wstring programs = L"\\\\localhost\\bdl-share\\Programs";
+    ValueOverride redirected(HKEY_CURRENT_USER, ShellFolders, L"Programs", programs.c_str());
+    ASSERT_EQ(programs, Folder(CSIDL_PROGRAMS));
+    CapturedDiagnostics diagnostics;
+    Update(Links(false, false, true));
+    EXPECT_EQ(Archiver, ReadLink(group + L"\\Bundlo.lnk").Target);
+    Update(Links(false, false, false));
+    EXPECT_FALSE(Exists(group + L"\\Bundlo.lnk"));
+    EXPECT_EQ("keep", Content(group + L"\\keep.txt"));
+    EXPECT_EQ("keep", Content(group + L"\\sub\\keep.txt"));
+    EXPECT_EQ(std::vector<std::wstring>(), CapturedDiagnostics::Lines());
+}
+
+// Between the check of the group and the deletion of its shortcuts another program swaps the
+// group folder for a link to a folder that holds files of the same names.
+std::wstring SwapGroup, SwapAside, SwapTarget;
+bool Swapped, RenamedByWindows, LinkMade;
+void SwapGroupWhileItIsWorkedOn() {
+    if (Swapped)
+        return;
+    // Only once the group is being worked on, which holds it open.
+    HANDLE probe = CreateFileW(SwapGroup.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return;
+    }
+    if (GetLastError() != ERROR_SHARING_VIOLATION)
+        return;
+    Swapped = true;
+    // A held folder cannot be renamed through Windows; the host can, beside Wine's back.
+    RenamedByWindows = MoveFileExW(SwapGroup.c_str(), SwapAside.c_str(), 0) != FALSE;
+    if (!RenamedByWindows && !RunUnixTool(L"mv", {SwapGroup, SwapAside}, [](DWORD attributes) {
+            return attributes != INVALID_FILE_ATTRIBUTES;
+        }))
+        return;
+    LinkMade = MakeFolderLink(SwapGroup, SwapTarget);
+}
+
+TEST_F(Shortcuts, AGroupSwappedForALinkBetweenCheckAndActDeletesNothingThroughIt) {
+    SwapTarget = Scratch + L"\\target";
+    SwapAside = Scratch + L"\\aside";
+    SwapGroup = UserGroup;
+    for (bool wanted : {true, false}) {
+        CreateDirectoryW(SwapTarget.c_str(), nullptr);
+        CreateDirectoryW(UserGroup.c_str(), nullptr);
+        for (const wchar_t* name : {L"\\a.lnk", L"\\b.lnk", L"\\c.lnk"}) {
+            Touch(UserGroup + name, "the group's");
+            Touch(SwapTarget + name, "someone else's");
+        }
+        Swapped = RenamedByWindows = LinkMade = false;
+        FileChangeHook = SwapGroupWhileItIsWorkedOn;
+        Update(Links(false, false, wanted));
+        FileChangeHook = nullptr;
+        ASSERT_TRUE(Swapped) << wanted;
+        if (!LinkMade)
+            GTEST_SKIP() << "this system makes no folder link";
+        EXPECT_FALSE(RenamedByWindows) << "a group being worked on is held in place";
+        for (const wchar_t* name : {L"\\a.lnk", L"\\b.lnk", L"\\c.lnk"})
+            EXPECT_EQ("someone else's", Content(SwapTarget + name)) << wanted << name;
+        RemoveTree(UserGroup);
+        RemoveTree(SwapAside);
+        RemoveTree(SwapTarget);
+    }
 }
 
 TEST_F(Shortcuts, TranslatedNamesThatLeaveTheGroupFallBackToTheBuiltInOnes) {
