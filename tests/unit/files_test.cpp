@@ -524,44 +524,6 @@ bool EndsInLnk(const wchar_t* name) {
     return length >= 4 && _wcsicmp(name + length - 4, L".lnk") == 0;
 }
 
-bool NoFile(const wchar_t*) {
-    return false;
-}
-
-TEST_F(FilesTest, OnlyTheWantedFilesOfAFolderGoAndTheFolderOnlyOnceEmpty) {
-    MakeFolderRaw(At(L"group"));
-    MakeFolderRaw(At(L"group\\sub"));
-    MakeFolderRaw(At(L"group\\folder.lnk"));
-    WriteRaw(At(L"group\\a.lnk"), "a");
-    WriteRaw(At(L"group\\B.LNK"), "b");
-    WriteRaw(At(L"group\\keep.txt"), "keep");
-    WriteRaw(At(L"group\\sub\\deeper.lnk"), "keep");
-    ASSERT_TRUE(SetFileAttributesW(At(L"group\\B.LNK").c_str(), FILE_ATTRIBUTE_READONLY));
-    CapturedDiagnostics diagnostics;
-    EXPECT_EQ(FolderCleaned, DeleteFilesInFolder(At(L"group").c_str(), EndsInLnk, true));
-    EXPECT_FALSE(Exists(At(L"group\\a.lnk")));
-    EXPECT_FALSE(Exists(At(L"group\\B.LNK")));
-    EXPECT_EQ("keep", ReadRaw(At(L"group\\keep.txt")));
-    EXPECT_EQ("keep", ReadRaw(At(L"group\\sub\\deeper.lnk")));
-    EXPECT_TRUE(Exists(At(L"group\\folder.lnk")));
-
-    // Not asked to, or not empty, the folder stays; in the "\\?\" form, with a trailing or a
-    // doubled separator, it is the same folder.
-    ASSERT_TRUE(DeleteFileW(At(L"group\\keep.txt").c_str()));
-    RemoveTree(Long(At(L"group\\sub")));
-    RemoveTree(Long(At(L"group\\folder.lnk")));
-    WriteRaw(At(L"group\\c.lnk"), "c");
-    EXPECT_EQ(FolderCleaned, DeleteFilesInFolder(Long(At(L"group\\")).c_str(), EndsInLnk, false));
-    EXPECT_FALSE(Exists(At(L"group\\c.lnk")));
-    EXPECT_TRUE(Exists(At(L"group")));
-    EXPECT_EQ(FolderCleaned, DeleteFilesInFolder((Root + L"\\\\group").c_str(), NoFile, true));
-    EXPECT_FALSE(Exists(At(L"group")));
-    // Nothing there is nothing to do.
-    EXPECT_EQ(FolderCleaned, DeleteFilesInFolder(At(L"group").c_str(), EndsInLnk, true));
-    EXPECT_EQ(FolderCleaned, DeleteFilesInFolder(At(L"none\\group").c_str(), EndsInLnk, true));
-    EXPECT_EQ(std::vector<std::wstring>(), CapturedDiagnostics::Lines());
-}
-
 TEST_F(FilesTest, AFolderThatCannotBeVouchedForIsLeftAloneAndReported) {
     MakeFolderRaw(At(L"group"));
     WriteRaw(At(L"group\\a.lnk"), "a");
@@ -582,20 +544,6 @@ TEST_F(FilesTest, AFolderThatCannotBeVouchedForIsLeftAloneAndReported) {
     SetCurrentDirectoryW(current);
     EXPECT_EQ("a", ReadRaw(At(L"group\\a.lnk")));
     EXPECT_EQ("f", ReadRaw(At(L"file.lnk")));
-}
-
-TEST_F(FilesTest, AFileInUseIsReportedAndKeepsItsFolder) {
-    MakeFolderRaw(At(L"group"));
-    WriteRaw(At(L"group\\busy.lnk"), "b");
-    WriteRaw(At(L"group\\free.lnk"), "f");
-    InUse busy(At(L"group\\busy.lnk"));
-    ASSERT_TRUE(busy.Held());
-    CapturedDiagnostics diagnostics;
-    EXPECT_EQ(FolderCleaned, DeleteFilesInFolder(At(L"group").c_str(), EndsInLnk, true));
-    EXPECT_FALSE(Exists(At(L"group\\free.lnk")));
-    EXPECT_TRUE(Exists(At(L"group\\busy.lnk")));
-    ASSERT_EQ(1u, CapturedDiagnostics::Lines().size());
-    EXPECT_NE(std::wstring::npos, CapturedDiagnostics::Lines()[0].find(L"busy.lnk"));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -499,42 +499,6 @@ TEST_F(Shortcuts, ProgramGroupIsMadeAfreshAndNamedInTheOutput) {
     EXPECT_FALSE(Exists(CommonGroup));
 }
 
-TEST_F(Shortcuts, WhatTheUserPutIntoTheGroupStaysAndTheFolderGoesOnlyEmpty) {
-    CreateDirectoryW(UserGroup.c_str(), nullptr);
-    CreateDirectoryW((UserGroup + L"\\sub").c_str(), nullptr);
-    CreateDirectoryW((UserGroup + L"\\folder.lnk").c_str(), nullptr);
-    Touch(UserGroup + L"\\keep.txt", "keep");
-    Touch(UserGroup + L"\\sub\\keep.txt", "keep");
-    Touch(UserGroup + L"\\sub\\deeper.lnk", "keep");
-    Touch(UserGroup + L"\\Bundlo 4.lnk");
-    ASSERT_TRUE(
-        SetFileAttributesW((UserGroup + L"\\Bundlo 4.lnk").c_str(), FILE_ATTRIBUTE_READONLY));
-    CapturedDiagnostics diagnostics;
-    // The removal runs the shortcut step with nothing wanted.
-    Update(Links(false, false, false));
-    EXPECT_FALSE(Exists(UserGroup + L"\\Bundlo 4.lnk")) << "read-only or not, a shortcut goes";
-    EXPECT_EQ("keep", Content(UserGroup + L"\\keep.txt"));
-    EXPECT_EQ("keep", Content(UserGroup + L"\\sub\\keep.txt"));
-    EXPECT_EQ("keep", Content(UserGroup + L"\\sub\\deeper.lnk")) << "only the group's own files";
-    EXPECT_TRUE(Exists(UserGroup + L"\\folder.lnk")) << "a folder is no shortcut";
-
-    Update(Links(false, false, true));
-    EXPECT_EQ(Archiver, ReadLink(UserGroup + L"\\Bundlo.lnk").Target);
-    EXPECT_EQ("keep", Content(UserGroup + L"\\keep.txt"));
-    Update(Links(false, false, false));
-    EXPECT_FALSE(Exists(UserGroup + L"\\Bundlo.lnk"));
-    EXPECT_EQ("keep", Content(UserGroup + L"\\sub\\keep.txt"));
-
-    // Once the user's things are gone, the empty folder goes with the next removal.
-    RemoveTree(UserGroup + L"\\sub");
-    RemoveTree(UserGroup + L"\\folder.lnk");
-    DeleteFileW((UserGroup + L"\\keep.txt").c_str());
-    Update(Links(false, false, true));
-    Update(Links(false, false, false));
-    EXPECT_FALSE(Exists(UserGroup));
-    EXPECT_EQ(std::vector<std::wstring>(), CapturedDiagnostics::Lines());
-}
-
 // A Programs folder the user pointed somewhere through a link on its way: the group below it is
 // reached through that link, and neither the setup nor the removal touches anything in it.
 TEST_F(Shortcuts, AGroupReachedThroughALinkIsLeftAloneAndReported) {
@@ -564,45 +528,6 @@ TEST_F(Shortcuts, AGroupReachedThroughALinkIsLeftAloneAndReported) {
                                    }))
             << wanted;
     }
-}
-
-// A Programs folder that folder redirection put on a share: the way is held from the share's root,
-// and the shortcuts come and go there as on a drive.
-TEST_F(Shortcuts, AGroupOnAShareGetsAndLosesItsShortcutsAndKeepsTheUsersFiles) {
-    // This Wine reaches "\\server\share" through "dosdevices\unc\server\share" in its prefix.
-    wchar_t prefix[MAX_PATH];
-    DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        GTEST_SKIP() << "no Wine prefix to hold a share";
-    std::wstring hosts = L"Z:" + std::wstring(prefix) + L"/dosdevices/unc";
-    std::replace(hosts.begin(), hosts.end(), L'/', L'\\');
-    CreateDirectoryW(hosts.c_str(), nullptr);
-    CreateDirectoryW((hosts + L"\\localhost").c_str(), nullptr);
-    std::wstring share = Scratch + L"\\share";
-    std::wstring group = share + L"\\Programs\\Bundlo";
-    for (const std::wstring& folder : {share, share + L"\\Programs", group, group + L"\\sub"})
-        CreateDirectoryW(folder.c_str(), nullptr);
-    Touch(group + L"\\keep.txt", "keep");
-    Touch(group + L"\\sub\\keep.txt", "keep");
-    struct Share {
-        std::wstring Link;
-        ~Share() {
-            RunUnixTool(L"rm", {Link}, [](DWORD a) { return a == INVALID_FILE_ATTRIBUTES; });
-        }
-    } served = {hosts + L"\\localhost\\bdl-share"};
-    if (!MakeFolderLink(served.Link, share))
-        GTEST_SKIP() << "no share could be made";
-    std::wstring programs = L"\\\\localhost\\bdl-share\\Programs";
-    ValueOverride redirected(HKEY_CURRENT_USER, ShellFolders, L"Programs", programs.c_str());
-    ASSERT_EQ(programs, Folder(CSIDL_PROGRAMS));
-    CapturedDiagnostics diagnostics;
-    Update(Links(false, false, true));
-    EXPECT_EQ(Archiver, ReadLink(group + L"\\Bundlo.lnk").Target);
-    Update(Links(false, false, false));
-    EXPECT_FALSE(Exists(group + L"\\Bundlo.lnk"));
-    EXPECT_EQ("keep", Content(group + L"\\keep.txt"));
-    EXPECT_EQ("keep", Content(group + L"\\sub\\keep.txt"));
-    EXPECT_EQ(std::vector<std::wstring>(), CapturedDiagnostics::Lines());
 }
 
 // Between the check of the group and the deletion of its shortcuts another program swaps the
