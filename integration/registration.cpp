@@ -127,7 +127,8 @@ void RemoveUninstallEntries() {
         ReadResult read = ReadDone;
         GetString(machine, UninstallKey, L"InstallLocation", location, L"", &read);
         if (views[i] == ProgramRegistryView(sizeof(void*) == 8) ||
-            (read == ReadDone && folder[0] != 0 && SameEntry(location, folder)) ||
+            (read == ReadDone && IsFullPath(location) && folder[0] != 0 &&
+             SameEntry(location, folder)) ||
             EntryRunsThisCopy(machine))
             DeleteEmptyKey(machine, UninstallKey);
     }

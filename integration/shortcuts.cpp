@@ -236,10 +236,12 @@ bool ReadLinkTarget(const wchar_t* shortcut, wchar_t (&target)[PathCapacity]) {
            link->GetPath(target, int(PathCapacity), nullptr, 0) == S_OK && target[0] != 0;
 }
 
-// Removes the link when its target lies in the folder; true when it went.
+// Removes the link when its target lies in the folder; true when it went. A user may have put
+// the link there: a target that would reach another machine or a device is never opened.
 bool RemoveLinkInto(const wchar_t* shortcut, const wchar_t* folder) {
     wchar_t target[PathCapacity];
-    return ReadLinkTarget(shortcut, target) && LiesIn(target, folder) && RemoveFile(shortcut);
+    return ReadLinkTarget(shortcut, target) && IsLocalFullPath(target) && LiesIn(target, folder) &&
+           RemoveFile(shortcut);
 }
 
 void RemoveGroupLinksInto(int csidl, const wchar_t* folder) {

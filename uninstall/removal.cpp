@@ -81,13 +81,6 @@ InstallationRecord FindInstallation() {
     return FindInstallationRecord();
 }
 
-// The folder of this copy, whose own shortcuts and entries go even when the record is another
-// installation's; empty when the program's path is unknown.
-void ThisCopysFolder(wchar_t (&folder)[PathCapacity]) {
-    GetProgramPath(folder);
-    CutNamePart(folder);
-}
-
 } // namespace
 
 bool RemoveRegistrations() {
@@ -102,7 +95,8 @@ bool RemoveRegistrations() {
         // What points into this copy is its own whatever a settings file says now, and would
         // point at nothing once its files are gone.
         wchar_t folder[PathCapacity];
-        ThisCopysFolder(folder);
+        GetProgramPath(folder);
+        CutNamePart(folder);
         ScopedRecordedRemoval recorded;
         if (folder[0] != 0 && IsIntegrationEnabled())
             RemoveShortcutsInto(folder);

@@ -168,9 +168,8 @@ UNINSTALL_ENTRY = r"microsoft\windows\currentversion\uninstall\bundlo archiver"
 
 class BuildMove(harness.ProgramTest):
     def test_the_old_copys_removal_takes_its_own_entries_and_leaves_the_new_one_whole(self):
-        this = 64 if os.path.basename(harness.BUILD) == "win64" else 32
-        other = machine_generator.other_build_exe(harness.BUILD)
-        exes = {this: harness.EXE, (32 if this == 64 else 64): other}
+        builds = os.path.dirname(harness.BUILD)
+        exes = {bits: os.path.join(builds, "win%d" % bits, "Uninstall.exe") for bits in (32, 64)}
         for old, new in ((32, 64), (64, 32)):
             with self.subTest(old=old, new=new):
                 self.prefix.reset()

@@ -26,6 +26,8 @@ namespace {
 
 const std::wstring AppPaths = AppPathsKey + 1;
 const std::wstring Uninstall = UninstallKey + 1;
+// Where the other build writes its uninstall entry.
+const REGSAM OtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
 // Wine keeps one App Paths key for both views, so only the requests show that the uninstaller
 // deletes the key that 64-bit Windows keeps in each view.
@@ -254,10 +256,8 @@ TEST_F(Removal, ThePreviousOwnersStayUntilEveryExtensionIsGivenBack) {
 // everything back and takes every registration away, in both views, whatever the file says.
 TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
     const std::wstring ini = ModuleFolder() + L"\\Bundlo.ini";
-    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     wchar_t shortFolder[MAX_PATH];
     ASSERT_NE(0u, GetShortPathNameW(ModuleFolder().c_str(), shortFolder, MAX_PATH));
-    ASSERT_NE(ModuleFolder(), shortFolder);
     const std::wstring spellings[] = {shortFolder, L"\\\\?\\" + ModuleFolder()};
     for (const char* file :
          {"Global\\Integration=0\r\n",
@@ -268,7 +268,7 @@ TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
         Install();
         SetMachineValue(L"Software\\Bundlo\\Setup", L"Folder", spelling, KEY_WOW64_64KEY);
         // The other build's entry of this installation, as a setup of that build leaves it.
-        SetMachineValue(Uninstall, L"InstallLocation", spelling + L"\\", otherView);
+        SetMachineValue(Uninstall, L"InstallLocation", spelling + L"\\", OtherView);
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
         WriteRaw(ini, file);
         ReleaseSettings();
@@ -291,19 +291,18 @@ TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
 // what names itself: its uninstall entry, App Paths and the shortcuts into its folder.
 TEST_F(Removal, AnotherCopysRemovalLeavesTheInstallationAlone) {
     const std::wstring other = ModuleFolder() + L"\\other";
-    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     CreateDirectoryW(other.c_str(), nullptr);
     Install();
     const std::wstring mine = std::wstring(Group) + L"\\m.lnk",
                        its = std::wstring(Group) + L"\\o.lnk";
     SetMachineValue(L"Software\\Bundlo\\Setup", L"Folder", other, KEY_WOW64_64KEY);
-    SetMachineValue(Uninstall, L"UninstallString", L"\"" + other + L"\\Uninstall.exe\"", otherView);
+    SetMachineValue(Uninstall, L"UninstallString", L"\"" + other + L"\\Uninstall.exe\"", OtherView);
     ASSERT_TRUE(WriteShortcut((ModuleFolder() + L"\\Bdl.txt").c_str(), mine.c_str(), 0, 0, 0));
     ASSERT_TRUE(WriteShortcut((other + L"\\Bdl.txt").c_str(), its.c_str(), 0, 0, 0));
     RemoveFromRegistry();
     EXPECT_EQ(L"Bundlo.ZIP", RawValue(HKEY_CLASSES_ROOT, L".zip", L""));
-    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, otherView));
-    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, otherView ^ KEY_WOW64_RES));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, OtherView));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, OtherView ^ KEY_WOW64_RES));
     EXPECT_FALSE(AppPathsInAnyView());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(mine.c_str()));
     EXPECT_TRUE(DeleteFileW(its.c_str()));
