@@ -163,7 +163,6 @@ class WholeRoundTrip(harness.ProgramTest):
 # Where a vendor keeps each build. Moving from one to the other, the new copy is set up in its
 # folder, then the old copy is removed.
 BUILD_FOLDERS = {32: r"C:\Program Files (x86)\Bundlo", 64: r"C:\Program Files\Bundlo"}
-UNINSTALL_ENTRY = r"microsoft\windows\currentversion\uninstall\bundlo archiver"
 
 
 class BuildMove(harness.ProgramTest):
@@ -188,7 +187,7 @@ class BuildMove(harness.ProgramTest):
                     expected = machine_generator.machine_state(self.prefix, harness)
                     # The old copy's own: its uninstall entry and "exe32" in its build's view.
                     view = "wow6432node\\" if old == 32 else ""
-                    del expected[r"HKLM\Software"][view + UNINSTALL_ENTRY]
+                    del expected[r"HKLM\Software"][view + machine_generator.UNINSTALL_ENTRY]
                     del expected[r"HKLM\Software"][view + "bundlo"]["exe32"]
                     for bits, state in ((old, expected), (new, before)):
                         folder = BUILD_FOLDERS[bits]

@@ -252,7 +252,7 @@ TEST_F(Removal, ThePreviousOwnersStayUntilEveryExtensionIsGivenBack) {
 // What fleets do between the setup and the removal: a settings file arrives beside the program
 // (the vendor's, imported later, or one planted with saved-state lines), the installing user's
 // key is gone (another account removes it), and the program runs from the same folder spelled
-// otherwise than at the setup (its short name, the "\\?\\" form). The machine's record still gives
+// otherwise than at the setup (its short name, the "\\?\" form). The machine's record still gives
 // everything back and takes every registration away, in both views, whatever the file says.
 TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
     const std::wstring ini = ModuleFolder() + L"\\Bundlo.ini";
