@@ -3,6 +3,7 @@
 #include <wchar.h>
 
 #include "common/diagnostics.h"
+#include "common/files.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "common/system.h"
@@ -183,7 +184,15 @@ InstallationRecord FindInstallationRecord() {
     // A record that cannot be read whole is nobody's to act on.
     if (read != ReadDone || folder[0] == 0)
         return RecordOfAnotherCopy;
-    return CompareNoCase(recorded, folder) == 0 ? RecordOfThisCopy : RecordOfAnotherCopy;
+    // By identity: the same folder reached through another spelling is this installation, and a
+    // text that names nothing (the folder is gone) is nobody's to undo from here.
+    return SameEntry(recorded, folder) ? RecordOfThisCopy : RecordOfAnotherCopy;
+}
+
+bool LiesIn(const wchar_t* path, const wchar_t* folder) {
+    wchar_t container[PathCapacity];
+    return IsFullPath(path) && FolderPart(path, container, PathCapacity) && container[0] != 0 &&
+           SameEntry(container, folder);
 }
 
 bool RecordInstallation() {

@@ -50,10 +50,17 @@ LONG SetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t
 void DeleteRecordTree(const StateRecord& record, const wchar_t* sub);
 
 // Which installation the machine's record belongs to, as the removal must know before it touches
-// anything: this copy's (its program folder), another copy's, or none (a machine set up by an
-// earlier version, or never).
+// anything: this copy's (the recorded folder is this copy's program folder, known by the file
+// system's identity however either is spelled: a short name, a junction, another drive letter),
+// another copy's, or none (a machine set up by an earlier version, or never). A recorded folder
+// that is gone or cannot be opened is not provably this copy's, and counts as another copy's.
 enum InstallationRecord { RecordOfThisCopy, RecordOfAnotherCopy, NoInstallationRecord };
 InstallationRecord FindInstallationRecord();
+// Whether `path` names an entry directly in `folder`: the folder part of the path and `folder` are
+// the same folder by the file system's identity, however each is spelled. The entry itself need
+// not exist any more (the removal may have deleted it). False for a path that is not a full one,
+// and when either folder cannot be opened: nothing is taken for this copy's on a guess.
+bool LiesIn(const wchar_t* path, const wchar_t* folder);
 // Names this copy's folder as the installation the record belongs to. False when refused.
 bool RecordInstallation();
 // Deletes the machine's record and the per-user one of earlier versions: only once every

@@ -9,6 +9,7 @@
 #include "common/settings.h"
 #include "common/system.h"
 #include "integration/listfile.h"
+#include "integration/record.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
 
@@ -51,6 +52,35 @@ void WriteDeploymentValues(const wchar_t* program, const wchar_t* folder) {
     // The built-in address: a translation's would send every user of the machine elsewhere.
     SetString(HKEY_LOCAL_MACHINE, UninstallKey, L"URLInfoAbout", L"" BDL_HOME_PAGE);
 }
+// Whether a command, the program's path first (quoted or up to the first blank), runs this copy's
+// program: the same file, or, once it is gone, a file of the same name in this copy's folder.
+bool RunsThisCopy(const wchar_t* command) {
+    wchar_t named[PathCapacity];
+    wchar_t program[PathCapacity];
+    wchar_t folder[PathCapacity];
+    GetProgramPath(program);
+    CopyText(folder, program);
+    CutNamePart(folder);
+    // The command was read whole into a buffer of the same size, so its first token fits.
+    if (program[0] == 0 || NextToken(command, named, PathCapacity) == nullptr)
+        return false;
+    return SameEntry(named, program) ||
+           (LiesIn(named, folder) && CompareNoCase(NamePart(named), NamePart(program)) == 0);
+}
+
+// Whether the uninstall entry of that view runs this copy's program, silently or not. A command
+// that cannot be read whole names nothing.
+bool EntryRunsThisCopy(const RegistryRoot& machine) {
+    static const wchar_t* const commands[] = {L"UninstallString", L"QuietUninstallString"};
+    for (const wchar_t* name : commands) {
+        wchar_t command[PathCapacity];
+        ReadResult read = ReadDone;
+        GetString(machine, UninstallKey, name, command, L"", &read);
+        if (read == ReadDone && RunsThisCopy(command))
+            return true;
+    }
+    return false;
+}
 } // namespace
 
 bool RegisterAppPaths() {
@@ -86,19 +116,45 @@ void RemoveUninstallEntries() {
     wchar_t folder[PathCapacity];
     GetProgramPath(folder);
     CutNamePart(folder);
-    AddTrailingBackslash(folder);
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
     for (size_t i = 0; i < viewCount; i++) {
         const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
-        // The other build's entry goes when it names this installation: the vendor may have
+        // The other build's entry goes when it is this installation's: the vendor may have
         // switched builds between the setup and the removal. One of another folder is another
         // installation's.
         wchar_t location[PathCapacity];
-        GetString(machine, UninstallKey, L"InstallLocation", location, L"");
+        ReadResult read = ReadDone;
+        GetString(machine, UninstallKey, L"InstallLocation", location, L"", &read);
         if (views[i] == ProgramRegistryView(sizeof(void*) == 8) ||
-            CompareNoCase(location, folder) == 0)
+            (read == ReadDone && IsFullPath(location) && folder[0] != 0 &&
+             SameEntry(location, folder)) ||
+            EntryRunsThisCopy(machine))
             DeleteEmptyKey(machine, UninstallKey);
+    }
+}
+
+void RemoveEntriesOfThisCopy() {
+    wchar_t folder[PathCapacity];
+    GetProgramPath(folder);
+    CutNamePart(folder);
+    if (folder[0] == 0)
+        return;
+    REGSAM views[2];
+    size_t viewCount = AllProgramRegistryViews(views);
+    for (size_t i = 0; i < viewCount; i++) {
+        const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
+        if (EntryRunsThisCopy(machine))
+            DeleteEmptyKey(machine, UninstallKey);
+        // The archiver itself is deleted by now: its folder tells whose it was.
+        wchar_t archiver[PathCapacity];
+        ReadResult read = ReadDone;
+        GetString(machine, AppPathsKey, L"", archiver, L"", &read);
+        if (read == ReadDone && LiesIn(archiver, folder))
+            DeleteEmptyKey(machine, AppPathsKey);
+        GetString(machine, MachineProductKey, L"exe32", archiver, L"", &read);
+        if (read == ReadDone && LiesIn(archiver, folder))
+            DeleteValue(machine, MachineProductKey, L"exe32");
     }
 }
 

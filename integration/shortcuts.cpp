@@ -9,6 +9,7 @@
 #include "common/settings.h"
 #include "common/system.h"
 #include "common/text.h"
+#include "integration/record.h"
 #include "lang/localise.h"
 #include "resources/resource.h"
 
@@ -219,4 +220,64 @@ void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, si
     UpdateDesktopShortcut(job, workingFolder);
     UpdateStartMenuShortcut(job);
     UpdateProgramGroups(job);
+}
+
+namespace {
+
+// The target a shell link names, as its file holds it; false when the file is no link or names
+// no file-system path.
+bool ReadLinkTarget(const wchar_t* shortcut, wchar_t (&target)[PathCapacity]) {
+    ComRef<IShellLinkW> link;
+    ComRef<IPersistFile> file;
+    return SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IShellLinkW, link.put_void())) &&
+           SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.put_void())) &&
+           SUCCEEDED(file->Load(shortcut, STGM_READ)) &&
+           link->GetPath(target, int(PathCapacity), nullptr, 0) == S_OK && target[0] != 0;
+}
+
+// Removes the link when its target lies in the folder; true when it went. A user may have put
+// the link there: a target that would reach another machine or a device is never opened.
+bool RemoveLinkInto(const wchar_t* shortcut, const wchar_t* folder) {
+    wchar_t target[PathCapacity];
+    return ReadLinkTarget(shortcut, target) && IsLocalFullPath(target) && LiesIn(target, folder) &&
+           RemoveFile(shortcut);
+}
+
+void RemoveGroupLinksInto(int csidl, const wchar_t* folder) {
+    wchar_t group[PathCapacity];
+    wchar_t mask[PathCapacity];
+    if (!GetShellFolder(group, PathCapacity, csidl) || !JoinPath(group, ArchiverName, group) ||
+        !JoinPath(group, L"*", mask))
+        return;
+    // A group folder that is a junction or link leads elsewhere: its files are not the group's.
+    DWORD attributes = ReadAttributes(group);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    bool removed = false;
+    DirScan scan;
+    scan.SetMask(mask);
+    ScanEntry entry;
+    while (scan.Next(&entry))
+        if (!entry.IsDirectory && !entry.IsReparsePoint && RemoveLinkInto(entry.Name, folder))
+            removed = true;
+    scan.Close();
+    // Only a group this emptied goes; an empty one it found may be another installation's.
+    if (removed)
+        RemoveFolder(group);
+}
+
+} // namespace
+
+void RemoveShortcutsInto(const wchar_t* folder) {
+    const int single[] = {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY,
+                          CSIDL_COMMON_STARTMENU};
+    for (int csidl : single) {
+        wchar_t shortcut[PathCapacity];
+        if (GetShellFolder(shortcut, PathCapacity, csidl) &&
+            JoinPath(shortcut, ArchiverLink, shortcut))
+            RemoveLinkInto(shortcut, folder);
+    }
+    RemoveGroupLinksInto(CSIDL_PROGRAMS, folder);
+    RemoveGroupLinksInto(CSIDL_COMMON_PROGRAMS, folder);
 }

@@ -26,3 +26,10 @@ bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t
 // icon file for the archiver's own shortcuts, or null.
 void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, size_t capacity,
                      const wchar_t* icon);
+
+// Removes the archiver's shortcuts whose target lies directly in `folder` (known by the file
+// system's identity, however the link spells it): the desktop's "Bundlo.lnk" (the user's and all
+// users'), the Start menu's, and the links of the per-user and all-users program groups, with a
+// group folder that this leaves empty. Links to anything else stay: they may be another
+// installation's. COM must be initialised in the calling thread.
+void RemoveShortcutsInto(const wchar_t* folder);

@@ -5,8 +5,10 @@
 
 #include "common/diagnostics.h"
 #include "common/log.h"
+#include "common/paths.h"
 #include "common/registry.h"
 #include "common/settings.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "integration/associations.h"
 #include "integration/record.h"
@@ -90,6 +92,15 @@ bool RemoveRegistrations() {
             ReportFailure(L"leave the registrations of the installation in another folder",
                           L"HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Setup", ERROR_ALREADY_EXISTS);
         LogLine(L"Removal step: the registrations belong to another installation and stay");
+        // What points into this copy is its own whatever a settings file says now, and would
+        // point at nothing once its files are gone.
+        wchar_t folder[PathCapacity];
+        GetProgramPath(folder);
+        CutNamePart(folder);
+        ScopedRecordedRemoval recorded;
+        if (folder[0] != 0 && IsIntegrationEnabled())
+            RemoveShortcutsInto(folder);
+        LogLine(L"Removal step: the shortcuts into this copy");
         return true;
     }
     if (installation == NoInstallationRecord)
@@ -101,8 +112,15 @@ bool RemoveRegistrations() {
 
 void RemoveInstallationEntries() {
     InstallationRecord installation = FindInstallation();
-    if (installation == RecordOfAnotherCopy)
+    if (installation == RecordOfAnotherCopy) {
+        // The installer package owns the entry and App Paths of its copy.
+        if (MsiMode)
+            return;
+        ScopedRecordedRemoval recorded;
+        RemoveEntriesOfThisCopy();
+        LogLine(L"Removal step: the uninstall entry and App Paths of this copy");
         return;
+    }
     if (installation == NoInstallationRecord) {
         RemoveEveryEntry();
         return;

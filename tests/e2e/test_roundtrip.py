@@ -95,17 +95,17 @@ CLSID64 = "{5C0E3A71-2B94-4F6D-8A13-7D2E9B4C6F02}"
 MACHINE_SEED = 258
 
 
-def install_program_folder(prefix, machine):
+def install_program_folder(prefix, machine, exe=None, folder=harness.PROGRAM_FOLDER):
     """The program folder as the installer unpacks it, with its list; the program's path."""
-    program = prefix.install()
-    folder = prefix.unix_path(harness.PROGRAM_FOLDER)
+    program = prefix.install(exe, folder)
+    folder = prefix.unix_path(folder)
     for name in ("Bundlo.exe", "bdlext.dll", "bdlext64.dll", "Bundlo.chm", "Bdl.txt"):
         with open(os.path.join(folder, name), "w") as f:
             f.write("placeholder")
     with open(os.path.join(folder, "Uninstall.lst"), "w") as f:
         f.write("Bundlo.exe\r\nbdlext.dll\r\nbdlext64.dll\r\nBundlo.chm\r\nBdl.txt\r\n"
                 "bdlnew.dat\r\nzipnew.dat\r\nUninstall.exe\r\n" +
-                ("Bundlo.ini\r\n" if machine.has_settings_file() else ""))
+                ("Bundlo.ini\r\n" if machine and machine.has_settings_file() else ""))
     return program
 
 
@@ -158,6 +158,45 @@ class WholeRoundTrip(harness.ProgramTest):
         for clsid, dll, bits in ((CLSID32, "bdlext.dll", 32), (CLSID64, "bdlext64.dll", 64)):
             server = self.prefix.reg_query(rf"HKCR\CLSID\{clsid}\InProcServer32", "", bits)
             self.assertEqual(harness.PROGRAM_FOLDER + "\\" + dll, server, bits)
+
+
+# Where a vendor keeps each build. Moving from one to the other, the new copy is set up in its
+# folder, then the old copy is removed.
+BUILD_FOLDERS = {32: r"C:\Program Files (x86)\Bundlo", 64: r"C:\Program Files\Bundlo"}
+
+
+class BuildMove(harness.ProgramTest):
+    def test_the_old_copys_removal_takes_its_own_entries_and_leaves_the_new_one_whole(self):
+        builds = os.path.dirname(harness.BUILD)
+        exes = {bits: os.path.join(builds, "win%d" % bits, "Uninstall.exe") for bits in (32, 64)}
+        for old, new in ((32, 64), (64, 32)):
+            with self.subTest(old=old, new=new):
+                self.prefix.reset()
+                # The Default Programs list's key, which every Windows has and the prefix lacks.
+                for view in (32, 64):
+                    self.prefix.reg_import(r"[HKEY_LOCAL_MACHINE\Software\RegisteredApplications]"
+                                           "\n", view)
+                before = machine_generator.machine_state(self.prefix, harness)
+                with harness.Display(self.prefix):
+                    for bits in (old, new):
+                        program = install_program_folder(self.prefix, None, exes[bits],
+                                                         BUILD_FOLDERS[bits])
+                        setup = self.prefix.run(program, ["/setup", "/S", "/initD1M1P1"],
+                                                timeout=180)
+                        self.assertEqual(0, setup.code)
+                    expected = machine_generator.machine_state(self.prefix, harness)
+                    # The old copy's own: its uninstall entry and "exe32" in its build's view.
+                    view = "wow6432node\\" if old == 32 else ""
+                    del expected[r"HKLM\Software"][view + machine_generator.UNINSTALL_ENTRY]
+                    del expected[r"HKLM\Software"][view + "bundlo"]["exe32"]
+                    for bits, state in ((old, expected), (new, before)):
+                        folder = BUILD_FOLDERS[bits]
+                        self.assertEqual(0, self.prefix.run(folder + r"\Uninstall.exe", ["/S"],
+                                                            timeout=180).code)
+                        self.prefix.settle()
+                        self.assertFalse(os.path.exists(self.prefix.unix_path(folder)))
+                        machine_generator.compare(
+                            self, state, machine_generator.machine_state(self.prefix, harness))
 
 
 # A step line of the log in any flow ("Setup step: ...", "Removal step: ..."), after the time

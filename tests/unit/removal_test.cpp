@@ -17,6 +17,7 @@
 #include "integration/apply.h"
 #include "integration/associations.h"
 #include "integration/registration.h"
+#include "integration/shortcuts.h"
 #include "tests/unit/test_support.h"
 #include "uninstall/removal.h"
 #include "uninstall/startup.h"
@@ -25,6 +26,8 @@ namespace {
 
 const std::wstring AppPaths = AppPathsKey + 1;
 const std::wstring Uninstall = UninstallKey + 1;
+// Where the other build writes its uninstall entry.
+const REGSAM OtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
 // Wine keeps one App Paths key for both views, so only the requests show that the uninstaller
 // deletes the key that 64-bit Windows keeps in each view.
@@ -247,20 +250,25 @@ TEST_F(Removal, ThePreviousOwnersStayUntilEveryExtensionIsGivenBack) {
 }
 
 // What fleets do between the setup and the removal: a settings file arrives beside the program
-// (the vendor's, imported later, or one planted with saved-state lines), and the installing
-// user's key is gone (another account removes it). The machine's record still gives everything
-// back and takes every registration away, in both views, whatever the file says.
+// (the vendor's, imported later, or one planted with saved-state lines), the installing user's
+// key is gone (another account removes it), and the program runs from the same folder spelled
+// otherwise than at the setup (its short name, the "\\?\" form). The machine's record still gives
+// everything back and takes every registration away, in both views, whatever the file says.
 TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
     const std::wstring ini = ModuleFolder() + L"\\Bundlo.ini";
-    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    wchar_t shortFolder[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameW(ModuleFolder().c_str(), shortFolder, MAX_PATH));
+    const std::wstring spellings[] = {shortFolder, L"\\\\?\\" + ModuleFolder()};
     for (const char* file :
          {"Global\\Integration=0\r\n",
           "HKCU\\Setup\\.zip\\Exist=1\r\nHKCU\\Setup\\.zip\\Type=\"exefile\"\r\n"}) {
+        const std::wstring& spelling = spellings[file[0] == 'G' ? 0 : 1];
         SCOPED_TRACE(file);
         SetString(HKEY_CLASSES_ROOT, L".zip", L"", L"CompressedFolder");
         Install();
+        SetMachineValue(L"Software\\Bundlo\\Setup", L"Folder", spelling, KEY_WOW64_64KEY);
         // The other build's entry of this installation, as a setup of that build leaves it.
-        SetMachineValue(Uninstall, L"InstallLocation", ModuleFolder() + L"\\", otherView);
+        SetMachineValue(Uninstall, L"InstallLocation", spelling + L"\\", OtherView);
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Bundlo");
         WriteRaw(ini, file);
         ReleaseSettings();
@@ -278,15 +286,28 @@ TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
     }
 }
 
-// A copy in another folder (a portable one, or a copy the user made) leaves the registrations
-// of the installation the machine's record names alone.
+// A copy in another folder (a portable one, a copy the user made, the build a vendor moved away
+// from) leaves the registrations of the installation the machine's record names alone, but takes
+// what names itself: its uninstall entry, App Paths and the shortcuts into its folder.
 TEST_F(Removal, AnotherCopysRemovalLeavesTheInstallationAlone) {
+    const std::wstring other = ModuleFolder() + L"\\other";
+    CreateDirectoryW(other.c_str(), nullptr);
     Install();
-    SetMachineValue(L"Software\\Bundlo\\Setup", L"Folder", L"C:\\Other\\Bundlo", KEY_WOW64_64KEY);
+    const std::wstring mine = std::wstring(Group) + L"\\m.lnk",
+                       its = std::wstring(Group) + L"\\o.lnk";
+    SetMachineValue(L"Software\\Bundlo\\Setup", L"Folder", other, KEY_WOW64_64KEY);
+    SetMachineValue(Uninstall, L"UninstallString", L"\"" + other + L"\\Uninstall.exe\"", OtherView);
+    ASSERT_TRUE(WriteShortcut((ModuleFolder() + L"\\Bdl.txt").c_str(), mine.c_str(), 0, 0, 0));
+    ASSERT_TRUE(WriteShortcut((other + L"\\Bdl.txt").c_str(), its.c_str(), 0, 0, 0));
     RemoveFromRegistry();
     EXPECT_EQ(L"Bundlo.ZIP", RawValue(HKEY_CLASSES_ROOT, L".zip", L""));
-    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
-    EXPECT_TRUE(AppPathsInEveryView());
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, OtherView));
+    EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, OtherView ^ KEY_WOW64_RES));
+    EXPECT_FALSE(AppPathsInAnyView());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(mine.c_str()));
+    EXPECT_TRUE(DeleteFileW(its.c_str()));
+    UpdateShortcuts(IntegrationSettings{}, nullptr, 0, nullptr); // the group folders
+    RemoveDirectoryW(other.c_str());
 }
 
 // With a user's own key of the same name, the merged root would take the machine's association
