@@ -346,6 +346,12 @@ bool GetString(RegistryRoot root, const wchar_t* path, const wchar_t* name, wcha
         return false;
     }
     size_t end = size / 2;
+    // Stored without its terminator, a text that fills the buffer has no room for one.
+    if (end >= capacity && wmemchr(out, 0, capacity) == nullptr) {
+        CopyText(out, fallback, capacity);
+        *result = ReadTooLong;
+        return false;
+    }
     out[end < capacity - 1 ? end : capacity - 1] = 0;
     return true;
 }

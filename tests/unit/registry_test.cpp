@@ -31,6 +31,14 @@ void RawSet(const std::wstring& path, const wchar_t* name, DWORD type, const voi
     RegCloseKey(key);
 }
 
+// "hello" as stored without its terminator, handed over as it is.
+LONG WINAPI BareHello(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE data, LPDWORD size) {
+    if (*size < 10)
+        return ERROR_MORE_DATA;
+    memcpy(data, L"hello", *size = 10);
+    return ERROR_SUCCESS;
+}
+
 class RegistryTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -82,8 +90,16 @@ TEST_F(RegistryTest, ValuesWrittenAndReadBack) {
     EXPECT_STREQ(L"d", text);
     EXPECT_EQ(9u, GetUserDword(Under(L"a\\b").c_str(), L"none", 9));
 
-    // Longer than the buffer: false, and the default rather than a cut value.
+    // Longer than the buffer: false, and the default rather than a cut value; also when the
+    // value, stored without its terminator, fills the buffer and leaves no room for one.
     EXPECT_FALSE(GetUserString(Under(L"a\\b").c_str(), L"Text", text, L"d", 5));
+    EXPECT_STREQ(L"d", text);
+    // (Windows hands such a value over as it is stored; this Wine asks for room to end it.)
+    RegistryFunctions bare = RealRegistryFunctions();
+    bare.QueryValue = BareHello;
+    OverrideRegistryFunctions(&bare);
+    EXPECT_FALSE(GetUserString(Under(L"a\\b").c_str(), L"Text", text, L"d", 5));
+    OverrideRegistryFunctions(nullptr);
     EXPECT_STREQ(L"d", text);
 
     DeleteValue(HKEY_CURRENT_USER, Under(L"a\\b").c_str(), L"Text");
