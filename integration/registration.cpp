@@ -153,8 +153,12 @@ void RemoveEntriesOfThisCopy() {
         if (read == ReadDone && LiesIn(archiver, folder))
             DeleteEmptyKey(machine, AppPathsKey);
         GetString(machine, MachineProductKey, L"exe32", archiver, L"", &read);
-        if (read == ReadDone && LiesIn(archiver, folder))
+        if (read == ReadDone && LiesIn(archiver, folder)) {
             DeleteValue(machine, MachineProductKey, L"exe32");
+            // Often all that the other build's product key held.
+            if (FindKeyContents(machine, MachineProductKey) == KeyEmpty)
+                DeleteEmptyKey(machine, MachineProductKey);
+        }
     }
 }
 

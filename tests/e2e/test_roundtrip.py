@@ -185,10 +185,15 @@ class BuildMove(harness.ProgramTest):
                                                 timeout=180)
                         self.assertEqual(0, setup.code)
                     expected = machine_generator.machine_state(self.prefix, harness)
-                    # The old copy's own: its uninstall entry and "exe32" in its build's view.
+                    # The old copy's own: its uninstall entry and "exe32" in its build's view,
+                    # with the product key there when that was all it held.
                     view = "wow6432node\\" if old == 32 else ""
-                    del expected[r"HKLM\Software"][view + machine_generator.UNINSTALL_ENTRY]
-                    del expected[r"HKLM\Software"][view + "bundlo"]["exe32"]
+                    machine = expected[r"HKLM\Software"]
+                    del machine[view + machine_generator.UNINSTALL_ENTRY]
+                    del machine[view + "bundlo"]["exe32"]
+                    if not machine[view + "bundlo"] and not any(
+                            key.startswith(view + "bundlo\\") for key in machine):
+                        del machine[view + "bundlo"]
                     for bits, state in ((old, expected), (new, before)):
                         folder = BUILD_FOLDERS[bits]
                         self.assertEqual(0, self.prefix.run(folder + r"\Uninstall.exe", ["/S"],
