@@ -276,11 +276,13 @@ class Checker {
     void ReportMissing();
     void ReportDirection(bool sawRightToLeftText);
     void ReportClipped();
+    void ReportSharedAccessKeys();
 
     const wchar_t* Path;
     Report Out;
     std::vector<ToldLine> Lines;
     std::map<std::string, unsigned> KeyLines;     // each key of the table given, and its line
+    std::map<std::string, std::wstring> Texts;    // and its text, as the program reads it
     std::map<std::string, unsigned> SectionLines; // the first line of each section
     std::map<std::string, int> UnknownSections;   // entries of sections the program never reads
     std::map<std::string, unsigned> UnknownSectionLines;
@@ -367,7 +369,8 @@ void Checker::ReadEntry(const ToldLine& line) {
         return;
     }
     KeyLines[line.Key] = line.Number;
-    CompareWithEnglish(line, *row, Language.Entries[line.Entry].Text);
+    Texts[line.Key] = Language.Entries[line.Entry].Text;
+    CompareWithEnglish(line, *row, Texts[line.Key]);
 }
 
 void Checker::ReportMissing() {
@@ -481,6 +484,42 @@ void Checker::ReportClipped() {
     }
 }
 
+// Alt and a letter that two controls of a dialog share reaches only one of them. Every control
+// text with an access key counts, labels too: a label's key moves the focus to the control after
+// it, so its letter is as taken as a button's.
+void Checker::ReportSharedAccessKeys() {
+    for (const DialogNote& dialog : DialogNotes) {
+        std::string section = std::string("$") + dialog.Name;
+        std::map<wchar_t, const char*> taken; // each letter and the first control that has it
+        for (const LanguageKeyRow& row : LanguageKeyTable) {
+            std::string item = KeyItem(row.Key);
+            if (KeySection(row.Key) != section || item == "CAPTION" || item == "SIZE")
+                continue;
+            auto given = Texts.find(row.Key);
+            std::wstring text;
+            if (given != Texts.end())
+                text = given->second;
+            else
+                EnglishText(row, text);
+            wchar_t letter = AccessKey(text);
+            if (letter == 0)
+                continue;
+            auto first = taken.emplace(letter, row.Key);
+            if (first.second)
+                continue;
+            const char* other = first.first->second;
+            // Reported with the later of the two lines that set them, or the section's when
+            // both texts are the English ones.
+            unsigned line = std::max(KeyLines.count(other) ? KeyLines[other] : 0,
+                                     KeyLines.count(row.Key) ? KeyLines[row.Key] : 0);
+            Out.Error(line ? line : SectionLines[section],
+                      Widen(dialog.Name) + L" " + Widen(KeyItem(other)) + L" and " + Widen(item) +
+                          L": both have the access key \"" + letter + L"\": Alt+" + letter +
+                          L" reaches only one of them; give each its own letter");
+        }
+    }
+}
+
 int Checker::Run(const wchar_t* shownName) {
     LoadLanguageFile(Path, Keep, &Lines);
     if (Lines.empty() || Lines[0].Kind != LanguageLineKind::Marker) {
@@ -551,6 +590,7 @@ int Checker::Run(const wchar_t* shownName) {
     }
     ReportMissing();
     ReportDirection(sawRightToLeftText);
+    ReportSharedAccessKeys();
     ReportClipped();
     return Out.Print(shownName);
 }

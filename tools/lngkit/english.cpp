@@ -288,6 +288,19 @@ TextMarks CountMarks(const std::wstring& text) {
     return marks;
 }
 
+wchar_t AccessKey(const std::wstring& text) {
+    for (size_t i = 0; i + 1 < text.size(); i++) {
+        if (text[i] != L'&')
+            continue;
+        if (text[i + 1] != L'&')
+            // Alt+a and Alt+A reach the same control: the dialog manager compares capitals.
+            return wchar_t(reinterpret_cast<UINT_PTR>(
+                CharUpperW(reinterpret_cast<wchar_t*>(UINT_PTR(text[i + 1])))));
+        i++;
+    }
+    return 0;
+}
+
 void Print(const wchar_t* format, ...) {
     static wchar_t line[32768];
     va_list args;

@@ -66,6 +66,9 @@ struct TextMarks {
     int AccessKeys;    // a single '&' marks the next letter as the control's access key
 };
 TextMarks CountMarks(const std::wstring& text);
+// The letter the dialog manager takes as the control's access key: the one after the first '&'
+// that is not part of "&&", in capitals; 0 for a text without one.
+wchar_t AccessKey(const std::wstring& text);
 
 // printf-style, to standard output in UTF-8.
 void Print(const wchar_t* format, ...);
