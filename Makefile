@@ -34,13 +34,13 @@ bench: build
 	@for p in $(PRESETS); do scripts/wine-run.sh build/$$p/bench/settings_bench.exe || exit 1; \
 	  scripts/wine-run.sh build/$$p/bench/langfile_bench.exe || exit 1; done
 
-# The dialogs as PNG files under build/screenshots/, at 96 and 144 DPI; LNG=path/to/uninstall.lng
-# renders them with a translation.
+# The dialogs as PNG files under build/screenshots/, at 96, 120, 144 and 192 DPI;
+# LNG=path/to/uninstall.lng renders them with a translation.
 screenshots: build
 	@python3 scripts/lngkit.py screenshots $(if $(LNG),--lng $(LNG))
 
-# A translation read as the program reads it, its dialogs measured at 96 and 144 DPI: make
-# check-lng LNG=path/to/uninstall.lng. Fails when the file has errors.
+# A translation read as the program reads it, its dialogs measured at 96, 120, 144 and 192 DPI:
+# make check-lng LNG=path/to/uninstall.lng. Fails when the file has errors.
 check-lng: build
 	@python3 scripts/lngkit.py check $(if $(LNG),--lng $(LNG))
 

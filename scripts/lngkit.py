@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The translators' kit, run under Wine in a prefix of its own (build/screenshot-prefix):
   lngkit.py screenshots [--lng path]  `make screenshots [LNG=...]`: the setup's dialogs with their
-                                      real procedures at 96 and 144 DPI, as PNG files under
-                                      build/screenshots/, with a translation's texts, SIZE
-                                      corrections and reading direction when one is given
+                                      real procedures at 96, 120, 144 and 192 DPI, as PNG files
+                                      under build/screenshots/, with a translation's texts,
+                                      SIZE corrections and reading direction when one is given
   lngkit.py check --lng path          `make check-lng LNG=...`: the checker's report on a
                                       translation; exits 1 when it found errors
   lngkit.py reference                 `make lng-reference`: writes docs/uninstall.lng anew from
@@ -59,14 +59,14 @@ def screenshots(prefix, kit, lng):
     shots = r"C:\bdlshots"
     shutil.rmtree(prefix.unix_path(shots), ignore_errors=True)
     os.makedirs(prefix.unix_path(shots))
-    # Room for a widened dialog at 144 DPI: what lies beyond the screen cannot be copied.
-    with harness.Display(prefix, size="2560x1600"):
+    # Room for a widened dialog at 192 DPI: what lies beyond the screen cannot be copied.
+    with harness.Display(prefix, size="3840x2400"):
         result = prefix.run(kit, ["screenshots", shots] + ([prefix.windows_path(lng)] if lng else []),
                             timeout=300)
     if result.code != 0:
         sys.exit("rendering failed: " + result.stdout + result.stderr)
     label = os.path.splitext(os.path.basename(lng))[0] if lng else "english"
-    for dpi in ("96", "144"):
+    for dpi in ("96", "120", "144", "192"):
         target = os.path.join(ROOT, "build", "screenshots", f"{label}-{dpi}dpi")
         os.makedirs(target, exist_ok=True)
         folder = prefix.unix_path(shots + "\\" + dpi)

@@ -89,11 +89,11 @@ class DialogLayout(harness.ProgramTest):
         self.assertEqual(1, code, report)
         for line in expected:
             self.assertIn(line, report)
-        self.assertIn("at 144 DPI", report)
+        self.assertIn("at 192 DPI", report)
         done = next(n for n, line in enumerate(english, 1) if line == ":DIALOG DONEDLG")
         size = next(n for n, line in enumerate(english, 1) if n > done and line.startswith("SIZE"))
         fix = re.search(rf"\nxx.lng:{size}: note: DONEDLG: SIZE (\d+)\*100 makes every text "
-                        rf"fit at 96 and 144 DPI\n", report)
+                        rf"fit at 96, 120, 144 and 192 DPI\n", report)
         self.assertIsNotNone(fix, report)
         # The text needs about twice the button's width, and nothing else needs more room.
         self.assertTrue(180 <= int(fix.group(1)) <= 230, report)

@@ -425,8 +425,13 @@ void Checker::ReportClipped() {
         Out.FileError(L"the dialogs could not be measured (they need a display)");
         return;
     }
-    std::wstring dpis = L"at " + std::to_wstring(RenderDpis[0]) + L" and " +
-                        std::to_wstring(RenderDpis[1]) + L" DPI";
+    std::wstring dpis = L"at";
+    for (size_t i = 0; i < RenderDpiCount; i++)
+        dpis += (i == 0                   ? L" "
+                 : i + 1 < RenderDpiCount ? L", "
+                                          : L" and ") +
+                std::to_wstring(RenderDpis[i]);
+    dpis += L" DPI";
     for (const DialogNote& dialog : DialogNotes) {
         std::string section = std::string("$") + dialog.Name;
         bool any = false;

@@ -78,12 +78,14 @@ int WriteReference(const wchar_t* path);
 // RenderDpis; prints what a translator must fix. 1 when there are errors.
 int CheckTranslation(const wchar_t* path, const wchar_t* shownName);
 
-extern const int RenderDpis[2];
+// The settings users choose most: 100, 125, 150 and 200 percent.
+const size_t RenderDpiCount = 4;
+extern const int RenderDpis[RenderDpiCount];
 // The dialogs at this process's DPI with the language file (null: none): painted into BMP files
 // in the folder, or with no folder measured onto standard output. Needs a display.
 int RenderDialogs(const wchar_t* folder, const wchar_t* languageFile);
-// RenderDialogs in a run of this program at each DPI of RenderDpis, into the folder's sub-folders
-// "96" and "144", or with no folder giving each run's measurements. The user's DPI setting is put
-// back afterwards.
+// RenderDialogs in a run of this program at each DPI of RenderDpis, into sub-folders of the folder
+// named by the DPI ("96", "120", ...), or with no folder giving each run's measurements. The user's
+// DPI setting is put back afterwards.
 bool RenderAtEachDpi(const wchar_t* folder, const wchar_t* languageFile,
                      std::vector<std::string>* measurements);

@@ -1,10 +1,10 @@
 // lngkit reference <file>
 //     writes the English reference language file from the program's resources and key table
 // lngkit check <language file> [<name to report>]
-//     reads a translation as the program does, measures the dialogs with it at 96 and 144 DPI,
-//     and reports what a translator must fix
+//     reads a translation as the program does, measures the dialogs with it at 96, 120, 144 and 192
+//     DPI, and reports what a translator must fix
 // lngkit screenshots <folder> [<language file>]
-//     paints the dialogs at 96 and 144 DPI into BMP files in <folder>\96 and <folder>\144
+//     paints the dialogs at 96, 120, 144 and 192 DPI into BMP files in <folder>\96 and so on
 // lngkit render <folder or -> [<language file>]
 //     one run of those two at this process's DPI: "-" measures instead of painting
 // The last three need a display. Exit code: 0 done (with warnings at most), 1 errors found or

@@ -312,7 +312,7 @@ bool Finish(SelfRun* run) {
 
 } // namespace
 
-const int RenderDpis[2] = {96, 144};
+const int RenderDpis[RenderDpiCount] = {96, 120, 144, 192};
 
 int RenderDialogs(const wchar_t* folder, const wchar_t* languageFile) {
     MeasureOnly = folder == nullptr;
@@ -354,9 +354,9 @@ int RenderDialogs(const wchar_t* folder, const wchar_t* languageFile) {
 bool RenderAtEachDpi(const wchar_t* folder, const wchar_t* languageFile,
                      std::vector<std::string>* measurements) {
     DpiSetting dpiSetting;
-    SelfRun runs[2];
+    SelfRun runs[RenderDpiCount];
     bool ok = true;
-    for (size_t i = 0; i < 2 && ok; i++) {
+    for (size_t i = 0; i < RenderDpiCount && ok; i++) {
         std::wstring target = L"-";
         if (folder) {
             target = std::wstring(folder) + L"\\" + std::to_wstring(RenderDpis[i]);
