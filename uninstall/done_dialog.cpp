@@ -1,5 +1,6 @@
 #include "uninstall/dialogs.h"
 
+#include "common/handles.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "lang/help.h"
@@ -11,6 +12,25 @@
 namespace {
 
 const wchar_t DialogName[] = L"DONEDLG";
+
+// The heading's bold font, made from the face the dialog shows (a language module's template may
+// name another one than ours); it lives as long as the dialog.
+OwnedGdiObject HeadingFont;
+
+void SetHeadingFont(HWND dialog) {
+    HGDIOBJ dialogFont = reinterpret_cast<HGDIOBJ>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    LOGFONTW face;
+    if (dialogFont == nullptr || GetObjectW(dialogFont, sizeof face, &face) == 0)
+        return; // the heading keeps the dialog's own font
+    face.lfHeight = ScaleForDpi(-12);
+    face.lfWidth = 0;
+    face.lfWeight = FW_BOLD;
+    face.lfCharSet = DEFAULT_CHARSET;
+    HeadingFont.reset(CreateFontIndirectW(&face));
+    if (HeadingFont)
+        SendDlgItemMessageW(dialog, IDC_THANKS, WM_SETFONT,
+                            reinterpret_cast<WPARAM>(HeadingFont.get()), FALSE);
+}
 
 // The installer unpacked the archiver into the current folder and started the setup there.
 bool GetInstallFolder(wchar_t* folder, size_t capacity) {
@@ -24,7 +44,7 @@ bool GetInstallFolder(wchar_t* folder, size_t capacity) {
 
 void InitDialog(HWND dialog) {
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(DialogIcon));
-    SendDlgItemMessageW(dialog, IDC_THANKS, WM_SETFONT, reinterpret_cast<WPARAM>(BoldFont), FALSE);
+    SetHeadingFont(dialog);
     wchar_t folder[PathCapacity];
     GetInstallFolder(folder, PathCapacity);
     SetDlgItemTextW(dialog, IDC_INSTINFOFOLDERTEXT, folder);
@@ -54,6 +74,8 @@ INT_PTR CALLBACK DoneDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         InitDialog(dialog);
         return TRUE;
     }
+    if (message == WM_DESTROY)
+        HeadingFont.reset();
     if (message != WM_COMMAND)
         return FALSE;
     switch (LOWORD(wParam)) {

@@ -86,7 +86,9 @@ void InitDialog(HWND dialog) {
     LoadIntegrationSettings(settings);
     ApplyInitText(InitSettingsText, settings);
     ShowSettings(dialog, settings);
-    SetForegroundWindow(dialog);
+    // An unattended run must not take the foreground from whatever the user is doing.
+    if (!Silent)
+        SetForegroundWindow(dialog);
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(DialogIcon));
     // The explanation is read-only text, not a field: it takes the dialog's colour.
     SendDlgItemMessageW(dialog, IDC_SETUPHELPTEXT, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
@@ -107,6 +109,17 @@ void Confirm(HWND dialog) {
         LogLine(L"Setup step: the uninstall entry");
     }
     EndDialog(dialog, 1);
+}
+
+// The installer has already unpacked the program: without its entry in the list of installed
+// programs nothing would ever remove it. Nothing else is integrated, and the run ends as not done.
+void Cancel(HWND dialog) {
+    if (!MsiMode) {
+        RegisterUninstallEntry();
+        LogLine(L"Setup cancelled: the uninstall entry only");
+    }
+    ExitCode = 1;
+    EndDialog(dialog, 0);
 }
 
 void ToggleAllTypes(HWND dialog) {
@@ -143,8 +156,7 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         Confirm(dialog);
         break;
     case IDCANCEL:
-        ExitCode = 1;
-        EndDialog(dialog, 0);
+        Cancel(dialog);
         break;
     case IDC_SHELLEXT: {
         IntegrationSettings settings;

@@ -30,7 +30,6 @@ LogSwitch LogChoice;
 wchar_t InitSettingsText[InitSettingsCapacity];
 int ExitCode;
 HICON DialogIcon;
-HFONT BoldFont;
 
 namespace {
 // Machine-wide, whichever session or account runs the program: a removal giving the file types
@@ -201,9 +200,6 @@ int Run(void* context) {
     DialogIcon = LoadIconW(ResourceInstance, L"BDLICON");
     if (!DialogIcon && ResourceInstance != OwnInstance)
         DialogIcon = LoadIconW(OwnInstance, L"BDLICON");
-    OwnedGdiObject boldFont(CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0,
-                                        0, 0, 0, 0, L"MS Shell Dlg"));
-    BoldFont = static_cast<HFONT>(boldFont.get());
 
     bool setupRequested = false;
     bool uninstallRequested = false;
@@ -246,8 +242,6 @@ int Run(void* context) {
 
     richEdit.reset();
     OleUninitialize();
-    BoldFont = nullptr;
-    boldFont.reset();
     return ExitCode;
 }
 } // namespace

@@ -27,7 +27,6 @@ extern wchar_t InitSettingsText[InitSettingsCapacity]; // /init text, laid over 
 // machine-wide write, a missing list); RestartExitCode or BusyExitCode.
 extern int ExitCode;
 extern HICON DialogIcon;
-extern HFONT BoldFont;
 
 // Exit code when memory ran out: the process ends without a message, but not with success.
 const int MemoryExitCode = ERROR_NOT_ENOUGH_MEMORY;

@@ -16,6 +16,9 @@ CLASSES = "HKEY_CLASSES_ROOT"
 PRODUCT = r"HKEY_CURRENT_USER\Software\Bundlo"
 UNINSTALL = (r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
              r"\Bundlo archiver")
+MACHINE = r"HKEY_LOCAL_MACHINE\Software\Bundlo"
+APP_PATHS = (r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\App Paths"
+             r"\Bundlo.exe")
 HANDLER = CLASSES + r"\*\shellex\ContextMenuHandlers\Bundlo"
 ID = harness.resource_ids()
 TYPE_BOXES = range(ID["IDC_ASSOCBDL"], ID["IDC_ASSOC001"] + 1)
@@ -69,13 +72,22 @@ class Setup(harness.ProgramTest):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        # The files the integration points to; their contents do not matter here.
-        for name in ("Bundlo.exe", "bdlext.dll", "bdlext64.dll"):
-            with open(cls.prefix.unix_path(FOLDER + "\\" + name), "wb") as f:
-                f.write(b"MZ placeholder")
+        cls.place_files()
         cls.display = harness.Display(cls.prefix)
         cls.display.__enter__()
         cls.driver = SetupDriver(cls.prefix)
+
+    @classmethod
+    def place_files(cls):
+        """The files the integration points to; their contents do not matter here."""
+        for name in ("Bundlo.exe", "bdlext.dll", "bdlext64.dll"):
+            with open(cls.prefix.unix_path(FOLDER + "\\" + name), "wb") as f:
+                f.write(b"MZ placeholder")
+
+    @classmethod
+    def reinstall(cls):
+        cls.prefix.install()
+        cls.place_files()
 
     @classmethod
     def tearDownClass(cls):
@@ -199,17 +211,32 @@ class Setup(harness.ProgramTest):
 
         self.driver.do(("press", SETUP, CANCEL))
         self.assertEqual(1, process.wait(timeout=60))
+        # The unpacked program stays removable: its uninstall entry is written, after Esc too.
+        command = self.value(self.query(UNINSTALL), UNINSTALL, "UninstallString")
+        self.assertEqual('"%s"' % self.program, command)
+        self.assertEqual(0, self.prefix.run("reg", ["delete", UNINSTALL, "/f",
+                                                    program_view()]).code)
         process = self.start_setup()
         self.driver.do(("wait", SETUP, 60000), ("key", SETUP, ESCAPE))
         self.assertEqual(1, process.wait(timeout=60))
 
-        found = self.query(PRODUCT, UNINSTALL, CLASSES + r"\.zip")
+        found = self.query(PRODUCT, UNINSTALL, CLASSES + r"\.zip", MACHINE, APP_PATHS)
         items = PRODUCT + r"\Setup\MenuItems"
         self.assertEqual("0x1", self.value(found, items, "Test"))
         self.assertEqual("", self.value(found, items, "AlwaysArc"))
-        # Only the items were stored: no choice of the settings dialog, nothing applied, and
-        # Windows 10 shows no top-level items to store.
-        self.assertEqual({items.lower()}, {key for key, values in found.items() if values})
+        # Only the items and the entry were stored: no choice of the settings dialog, nothing
+        # applied, no record, and Windows 10 shows no top-level items to store.
+        self.assertEqual({items.lower(), UNINSTALL.lower()},
+                         {key for key, values in found.items() if values})
+        self.assertEqual(command, self.value(found, UNINSTALL, "UninstallString"))
+
+        # With no record of an installation, the entry's command still removes it all.
+        self.addCleanup(self.reinstall)
+        with open(self.prefix.unix_path(FOLDER + r"\Uninstall.lst"), "w") as f:
+            f.write("Bundlo.exe\r\nbdlext.dll\r\nbdlext64.dll\r\nUninstall.exe\r\n")
+        self.assertEqual(0, self.prefix.run(self.program, ["/S"], cwd="C:\\", timeout=180).code)
+        self.assertEqual({}, self.query(UNINSTALL))
+        self.assertFalse(os.path.exists(self.prefix.unix_path(FOLDER + r"\Bundlo.exe")))
 
     def test_choices_made_in_the_dialog_are_applied_and_the_completion_dialog_ends_it(self):
         # Text files "open" by leaving a copy where the test can read which file it was.

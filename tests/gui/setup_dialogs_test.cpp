@@ -290,4 +290,18 @@ TEST_F(SetupDialogs, OkStoresTheTopLevelItemsOnlyWhenTheyWereShown) {
     EXPECT_TRUE(Shown(dialog, IDC_CONTEXTTEST));
 }
 
+// A language module's template may name another face than ours: the heading keeps it, in bold.
+TEST_F(SetupDialogs, TheCompletionHeadingIsTheDialogsOwnFaceInBold) {
+    HWND dialog = Open(L"DONEDLG", DoneDialogProc, 0);
+    ASSERT_NE(nullptr, dialog);
+    LOGFONTW own, heading;
+    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    ASSERT_NE(0, GetObjectW(font, sizeof own, &own));
+    font = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(dialog, IDC_THANKS, WM_GETFONT, 0, 0));
+    ASSERT_NE(0, GetObjectW(font, sizeof heading, &heading));
+    EXPECT_STREQ(own.lfFaceName, heading.lfFaceName);
+    EXPECT_EQ(FW_BOLD, heading.lfWeight);
+    EXPECT_EQ(DEFAULT_CHARSET, heading.lfCharSet);
+}
+
 } // namespace

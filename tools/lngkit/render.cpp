@@ -330,8 +330,6 @@ int RenderDialogs(const wchar_t* folder, const wchar_t* languageFile) {
     LoadLibraryW(L"riched20.dll");
     InitLanguage(languageFile ? languageFile : L"uninstall.lng");
     DialogIcon = LoadIconW(instance, L"BDLICON");
-    BoldFont = CreateFontW(ScaleForDpi(-12), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0,
-                           L"MS Shell Dlg");
     // Measuring, the dialogs need not ask which Windows this is: every control is measured,
     // whatever the version shows or hides.
     if (MeasureOnly) {
