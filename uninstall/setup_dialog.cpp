@@ -3,12 +3,14 @@
 #include <richedit.h>
 
 #include "common/log.h"
+#include "common/settings.h"
 #include "common/paths.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "integration/apply.h"
 #include "integration/associations.h"
 #include "integration/choices.h"
+#include "integration/record.h"
 #include "integration/registration.h"
 #include "integration/shortcuts.h"
 #include "lang/localise.h"
@@ -111,10 +113,18 @@ void Confirm(HWND dialog) {
     EndDialog(dialog, 1);
 }
 
+// Read past a settings file, which never names machine state.
+bool AnotherInstallationRecorded() {
+    ScopedRecordedRemoval look;
+    return FindInstallationRecord() == RecordOfAnotherCopy;
+}
+
 // The installer has already unpacked the program: without its entry in the list of installed
 // programs nothing would ever remove it. Nothing else is integrated, and the run ends as not done.
 void Cancel(HWND dialog) {
-    if (!MsiMode) {
+    // Never over the entry of an installation in another folder, which this copy has not
+    // replaced: cancelled, it has taken nothing over.
+    if (!MsiMode && !AnotherInstallationRecorded()) {
         RegisterUninstallEntry();
         LogLine(L"Setup cancelled: the uninstall entry only");
     }

@@ -238,6 +238,16 @@ class Setup(harness.ProgramTest):
         self.assertEqual({}, self.query(UNINSTALL))
         self.assertFalse(os.path.exists(self.prefix.unix_path(FOLDER + r"\Bundlo.exe")))
 
+        # The entry of an installation in another folder is not this cancelled copy's to write.
+        self.reinstall()
+        self.assertEqual(0, self.prefix.run("reg", ["add", MACHINE + r"\Setup", "/v", "Folder",
+                                                    "/d", r"C:\Elsewhere", "/f", "/reg:64"]).code)
+        self.addCleanup(self.prefix.run, "reg", ["delete", MACHINE, "/f", "/reg:64"])
+        process = self.start_setup()
+        self.driver.do(("wait", SETUP, 60000), ("key", SETUP, ESCAPE))
+        self.assertEqual(1, process.wait(timeout=60))
+        self.assertEqual({}, self.query(UNINSTALL))
+
     def test_choices_made_in_the_dialog_are_applied_and_the_completion_dialog_ends_it(self):
         # Text files "open" by leaving a copy where the test can read which file it was.
         self.prefix.reg_import(r"""
