@@ -49,16 +49,18 @@ int Percent(int value, int percent) {
     return int(scaled);
 }
 
-void ScaleChildren(HWND window, const RECT& dialog, int borderWidth, int borderHeight, int scaleX,
-                   int scaleY) {
-    int frameY = GetSystemMetrics(SM_CYDLGFRAME);
+void ScaleChildren(HWND window, int scaleX, int scaleY) {
     HWND first = GetWindow(window, GW_CHILD);
     HWND child = first;
     for (int count = 0; child != nullptr && count < 512; count++) {
+        // In the dialog's client coordinates, which SetWindowPos takes: the system's own mapping
+        // knows where the frame and caption end, and that a mirrored dialog counts x from its
+        // right edge, so both directions scale alike.
         RECT r;
         GetWindowRect(child, &r);
-        int x = Percent(r.left - borderWidth / 2 - dialog.left, scaleX);
-        int y = Percent(r.top - (borderHeight - frameY) - dialog.top, scaleY);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        int x = Percent(r.left, scaleX);
+        int y = Percent(r.top, scaleY);
         int width = Percent(r.right - r.left + 1, scaleX);
         int height = Percent(r.bottom - r.top + 1, scaleY);
         wchar_t className[32];
@@ -213,12 +215,11 @@ void LocaliseDialog(HWND window, const wchar_t* dialogName) {
         if ((GetWindowLongW(window, GWL_STYLE) & DS_CENTER) == 0)
             flags |= SWP_NOMOVE;
         SetWindowPos(window, nullptr, left < 0 ? 0 : left, top < 0 ? 0 : top, width, height, flags);
-        GetWindowRect(window, &w);
     }
     if (FindDialogText(dialogName, L"CAPTION", text, 1024))
         SetWindowTextW(window, text);
     if (scaled)
-        ScaleChildren(window, w, borderWidth, borderHeight, scaleX, scaleY);
+        ScaleChildren(window, scaleX, scaleY);
 }
 
 void ApplyRtlLayout(HWND window) {

@@ -29,6 +29,7 @@ struct Child {
     int Id;
     std::wstring Class;
     RECT Screen;
+    POINT Inside; // from the client area's top and its leading edge: the right one when mirrored
 };
 
 struct Geometry {
@@ -41,6 +42,10 @@ Geometry Measure(HWND dialog) {
     Geometry g;
     GetWindowRect(dialog, &g.Window);
     GetClientRect(dialog, &g.Client);
+    WINDOWINFO info = {};
+    info.cbSize = sizeof info;
+    GetWindowInfo(dialog, &info);
+    bool mirrored = (GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         Child c;
         c.Id = GetDlgCtrlID(child);
@@ -48,6 +53,9 @@ Geometry Measure(HWND dialog) {
         GetClassNameW(child, name, 64);
         c.Class = name;
         GetWindowRect(child, &c.Screen);
+        c.Inside = {mirrored ? info.rcClient.right - c.Screen.right
+                             : c.Screen.left - info.rcClient.left,
+                    c.Screen.top - info.rcClient.top};
         g.Children.push_back(c);
     }
     return g;
@@ -129,42 +137,49 @@ int Height(const RECT& r) {
     return r.bottom - r.top;
 }
 
-TEST_F(DialogLayout, Size120x100WidensTheDialogAndEveryControlAroundItsCentre) {
-    Geometry before = Baseline(L"SETUPDLG");
-    ASSERT_GT(before.Children.size(), 30u);
-    UseLanguage(":DIALOG SETUPDLG\r\nSIZE 120*100\r\nCAPTION \"[xx] Setup\"\r\n"
-                "IDC_ASSOCWITH \"[xx] Types\"\r\n");
-    HWND dialog = Open(L"SETUPDLG");
-    ASSERT_NE(nullptr, dialog);
-    Geometry after = Measure(dialog);
-    EXPECT_EQ(L"[xx] Setup", WindowText(dialog));
-    EXPECT_EQ(L"[xx] Types", WindowText(GetDlgItem(dialog, IDC_ASSOCWITH)));
+// Right to left the same correction gives the mirror image of the left-to-right dialog.
+TEST_F(DialogLayout, Size120x100WidensTheDialogAndEveryControlAroundItsCentreInEitherDirection) {
+    std::vector<POINT> leftToRight;
+    for (const char* direction : {"LTR", "RTL"}) {
+        SCOPED_TRACE(direction);
+        std::string directive = std::string(":DIRECTION ") + direction + "\r\n";
+        UseLanguage(directive);
+        Geometry before = Measure(Open(L"SETUPDLG"));
+        ASSERT_GT(before.Children.size(), 30u);
+        UseLanguage(directive + ":DIALOG SETUPDLG\r\nSIZE 120*100\r\nCAPTION \"[xx] Setup\"\r\n"
+                                "IDC_ASSOCWITH \"[xx] Types\"\r\n");
+        HWND dialog = Open(L"SETUPDLG");
+        ASSERT_NE(nullptr, dialog);
+        Geometry after = Measure(dialog);
+        EXPECT_EQ(L"[xx] Setup", WindowText(dialog));
+        EXPECT_EQ(L"[xx] Types", WindowText(GetDlgItem(dialog, IDC_ASSOCWITH)));
 
-    const RECT& w = before.Window;
-    int borderWidth = (w.right - w.left + 1) - before.Client.right;
-    int borderHeight = (w.bottom - w.top + 1) - before.Client.bottom;
-    int width = borderWidth + before.Client.right * 120 / 100;
-    int height = before.Client.bottom + borderHeight;
-    EXPECT_EQ(width, Width(after.Window));
-    EXPECT_EQ(height, Height(after.Window));
-    // Centred dialogs keep their centre (within rounding), never leaving the screen.
-    int left = w.left + ((w.right - w.left + 1) - width) / 2;
-    EXPECT_EQ(left < 0 ? 0 : left, after.Window.left);
-    EXPECT_EQ(w.top, after.Window.top);
+        const RECT& w = before.Window;
+        int borderWidth = (w.right - w.left + 1) - before.Client.right;
+        int borderHeight = (w.bottom - w.top + 1) - before.Client.bottom;
+        int width = borderWidth + before.Client.right * 120 / 100;
+        EXPECT_EQ(width, Width(after.Window));
+        EXPECT_EQ(before.Client.bottom + borderHeight, Height(after.Window));
+        // Centred dialogs keep their centre (within rounding), never leaving the screen.
+        int left = w.left + ((w.right - w.left + 1) - width) / 2;
+        EXPECT_EQ(left < 0 ? 0 : left, after.Window.left);
+        EXPECT_EQ(w.top, after.Window.top);
 
-    int frameY = GetSystemMetrics(SM_CYDLGFRAME);
-    ASSERT_EQ(before.Children.size(), after.Children.size());
-    for (size_t i = 0; i < before.Children.size(); i++) {
-        const RECT& r = before.Children[i].Screen;
-        SCOPED_TRACE(before.Children[i].Id);
-        int x = (r.left - w.left - borderWidth / 2) * 120 / 100;
-        int y = (r.top - w.top - (borderHeight - frameY)) * 100 / 100;
-        POINT at = {after.Children[i].Screen.left, after.Children[i].Screen.top};
-        ScreenToClient(dialog, &at);
-        EXPECT_EQ(x, at.x);
-        EXPECT_EQ(y, at.y);
-        EXPECT_EQ((Width(r) + 1) * 120 / 100, Width(after.Children[i].Screen));
-        EXPECT_EQ(Height(r) + 1, Height(after.Children[i].Screen));
+        ASSERT_EQ(before.Children.size(), after.Children.size());
+        for (size_t i = 0; i < before.Children.size(); i++) {
+            const Child& was = before.Children[i];
+            const Child& is = after.Children[i];
+            SCOPED_TRACE(was.Id);
+            EXPECT_EQ(was.Inside.x * 120 / 100, is.Inside.x);
+            EXPECT_EQ(was.Inside.y, is.Inside.y);
+            EXPECT_EQ((Width(was.Screen) + 1) * 120 / 100, Width(is.Screen));
+            EXPECT_EQ(Height(was.Screen) + 1, Height(is.Screen));
+            if (direction[0] == 'L') {
+                leftToRight.push_back(is.Inside);
+            } else if (i < leftToRight.size()) {
+                EXPECT_EQ(leftToRight[i].x, is.Inside.x);
+            }
+        }
     }
 }
 
