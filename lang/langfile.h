@@ -15,7 +15,7 @@ struct LanguageKeyRow {
     const char* Key;
 };
 
-const size_t LanguageKeyCount = 111;
+const size_t LanguageKeyCount = 113;
 extern const LanguageKeyRow LanguageKeyTable[LanguageKeyCount];
 
 const size_t LanguageKeyCapacity = 50;     // 49 characters and the terminator

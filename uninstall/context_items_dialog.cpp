@@ -69,6 +69,7 @@ UINT CheckState(DWORD number) {
 }
 
 void ShowTopItems(HWND dialog) {
+    SetDlgItemTextW(dialog, IDC_CONTEXTMENUITEMS, LoadText(IDS_TOPITEMSTITLE));
     for (const MenuItem& item : MenuItems)
         if (item.Classic)
             ShowWindow(GetDlgItem(dialog, item.Id), SW_HIDE);
@@ -83,6 +84,20 @@ void ShowTopItems(HWND dialog) {
         if (number != 0)
             lastGroup = item.Group;
     }
+}
+
+// Windows 11's top level takes one command of each group: ticking one unticks the others of its
+// group, which can still be left off altogether.
+void KeepOneOfGroup(HWND dialog, int clicked) {
+    const TopItem* chosen = nullptr;
+    for (const TopItem& item : TopItems)
+        if (item.Id == clicked)
+            chosen = &item;
+    if (TopItemsHidden || chosen == nullptr || !IsDlgButtonChecked(dialog, clicked))
+        return;
+    for (const TopItem& item : TopItems)
+        if (item.Group == chosen->Group && item.Id != clicked)
+            CheckDlgButton(dialog, item.Id, BST_UNCHECKED);
 }
 
 void InitDialog(HWND dialog, bool cascaded) {
@@ -145,6 +160,8 @@ INT_PTR CALLBACK ContextItemsDialogProc(HWND dialog, UINT message, WPARAM wParam
         EndDialog(dialog, 0);
         return TRUE;
     default:
+        if (HIWORD(wParam) == BN_CLICKED)
+            KeepOneOfGroup(dialog, LOWORD(wParam));
         return FALSE;
     }
 }

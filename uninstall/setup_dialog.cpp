@@ -42,6 +42,9 @@ const OptionBox OptionBoxes[] = {
 // The Windows 11 notice about the single top-level command is worth reading once, not at every
 // click on the box.
 bool CascadedNoticeShown = false;
+// The type button's text while a type is unchecked: the template's or the translation's, as the
+// dialog opened with it.
+wchar_t SelectAllLabel[TextRingCapacity];
 
 UINT CheckState(uint8_t flag) {
     return flag != 0 ? BST_CHECKED : BST_UNCHECKED;
@@ -70,6 +73,36 @@ void ReadSettings(HWND dialog, IntegrationSettings& settings) {
         settings.*box.Flag = IsDlgButtonChecked(dialog, box.Id) ? 1 : 0;
 }
 
+bool AnyTypeUnchecked(HWND dialog) {
+    for (int id = IDC_ASSOCBDL; id <= IDC_ASSOC001; id++)
+        if (GetDlgItem(dialog, id) != nullptr && !IsDlgButtonChecked(dialog, id))
+            return true;
+    return false;
+}
+
+// The button says what a click will do. Its name changes only with the state, so a screen reader
+// reads the new name on the focused button and the user hears what the click did.
+void LabelTypeButton(HWND dialog) {
+    if (SelectAllLabel[0] == 0)
+        return;
+    const wchar_t* label = AnyTypeUnchecked(dialog) ? SelectAllLabel : LoadText(IDS_CLEARALLTYPES);
+    wchar_t shown[TextRingCapacity];
+    if (GetDlgItemTextW(dialog, IDC_ASSOCALL, shown, int(TextRingCapacity)) == 0 ||
+        wcscmp(shown, label) != 0)
+        SetDlgItemTextW(dialog, IDC_ASSOCALL, label);
+}
+
+// A language module's template may still bring the explanation as a rich edit, which paints its
+// own background: it takes the dialog's colour, again whenever the colours or the theme change.
+// A static text follows them by itself.
+void MatchExplanationBackground(HWND dialog) {
+    HWND explanation = GetDlgItem(dialog, IDC_SETUPHELPTEXT);
+    wchar_t name[16];
+    if (explanation && GetClassNameW(explanation, name, 16) &&
+        CompareNoCasePrefix(name, L"RichEdit", 8) == 0)
+        SendMessageW(explanation, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
+}
+
 void SetExplanation(HWND dialog) {
     wchar_t text[ExplanationCapacity];
     CopyText(text, L"   ");
@@ -88,12 +121,18 @@ void InitDialog(HWND dialog) {
     LoadIntegrationSettings(settings);
     ApplyInitText(InitSettingsText, settings);
     ShowSettings(dialog, settings);
+    // A text too long to keep whole stays as it is, and the button with it.
+    HWND typeButton = GetDlgItem(dialog, IDC_ASSOCALL);
+    SelectAllLabel[0] = 0;
+    if (GetWindowTextLengthW(typeButton) < int(TextRingCapacity) &&
+        GetWindowTextW(typeButton, SelectAllLabel, int(TextRingCapacity)) == 0)
+        SelectAllLabel[0] = 0;
+    LabelTypeButton(dialog);
     // An unattended run must not take the foreground from whatever the user is doing.
     if (!Silent)
         SetForegroundWindow(dialog);
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(DialogIcon));
-    // The explanation is read-only text, not a field: it takes the dialog's colour.
-    SendDlgItemMessageW(dialog, IDC_SETUPHELPTEXT, EM_SETBKGNDCOLOR, 0, GetSysColor(COLOR_BTNFACE));
+    MatchExplanationBackground(dialog);
     if (Silent)
         SendMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
@@ -133,11 +172,10 @@ void Cancel(HWND dialog) {
 }
 
 void ToggleAllTypes(HWND dialog) {
-    bool anyUnchecked = false;
-    for (int id = IDC_ASSOCBDL; id <= IDC_ASSOC001 && !anyUnchecked; id++)
-        anyUnchecked = GetDlgItem(dialog, id) != nullptr && !IsDlgButtonChecked(dialog, id);
+    UINT state = AnyTypeUnchecked(dialog) ? BST_CHECKED : BST_UNCHECKED;
     for (int id = IDC_ASSOCBDL; id <= IDC_ASSOC001; id++)
-        CheckDlgButton(dialog, id, anyUnchecked ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(dialog, id, state);
+    LabelTypeButton(dialog);
 }
 
 void CascadedMenuClicked(HWND dialog) {
@@ -158,6 +196,10 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     if (message == WM_INITDIALOG) {
         InitDialog(dialog);
         return TRUE;
+    }
+    if (message == WM_SYSCOLORCHANGE || message == WM_THEMECHANGED) {
+        MatchExplanationBackground(dialog);
+        return FALSE;
     }
     if (message != WM_COMMAND)
         return FALSE;
@@ -184,6 +226,8 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         RunContextItemsDialog(dialog, IsDlgButtonChecked(dialog, IDC_SHELLCASCADED) != 0);
         break;
     default:
+        if (LOWORD(wParam) >= IDC_ASSOCBDL && LOWORD(wParam) <= IDC_ASSOC001)
+            LabelTypeButton(dialog);
         break;
     }
     return TRUE;

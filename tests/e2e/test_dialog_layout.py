@@ -74,8 +74,11 @@ class DialogLayout(harness.ProgramTest):
             ('IDS_BUNDLOHELP "', 'IDS_BUNDLOHELP "../Startup/',
              "error: IDS_BUNDLOHELP: the program names a file with this text"),
             ('IDS_BETA "', '  IDS_BETA "', "warning: line ignored: an entry's key must begin"),
-            ('IDC_LINKDESKTOP "Add to &desktop"', 'IDC_LINKDESKTOP "Add to desk&top"',
-             'error: SETUPDLG IDC_ASSOCALL and IDC_LINKDESKTOP: both have the access key "T"'),
+            ('IDC_LINKPROGRAMS "Create &program group"', 'IDC_LINKPROGRAMS "Create &desktop group"',
+             'error: SETUPDLG IDC_LINKDESKTOP and IDC_LINKPROGRAMS: both have the access key "D"'),
+            ('IDS_INSTHELP1 "', 'IDS_INSTHELP1 "' + "This sentence runs on and on. " * 30,
+             "error: SETUPDLG explanation (IDS_INSTHELP1 to IDS_INSTHELP6): the text does not "
+             "fit its control at 96 DPI"),
             ('IDC_VIEWLICENSE "View &license"', long_text,
              "error: DONEDLG IDC_VIEWLICENSE: the text does not fit its control at 96 DPI"),
         ]
@@ -99,7 +102,7 @@ class DialogLayout(harness.ProgramTest):
         self.assertTrue(180 <= int(fix.group(1)) <= 230, report)
         self.assertIn("xx.lng: warning: :STRINGS lacks 1 text, shown in English: "
                       "IDS_CONTINUEUNINSTALL\n", report)
-        self.assertIn("xx.lng: 5 errors, 2 warnings\n", report)
+        self.assertIn("xx.lng: 6 errors, 2 warnings\n", report)
 
         fixed = [long_text if line.startswith("IDC_VIEWLICENSE ") else line for line in english]
         fixed[size - 1] = f"SIZE {fix.group(1)}*100"

@@ -168,6 +168,29 @@ TEST_F(SetupDialogs, ARefusedApplyEndsTheRunWithCode1) {
     EXPECT_EQ(L"Bundlo Uninstall: apply stopped: App Paths: error 5", lines[1]);
 }
 
+// A screen reader reads a dialog's static texts with it, and the focused button's name again when
+// it changes.
+TEST_F(SetupDialogs, TheExplanationIsTheDialogsTextAndTheTypeButtonSaysWhatItWillDo) {
+    HWND dialog = OpenSetup();
+    ASSERT_NE(nullptr, dialog);
+    HWND explanation = nullptr;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (TextOf(child).find(LoadText(IDS_INSTHELP1)) != std::wstring::npos)
+            explanation = child;
+    wchar_t name[32] = {};
+    GetClassNameW(explanation, name, 32);
+    EXPECT_EQ(0, _wcsicmp(L"Static", name)) << name;
+
+    std::wstring selectAll = TextOf(GetDlgItem(dialog, IDC_ASSOCALL));
+    EXPECT_NE(LoadText(IDS_CLEARALLTYPES), selectAll);
+    ASSERT_FALSE(Checked(dialog, IDC_ASSOCJAR)); // as on a machine whose .jar is another's
+    Click(dialog, IDC_ASSOCALL);
+    EXPECT_TRUE(Checked(dialog, IDC_ASSOCJAR));
+    EXPECT_EQ(LoadText(IDS_CLEARALLTYPES), TextOf(GetDlgItem(dialog, IDC_ASSOCALL)));
+    Click(dialog, IDC_ASSOCZIP);
+    EXPECT_EQ(selectAll, TextOf(GetDlgItem(dialog, IDC_ASSOCALL)));
+}
+
 // Windows 10 first: the notice is shown once per run, so it must not have been shown yet.
 TEST_F(SetupDialogs, TheMenuOptionsFollowTheShellBoxAndWindows11NoticesTheFlatMenuOnce) {
     UseWindows(Windows10, false);
@@ -270,8 +293,8 @@ TEST_F(SetupDialogs, OkStoresTheTopLevelItemsOnlyWhenTheyWereShown) {
 
     dialog = OpenItems(false);
     ASSERT_NE(nullptr, dialog);
-    Click(dialog, IDC_CONTEXTTOPADD);
-    Click(dialog, IDC_CONTEXTTOPADDARC);
+    EXPECT_EQ(LoadText(IDS_TOPITEMSTITLE), TextOf(GetDlgItem(dialog, IDC_CONTEXTMENUITEMS)));
+    Click(dialog, IDC_CONTEXTTOPADD); // and not AddArc, the other of its group, beside it
     Click(dialog, IDC_CONTEXTNEWZIP);
     Click(dialog, IDOK);
     const wchar_t* names[] = {L"Extr", L"ExtrTo", L"ExtrHere", L"ExtrSep", L"AddArc", L"AddTo"};

@@ -436,24 +436,49 @@ void Checker::ReportClipped() {
         std::string section = std::string("$") + dialog.Name;
         bool any = false;
         unsigned lastLine = 0;
-        for (const LanguageKeyRow& row : LanguageKeyTable) {
-            auto found = clipped.find(row.Key);
-            if (KeySection(row.Key) != section || found == clipped.end() || found->second.empty())
-                continue;
+        // `keys` are the keys of the text's lines, in table order; the first given is reported.
+        auto report = [&](const std::string& measured, const std::wstring& what,
+                          const std::vector<std::string>& keys) {
+            auto found = clipped.find(measured);
+            if (found == clipped.end() || found->second.empty())
+                return;
             any = true;
-            std::wstring text = Widen(dialog.Name) + L" " + Widen(KeyItem(row.Key)) +
-                                L": the text does not fit its control";
+            std::wstring text =
+                Widen(dialog.Name) + L" " + what + L": the text does not fit its control";
             for (const Clipped& c : found->second)
                 text += (&c == &found->second[0] ? L" at " : L", at ") + std::to_wstring(c.Dpi) +
                         L" DPI (it needs " + std::to_wstring(c.NeedWidth) + L" x " +
                         std::to_wstring(c.NeedHeight) + L" pixels, has " +
                         std::to_wstring(c.HasWidth) + L" x " + std::to_wstring(c.HasHeight) + L")";
-            auto line = KeyLines.find(row.Key);
-            if (line == KeyLines.end())
+            unsigned reported = 0;
+            for (const std::string& key : keys)
+                if (reported == 0 && KeyLines.count(key))
+                    reported = KeyLines[key];
+            if (reported == 0) {
                 text += L"; its text is the English one";
-            unsigned reported = line != KeyLines.end() ? line->second : SectionLines[section];
+                reported = SectionLines[KeySection(keys[0].c_str())];
+            }
             Out.Error(reported, text);
             lastLine = std::max(lastLine, reported);
+        };
+        for (const LanguageKeyRow& row : LanguageKeyTable)
+            if (KeySection(row.Key) == section)
+                report(row.Key, Widen(KeyItem(row.Key)), {row.Key});
+        for (const AssembledText& assembled : AssembledTexts) {
+            if (assembled.Dialog != std::string(dialog.Name))
+                continue;
+            std::vector<std::string> keys;
+            bool within = false;
+            for (const LanguageKeyRow& row : LanguageKeyTable) {
+                within = within || strcmp(row.Key, assembled.FirstKey) == 0;
+                if (within)
+                    keys.push_back(row.Key);
+                within = within && strcmp(row.Key, assembled.LastKey) != 0;
+            }
+            report(section + ":" + assembled.Item,
+                   Widen(assembled.Item) + L" (" + Widen(KeyItem(assembled.FirstKey)) + L" to " +
+                       Widen(KeyItem(assembled.LastKey)) + L")",
+                   keys);
         }
         if (!any)
             continue;

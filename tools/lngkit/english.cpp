@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/text.h"
+#include "resources/resource.h"
 #include "tools/lngkit/kit.h"
 
 namespace {
@@ -60,6 +61,12 @@ const StringNote StringNotes[] = {
      L"Added in brackets after the version in the list of installed programs"},
     {"s:IDS_SINGLETOPITEM", TextUse::Shown,
      L"Notice when the cascaded menu is switched off on Windows 11"},
+    {"s:IDS_CLEARALLTYPES", TextUse::Shown,
+     L"The settings dialog's button under the archive types when all are checked; it unchecks "
+     L"them. With some unchecked the button shows the dialog's IDC_ASSOCALL, which checks all"},
+    {"s:IDS_TOPITEMSTITLE", TextUse::Shown,
+     L"Title of the context menu items on Windows 11's top level, in place of the dialog's "
+     L"IDC_CONTEXTMENUITEMS: of each group of items only one can be chosen"},
     {"s:IDS_SETTINGSDAMAGED", TextUse::Shown,
      L"Error when the settings file cannot be read; %s is its path"},
     {"s:IDS_USAGE", TextUse::Shown,
@@ -153,6 +160,10 @@ const DialogNote DialogNotes[DialogCount] = {
      L"The context menu items dialog, opened from the integration settings. On Windows 11 "
      L"without the cascaded menu the IDC_CONTEXTTOP... items take the place of the others"},
     {"DONEDLG", L"The completion dialog at the end of the setup"},
+};
+
+const AssembledText AssembledTexts[AssembledTextCount] = {
+    {"SETUPDLG", IDC_SETUPHELPTEXT, "explanation", "s:IDS_INSTHELP1", "s:IDS_INSTHELP6"},
 };
 
 const StringNote* FindStringNote(const char* key) {

@@ -78,6 +78,18 @@ int WriteReference(const wchar_t* path);
 // RenderDpis; prints what a translator must fix. 1 when there are errors.
 int CheckTranslation(const wchar_t* path, const wchar_t* shownName);
 
+// A control whose text the program puts together from numbered strings, not from a key of its
+// own: it is measured under this item name, and a text that does not fit is the strings' fault.
+struct AssembledText {
+    const char* Dialog;
+    unsigned Id;
+    const char* Item;
+    const char* FirstKey; // the strings, in the order of the key table
+    const char* LastKey;
+};
+const size_t AssembledTextCount = 1;
+extern const AssembledText AssembledTexts[AssembledTextCount];
+
 // The settings users choose most: 100, 125, 150 and 200 percent.
 const size_t RenderDpiCount = 4;
 extern const int RenderDpis[RenderDpiCount];

@@ -177,6 +177,9 @@ void Measure(HWND dialog, const wchar_t* name) {
         for (const LanguageKeyRow& row : LanguageKeyTable)
             if (row.Id == unsigned(id) && strncmp(row.Key, prefix, strlen(prefix)) == 0)
                 item = row.Key + strlen(prefix);
+        for (const AssembledText& assembled : AssembledTexts)
+            if (assembled.Id == unsigned(id) && Widen(assembled.Dialog) == name)
+                item = assembled.Item;
         if (item == nullptr)
             continue;
         RECT r;
