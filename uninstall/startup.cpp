@@ -194,7 +194,8 @@ int Run(void* context) {
     LoadLanguageModule(instance);
     InitLanguage(L"uninstall.lng");
     OleInitialize(nullptr);
-    // Kept loaded for the run: it registers the rich-edit class of the settings dialog.
+    // Kept loaded for the run: it registers the rich-edit class, which the settings dialog of a
+    // language module made for earlier versions may still use for its explanation.
     OwnedModule richEdit = LoadSystemLibrary(L"riched20.dll");
 
     DialogIcon = LoadIconW(ResourceInstance, L"BDLICON");

@@ -70,7 +70,7 @@ std::wstring WindowText(HWND window) {
 class DialogLayout : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        // As at the program's start: the settings dialog's text is a rich-edit control.
+        // As at the program's start, for a language module's rich-edit explanation.
         LoadLibraryW(L"riched20.dll");
     }
     void SetUp() override {

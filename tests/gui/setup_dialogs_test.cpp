@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <richedit.h>
 
 #include <string>
 #include <vector>
@@ -92,7 +93,7 @@ class Answering {
 class SetupDialogs : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        // As at the program's start: the settings dialog's text is a rich-edit control.
+        // As at the program's start, for a language module's rich-edit explanation.
         LoadLibraryW(L"riched20.dll");
         LoadLanguageModule(GetModuleHandleW(nullptr));
     }
@@ -189,6 +190,24 @@ TEST_F(SetupDialogs, TheExplanationIsTheDialogsTextAndTheTypeButtonSaysWhatItWil
     EXPECT_EQ(LoadText(IDS_CLEARALLTYPES), TextOf(GetDlgItem(dialog, IDC_ASSOCALL)));
     Click(dialog, IDC_ASSOCZIP);
     EXPECT_EQ(selectAll, TextOf(GetDlgItem(dialog, IDC_ASSOCALL)));
+}
+
+// A language module's older template may bring the explanation as a rich edit, which paints its
+// own background.
+TEST_F(SetupDialogs, ARichEditExplanationTakesTheDialogsColourAsTheColoursChange) {
+    HWND dialog = OpenSetup();
+    ASSERT_NE(nullptr, dialog);
+    DestroyWindow(GetDlgItem(dialog, IDC_SETUPHELPTEXT));
+    HWND rich = CreateWindowExW(0, L"RichEdit20W", L"", WS_CHILD | ES_MULTILINE | ES_READONLY, 0, 0,
+                                10, 10, dialog, HMENU(IDC_SETUPHELPTEXT), nullptr, nullptr);
+    ASSERT_NE(nullptr, rich);
+    int element = COLOR_BTNFACE;
+    COLORREF was = GetSysColor(element), other = was ^ 0x102030;
+    ASSERT_TRUE(SetSysColors(1, &element, &other));
+    SendMessageW(dialog, WM_SYSCOLORCHANGE, 0, 0);
+    COLORREF shown = COLORREF(SendMessageW(rich, EM_SETBKGNDCOLOR, 0, 0));
+    SetSysColors(1, &element, &was);
+    EXPECT_EQ(other, shown);
 }
 
 // Windows 10 first: the notice is shown once per run, so it must not have been shown yet.
