@@ -47,6 +47,9 @@
 #include "tests/unit/test_support.h"
 #include "uninstall/removal.h"
 #include "uninstall/startup.h"
+#include "uninstall/batch_file.h"
+#include "uninstall/departure.h"
+#include "uninstall/listed_files.h"
 #include "uninstall/uninstall_run.h"
 
 namespace {

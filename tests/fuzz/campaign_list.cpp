@@ -25,6 +25,9 @@
 #include "common/paths.h"
 #include "tests/fuzz/fuzz.h"
 #include "tests/unit/test_support.h"
+#include "uninstall/batch_file.h"
+#include "uninstall/departure.h"
+#include "uninstall/listed_files.h"
 #include "uninstall/uninstall_run.h"
 
 namespace {

@@ -13,10 +13,14 @@
 #include "common/paths.h"
 #include "common/text.h"
 #include "integration/apply.h"
+#include "integration/listfile.h"
 #include "integration/registration.h"
 #include "tests/unit/raw_files.h"
 #include "tests/unit/test_support.h"
 #include "uninstall/startup.h"
+#include "uninstall/batch_file.h"
+#include "uninstall/departure.h"
+#include "uninstall/listed_files.h"
 #include "uninstall/uninstall_run.h"
 
 namespace {
@@ -478,6 +482,14 @@ TEST_F(UninstallRun, TheBatchLiesInAFolderOnlyAdministratorsMayWrite) {
     // Protected, SYSTEM and the Administrators alone (no entry for the user), and the High label
     // that stops writes from below.
     EXPECT_EQ(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA) label 12288 mask 1", AskedSecurity);
+}
+
+TEST(ProgramFolder, ARootKeepsItsBackslashAndAPathThatDoesNotFitIsRefusedNotCut) {
+    wchar_t folder[16];
+    ASSERT_TRUE(ProgramFolderOf(L"C:\\Uninstall.exe", folder, 16));
+    EXPECT_STREQ(L"C:\\", folder);
+    EXPECT_FALSE(ProgramFolderOf(L"C:\\Bundlo\\x\\Uninstall.exe", folder, 16));
+    EXPECT_STREQ(L"", folder);
 }
 
 TEST_F(UninstallRun, MsiModeRemovesTheRegistrationsButNoFileAndNeedsNoList) {
