@@ -486,7 +486,7 @@ TEST_F(UninstallRun, TheBatchLiesInAFolderOnlyAdministratorsMayWrite) {
 
 TEST(ProgramFolder, ARootKeepsItsBackslashAndAPathThatDoesNotFitIsRefusedNotCut) {
     wchar_t folder[16];
-    ASSERT_TRUE(ProgramFolderOf(L"C:\\Uninstall.exe", folder, 16));
+    ASSERT_TRUE(ProgramFolderOf(L"C:\\Bundlo.exe", folder, 16));
     EXPECT_STREQ(L"C:\\", folder);
     EXPECT_FALSE(ProgramFolderOf(L"C:\\Bundlo\\x\\Uninstall.exe", folder, 16));
     EXPECT_STREQ(L"", folder);
