@@ -1,6 +1,5 @@
 #include "common/diagnostics.h"
 
-#include "common/log.h"
 #include "common/paths.h"
 #include "common/text.h"
 
@@ -9,6 +8,7 @@ namespace {
 const size_t LineCapacity = PathCapacity + 256;
 
 DiagnosticSink Sink = nullptr;
+DiagnosticSink Log = nullptr;
 } // namespace
 
 void ReportFailure(const wchar_t* operation, const wchar_t* target, DWORD error) {
@@ -19,11 +19,16 @@ void ReportFailure(const wchar_t* operation, const wchar_t* target, DWORD error)
         FormatText(line, L"Bundlo Uninstall: %s: (a name too long to show): error %lu\n", operation,
                    static_cast<unsigned long>(error));
     // Where no debugger listens (a deployment under SYSTEM), the log keeps the line.
-    LogLine(line);
+    if (Log)
+        Log(line);
     if (Sink)
         Sink(line);
     else
         OutputDebugStringW(line);
+}
+
+void PlugInDiagnosticLog(DiagnosticSink log) {
+    Log = log;
 }
 
 DiagnosticSink OverrideDiagnosticSink(DiagnosticSink sink) {

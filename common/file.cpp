@@ -2,11 +2,12 @@
 
 #include <wchar.h>
 
-#include "common/files.h"
+#include "common/diagnostics.h"
 #include "common/text.h"
 
 bool (*FileReadOverride)(HANDLE handle, void* buffer, DWORD size, DWORD* read) = nullptr;
 bool (*FileWriteOverride)(HANDLE handle, const void* data, DWORD size, DWORD* written) = nullptr;
+void (*FileChangeHook)() = nullptr;
 
 namespace {
 
@@ -29,13 +30,25 @@ File::File() : Created(false), ReadFailed(false) {
     FileName[0] = 0;
 }
 
+bool TryRemoveFile(const wchar_t* path) {
+    AnnounceFileChange();
+    if (!PlainFormLosesTrailingChars(path) && DeleteFileW(path))
+        return true;
+    wchar_t longPath[PathCapacity];
+    return MakeLongPath(path, longPath) && DeleteFileW(longPath);
+}
+
 File::~File() {
     if (!IsOpen())
         return;
-    if (Created)
-        Delete();
-    else
-        Close();
+    Close();
+    // Whoever wrote it did not finish: a half file must not pass for a whole one.
+    if (Created && !TryRemoveFile(FileName)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            ReportFailure(L"delete file", FileName, error);
+        SetLastError(error);
+    }
 }
 
 namespace {
@@ -153,9 +166,4 @@ int64_t File::GetPosition() {
 
 bool File::IsOpen() const {
     return bool(Handle);
-}
-
-bool File::Delete() {
-    Close();
-    return RemoveFile(FileName);
 }

@@ -1,6 +1,7 @@
 // One Windows file handle for the program's readers and writers. Every name is tried as given
 // and then in its "\\?\" form, so that paths longer than MAX_PATH work. Failures show only in
-// the results.
+// the results, but for a created file that could not be deleted (a diagnostic line). It knows
+// one file and nothing about folders or other files: common/files builds on it, never the reverse.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
@@ -53,8 +54,6 @@ class File {
     bool Write(const void* data, uint32_t size);
     // Hands what was written to the disk before the caller relies on it.
     bool Flush();
-    // Closes the file if open and deletes the file named by FileName.
-    bool Delete();
 
   private:
     // Takes over a handle just opened, when it names what `plainOnly` asks for; else closes it.
@@ -67,6 +66,22 @@ class File {
     // The name of the last successful Open or of the last Create, successful or not.
     wchar_t FileName[PathCapacity];
 };
+
+// DeleteFileW on the name as given, then on its "\\?\" form: false, with the last error of the
+// last try, reporting nothing, for a first try whose failure is looked into before it counts.
+// The one deletion by name: RemoveFile (common/files.h) adds the report, and a File deletes what
+// it created and never closed with it.
+bool TryRemoveFile(const wchar_t* path);
+
+// Test seam: called before each call that changes the file system (an entry deleted, moved,
+// scheduled for the restart, given attributes or made, a file created or written to) and before
+// the removal's batch file is started, so that a test can end the process there and see what a
+// run cut at that point leaves. The program never sets it.
+extern void (*FileChangeHook)();
+inline void AnnounceFileChange() {
+    if (FileChangeHook)
+        FileChangeHook();
+}
 
 // Test seam: when set, File::Read calls it instead of ReadFile, so that a test can make a read
 // fail at any point of a file. Production code never sets it.

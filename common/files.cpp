@@ -145,18 +145,17 @@ const uint32_t MostHeldFolders = 1024;
 } // namespace
 
 ShortPathQuery ShortPathOverride = nullptr;
-void (*FileChangeHook)() = nullptr;
-
-bool TryRemoveFile(const wchar_t* path) {
-    AnnounceFileChange();
-    return InEitherForm(path, [](const wchar_t* form) { return DeleteFileW(form) != FALSE; });
-}
 
 bool RemoveFile(const wchar_t* path) {
     if (TryRemoveFile(path))
         return true;
     ReportFileFailure(L"delete file", path);
     return false;
+}
+
+bool DiscardFile(File& file) {
+    file.Close();
+    return RemoveFile(file.FileName);
 }
 
 bool RemoveFolder(const wchar_t* path) {
@@ -323,7 +322,7 @@ bool WriteNewFile(const wchar_t* path, const void* data, uint32_t size) {
         RemoveFile(temporary);
     } else {
         error = GetLastError();
-        file.Delete();
+        DiscardFile(file);
     }
     SetLastError(error);
     return false;

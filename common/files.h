@@ -7,10 +7,9 @@
 #include <stdio.h>
 
 #include "common/array.h"
+#include "common/file.h"
 #include "common/handles.h"
 #include "common/paths.h"
-
-class File;
 
 // One entry of a directory listing.
 struct ScanEntry {
@@ -49,11 +48,12 @@ enum MakeDirResult {
 
 // The calls below that change the file system report a real failure as a diagnostic line; an
 // entry already gone is no failure.
-// False for a read-only file: its attributes are left alone.
+// False for a read-only file: its attributes are left alone. TryRemoveFile (common/file.h) is
+// the same without the report.
 bool RemoveFile(const wchar_t* path);
-// RemoveFile without the report, for a first try whose failure is looked into before it counts:
-// false with the last error of the last try.
-bool TryRemoveFile(const wchar_t* path);
+// Closes a file written in vain and deletes it by its name (RemoveFile), also when its handle is
+// gone already, as after a failed Close.
+bool DiscardFile(File& file);
 // Removes an empty folder; a folder that still holds entries is refused without a report, as
 // the passes that empty it expect.
 bool RemoveFolder(const wchar_t* path);
@@ -99,15 +99,6 @@ HandleRemoval RemoveFileThroughHandle(const wchar_t* path);
 // name, another drive letter or a junction on the way all lead to the same entry. False when
 // either names nothing or cannot be opened.
 bool SameEntry(const wchar_t* a, const wchar_t* b);
-// Test seam: called before each call that changes the file system (an entry deleted, moved,
-// scheduled for the restart, given attributes or made, a file created or written to) and before
-// the removal's batch file is started, so that a test can end the process there and see what a
-// run cut at that point leaves. The program never sets it.
-extern void (*FileChangeHook)();
-inline void AnnounceFileChange() {
-    if (FileChangeHook)
-        FileChangeHook();
-}
 // Test seam: called between the check on the handle and the deletion, so that a test can try to
 // put something else under the name. The program never sets it.
 extern void (*EntryCheckedHook)(const wchar_t* path);

@@ -79,6 +79,9 @@ bool DefaultLogPath(bool systemFolder, wchar_t* path, size_t capacity) {
 }
 
 bool OpenLog(const wchar_t* path) {
+    // Any program that keeps a log keeps its failures in it, with nothing to remember at its
+    // start; while no log is open LogLine drops them, as it drops every line.
+    PlugInDiagnosticLog(LogLine);
     CloseLog();
     wchar_t full[PathCapacity];
     DWORD length = GetFullPathNameW(path, PathCapacity, full, nullptr);

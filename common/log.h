@@ -19,7 +19,8 @@ bool DefaultLogPath(bool systemFolder, wchar_t* path, size_t capacity);
 // Opens the log at `path` (relative to the current folder): a new file, which takes the name
 // only with its first line (WriteNewFile: never through a link, never over anything), or an
 // existing plain file whose first line is LogSignature, at its end. No folder is created. False,
-// with a diagnostic line, when there is no log.
+// with a diagnostic line, when there is no log. Plugs the log into the diagnostics
+// (PlugInDiagnosticLog): every diagnostic line of an open log's run is in it too.
 bool OpenLog(const wchar_t* path);
 bool IsLogOpen();
 // One line; line breaks inside the text become blanks. Nothing happens without a log. A line

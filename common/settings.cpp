@@ -676,7 +676,7 @@ bool SaveSettingsFile() {
         written = file.Write(text.Data + done, count * sizeof(wchar_t));
     }
     if (!written || !file.Flush() || !file.Close()) {
-        file.Delete();
+        DiscardFile(file);
         return false;
     }
     if (!MoveEntry(temporary, Store.Path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/array.h"
+#include "common/files.h"
 
 namespace {
 
@@ -247,13 +248,13 @@ TEST_F(FileTest, AnAbandonedTrailingDotFileGoesWithoutTakingItsPlainTwin) {
     EXPECT_EQ("keep", ReadRaw(At(L"twin")));
 }
 
-TEST_F(FileTest, DeleteClosesAndRemoves) {
+TEST_F(FileTest, DiscardClosesAndRemoves) {
     File file;
     ASSERT_TRUE(file.Create(At(L"gone.txt").c_str(), 0));
-    EXPECT_TRUE(file.Delete());
+    EXPECT_TRUE(DiscardFile(file));
     EXPECT_FALSE(file.IsOpen());
     EXPECT_FALSE(Exists(At(L"gone.txt")));
-    EXPECT_FALSE(file.Delete()) << "nothing left to delete";
+    EXPECT_FALSE(DiscardFile(file)) << "nothing left to delete";
 }
 
 TEST_F(FileTest, WriteFailsOnAFileOpenedForReading) {
