@@ -160,8 +160,8 @@ HINSTANCE DialogInstance(const wchar_t* dialogName) {
 
 void InitLanguage(const wchar_t* languageFileName) {
     wchar_t path[PathCapacity];
-    if (FindInLanguageFolder(languageFileName, path))
-        LoadLanguageFile(path);
+    // A name that cannot be looked up whole gives no language file, not the one loaded before.
+    LoadLanguageFile(FindInLanguageFolder(languageFileName, path) ? path : nullptr);
     if (FindResourceW(ResourceInstance, L"RTL", RT_DIALOG))
         Language.RightToLeft = true;
     if (Language.RightToLeft)
