@@ -265,14 +265,11 @@ TEST_F(LanguageSources, NoUsableLanguageFolderMeansNoneNotTheCurrentFolder) {
     };
     // The last two name the folder, but as bytes rather than text, and as a text that a zero
     // inside ends early.
-    const std::wstring root = Root;
-    const Case cases[] = {{L"", REG_SZ},
-                          {L"", REG_EXPAND_SZ},
-                          {L"%BDL_LANG_EMPTY%", REG_EXPAND_SZ},
-                          {L"lang", REG_SZ},
-                          {L".\\lang", REG_EXPAND_SZ},
-                          {root.c_str(), REG_BINARY},
-                          {root + L'\0' + L"x", REG_SZ}};
+    const std::wstring root = Root, zeroInside = Root + L'\0' + L"x";
+    const Case cases[] = {
+        {L"", REG_SZ},       {L"", REG_EXPAND_SZ},        {L"%BDL_LANG_EMPTY%", REG_EXPAND_SZ},
+        {L"lang", REG_SZ},   {L".\\lang", REG_EXPAND_SZ}, {root.c_str(), REG_BINARY},
+        {zeroInside, REG_SZ}};
     for (const Case& c : cases) {
         SetLanguageFolder(c.Folder, c.Type);
         wchar_t path[MAX_PATH] = L"C:\\Program Files\\Bundlo\\license.txt";
