@@ -18,7 +18,7 @@ HANDLE CreateFileRetrying(const wchar_t* name, DWORD access, DWORD share, DWORD 
         handle = CreateFileW(name, access, share, nullptr, disposition, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         wchar_t longName[PathCapacity];
-        if (MakeLongPath(name, longName))
+        if (LongPathOf(name, longName))
             handle = CreateFileW(longName, access, share, nullptr, disposition, flags, nullptr);
     }
     return handle;

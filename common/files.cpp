@@ -20,7 +20,7 @@ HANDLE FindFirst(const wchar_t* path, WIN32_FIND_DATAW* data) {
     HANDLE handle = FindFirstFileW(path, data);
     if (handle == INVALID_HANDLE_VALUE) {
         wchar_t longPath[PathCapacity];
-        if (MakeLongPath(path, longPath))
+        if (LongPathOf(path, longPath))
             handle = FindFirstFileW(longPath, data);
     }
     return handle;
@@ -33,7 +33,7 @@ template <typename Call> bool InEitherForm(const wchar_t* path, Call call) {
     if (!PlainFormLosesTrailingChars(path) && call(path))
         return true;
     wchar_t longPath[PathCapacity];
-    return MakeLongPath(path, longPath) && call(longPath);
+    return LongPathOf(path, longPath) && call(longPath);
 }
 
 // The same for a call on two paths: both plain, then both long.
@@ -42,7 +42,7 @@ template <typename Call> bool InEitherForm(const wchar_t* from, const wchar_t* t
         return true;
     wchar_t longFrom[PathCapacity];
     wchar_t longTo[PathCapacity];
-    return MakeLongPath(from, longFrom) && MakeLongPath(to, longTo) && call(longFrom, longTo);
+    return LongPathOf(from, longFrom) && LongPathOf(to, longTo) && call(longFrom, longTo);
 }
 
 // With the last error of the failed call; an entry that is already gone was not failed on.
@@ -76,7 +76,7 @@ bool TryRemoveFolder(const wchar_t* path) {
             return false;
     }
     wchar_t longPath[PathCapacity];
-    return MakeLongPath(path, longPath) && RemoveDirectoryW(longPath);
+    return LongPathOf(path, longPath) && RemoveDirectoryW(longPath);
 }
 
 // The length of a folder's path without its trailing separators.
@@ -724,7 +724,7 @@ DWORD ReadAttributes(const wchar_t* path) {
         error = GetLastError();
     }
     wchar_t longPath[PathCapacity];
-    if (MakeLongPath(path, longPath)) {
+    if (LongPathOf(path, longPath)) {
         attributes = GetFileAttributesW(longPath);
         if (attributes != INVALID_FILE_ATTRIBUTES)
             return attributes;
@@ -738,16 +738,15 @@ bool FileExists(const wchar_t* path) {
     if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
         return true;
     wchar_t longPath[PathCapacity];
-    return MakeLongPath(path, longPath) && GetFileAttributesW(longPath) != INVALID_FILE_ATTRIBUTES;
+    return LongPathOf(path, longPath) && GetFileAttributesW(longPath) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool PathOrMaskExists(const wchar_t* path) {
     if (!HasWildcards(path))
         return FileExists(path);
     DirScan scan;
-    scan.SetMask(path);
     ScanEntry entry;
-    return scan.Next(&entry);
+    return scan.SetMask(path) && scan.Next(&entry);
 }
 
 MakeDirResult MakeDir(const wchar_t* path) {
@@ -762,7 +761,7 @@ MakeDirResult MakeDir(const wchar_t* path) {
     if (FileExists(path))
         return MakeDirFailed;
     wchar_t longPath[PathCapacity];
-    if (MakeLongPath(path, longPath)) {
+    if (LongPathOf(path, longPath)) {
         if (CreateDirectoryW(longPath, nullptr))
             return MakeDirCreated;
         error = GetLastError();
@@ -822,14 +821,24 @@ bool GetShortPath(const wchar_t* path, wchar_t* shortPath, size_t capacity) {
     return true;
 }
 
+bool LongPathOf(const wchar_t* path, wchar_t* destination, size_t capacity) {
+    if (!path || !*path || IsFullPath(path))
+        return MakeLongPath(path, nullptr, destination, capacity);
+    wchar_t current[PathCapacity];
+    DWORD length = GetCurrentDirectoryW(PathCapacity - 1, current);
+    if (length == 0 || length > PathCapacity - 1)
+        return false;
+    return MakeLongPath(path, current, destination, capacity);
+}
+
 DirScan::DirScan() : FirstCall(true) {
     Mask[0] = 0;
 }
 
-void DirScan::SetMask(const wchar_t* mask) {
+bool DirScan::SetMask(const wchar_t* mask) {
     Close();
-    CopyText(Mask, mask, PathCapacity);
     FirstCall = true;
+    return CopyPath(mask, Mask);
 }
 
 bool DirScan::Next(ScanEntry* entry) {

@@ -29,8 +29,9 @@ class DirScan {
     DirScan(const DirScan&) = delete;
     DirScan& operator=(const DirScan&) = delete;
 
-    // Starts over with another mask; a running listing is closed.
-    void SetMask(const wchar_t* mask);
+    // Starts over with another mask; a running listing is closed. False, with nothing to list,
+    // when the mask does not fit: cut, it would list another folder's entries.
+    bool SetMask(const wchar_t* mask);
     // False when there are no more entries (or the mask matches nothing).
     bool Next(ScanEntry* entry);
     void Close();
@@ -39,6 +40,13 @@ class DirScan {
     OwnedFind FindHandle;
     bool FirstCall;
 };
+
+// The "\\?\" form of a path (MakeLongPath), a relative path resolved against the current folder,
+// which is asked for only then.
+bool LongPathOf(const wchar_t* path, wchar_t* destination, size_t capacity);
+template <size_t N> bool LongPathOf(const wchar_t* path, wchar_t (&destination)[N]) {
+    return LongPathOf(path, destination, N);
+}
 
 enum MakeDirResult {
     MakeDirCreated = 0,

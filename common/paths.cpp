@@ -1,6 +1,5 @@
 #include "common/paths.h"
 
-#include <windows.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -95,18 +94,6 @@ void CutNamePart(wchar_t* path) {
         name[-1] = 0;
 }
 
-bool FolderPart(const wchar_t* path, wchar_t* destination, size_t capacity) {
-    size_t length = NamePart(path) - path;
-    if (length >= capacity) {
-        if (capacity > 0)
-            destination[0] = 0;
-        return false;
-    }
-    wmemmove(destination, path, length);
-    destination[length] = 0;
-    return true;
-}
-
 namespace {
 // Writes name after the first `at` characters of the destination, which already hold its
 // folder; refuses, emptying the destination, when the whole does not fit.
@@ -125,6 +112,10 @@ bool PutName(wchar_t* destination, size_t at, const wchar_t* name, size_t capaci
 
 bool ReplaceNamePart(wchar_t* path, const wchar_t* name, size_t capacity) {
     return PutName(path, NamePart(path) - path, name, capacity);
+}
+
+bool CopyPath(const wchar_t* path, wchar_t* destination, size_t capacity) {
+    return PutName(destination, 0, path, capacity);
 }
 
 void AddTrailingBackslash(wchar_t* path, size_t capacity) {
@@ -177,7 +168,8 @@ bool HasWildcards(const wchar_t* path) {
     return wcspbrk(path, L"*?") != nullptr;
 }
 
-bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity) {
+bool MakeLongPath(const wchar_t* path, const wchar_t* currentFolder, wchar_t* destination,
+                  size_t capacity) {
     if (!path || !*path)
         return false;
     // Already in that form: another prefix would only turn it into a network path.
@@ -200,16 +192,14 @@ bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity) {
     }
 
     // The "\\?\" form is never resolved by Windows, so a relative path has to be made full here.
-    wchar_t current[PathCapacity];
-    DWORD currentLength = GetCurrentDirectoryW(PathCapacity - 1, current);
-    if (currentLength == 0 || currentLength > PathCapacity - 1)
+    if (!currentFolder || !IsFullPath(currentFolder))
         return false;
     if (IsSlash(path[0])) {
         if (capacity <= length + 6)
             return false;
-        current[2] = 0; // the drive prefix of the current directory
+        wchar_t drive[3] = {currentFolder[0], currentFolder[1], 0};
         CopyText(destination, LongPathPrefix, capacity);
-        AppendText(destination, current, capacity);
+        AppendText(destination, drive, capacity);
         AppendText(destination, path, capacity);
         return true;
     }
@@ -217,7 +207,7 @@ bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity) {
     if (path[0] == L'.' && IsSlash(path[1]))
         path += 2;
     wchar_t joined[PathCapacity];
-    if (!JoinPath(current, path, joined) || capacity <= wcslen(joined) + LongPathPrefixLength)
+    if (!JoinPath(currentFolder, path, joined) || capacity <= wcslen(joined) + LongPathPrefixLength)
         return false;
     CopyText(destination, LongPathPrefix, capacity);
     AppendText(destination, joined, capacity);

@@ -24,12 +24,16 @@ const wchar_t* LastChar(const wchar_t* path);
 // Cuts off the name part and the separator before it, but never the root: C:\dir\x gives C:\dir,
 // C:\x gives C:\, \x gives \ and x gives an empty text.
 void CutNamePart(wchar_t* path);
-// The path up to its name part, final separator included; false, with an empty destination,
-// when that does not fit.
-bool FolderPart(const wchar_t* path, wchar_t* destination, size_t capacity);
 // Writes name over the name part, keeping the folder part as it is spelled. False, with an empty
 // path, when the result does not fit: a cut name would be another file's.
 bool ReplaceNamePart(wchar_t* path, const wchar_t* name, size_t capacity);
+
+// The whole path in the destination (which may be the path's own buffer). False, with an empty
+// destination, when it does not fit: a cut path names another file.
+bool CopyPath(const wchar_t* path, wchar_t* destination, size_t capacity);
+template <size_t N> bool CopyPath(const wchar_t* path, wchar_t (&destination)[N]) {
+    return CopyPath(path, destination, N);
+}
 
 // Appends a backslash unless the path is empty, already ends in one, or there is no room.
 void AddTrailingBackslash(wchar_t* path, size_t capacity);
@@ -63,9 +67,12 @@ bool HasWildcards(const wchar_t* path);
 bool PlainFormLosesTrailingChars(const wchar_t* path);
 
 // The "\\?\" form of a path, for retrying a file-system call that failed with the plain form.
-// Relative paths are resolved against the current directory. False when the path is empty,
-// already in that form, or the result would not fit.
-bool MakeLongPath(const wchar_t* path, wchar_t* destination, size_t capacity);
-template <size_t N> bool MakeLongPath(const wchar_t* path, wchar_t (&destination)[N]) {
-    return MakeLongPath(path, destination, N);
+// A relative path is resolved against `currentFolder` (a full path, which the caller asks the
+// system for; null refuses relative paths): ".\" is dropped, and "\x" is rooted on its drive.
+// False when the path is empty, already in that form, or the result would not fit.
+bool MakeLongPath(const wchar_t* path, const wchar_t* currentFolder, wchar_t* destination,
+                  size_t capacity);
+template <size_t N>
+bool MakeLongPath(const wchar_t* path, const wchar_t* currentFolder, wchar_t (&destination)[N]) {
+    return MakeLongPath(path, currentFolder, destination, N);
 }

@@ -191,8 +191,11 @@ InstallationRecord FindInstallationRecord() {
 
 bool LiesIn(const wchar_t* path, const wchar_t* folder) {
     wchar_t container[PathCapacity];
-    return IsFullPath(path) && FolderPart(path, container, PathCapacity) && container[0] != 0 &&
-           SameEntry(container, folder);
+    if (!IsFullPath(path) || !CopyPath(path, container))
+        return false;
+    // The folder part with its final separator, as the path spells it.
+    *NamePart(container) = 0;
+    return container[0] != 0 && SameEntry(container, folder);
 }
 
 bool RecordInstallation() {

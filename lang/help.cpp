@@ -23,15 +23,6 @@ struct HelpState {
 };
 HelpState Help;
 
-// The help file beside the program, or the one in the user's language folder while not
-// elevated. `program` is the program's path in the form to use.
-void SetHelpFilePath(const wchar_t* program) {
-    CopyText(Help.FilePath, program, PathCapacity);
-    // Without a name the language folder itself would be looked up.
-    if (ReplaceNamePart(Help.FilePath, L"bundlo.chm", PathCapacity))
-        FindRunnableInLanguageFolder(Help.FilePath, Help.FilePath, PathCapacity);
-}
-
 bool SurvivesAnsi(const wchar_t* path) {
     char narrow[PathCapacity];
     wchar_t back[PathCapacity];
@@ -42,6 +33,17 @@ bool SurvivesAnsi(const wchar_t* path) {
 
 } // namespace
 
+bool HelpFileOf(const wchar_t* program, wchar_t* path, size_t capacity) {
+    // Without a name the language folder itself would be looked up, and without a folder the
+    // current one. A program path that does not fit gives no help file at all: cut, it would name
+    // another.
+    if (program[0] == 0 || !CopyPath(program, path, capacity) ||
+        !ReplaceNamePart(path, L"bundlo.chm", capacity))
+        return false;
+    FindRunnableInLanguageFolder(path, path, capacity);
+    return path[0] != 0;
+}
+
 void ShowHelp(const wchar_t* topic) {
     if (!Help.Library)
         Help.Library = LoadSystemLibrary(L"hhctrl.ocx");
@@ -51,10 +53,12 @@ void ShowHelp(const wchar_t* topic) {
         Help.HtmlHelp = GetExport<HtmlHelpFunction>(Help.Library.get(), "HtmlHelpW");
         wchar_t program[PathCapacity];
         GetProgramPath(program);
-        SetHelpFilePath(program);
+        HelpFileOf(program, Help.FilePath);
         if (!Help.HtmlHelp)
             return;
     }
+    if (Help.FilePath[0] == 0)
+        return;
     HtmlHelpFunction htmlHelp = HtmlHelpOverride ? HtmlHelpOverride : Help.HtmlHelp;
     HWND window;
     if (topic == nullptr) {
@@ -81,7 +85,7 @@ void ShowHelp(const wchar_t* topic) {
     DWORD length = GetShortPathNameW(program, shortPath, PathCapacity);
     if (length != 0 && length < PathCapacity && shortPath[0] != 0)
         CopyText(program, shortPath);
-    SetHelpFilePath(program);
+    HelpFileOf(program, Help.FilePath);
     ShowHelp(topic);
 }
 

@@ -7,6 +7,14 @@
 // silent: a missing "hhctrl.ocx" or help file simply shows nothing.
 void ShowHelp(const wchar_t* topic);
 
+// The help file for the program at `program`: "bundlo.chm" beside it, or the one in the user's
+// language folder while not elevated. False, with an empty path, when the program's path is
+// empty or does not fit: help then opens nothing.
+bool HelpFileOf(const wchar_t* program, wchar_t* path, size_t capacity);
+template <size_t N> bool HelpFileOf(const wchar_t* program, wchar_t (&path)[N]) {
+    return HelpFileOf(program, path, N);
+}
+
 // Frees the HTML Help library and forgets the help state, as at the start of the process.
 void ReleaseHelp();
 

@@ -603,7 +603,9 @@ unsigned LinesBefore(File& input, int64_t markerPosition, MarkerForm form, unsig
 void Load(LanguageFile& file, const wchar_t* nameOrPath, LineReport& report) {
     wchar_t path[PathCapacity];
     if (wcschr(nameOrPath, L'\\') != nullptr) {
-        CopyText(path, nameOrPath);
+        // Cut, the path would name another file.
+        if (!CopyPath(nameOrPath, path))
+            return;
     } else if (!GetProgramFile(nameOrPath, path)) {
         // Without the program's own path a bare name would be looked for in whatever folder is
         // current, and another file of that name read.

@@ -78,46 +78,50 @@ void ScaleChildren(HWND window, int scaleX, int scaleY) {
 }
 } // namespace
 
-void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity) {
-    if (capacity == 0)
-        return;
+bool FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity) {
+    // A path cut to fit would name another file: neither looked up nor given back.
     wchar_t original[PathCapacity];
-    CopyText(original, path);
-    if (output != path)
-        CopyText(output, path, capacity);
+    if (!CopyPath(path, original) || !CopyPath(original, output, capacity)) {
+        if (capacity > 0)
+            output[0] = 0;
+        return false;
+    }
     size_t length = wcslen(original);
     if (length >= PathCapacity - 1)
-        return;
+        return true;
     wchar_t folder[PathCapacity];
     DWORD size = DWORD((PathCapacity - 1 - length) * sizeof(wchar_t));
     DWORD type = REG_NONE;
     if (ReadUserValueDirect(L"General", L"LanguageFolder", &type, folder, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
-        return;
-    folder[size / sizeof(wchar_t)] = 0;
+        return true;
+    // Only a whole text, ended by its terminator: one without, or with a zero inside, may be
+    // another value's bytes or a folder named only in part.
+    size_t characters = size / sizeof(wchar_t);
+    if (size % sizeof(wchar_t) != 0 || characters == 0 || folder[characters - 1] != 0 ||
+        wcslen(folder) != characters - 1)
+        return true;
     wchar_t candidate[PathCapacity];
     DWORD expanded = ExpandEnvironmentStringsW(folder, candidate, PathCapacity);
     if (expanded == 0 || expanded > PathCapacity)
-        return;
+        return true;
     // An empty or relative folder would be resolved against the current folder, which whoever
     // starts the program chooses.
     if (!IsFullPath(candidate))
-        return;
+        return true;
     // Cut, the candidate would be some other file.
     if (!JoinPath(candidate, NamePart(original), candidate,
                   capacity < PathCapacity ? capacity : PathCapacity))
-        return;
+        return true;
     if (FileExists(candidate))
         CopyText(output, candidate, capacity);
+    return true;
 }
 
-void FindRunnableInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity) {
-    if (!IsElevated()) {
-        FindInLanguageFolder(path, output, capacity);
-        return;
-    }
-    if (output != path && capacity > 0)
-        CopyText(output, path, capacity);
+bool FindRunnableInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity) {
+    if (!IsElevated())
+        return FindInLanguageFolder(path, output, capacity);
+    return CopyPath(path, output, capacity);
 }
 
 void LoadLanguageModule(HINSTANCE ownInstance) {
@@ -127,7 +131,8 @@ void LoadLanguageModule(HINSTANCE ownInstance) {
     wchar_t path[PathCapacity];
     if (!GetProgramFile(L"bdllng.dll", path))
         return;
-    FindRunnableInLanguageFolder(path, path);
+    if (!FindRunnableInLanguageFolder(path, path))
+        return;
     // By its full path and as a data file: nothing in it runs, and no search is made. (As an
     // image resource, this Wine keeps the file mapped after FreeLibrary, and the removal could
     // not delete it.)
@@ -155,8 +160,8 @@ HINSTANCE DialogInstance(const wchar_t* dialogName) {
 
 void InitLanguage(const wchar_t* languageFileName) {
     wchar_t path[PathCapacity];
-    FindInLanguageFolder(languageFileName, path);
-    LoadLanguageFile(path);
+    // A name that cannot be looked up whole gives no language file, not the one loaded before.
+    LoadLanguageFile(FindInLanguageFolder(languageFileName, path) ? path : nullptr);
     if (FindResourceW(ResourceInstance, L"RTL", RT_DIALOG))
         Language.RightToLeft = true;
     if (Language.RightToLeft)

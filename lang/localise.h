@@ -27,10 +27,12 @@ void InitLanguage(const wchar_t* languageFileName);
 // The file of the same name in the user's language folder (HKEY_CURRENT_USER
 // "Software\Bundlo\General", value "LanguageFolder", environment variables allowed) when it
 // exists there; else the path unchanged. `path` and `output` may be the same buffer. A value
-// that is not text, or that does not expand to a full path, counts as no folder.
-void FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity);
-template <size_t N> void FindInLanguageFolder(const wchar_t* path, wchar_t (&output)[N]) {
-    FindInLanguageFolder(path, output, N);
+// that is not whole text, or that does not expand to a full path, counts as no folder. False,
+// with an empty output, when the path does not fit the output or a path buffer: a cut path names
+// another file.
+bool FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity);
+template <size_t N> bool FindInLanguageFolder(const wchar_t* path, wchar_t (&output)[N]) {
+    return FindInLanguageFolder(path, output, N);
 }
 
 // FindInLanguageFolder for a file that can start or load something: the help file (HTML Help
@@ -38,9 +40,9 @@ template <size_t N> void FindInLanguageFolder(const wchar_t* path, wchar_t (&out
 // file type). The user chooses the language folder, and the user's unelevated programs can
 // write it; an elevated run takes such files from the program folder only. The language
 // file's texts, checked as they are read, may still come from there.
-void FindRunnableInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity);
-template <size_t N> void FindRunnableInLanguageFolder(const wchar_t* path, wchar_t (&output)[N]) {
-    FindRunnableInLanguageFolder(path, output, N);
+bool FindRunnableInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity);
+template <size_t N> bool FindRunnableInLanguageFolder(const wchar_t* path, wchar_t (&output)[N]) {
+    return FindRunnableInLanguageFolder(path, output, N);
 }
 
 // Called first by every dialog procedure: localises and rescales on WM_INITDIALOG, lays the

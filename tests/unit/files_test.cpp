@@ -432,11 +432,11 @@ TEST_F(FilesTest, PathsOf2047CharactersThatNameNothingAreAnsweredNotFollowed) {
     EXPECT_FALSE(PathOrMaskExists(mask.c_str()));
     EXPECT_TRUE(ScanAll(mask).empty());
 
-    // Longer than any buffer of the program: the mask is cut, never overrun.
+    // Longer than any buffer of the program: refused, neither cut nor overrun.
     std::wstring overlong = path + L"\\more*";
     DirScan scan;
-    scan.SetMask(overlong.c_str());
-    EXPECT_EQ(path, std::wstring(scan.Mask));
+    EXPECT_FALSE(scan.SetMask(overlong.c_str()));
+    EXPECT_STREQ(L"", scan.Mask);
     EXPECT_FALSE(scan.Next(&entry));
 }
 

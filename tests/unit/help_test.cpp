@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "common/system.h"
 #include "lang/help.h"
 #include "raw_files.h"
@@ -61,6 +62,14 @@ TEST_F(HelpViewer, AFailureWithAPathTheCodePageHoldsIsNotRetried) {
     ShowHelp(L"HELPContextItems");
     ShowHelp(L"HELPContextItems");
     EXPECT_EQ(2u, Calls.size());
+}
+
+// Cut, the program's path would give another file: C:\bundlo.chm, say.
+TEST_F(HelpViewer, AProgramPathThatDoesNotFitGivesNoHelpFile) {
+    std::wstring program = L"C:\\" + std::wstring(PathCapacity, L'p') + L"\\Uninstall.exe";
+    wchar_t path[PathCapacity];
+    HelpFileOf(program.c_str(), path);
+    EXPECT_STREQ(L"", path);
 }
 
 // An HTML Help file can start programs: an elevated run never takes it from the folder the user

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "fixtures.h"
 #include "lang/langfile.h"
 #include "raw_files.h"
@@ -186,6 +187,18 @@ TEST_F(LanguageFileTest, DirectionAndReplacement) {
     LoadLanguageFile(L"langfile_test.lng");
     DeleteFileW(beside.c_str());
     EXPECT_EQ(L"beside", Id(5101));
+
+    // A path longer than a path buffer is not loaded: cut, it would name the file its first
+    // 2047 characters name.
+    std::wstring cut = Root;
+    while (cut.size() + 201 <= PathCapacity - 51) {
+        cut += L"\\" + std::wstring(200, L'd');
+        MakeFolderRaw(cut);
+    }
+    cut += L"\\" + std::wstring(PathCapacity - 2 - cut.size(), L'n');
+    WriteRaw(cut, "***messages***\r\nIDS_UNINSTTITLE cut");
+    LoadLanguageFile((cut + L".lng").c_str());
+    EXPECT_EQ(Wide(None), Id(5101));
 }
 
 // The checker names lines by the numbers an editor shows, so every line end counts once

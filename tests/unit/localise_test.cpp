@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/paths.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "lang/langfile.h"
@@ -89,12 +90,12 @@ std::wstring TestModule(const wchar_t* name) {
     return path;
 }
 
-void SetLanguageFolder(const wchar_t* folder, DWORD type = REG_EXPAND_SZ) {
+void SetLanguageFolder(const std::wstring& folder, DWORD type = REG_EXPAND_SZ) {
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Bundlo\\General", 0,
                                              nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
-    RegSetValueExW(key, L"LanguageFolder", 0, type, reinterpret_cast<const BYTE*>(folder),
-                   DWORD((wcslen(folder) + 1) * sizeof(wchar_t)));
+    RegSetValueExW(key, L"LanguageFolder", 0, type, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   DWORD((folder.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
 }
 
@@ -224,6 +225,11 @@ TEST_F(LanguageSources, TheLanguageFolderRedirectsModuleAndFileWhileNotElevated)
     WriteRaw(At(L"license.txt"), "licence");
     FindRunnableInLanguageFolder(path, path, MAX_PATH);
     EXPECT_EQ(At(L"license.txt"), path);
+    // Longer than a path buffer: not given back cut, which would name another file.
+    std::wstring overlong = L"C:\\" + std::wstring(PathCapacity, L'x') + L"\\license.txt";
+    wchar_t given[PathCapacity];
+    FindInLanguageFolder(overlong.c_str(), given);
+    EXPECT_STREQ(L"", given);
 
     // Elevated, the module (its dialogs) and the licence come from the program folder alone;
     // the language file's texts, checked as they are read, still come from the folder.
@@ -254,14 +260,16 @@ TEST_F(LanguageSources, NoUsableLanguageFolderMeansNoneNotTheCurrentFolder) {
     GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryW(Root.c_str()));
     struct Case {
-        const wchar_t* Folder;
+        std::wstring Folder;
         DWORD Type;
     };
-    // The last one names the folder, but as bytes rather than text.
-    const std::wstring root = Root;
+    // The last two name the folder, but as bytes rather than text, and as a text that a zero
+    // inside ends early.
+    const std::wstring root = Root, zeroInside = Root + L'\0' + L"x";
     const Case cases[] = {
-        {L"", REG_SZ},     {L"", REG_EXPAND_SZ},        {L"%BDL_LANG_EMPTY%", REG_EXPAND_SZ},
-        {L"lang", REG_SZ}, {L".\\lang", REG_EXPAND_SZ}, {root.c_str(), REG_BINARY}};
+        {L"", REG_SZ},       {L"", REG_EXPAND_SZ},        {L"%BDL_LANG_EMPTY%", REG_EXPAND_SZ},
+        {L"lang", REG_SZ},   {L".\\lang", REG_EXPAND_SZ}, {root.c_str(), REG_BINARY},
+        {zeroInside, REG_SZ}};
     for (const Case& c : cases) {
         SetLanguageFolder(c.Folder, c.Type);
         wchar_t path[MAX_PATH] = L"C:\\Program Files\\Bundlo\\license.txt";

@@ -1,5 +1,6 @@
 // Path texts, the long-path form, and the folders the program keeps its data in.
 #include "common/paths.h"
+#include "common/files.h"
 #include "common/settings.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +36,7 @@ std::wstring Join(const wchar_t* folder, const wchar_t* name, size_t capacity = 
 
 std::wstring LongForm(const wchar_t* path, size_t capacity = PathCapacity) {
     std::wstring buffer(PathCapacity + 8, kFill);
-    if (!MakeLongPath(path, &buffer[0], capacity)) {
+    if (!LongPathOf(path, &buffer[0], capacity)) {
         EXPECT_EQ(std::wstring(PathCapacity + 8, kFill), buffer) << "written although refused";
         return L"<refused>";
     }
@@ -110,28 +111,6 @@ TEST(CutNamePart, RemovesTheNameAndItsSeparatorButKeepsTheRoot) {
     EXPECT_EQ(L"", Cut(L""));
     EXPECT_EQ(L"\\\\server\\share", Cut(L"\\\\server\\share\\x"));
     EXPECT_EQ(L"dir", Cut(L"dir\\x"));
-}
-
-TEST(FolderPart, KeepsTheFinalSeparatorAndRefusesWhatDoesNotFit) {
-    std::wstring buffer(16, kFill);
-    FolderPart(L"C:\\dir\\file.exe", &buffer[0], 16);
-    EXPECT_STREQ(L"C:\\dir\\", buffer.c_str());
-
-    FolderPart(L"C:file", &buffer[0], 16);
-    EXPECT_STREQ(L"C:", buffer.c_str());
-    FolderPart(L"file", &buffer[0], 16);
-    EXPECT_STREQ(L"", buffer.c_str());
-
-    EXPECT_TRUE(FolderPart(L"C:\\dir\\file.exe", &buffer[0], 8));
-    EXPECT_STREQ(L"C:\\dir\\", buffer.c_str());
-    buffer.assign(16, kFill);
-    EXPECT_FALSE(FolderPart(L"C:\\dir\\file.exe", &buffer[0], 7));
-    EXPECT_STREQ(L"", buffer.c_str()) << "refused, not cut";
-    EXPECT_EQ(kFill, buffer[7]);
-
-    buffer.assign(16, kFill);
-    FolderPart(L"C:\\dir\\file.exe", &buffer[0], 0);
-    EXPECT_EQ(std::wstring(16, kFill), buffer);
 }
 
 TEST(ReplaceNamePart, WritesTheNameOrRefusesWhatDoesNotFit) {
@@ -280,6 +259,15 @@ TEST(MakeLongPath, ResolvesRelativePathsAgainstTheCurrentDirectory) {
     CurrentDirectory root(temp.substr(0, 3));
     ASSERT_TRUE(root.Changed);
     EXPECT_EQ(Long(temp.substr(0, 3) + L"a"), LongForm(L"a")) << "one backslash after a root";
+
+    // The string layer itself asks nothing: it takes the folder it is given, or none.
+    wchar_t made[PathCapacity];
+    ASSERT_TRUE(MakeLongPath(L".\\a", L"D:\\work", made));
+    EXPECT_STREQ(L"\\\\?\\D:\\work\\a", made);
+    ASSERT_TRUE(MakeLongPath(L"\\a", L"D:\\work", made));
+    EXPECT_STREQ(L"\\\\?\\D:\\a", made);
+    EXPECT_FALSE(MakeLongPath(L"a", nullptr, made));
+    EXPECT_FALSE(MakeLongPath(L"a", L"work", made)) << "a relative current folder";
 }
 
 TEST(MakeLongPath, RefusesWhatDoesNotFitAndLeavesTheDestination) {
