@@ -26,6 +26,16 @@ HANDLE CreateFileRetrying(const wchar_t* name, DWORD access, DWORD share, DWORD 
 
 } // namespace
 
+bool LongPathOf(const wchar_t* path, wchar_t* destination, size_t capacity) {
+    if (!path || !*path || IsFullPath(path))
+        return MakeLongPath(path, nullptr, destination, capacity);
+    wchar_t current[PathCapacity];
+    DWORD length = GetCurrentDirectoryW(PathCapacity - 1, current);
+    if (length == 0 || length > PathCapacity - 1)
+        return false;
+    return MakeLongPath(path, current, destination, capacity);
+}
+
 File::File() : Created(false), ReadFailed(false) {
     FileName[0] = 0;
 }
@@ -35,7 +45,7 @@ bool TryRemoveFile(const wchar_t* path) {
     if (!PlainFormLosesTrailingChars(path) && DeleteFileW(path))
         return true;
     wchar_t longPath[PathCapacity];
-    return MakeLongPath(path, longPath) && DeleteFileW(longPath);
+    return LongPathOf(path, longPath) && DeleteFileW(longPath);
 }
 
 File::~File() {

@@ -67,6 +67,13 @@ class File {
     wchar_t FileName[PathCapacity];
 };
 
+// The "\\?\" form of a path (MakeLongPath), a relative path resolved against the current folder,
+// which is asked for only then.
+bool LongPathOf(const wchar_t* path, wchar_t* destination, size_t capacity);
+template <size_t N> bool LongPathOf(const wchar_t* path, wchar_t (&destination)[N]) {
+    return LongPathOf(path, destination, N);
+}
+
 // DeleteFileW on the name as given, then on its "\\?\" form: false, with the last error of the
 // last try, reporting nothing, for a first try whose failure is looked into before it counts.
 // The one deletion by name: RemoveFile (common/files.h) adds the report, and a File deletes what

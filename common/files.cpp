@@ -821,16 +821,6 @@ bool GetShortPath(const wchar_t* path, wchar_t* shortPath, size_t capacity) {
     return true;
 }
 
-bool LongPathOf(const wchar_t* path, wchar_t* destination, size_t capacity) {
-    if (!path || !*path || IsFullPath(path))
-        return MakeLongPath(path, nullptr, destination, capacity);
-    wchar_t current[PathCapacity];
-    DWORD length = GetCurrentDirectoryW(PathCapacity - 1, current);
-    if (length == 0 || length > PathCapacity - 1)
-        return false;
-    return MakeLongPath(path, current, destination, capacity);
-}
-
 DirScan::DirScan() : FirstCall(true) {
     Mask[0] = 0;
 }

@@ -41,13 +41,6 @@ class DirScan {
     bool FirstCall;
 };
 
-// The "\\?\" form of a path (MakeLongPath), a relative path resolved against the current folder,
-// which is asked for only then.
-bool LongPathOf(const wchar_t* path, wchar_t* destination, size_t capacity);
-template <size_t N> bool LongPathOf(const wchar_t* path, wchar_t (&destination)[N]) {
-    return LongPathOf(path, destination, N);
-}
-
 enum MakeDirResult {
     MakeDirCreated = 0,
     MakeDirFailed = 1, // for any other reason, including a path that already exists

@@ -95,11 +95,16 @@ bool FindInLanguageFolder(const wchar_t* path, wchar_t* output, size_t capacity)
     if (ReadUserValueDirect(L"General", L"LanguageFolder", &type, folder, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return true;
-    // Only a whole text, ended by its terminator: one without, or with a zero inside, may be
-    // another value's bytes or a folder named only in part.
+    // Only whole text: an odd byte count is some other value's bytes, and a zero inside would
+    // name a folder only in part. A text stored without its terminator (as many tools write it)
+    // is whole; the buffer has room for the terminator added here.
     size_t characters = size / sizeof(wchar_t);
-    if (size % sizeof(wchar_t) != 0 || characters == 0 || folder[characters - 1] != 0 ||
-        wcslen(folder) != characters - 1)
+    if (size % sizeof(wchar_t) != 0)
+        return true;
+    if (characters > 0 && folder[characters - 1] == 0)
+        characters--;
+    folder[characters] = 0;
+    if (wcslen(folder) != characters)
         return true;
     wchar_t candidate[PathCapacity];
     DWORD expanded = ExpandEnvironmentStringsW(folder, candidate, PathCapacity);

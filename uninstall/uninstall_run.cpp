@@ -23,15 +23,9 @@
 #include "uninstall/startup.h"
 
 bool ProgramFolderOf(const wchar_t* programPath, wchar_t* folder, size_t capacity) {
-    if (capacity == 0)
-        return false;
     // Cut, the path would name some other folder.
-    size_t length = wcslen(programPath);
-    if (length >= capacity) {
-        folder[0] = 0;
+    if (!CopyPath(programPath, folder, capacity))
         return false;
-    }
-    wmemcpy(folder, programPath, length + 1);
     wchar_t* last = wcsrchr(folder, L'\\');
     if (!last)
         return false;
