@@ -1,3 +1,8 @@
+// Longer than the program's other files, for a reason: every file-system call of the program has
+// its one owner here, and the operations share what keeps an elevated run inside what it owns
+// (the long-path retry, folders held open on the way, handle checks against links). Split, those
+// shared pieces would have to be exported to every part.
+
 // rand_s, for the names of private folders and temporary files.
 #define _CRT_RAND_S
 #include "common/files.h"

@@ -1,3 +1,5 @@
+// A little longer than most files: every registry operation of the program, each in both views,
+// behind the one override table and the plugged-in store.
 #include "common/registry.h"
 
 #include <string.h>

@@ -1,3 +1,6 @@
+// Longer than most files: the settings store is one piece of state (the entries, the file's
+// switches, damaged or closed) that loads, saves and answers the registry operations; its parts
+// share that state and nothing else would use them.
 #include "common/settings.h"
 
 #include <shlobj.h>

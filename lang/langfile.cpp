@@ -1,3 +1,5 @@
+// Longer than most files: the key table alone is one line per key of every numbered string and
+// dialog control, and the parser reads three encodings into it in one pass.
 #include "lang/langfile.h"
 
 #include <limits.h>

@@ -1,3 +1,5 @@
+// Longer than most files: the checker reads a translation line by line as the program does and
+// reports each kind of fault with its own wording; the kinds share the parsed lines.
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
