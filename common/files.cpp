@@ -187,8 +187,6 @@ decltype(&CreateDirectoryW) MakeFolderOverride = nullptr;
 // every process below High integrity from writing, whatever groups it has.
 const wchar_t AdminsOnlySecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)S:(ML;OICI;NW;;;HI)";
 
-namespace {
-// The security descriptor of an SDDL text, or none.
 OwnedLocal SecurityFromText(const wchar_t* text) {
     OwnedLocal descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
@@ -197,6 +195,8 @@ OwnedLocal SecurityFromText(const wchar_t* text) {
         descriptor.reset();
     return descriptor;
 }
+
+namespace {
 
 // A name taken by someone else is tried again with other random digits, a few times.
 const int RandomNameAttempts = 8;

@@ -103,6 +103,9 @@ bool SameEntry(const wchar_t* a, const wchar_t* b);
 // Test seam: called between the check on the handle and the deletion, so that a test can try to
 // put something else under the name. The program never sets it.
 extern void (*EntryCheckedHook)(const wchar_t* path);
+// The security descriptor of an SDDL text, or none (with the last error): what the program
+// makes for itself alone (a private folder, the run's lock) is described this way.
+OwnedLocal SecurityFromText(const wchar_t* text);
 // Makes a new folder below `parent` with a random name ("Bdl-" and 16 hexadecimal digits) that
 // nothing had: nobody can have planted it or anything in it. With `adminsOnly`, its access list
 // lets only SYSTEM and the Administrators in, whatever the parent passes on, and its High

@@ -11,6 +11,7 @@
 #include "common/array.h"
 #include "common/handles.h"
 #include "common/diagnostics.h"
+#include "common/files.h"
 #include "common/paths.h"
 #include "common/text.h"
 
@@ -200,9 +201,7 @@ MachineLock::Outcome MachineLock::Take(const wchar_t* space, const wchar_t* name
     if (FormatText(FullName, boundary ? L"%s\\%s" : L"Global\\%s.%s", space, name) < 0 || !circle ||
         FormatText(securityText, L"O:%sD:P(A;;GA;;;SY)(A;;GA;;;%s)", circle, circle) < 0 ||
         !ConvertStringSidToSidW(circle, reinterpret_cast<PSID*>(circleSid.put())) ||
-        !ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            securityText, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(security.put()),
-            nullptr)) {
+        !(security = SecurityFromText(securityText))) {
         ReportFailure(L"describe the lock against a second run", space, GetLastError());
         return Unavailable;
     }
