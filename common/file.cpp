@@ -42,10 +42,7 @@ File::File() : Created(false), ReadFailed(false) {
 
 bool TryRemoveFile(const wchar_t* path) {
     AnnounceFileChange();
-    if (!PlainFormLosesTrailingChars(path) && DeleteFileW(path))
-        return true;
-    wchar_t longPath[PathCapacity];
-    return LongPathOf(path, longPath) && DeleteFileW(longPath);
+    return InEitherForm(path, [](const wchar_t* form) { return DeleteFileW(form) != FALSE; });
 }
 
 File::~File() {

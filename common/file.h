@@ -74,6 +74,16 @@ template <size_t N> bool LongPathOf(const wchar_t* path, wchar_t (&destination)[
     return LongPathOf(path, destination, N);
 }
 
+// The call on the plain form of the path, then on the "\\?\" form when that one fails. The plain
+// form of "x." would name "x", an entry nobody asked for, so such a path goes only in the long
+// form.
+template <typename Call> bool InEitherForm(const wchar_t* path, Call call) {
+    if (!PlainFormLosesTrailingChars(path) && call(path))
+        return true;
+    wchar_t longPath[PathCapacity];
+    return LongPathOf(path, longPath) && call(longPath);
+}
+
 // DeleteFileW on the name as given, then on its "\\?\" form: false, with the last error of the
 // last try, reporting nothing, for a first try whose failure is looked into before it counts.
 // The one deletion by name: RemoveFile (common/files.h) adds the report, and a File deletes what

@@ -31,15 +31,7 @@ HANDLE FindFirst(const wchar_t* path, WIN32_FIND_DATAW* data) {
     return handle;
 }
 
-// The call on the plain form of the path, then on the "\\?\" form when that one fails. The plain
-// form of "x." would name "x", an entry nobody asked for, so such a path goes only in the long
-// form.
-template <typename Call> bool InEitherForm(const wchar_t* path, Call call) {
-    if (!PlainFormLosesTrailingChars(path) && call(path))
-        return true;
-    wchar_t longPath[PathCapacity];
-    return LongPathOf(path, longPath) && call(longPath);
-}
+using ::InEitherForm; // the one-path form, which the file layer owns
 
 // The same for a call on two paths: both plain, then both long.
 template <typename Call> bool InEitherForm(const wchar_t* from, const wchar_t* to, Call call) {

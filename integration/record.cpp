@@ -5,6 +5,7 @@
 #include "common/diagnostics.h"
 #include "common/files.h"
 #include "common/paths.h"
+#include "common/settings.h"
 #include "common/text.h"
 #include "common/system.h"
 
@@ -172,6 +173,7 @@ void DeleteRecordTree(const StateRecord& record, const wchar_t* sub) {
 }
 
 InstallationRecord FindInstallationRecord() {
+    ScopedRecordedRemoval look;
     wchar_t recorded[PathCapacity];
     ReadResult read = ReadDone;
     GetString(InView(HKEY_LOCAL_MACHINE, RecordView()), MachineRecordRoot, FolderValue, recorded,

@@ -74,17 +74,10 @@ void RemoveEveryEntry() {
     LogLine(L"Removal step: the record of the installation");
 }
 
-// Whose registrations these are, read before anything is touched, past a settings file that
-// would hide the registry.
-InstallationRecord FindInstallation() {
-    ScopedRecordedRemoval look;
-    return FindInstallationRecord();
-}
-
 } // namespace
 
 bool RemoveRegistrations() {
-    InstallationRecord installation = FindInstallation();
+    InstallationRecord installation = FindInstallationRecord();
     if (installation == RecordOfAnotherCopy) {
         // The classes, the shell extension and the entry point at that installation; a portable
         // copy says nothing, since leaving the registry alone is all it ever does.
@@ -111,7 +104,7 @@ bool RemoveRegistrations() {
 }
 
 void RemoveInstallationEntries() {
-    InstallationRecord installation = FindInstallation();
+    InstallationRecord installation = FindInstallationRecord();
     if (installation == RecordOfAnotherCopy) {
         // The installer package owns the entry and App Paths of its copy.
         if (MsiMode)

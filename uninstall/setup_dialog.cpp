@@ -152,18 +152,12 @@ void Confirm(HWND dialog) {
     EndDialog(dialog, 1);
 }
 
-// Read past a settings file, which never names machine state.
-bool AnotherInstallationRecorded() {
-    ScopedRecordedRemoval look;
-    return FindInstallationRecord() == RecordOfAnotherCopy;
-}
-
 // The installer has already unpacked the program: without its entry in the list of installed
 // programs nothing would ever remove it. Nothing else is integrated, and the run ends as not done.
 void Cancel(HWND dialog) {
     // Never over the entry of an installation in another folder, which this copy has not
     // replaced: cancelled, it has taken nothing over.
-    if (!MsiMode && !AnotherInstallationRecorded()) {
+    if (!MsiMode && FindInstallationRecord() != RecordOfAnotherCopy) {
         RegisterUninstallEntry();
         LogLine(L"Setup cancelled: the uninstall entry only");
     }
