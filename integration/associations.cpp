@@ -27,6 +27,23 @@ void VolumeExtension(unsigned number, wchar_t* extension) {
 // extension must not be taken now; a later run tries again. "Exist" goes last: until it is
 // written the record is no record, and a run cut before it writes the whole record again.
 bool SaveState(const wchar_t* extension, bool hasTemplate) {
+    KeyContents contents = FindKeyContents(HKEY_CLASSES_ROOT, extension);
+    if (contents == KeyContentsUnknown)
+        return false;
+    // An empty key is what a take-over cut between making the key and naming the class leaves,
+    // and then the record of that take-over says the key was not there: giving it back deletes
+    // it. Without such a record another program made the empty key, and it stays.
+    bool existed = contents == KeyFilled;
+    if (contents == KeyEmpty) {
+        StateRecord earlier;
+        ReadResult read = ReadDone;
+        RecordLookup lookup = FindRecordOf(extension, earlier);
+        if (lookup == RecordUnknown)
+            return false;
+        existed = lookup == RecordMissing || GetRecordDword(earlier, L"", L"Exist", 1, &read) != 0;
+        if (read == ReadRefused)
+            return false;
+    }
     StateRecord record;
     if (!MachineRecordOf(extension, record) || !StartRecordOf(record))
         return false;
@@ -35,13 +52,9 @@ bool SaveState(const wchar_t* extension, bool hasTemplate) {
     if ((reading != TextRead && reading != TextMissing) ||
         SetRecordString(record, L"", L"Type", previous) != ERROR_SUCCESS)
         return false;
-    // An empty key is what a take-over cut between making the key and naming the class leaves:
-    // it was not there before, and giving it back deletes it.
-    KeyContents contents = FindKeyContents(HKEY_CLASSES_ROOT, extension);
-    if (contents == KeyContentsUnknown ||
-        (hasTemplate && !SavePreviousTemplateEntry(extension, record)))
+    if (hasTemplate && !SavePreviousTemplateEntry(extension, record))
         return false;
-    return SetRecordDword(record, L"", L"Exist", contents == KeyFilled ? 1 : 0) == ERROR_SUCCESS;
+    return SetRecordDword(record, L"", L"Exist", existed ? 1 : 0) == ERROR_SUCCESS;
 }
 
 // Whether the key holds a class value at all, empty, unreadable or refused included: only a key

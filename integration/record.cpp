@@ -180,6 +180,8 @@ InstallationRecord FindInstallationRecord() {
               L"", &read);
     if (read == ReadMissing || (read == ReadDone && recorded[0] == 0))
         return NoInstallationRecord;
+    if (read == ReadRefused)
+        return RecordRefused;
     wchar_t folder[PathCapacity];
     GetProgramPath(folder);
     CutNamePart(folder);

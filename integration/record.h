@@ -54,9 +54,15 @@ void DeleteRecordTree(const StateRecord& record, const wchar_t* sub);
 // system's identity however either is spelled: a short name, a junction, another drive letter),
 // another copy's, or none (a machine set up by an earlier version, or never). A recorded folder
 // that is gone or cannot be opened is not provably this copy's, and counts as another copy's.
-// Read past a settings file's integration switch: the record is machine state, which no settings
-// file names.
-enum InstallationRecord { RecordOfThisCopy, RecordOfAnotherCopy, NoInstallationRecord };
+// RecordRefused when the registry refused the read: the record may name this copy or another, and
+// nothing may be acted on by it. Read past a settings file's integration switch: the record is
+// machine state, which no settings file names.
+enum InstallationRecord {
+    RecordOfThisCopy,
+    RecordOfAnotherCopy,
+    NoInstallationRecord,
+    RecordRefused
+};
 InstallationRecord FindInstallationRecord();
 // Whether `path` names an entry directly in `folder`: the folder part of the path and `folder` are
 // the same folder by the file system's identity, however each is spelled. The entry itself need

@@ -245,10 +245,25 @@ bool RemoveOwnTemplateEntry(const wchar_t* extension, ArchiveKind kind) {
         return DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName") && DropIfValueless(key);
     if (refused)
         return false;
-    // A "New" key with nothing in it offers nothing: what a run cut between deleting the
-    // archiver's "FileName" and its key left.
-    return FindKeyContents(HKEY_CLASSES_ROOT, key) != KeyEmpty ||
-           DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
+    // A "New" key with nothing in it is what a run cut between deleting the archiver's
+    // "FileName" and its key left, but only where the record says there was none before the
+    // archiver's: another program's empty key, or one nobody recorded, stays.
+    if (FindKeyContents(HKEY_CLASSES_ROOT, key) != KeyEmpty)
+        return true;
+    StateRecord record;
+    ReadResult existRead = ReadDone, savedRead = ReadDone;
+    RecordLookup lookup = FindRecordOf(extension, record);
+    if (lookup == RecordUnknown)
+        return false;
+    if (lookup == RecordMissing)
+        return true;
+    bool existed = GetRecordDword(record, L"", L"Exist", 1, &existRead) != 0;
+    DWORD saved = GetRecordDword(record, L"", SavedMarker, PreviousEntryOldState, &savedRead);
+    if (existRead == ReadRefused || savedRead == ReadRefused)
+        return false;
+    if (existed && saved != NoPreviousEntry)
+        return true;
+    return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
 }
 
 bool RestoreTemplateEntry(const wchar_t* extension, ArchiveKind kind, bool existed,

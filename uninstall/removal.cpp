@@ -76,8 +76,16 @@ void RemoveEveryEntry() {
 
 } // namespace
 
-bool RemoveRegistrations() {
-    InstallationRecord installation = FindInstallationRecord();
+bool RemoveRegistrations(InstallationRecord installation) {
+    if (installation == RecordRefused) {
+        // Whose registrations these are is unknown: taken for another copy's they would stay
+        // pointing at files this removal deletes, taken for this one's they might be another's.
+        ReportFailure(L"removal stopped: the record of the installation could not be read",
+                      L"HKEY_LOCAL_MACHINE\\Software\\Bundlo\\Setup", ERROR_CAN_NOT_COMPLETE);
+        LogLine(L"Removal stopped: the record of the installation could not be read; everything "
+                L"stays for a later removal");
+        return false;
+    }
     if (installation == RecordOfAnotherCopy) {
         // The classes, the shell extension and the entry point at that installation; a portable
         // copy says nothing, since leaving the registry alone is all it ever does.
@@ -103,8 +111,7 @@ bool RemoveRegistrations() {
     return RemoveEveryRegistration();
 }
 
-void RemoveInstallationEntries() {
-    InstallationRecord installation = FindInstallationRecord();
+void RemoveInstallationEntries(InstallationRecord installation) {
     if (installation == RecordOfAnotherCopy) {
         // The installer package owns the entry and App Paths of its copy.
         if (MsiMode)

@@ -4,12 +4,18 @@
 // deployment tools call, App Paths) goes only after the files.
 #pragma once
 
+#include "integration/record.h"
+
+// Both steps act on what the record of the installation said when the removal began: read once,
+// so that a read refused once cannot make one step take the registrations for another copy's
+// and the other delete the record that gives them back.
+//
 // Extensions go back to their previous owners, then the shell extension, the shortcuts and the
-// archiver's classes follow. False when an extension could not be given back: then nothing else
-// was removed (the archiver's class, which the extension still names, stays with everything a
-// later removal needs), and the removal must stop there.
-bool RemoveRegistrations();
+// archiver's classes follow. False when an extension could not be given back, or the record
+// could not be read: then nothing else was removed (the archiver's class, which the extension
+// still names, stays with everything a later removal needs), and the removal must stop there.
+bool RemoveRegistrations(InstallationRecord installation);
 // The archiver's per-user and machine-wide settings, then (not with /msi, whose installer package
 // owns them) App Paths and the uninstall entry, and last the record of the installation. Only
 // after RemoveRegistrations has given every extension back.
-void RemoveInstallationEntries();
+void RemoveInstallationEntries(InstallationRecord installation);

@@ -157,7 +157,8 @@ void Confirm(HWND dialog) {
 void Cancel(HWND dialog) {
     // Never over the entry of an installation in another folder, which this copy has not
     // replaced: cancelled, it has taken nothing over.
-    if (!MsiMode && FindInstallationRecord() != RecordOfAnotherCopy) {
+    InstallationRecord installation = MsiMode ? RecordRefused : FindInstallationRecord();
+    if (installation == RecordOfThisCopy || installation == NoInstallationRecord) {
         RegisterUninstallEntry();
         LogLine(L"Setup cancelled: the uninstall entry only");
     }

@@ -129,7 +129,8 @@ void RunUninstall() {
     // again: the registrations first, but for what names the installation; then the files; then
     // the record, App Paths and the uninstall entry; then, once a batch file waits for this
     // process, the list, and last the program moves out of its folder for the batch to delete.
-    if (!RemoveRegistrations()) {
+    const InstallationRecord installation = FindInstallationRecord();
+    if (!RemoveRegistrations(installation)) {
         // A file type still names the archiver: its program, its files and everything a later
         // removal needs stay, and a distribution tool must not count this one as done.
         ExitCode = 1;
@@ -138,7 +139,7 @@ void RunUninstall() {
     // Its file is on the list.
     UnloadLanguageModule();
     if (MsiMode) {
-        RemoveInstallationEntries();
+        RemoveInstallationEntries(installation);
         LogLine(L"Removal step: the files stay with the installer package");
         return;
     }
@@ -157,7 +158,7 @@ void RunUninstall() {
               L"moved aside), %u could not even be scheduled; %u readings of the list",
               removal.Deleted, removal.Moved + removal.Scheduled, removal.Moved,
               removal.Unscheduled, removal.Passes);
-    RemoveInstallationEntries();
+    RemoveInstallationEntries(installation);
     list.Close();
     ProgramLeave leave =
         LeaveProgramAndFolder(at, listPath, removal.RestartNeeded, restartText, restartCaption);

@@ -182,6 +182,22 @@ TEST_F(Associations, ExtensionsWithoutAKeyBeforeLeaveNothingBehind) {
         EXPECT_FALSE(RawExists(key)) << key;
 }
 
+// Found by the foreign-values campaign (seed 20261209): another program's empty key was taken for
+// what a cut run leaves, and deleted: ".taz" by its give-back, ".zip\ShellNew" by the give-back
+// of a type never taken.
+TEST_F(Associations, AnotherProgramsEmptyKeysStay) {
+    for (const wchar_t* key : {L".taz", L".zip\\ShellNew"}) {
+        HKEY created;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, key, &created));
+        RegCloseKey(created);
+    }
+    AssociateExtension(L".zip", GiveBackExtension | WithShellExtension, ArchiveKind::Zip);
+    AssociateExtension(L".taz", TakeExtension, ArchiveKind::Other);
+    AssociateExtension(L".taz", GiveBackExtension, ArchiveKind::Other);
+    EXPECT_TRUE(RawExists(L".zip\\ShellNew"));
+    EXPECT_TRUE(RawExists(L".taz"));
+}
+
 TEST_F(Associations, AnOwnClassSavedAsPreviousComesBackEmpty) {
     Seed(L".gz", L"", L"bundlo.zip");
     SetUserDword(L"Setup\\.gz", L"Exist", 1);

@@ -321,8 +321,9 @@ class FailingCall {
 // The registry half of a whole removal, as the uninstall run does it around the files: false,
 // with the installation's entries left, when an extension could not be given back.
 inline bool RemoveFromRegistry() {
-    if (!RemoveRegistrations())
+    const InstallationRecord installation = FindInstallationRecord();
+    if (!RemoveRegistrations(installation))
         return false;
-    RemoveInstallationEntries();
+    RemoveInstallationEntries(installation);
     return true;
 }
