@@ -37,9 +37,9 @@ const RegistryFunctions* Calls = &RealFunctions;
 
 RegistryStore* Store = nullptr;
 
-// Whether a request the store did not take may reach the registry.
-bool RegistryReachable() {
-    return Store == nullptr || Store->LetsRequestsThrough();
+// Whether a request through `root` that the store did not take may reach the registry.
+bool RegistryReachable(const RegistryRoot& root) {
+    return Store == nullptr || Store->LetsRequestsThrough(root.By);
 }
 
 } // namespace
@@ -149,7 +149,7 @@ namespace {
 // The registry half of a write, once the settings file has declined it.
 LONG WriteValue(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWORD type,
                 const void* data, DWORD size) {
-    if (!RegistryReachable())
+    if (!RegistryReachable(root))
         return ERROR_SUCCESS;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved)) {
@@ -237,7 +237,7 @@ KeyPresence FindKey(RegistryRoot root, const wchar_t* path) {
     bool exists = false;
     if (Store && Store->TestKey(root.Root, path, &exists))
         return exists ? KeyPresent : KeyMissing;
-    if (!RegistryReachable())
+    if (!RegistryReachable(root))
         return KeyMissing;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
@@ -252,7 +252,7 @@ KeyContents FindKeyContents(RegistryRoot root, const wchar_t* path) {
     bool exists = false;
     if (Store && Store->TestKey(root.Root, path, &exists))
         return exists ? KeyFilled : KeyAbsent;
-    if (!RegistryReachable())
+    if (!RegistryReachable(root))
         return KeyAbsent;
     LONG error = ERROR_SUCCESS;
     RegistryKey key = OpenKeyForRead(root, path, &error);
@@ -286,7 +286,7 @@ DWORD GetDword(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWOR
     DWORD value = fallback;
     if (Store && Store->ReadNumber(root.Root, path, name, fallback, &value))
         return value;
-    if (!RegistryReachable())
+    if (!RegistryReachable(root))
         return fallback;
     LONG error = ERROR_SUCCESS;
     RegistryKey key = OpenKeyForRead(root, path, &error);
@@ -328,7 +328,7 @@ bool GetString(RegistryRoot root, const wchar_t* path, const wchar_t* name, wcha
     if (Store && Store->ReadText(root.Root, path, name, out, fallback, capacity))
         return true;
     CopyText(out, fallback, capacity);
-    if (!RegistryReachable())
+    if (!RegistryReachable(root))
         return true;
     LONG error = ERROR_SUCCESS;
     RegistryKey key = OpenKeyForRead(root, path, &error);
@@ -378,7 +378,7 @@ LONG SetDword(RegistryRoot root, const wchar_t* path, const wchar_t* name, DWORD
 }
 
 bool DeleteValue(RegistryRoot root, const wchar_t* path, const wchar_t* name) {
-    if ((Store && Store->DeleteValue(root.Root, path, name)) || !RegistryReachable())
+    if ((Store && Store->DeleteValue(root.Root, path, name)) || !RegistryReachable(root))
         return true;
     wchar_t resolved[RegistryPathCapacity];
     if (!ResolveKeyPath(root, path, resolved))
@@ -394,7 +394,7 @@ bool DeleteValue(RegistryRoot root, const wchar_t* path, const wchar_t* name) {
 }
 
 KeyDeletion DeleteEmptyKey(RegistryRoot root, const wchar_t* path) {
-    if ((Store && Store->DeleteKey(root.Root, path)) || !RegistryReachable())
+    if ((Store && Store->DeleteKey(root.Root, path)) || !RegistryReachable(root))
         return KeyGone;
     if (NamesClassesRoot(root, path))
         return KeyRefused;
@@ -420,7 +420,7 @@ KeyDeletion DeleteEmptyKey(RegistryRoot root, const wchar_t* path) {
 }
 
 void DeleteKeyTree(RegistryRoot root, const wchar_t* path) {
-    if ((Store && Store->DeleteKey(root.Root, path)) || !RegistryReachable() ||
+    if ((Store && Store->DeleteKey(root.Root, path)) || !RegistryReachable(root) ||
         NamesClassesRoot(root, path))
         return;
     wchar_t resolved[RegistryPathCapacity];
@@ -430,7 +430,8 @@ void DeleteKeyTree(RegistryRoot root, const wchar_t* path) {
     LONG error;
     do {
         deleted = 0;
-        error = DeletionPass(InView(SystemRoot(root.Root), root.View), resolved, 0, &deleted);
+        error =
+            DeletionPass(InView(SystemRoot(root.Root), root.View, root.By), resolved, 0, &deleted);
     } while (deleted > 0);
     if (error != ERROR_SUCCESS && !IsNotFound(error))
         ReportRegistryFailure(L"delete key tree", root, path, nullptr, error);
@@ -438,7 +439,7 @@ void DeleteKeyTree(RegistryRoot root, const wchar_t* path) {
 
 ValueReading ReadValueAt(RegistryRoot root, const wchar_t* path, DWORD index,
                          RegistryValue* value) {
-    if (!RegistryReachable())
+    if (!RegistryReachable(root))
         return NoMoreValues;
     LONG error = ERROR_SUCCESS;
     RegistryKey key = OpenKeyForRead(root, path, &error);
@@ -460,7 +461,7 @@ TextReading ReadWholeText(RegistryRoot root, const wchar_t* path, const wchar_t*
     if (capacity == 0)
         return TextUnreadable;
     out[0] = 0;
-    if (!RegistryReachable())
+    if (!RegistryReachable(root))
         return TextMissing;
     LONG error = ERROR_SUCCESS;
     RegistryKey key = OpenKeyForRead(root, path, &error);

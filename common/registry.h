@@ -18,16 +18,30 @@
 
 #include "common/handles.h"
 
-// A root and the view every operation through it uses: 0 (the process's own view),
-// KEY_WOW64_32KEY or KEY_WOW64_64KEY. A bare root (implicitly) is the process's own view, so the
-// view is always named where the operation is called, never set for a stretch of calls.
+// What a request the store did not take answers to (RegistryStore::LetsRequestsThrough): the
+// settings file's integration switch, as for every reader and the setup; or, for the removal of
+// an installation that recorded its registrations on the machine, that record, which undoes them
+// whatever a file says now (one imported after the setup, say). A damaged file still keeps
+// everything away.
+enum class Reach : unsigned char { AsSettingsSay, PastIntegrationSwitch };
+
+// A root, the view every operation through it uses (0: the process's own view, KEY_WOW64_32KEY
+// or KEY_WOW64_64KEY) and its reach. A bare root (implicitly) is the process's own view as the
+// settings say, so both are always named where the operation is called, never set for a stretch
+// of calls.
 struct RegistryRoot {
-    RegistryRoot(HKEY root, REGSAM view = 0) : Root(root), View(view) {}
+    RegistryRoot(HKEY root, REGSAM view = 0, Reach reach = Reach::AsSettingsSay)
+        : Root(root), View(view), By(reach) {}
     HKEY Root;
     REGSAM View;
+    Reach By;
 };
-inline RegistryRoot InView(HKEY root, REGSAM view) {
-    return RegistryRoot(root, view);
+inline RegistryRoot InView(HKEY root, REGSAM view, Reach reach = Reach::AsSettingsSay) {
+    return RegistryRoot(root, view, reach);
+}
+// The machine's classes with that reach.
+inline RegistryRoot ClassesRoot(Reach reach) {
+    return RegistryRoot(HKEY_CLASSES_ROOT, 0, reach);
 }
 
 // One open key and the view it was opened in, which every key opened below it keeps.
@@ -181,8 +195,9 @@ class RegistryStore {
                              LONG* result) = 0;
     virtual bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) = 0;
     virtual bool DeleteKey(HKEY root, const wchar_t* path) = 0;
-    // False while the store keeps every request it did not take away from the registry.
-    virtual bool LetsRequestsThrough() = 0;
+    // False while the store keeps every request it did not take, of that reach, away from the
+    // registry.
+    virtual bool LetsRequestsThrough(Reach reach) = 0;
 
   protected:
     ~RegistryStore() = default;

@@ -497,21 +497,9 @@ const SettingsEntry* FirstSettingsEntry() {
     return Store.Head;
 }
 
-namespace {
-bool RecordedRemoval = false;
-} // namespace
-
-ScopedRecordedRemoval::ScopedRecordedRemoval() : Previous(RecordedRemoval) {
-    RecordedRemoval = true;
-}
-
-ScopedRecordedRemoval::~ScopedRecordedRemoval() {
-    RecordedRemoval = Previous;
-}
-
-bool IsIntegrationEnabled() {
+bool IsIntegrationEnabled(Reach reach) {
     LoadSettingsFile();
-    return Store.Integration || (RecordedRemoval && !Store.Damaged);
+    return Store.Integration || (reach == Reach::PastIntegrationSwitch && !Store.Damaged);
 }
 
 namespace {
@@ -533,7 +521,7 @@ class SettingsFileStore final : public RegistryStore {
                      LONG* result) override;
     bool DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name) override;
     bool DeleteKey(HKEY root, const wchar_t* path) override;
-    bool LetsRequestsThrough() override { return IsIntegrationEnabled(); }
+    bool LetsRequestsThrough(Reach reach) override { return IsIntegrationEnabled(reach); }
 };
 
 bool SettingsFileStore::TestKey(HKEY root, const wchar_t* path, bool* exists) {

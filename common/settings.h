@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "common/array.h"
+#include "common/registry.h"
 
 class File;
 
@@ -30,22 +31,9 @@ void PlugInSettingsStore();
 
 // False while an active settings file switches system integration off, and while a damaged or
 // closed one keeps everything away: the one rule that keeps the registry and the shortcuts
-// away from the machine. Loads the file on first use.
-bool IsIntegrationEnabled();
-// While one is alive, a settings file's integration switch keeps nothing away: the removal of an
-// installation that recorded its registrations in the machine undoes them whatever a file says
-// now (one imported after the setup, say), also once the file is closed. A damaged file still
-// keeps everything away.
-class ScopedRecordedRemoval {
-  public:
-    ScopedRecordedRemoval();
-    ~ScopedRecordedRemoval();
-    ScopedRecordedRemoval(const ScopedRecordedRemoval&) = delete;
-    ScopedRecordedRemoval& operator=(const ScopedRecordedRemoval&) = delete;
-
-  private:
-    bool Previous;
-};
+// away from the machine. Past the switch (the removal of an installation recorded on the
+// machine, see Reach), only a damaged file keeps everything away. Loads the file on first use.
+bool IsIntegrationEnabled(Reach reach = Reach::AsSettingsSay);
 // Writes the list back when a settings file is active and Global\SaveSettings allows it. The old
 // file stays whole until the new content is complete; true when the file was replaced.
 bool SaveSettingsFile();

@@ -64,9 +64,9 @@ bool IsOwnClassName(const wchar_t* className) {
     return CompareNoCase(className, L"Bundlo") == 0 || CompareNoCase(className, L"Bundlo.ZIP") == 0;
 }
 
-Ownership FindOwnership(const wchar_t* extension) {
+Ownership FindOwnership(const wchar_t* extension, Reach reach) {
     wchar_t className[ClassNameCapacity];
-    switch (ReadWholeText(HKEY_CLASSES_ROOT, extension, L"", className)) {
+    switch (ReadWholeText(ClassesRoot(reach), extension, L"", className)) {
     case TextRead:
         return IsOwnClassName(className) ? Owned : NotOwned;
     case TextRefused:
@@ -76,8 +76,8 @@ Ownership FindOwnership(const wchar_t* extension) {
     }
 }
 
-bool IsOwnedExtension(const wchar_t* extension) {
-    return FindOwnership(extension) == Owned;
+bool IsOwnedExtension(const wchar_t* extension, Reach reach) {
+    return FindOwnership(extension, reach) == Owned;
 }
 
 void LoadIntegrationSettings(IntegrationSettings& settings) {

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "common/registry.h"
+
 // 28 one-byte flags, each 0 or 1. A zero-filled record means that nothing is integrated.
 struct IntegrationSettings {
     uint8_t associate[18]; // one per row of ArchiveTypeTable
@@ -66,8 +68,8 @@ void SaveIntegrationSettings(const IntegrationSettings& settings);
 // Whether the extension's class is Bundlo or Bundlo.ZIP, in any letter case. OwnerUnknown when
 // the registry refused the read: the extension may be either's, and must be left as it is.
 enum Ownership { NotOwned, Owned, OwnerUnknown };
-Ownership FindOwnership(const wchar_t* extension);
+Ownership FindOwnership(const wchar_t* extension, Reach reach = Reach::AsSettingsSay);
 // FindOwnership(...) == Owned.
-bool IsOwnedExtension(const wchar_t* extension);
+bool IsOwnedExtension(const wchar_t* extension, Reach reach = Reach::AsSettingsSay);
 // True when a class name is one of the archiver's own archive classes.
 bool IsOwnClassName(const wchar_t* className);

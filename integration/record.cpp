@@ -21,10 +21,9 @@ bool Compose(const StateRecord& record, const wchar_t* sub, wchar_t (&path)[Reco
     return FormatText(path, L"%s%s", record.Key, sub ? sub : L"") >= 0;
 }
 
-bool RecordOf(HKEY root, REGSAM view, const wchar_t* base, const wchar_t* extension,
+bool RecordOf(const RegistryRoot& root, const wchar_t* base, const wchar_t* extension,
               StateRecord& record) {
-    record.Root = root;
-    record.View = view;
+    record.Where = root;
     // An extension is one name: a backslash in it would reach another extension's record.
     return extension[0] == L'.' && wcschr(extension, L'\\') == nullptr &&
            FormatText(record.Key, L"%s\\%s", base, extension) >= 0;
@@ -55,7 +54,7 @@ bool CopyValues(const StateRecord& from, const StateRecord& to, const wchar_t* s
     for (DWORD index = 0;; index++) {
         RegistryValue value;
         ValueReading reading;
-        reading = ReadValueAt(InView(from.Root, from.View), source, index, &value);
+        reading = ReadValueAt(from.Where, source, index, &value);
         if (reading == NoMoreValues)
             return true;
         if (reading != ValueRead)
@@ -65,7 +64,7 @@ bool CopyValues(const StateRecord& from, const StateRecord& to, const wchar_t* s
         wchar_t target[RecordKeyCapacity];
         if (!Compose(to, sub, target))
             return false;
-        if (SetTypedValue(InView(to.Root, to.View), target, value) != ERROR_SUCCESS)
+        if (SetTypedValue(to.Where, target, value) != ERROR_SUCCESS)
             return false;
     }
 }
@@ -76,14 +75,15 @@ REGSAM RecordView() {
     return ProgramRegistryView(true);
 }
 
-bool MachineRecordOf(const wchar_t* extension, StateRecord& record) {
-    return RecordOf(HKEY_LOCAL_MACHINE, RecordView(), MachineRecordRoot, extension, record);
+bool MachineRecordOf(const wchar_t* extension, StateRecord& record, Reach reach) {
+    return RecordOf(InView(HKEY_LOCAL_MACHINE, RecordView(), reach), MachineRecordRoot, extension,
+                    record);
 }
 
-RecordLookup FindRecordOf(const wchar_t* extension, StateRecord& record) {
+RecordLookup FindRecordOf(const wchar_t* extension, StateRecord& record, Reach reach) {
     StateRecord user;
-    if (!MachineRecordOf(extension, record) ||
-        !RecordOf(HKEY_CURRENT_USER, 0, UserRecordRoot, extension, user))
+    if (!MachineRecordOf(extension, record, reach) ||
+        !RecordOf(InView(HKEY_CURRENT_USER, 0, reach), UserRecordRoot, extension, user))
         return RecordUnknown;
     RecordLookup machine = Holds(record);
     if (machine != RecordMissing)
@@ -92,10 +92,10 @@ RecordLookup FindRecordOf(const wchar_t* extension, StateRecord& record) {
     return Holds(user);
 }
 
-bool MoveUserRecordToMachine(const wchar_t* extension) {
+bool MoveUserRecordToMachine(const wchar_t* extension, Reach reach) {
     StateRecord machine, user;
-    if (!MachineRecordOf(extension, machine) ||
-        !RecordOf(HKEY_CURRENT_USER, 0, UserRecordRoot, extension, user))
+    if (!MachineRecordOf(extension, machine, reach) ||
+        !RecordOf(InView(HKEY_CURRENT_USER, 0, reach), UserRecordRoot, extension, user))
         return false;
     if (Holds(machine) != RecordMissing || Holds(user) != RecordFound)
         return true; // nothing to move, or nothing that can be read
@@ -115,15 +115,14 @@ bool MoveUserRecordToMachine(const wchar_t* extension) {
 
 bool StartRecordOf(const StateRecord& record) {
     wchar_t path[RecordKeyCapacity];
-    return Compose(record, L"", path) &&
-           DeleteValue(InView(record.Root, record.View), path, L"Exist");
+    return Compose(record, L"", path) && DeleteValue(record.Where, path, L"Exist");
 }
 
 KeyPresence FindRecordKey(const StateRecord& record, const wchar_t* sub) {
     wchar_t path[RecordKeyCapacity];
     if (!Compose(record, sub, path))
         return KeyUnknown;
-    return FindKey(InView(record.Root, record.View), path);
+    return FindKey(record.Where, path);
 }
 
 DWORD GetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
@@ -134,7 +133,7 @@ DWORD GetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_
             *result = ReadRefused;
         return fallback;
     }
-    return GetDword(InView(record.Root, record.View), path, name, fallback, result);
+    return GetDword(record.Where, path, name, fallback, result);
 }
 
 bool GetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
@@ -146,7 +145,7 @@ bool GetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_
             *result = ReadRefused;
         return false;
     }
-    return GetString(InView(record.Root, record.View), path, name, out, fallback, capacity, result);
+    return GetString(record.Where, path, name, out, fallback, capacity, result);
 }
 
 LONG SetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
@@ -154,7 +153,7 @@ LONG SetRecordString(const StateRecord& record, const wchar_t* sub, const wchar_
     wchar_t path[RecordKeyCapacity];
     if (!Compose(record, sub, path))
         return ERROR_FILENAME_EXCED_RANGE;
-    return SetString(InView(record.Root, record.View), path, name, text);
+    return SetString(record.Where, path, name, text);
 }
 
 LONG SetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t* name,
@@ -162,22 +161,21 @@ LONG SetRecordDword(const StateRecord& record, const wchar_t* sub, const wchar_t
     wchar_t path[RecordKeyCapacity];
     if (!Compose(record, sub, path))
         return ERROR_FILENAME_EXCED_RANGE;
-    return SetDword(InView(record.Root, record.View), path, name, value);
+    return SetDword(record.Where, path, name, value);
 }
 
 void DeleteRecordTree(const StateRecord& record, const wchar_t* sub) {
     wchar_t path[RecordKeyCapacity];
     if (!Compose(record, sub, path))
         return;
-    DeleteKeyTree(InView(record.Root, record.View), path);
+    DeleteKeyTree(record.Where, path);
 }
 
 InstallationRecord FindInstallationRecord() {
-    ScopedRecordedRemoval look;
     wchar_t recorded[PathCapacity];
     ReadResult read = ReadDone;
-    GetString(InView(HKEY_LOCAL_MACHINE, RecordView()), MachineRecordRoot, FolderValue, recorded,
-              L"", &read);
+    GetString(InView(HKEY_LOCAL_MACHINE, RecordView(), Reach::PastIntegrationSwitch),
+              MachineRecordRoot, FolderValue, recorded, L"", &read);
     if (read == ReadMissing || (read == ReadDone && recorded[0] == 0))
         return NoInstallationRecord;
     if (read == ReadRefused)
@@ -212,7 +210,7 @@ bool RecordInstallation() {
                      folder) == ERROR_SUCCESS;
 }
 
-void DeleteRecords() {
-    DeleteKeyTree(InView(HKEY_LOCAL_MACHINE, RecordView()), MachineRecordRoot);
-    DeleteKeyTree(HKEY_CURRENT_USER, UserRecordRoot);
+void DeleteRecords(Reach reach) {
+    DeleteKeyTree(InView(HKEY_LOCAL_MACHINE, RecordView(), reach), MachineRecordRoot);
+    DeleteKeyTree(InView(HKEY_CURRENT_USER, 0, reach), UserRecordRoot);
 }

@@ -12,24 +12,26 @@
 
 const size_t RecordKeyCapacity = 128;
 
-// One record key: its root, the view it lives in, and its absolute path.
+// One record key: its root, with the view it lives in and the reach of the run that found it,
+// and its absolute path.
 struct StateRecord {
-    HKEY Root = nullptr;
-    REGSAM View = 0;
+    RegistryRoot Where = RegistryRoot(nullptr);
     wchar_t Key[RecordKeyCapacity] = L"";
 };
 
 // The machine's record of the extension, where the setup writes. False when the key does not
 // fit: a cut key would be another extension's.
-bool MachineRecordOf(const wchar_t* extension, StateRecord& record);
+bool MachineRecordOf(const wchar_t* extension, StateRecord& record,
+                     Reach reach = Reach::AsSettingsSay);
 // Where the extension's record is read: the machine's when it has one, else the per-user one of
 // an earlier version. RecordUnknown when the registry refused to say: nothing may be given back
 // on a guess then.
 enum RecordLookup { RecordFound, RecordMissing, RecordUnknown };
-RecordLookup FindRecordOf(const wchar_t* extension, StateRecord& record);
+RecordLookup FindRecordOf(const wchar_t* extension, StateRecord& record,
+                          Reach reach = Reach::AsSettingsSay);
 // A record kept by an earlier version is copied into the machine's place, so that the removal
 // finds it whoever runs it. False when it could not be read or written whole.
-bool MoveUserRecordToMachine(const wchar_t* extension);
+bool MoveUserRecordToMachine(const wchar_t* extension, Reach reach = Reach::AsSettingsSay);
 
 // Makes the machine's record of an extension partial before it is written anew: its "Exist",
 // written last, marks a whole record, so that a run cut while writing leaves no mix of the old
@@ -73,6 +75,6 @@ bool LiesIn(const wchar_t* path, const wchar_t* folder);
 bool RecordInstallation();
 // Deletes the machine's record and the per-user one of earlier versions: only once every
 // extension has been given back.
-void DeleteRecords();
+void DeleteRecords(Reach reach);
 // The view the machine's record lives in, which the product key of that view shares.
 REGSAM RecordView();

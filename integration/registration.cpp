@@ -104,22 +104,22 @@ bool RegisterAppPaths() {
     return true;
 }
 
-void RemoveAppPaths() {
+void RemoveAppPaths(Reach reach) {
     // The setup wrote App Paths into every view, for programs of either bitness.
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
     for (size_t i = 0; i < viewCount; i++)
-        DeleteEmptyKey(InView(HKEY_LOCAL_MACHINE, views[i]), AppPathsKey);
+        DeleteEmptyKey(InView(HKEY_LOCAL_MACHINE, views[i], reach), AppPathsKey);
 }
 
-void RemoveUninstallEntries() {
+void RemoveUninstallEntries(Reach reach) {
     wchar_t folder[PathCapacity];
     GetProgramPath(folder);
     CutNamePart(folder);
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
     for (size_t i = 0; i < viewCount; i++) {
-        const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
+        const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i], reach);
         // The other build's entry goes when it is this installation's: the vendor may have
         // switched builds between the setup and the removal. One of another folder is another
         // installation's.
@@ -134,7 +134,7 @@ void RemoveUninstallEntries() {
     }
 }
 
-void RemoveEntriesOfThisCopy() {
+void RemoveEntriesOfThisCopy(Reach reach) {
     wchar_t folder[PathCapacity];
     GetProgramPath(folder);
     CutNamePart(folder);
@@ -143,7 +143,7 @@ void RemoveEntriesOfThisCopy() {
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
     for (size_t i = 0; i < viewCount; i++) {
-        const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
+        const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i], reach);
         if (EntryRunsThisCopy(machine))
             DeleteEmptyKey(machine, UninstallKey);
         // The archiver itself is deleted by now: its folder tells whose it was.

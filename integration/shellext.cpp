@@ -46,16 +46,18 @@ void KeyOf(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerNa
     FormatText(path, key.Format, key.NamedByHandler ? handlerName : clsid);
 }
 
-void WriteKey(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName) {
+void WriteKey(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName,
+              Reach reach) {
     wchar_t path[KeyCapacity];
     KeyOf(key, clsid, handlerName, path);
-    SetString(HKEY_CLASSES_ROOT, path, L"", key.HoldsClsid ? clsid : L"");
+    SetString(ClassesRoot(reach), path, L"", key.HoldsClsid ? clsid : L"");
 }
 
-void DeleteKey(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName) {
+void DeleteKey(const HandlerKey& key, const wchar_t* clsid, const wchar_t* handlerName,
+               Reach reach) {
     wchar_t path[KeyCapacity];
     KeyOf(key, clsid, handlerName, path);
-    DeleteEmptyKey(HKEY_CLASSES_ROOT, path);
+    DeleteEmptyKey(ClassesRoot(reach), path);
 }
 
 bool ClassicMenuWanted(const IntegrationSettings& settings) {
@@ -67,15 +69,16 @@ const wchar_t CapabilitiesKey[] = L"\\Software\\Bundlo\\Capabilities";
 const wchar_t CapabilitiesAssociationsKey[] = L"\\Software\\Bundlo\\Capabilities\\FileAssociations";
 const wchar_t RegisteredApplicationsKey[] = L"\\Software\\RegisteredApplications";
 
-void WriteCapabilities() {
-    SetString(HKEY_LOCAL_MACHINE, RegisteredApplicationsKey, L"Bundlo",
+void WriteCapabilities(Reach reach) {
+    SetString(InView(HKEY_LOCAL_MACHINE, 0, reach), RegisteredApplicationsKey, L"Bundlo",
               L"Software\\Bundlo\\Capabilities");
-    SetString(HKEY_LOCAL_MACHINE, CapabilitiesKey, L"ApplicationDescription", L"Bundlo");
+    SetString(InView(HKEY_LOCAL_MACHINE, 0, reach), CapabilitiesKey, L"ApplicationDescription",
+              L"Bundlo");
     for (size_t row = 0; row < ArchiveTypeCount; row++) {
         for (const wchar_t* group = ArchiveTypeTable[row].Group; group != nullptr;) {
             wchar_t extension[ExtensionCapacity];
             group = SplitExtension(group, extension, ExtensionCapacity);
-            SetString(HKEY_LOCAL_MACHINE, CapabilitiesAssociationsKey, extension,
+            SetString(InView(HKEY_LOCAL_MACHINE, 0, reach), CapabilitiesAssociationsKey, extension,
                       row == ZipRow ? L"Bundlo.ZIP" : L"Bundlo");
         }
     }
@@ -84,7 +87,8 @@ void WriteCapabilities() {
 } // namespace
 
 void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* dllName,
-                            const wchar_t* clsid, const wchar_t* handlerName, bool is64) {
+                            const wchar_t* clsid, const wchar_t* handlerName, bool is64,
+                            Reach reach) {
     wchar_t clsidKey[KeyCapacity];
     FormatText(clsidKey, L"CLSID\\%s", clsid);
     wchar_t serverKey[KeyCapacity];
@@ -96,53 +100,56 @@ void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* 
     if (settings.shellExtension) {
         wchar_t dll[PathCapacity];
         if (GetProgramFile(dllName, dll) && FileExists(dll)) {
-            SetString(InView(HKEY_CLASSES_ROOT, view), clsidKey, L"", L"Bundlo");
-            SetString(InView(HKEY_CLASSES_ROOT, view), serverKey, L"", dll);
-            SetString(InView(HKEY_CLASSES_ROOT, view), serverKey, L"ThreadingModel", L"Apartment");
+            SetString(InView(HKEY_CLASSES_ROOT, view, reach), clsidKey, L"", L"Bundlo");
+            SetString(InView(HKEY_CLASSES_ROOT, view, reach), serverKey, L"", dll);
+            SetString(InView(HKEY_CLASSES_ROOT, view, reach), serverKey, L"ThreadingModel",
+                      L"Apartment");
         }
-        SetString(InView(HKEY_LOCAL_MACHINE, view), ApprovedKey, clsid, L"Bundlo shell extension");
+        SetString(InView(HKEY_LOCAL_MACHINE, view, reach), ApprovedKey, clsid,
+                  L"Bundlo shell extension");
         for (const HandlerKey& key : AlwaysKeys)
-            WriteKey(key, clsid, handlerName);
+            WriteKey(key, clsid, handlerName, reach);
         bool classic = ClassicMenuWanted(settings);
         for (const HandlerKey& key : ClassicMenuKeys) {
             if (classic)
-                WriteKey(key, clsid, handlerName);
+                WriteKey(key, clsid, handlerName, reach);
             else
-                DeleteKey(key, clsid, handlerName);
+                DeleteKey(key, clsid, handlerName, reach);
         }
         return;
     }
 
-    DeleteEmptyKey(InView(HKEY_CLASSES_ROOT, view), serverKey);
-    DeleteEmptyKey(InView(HKEY_CLASSES_ROOT, view), clsidKey);
-    DeleteValue(InView(HKEY_LOCAL_MACHINE, view), ApprovedKey, clsid);
+    DeleteEmptyKey(InView(HKEY_CLASSES_ROOT, view, reach), serverKey);
+    DeleteEmptyKey(InView(HKEY_CLASSES_ROOT, view, reach), clsidKey);
+    DeleteValue(InView(HKEY_LOCAL_MACHINE, view, reach), ApprovedKey, clsid);
     for (const HandlerKey& key : AlwaysKeys)
-        DeleteKey(key, clsid, handlerName);
+        DeleteKey(key, clsid, handlerName, reach);
     for (const HandlerKey& key : ClassicMenuKeys)
-        DeleteKey(key, clsid, handlerName);
+        DeleteKey(key, clsid, handlerName, reach);
 }
 
-void RegisterShellIntegration(bool remove, const IntegrationSettings& settings) {
+void RegisterShellIntegration(bool remove, const IntegrationSettings& settings, Reach reach) {
     IntegrationSettings none = {};
     const IntegrationSettings& used = remove ? none : settings;
     // A 64-bit Explorer loads only the 64-bit DLL and 32-bit programs only the 32-bit one, so
     // 64-bit Windows gets both, whichever build runs.
     bool wide = Is64BitWindows();
     RegisterShellExtension(used, L"bdlext.dll", ShellExtensionClsid32,
-                           wide ? L"Bundlo32" : L"Bundlo", false);
+                           wide ? L"Bundlo32" : L"Bundlo", false, reach);
     if (wide)
-        RegisterShellExtension(used, L"bdlext64.dll", ShellExtensionClsid64, L"Bundlo", true);
+        RegisterShellExtension(used, L"bdlext64.dll", ShellExtensionClsid64, L"Bundlo", true,
+                               reach);
     if (remove) {
         // Whichever build wrote them: a setup of one bitness may be removed by the other.
         REGSAM views[2];
         size_t viewCount = AllProgramRegistryViews(views);
         for (size_t i = 0; i < viewCount; i++) {
-            const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i]);
+            const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i], reach);
             DeleteValue(machine, RegisteredApplicationsKey, L"Bundlo");
             DeleteKeyTree(machine, CapabilitiesKey);
         }
     } else {
-        WriteCapabilities();
+        WriteCapabilities(reach);
     }
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }

@@ -10,6 +10,8 @@ extern const wchar_t ShellExtensionClsid64[];
 
 // Registers or removes the extension as `settings.shellExtension` says, and the capabilities;
 // remove = true removes everything, capabilities and the machine-wide product key included.
-void RegisterShellIntegration(bool remove, const IntegrationSettings& settings);
+void RegisterShellIntegration(bool remove, const IntegrationSettings& settings,
+                              Reach reach = Reach::AsSettingsSay);
 void RegisterShellExtension(const IntegrationSettings& settings, const wchar_t* dllName,
-                            const wchar_t* clsid, const wchar_t* handlerName, bool is64);
+                            const wchar_t* clsid, const wchar_t* handlerName, bool is64,
+                            Reach reach = Reach::AsSettingsSay);

@@ -200,8 +200,8 @@ void UpdateProgramGroups(const ShortcutJob& job) {
 } // namespace
 
 void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, size_t capacity,
-                     const wchar_t* icon) {
-    if (!IsIntegrationEnabled())
+                     const wchar_t* icon, Reach reach) {
+    if (!IsIntegrationEnabled(reach))
         return;
     // Without the program's own path there is nothing to point at, but old shortcuts still go.
     wchar_t archiver[PathCapacity];

@@ -22,10 +22,10 @@ bool WriteShortcut(const wchar_t* target, const wchar_t* shortcut, const wchar_t
 
 // Creates or removes the desktop and Start menu shortcuts and the per-user and all-users program
 // groups as the three link choices say; does nothing while the settings file switches
-// integration off. The group folder that was made goes to groupPath (may be null). icon is the
-// icon file for the archiver's own shortcuts, or null.
+// integration off for that reach. The group folder that was made goes to groupPath (may be null).
+// icon is the icon file for the archiver's own shortcuts, or null.
 void UpdateShortcuts(const IntegrationSettings& settings, wchar_t* groupPath, size_t capacity,
-                     const wchar_t* icon);
+                     const wchar_t* icon, Reach reach = Reach::AsSettingsSay);
 
 // Removes the archiver's shortcuts whose target lies directly in `folder` (known by the file
 // system's identity, however the link spells it): the desktop's "Bundlo.lnk" (the user's and all

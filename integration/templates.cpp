@@ -82,7 +82,7 @@ bool DecodeValue(const wchar_t* text, RegistryValue* value) {
 
 // Whether the key's "FileName" is the one the archiver writes: only that value is its to take.
 // Refused, nobody knows: `refused` says so.
-bool HoldsOwnTemplate(const wchar_t* key, ArchiveKind kind, bool* refused) {
+bool HoldsOwnTemplate(const wchar_t* key, ArchiveKind kind, bool* refused, Reach reach) {
     wchar_t own[PathCapacity];
     *refused = false;
     // A template the archiver cannot name is none it wrote.
@@ -90,16 +90,16 @@ bool HoldsOwnTemplate(const wchar_t* key, ArchiveKind kind, bool* refused) {
         return false;
     wchar_t fileName[TemplateKeyCapacity];
     ReadResult read = ReadDone;
-    bool found = GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", &read);
+    bool found = GetString(ClassesRoot(reach), key, L"FileName", fileName, L"", &read);
     *refused = read == ReadRefused;
     return found && CompareNoCase(fileName, own) == 0;
 }
 
 // The key's values as far as they can be told: none, some, or unknown (refused).
 enum ValuesPresent { NoValues, SomeValues, ValuesUnknown };
-ValuesPresent FindValues(const wchar_t* key) {
+ValuesPresent FindValues(const wchar_t* key, Reach reach) {
     RegistryValue value;
-    switch (ReadValueAt(HKEY_CLASSES_ROOT, key, 0, &value)) {
+    switch (ReadValueAt(ClassesRoot(reach), key, 0, &value)) {
     case NoMoreValues:
         return NoValues;
     case ValueUnreadable:
@@ -110,7 +110,7 @@ ValuesPresent FindValues(const wchar_t* key) {
 }
 
 // False when a saved value could not be read or written back.
-bool GiveBackSavedValues(const wchar_t* key, const StateRecord& record) {
+bool GiveBackSavedValues(const wchar_t* key, const StateRecord& record, Reach reach) {
     for (DWORD i = 0; i < SavedValueLimit; i++) {
         wchar_t name[16];
         FormatText(name, L"%lu", i);
@@ -124,7 +124,7 @@ bool GiveBackSavedValues(const wchar_t* key, const StateRecord& record) {
             break;
         RegistryValue value;
         if (DecodeValue(text, &value) &&
-            SetTypedValue(HKEY_CLASSES_ROOT, key, value) != ERROR_SUCCESS)
+            SetTypedValue(ClassesRoot(reach), key, value) != ERROR_SUCCESS)
             return false;
     }
     return true;
@@ -132,10 +132,10 @@ bool GiveBackSavedValues(const wchar_t* key, const StateRecord& record) {
 
 // A key left without values would still offer the type in Explorer's New menu; one that holds
 // values (another program's, written since) stays.
-bool DropIfValueless(const wchar_t* key) {
-    switch (FindValues(key)) {
+bool DropIfValueless(const wchar_t* key, Reach reach) {
+    switch (FindValues(key, reach)) {
     case NoValues:
-        return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
+        return DeleteEmptyKey(ClassesRoot(reach), key) != KeyRefused;
     case SomeValues:
         return true;
     default:
@@ -145,15 +145,16 @@ bool DropIfValueless(const wchar_t* key) {
 
 } // namespace
 
-bool SavePreviousTemplateEntry(const wchar_t* extension, const StateRecord& record) {
+bool SavePreviousTemplateEntry(const wchar_t* extension, const StateRecord& record, Reach reach) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     // The form earlier versions read back, kept for them.
     wchar_t fileName[TemplateKeyCapacity];
     ReadResult fileNameRead = ReadDone, nullFileRead = ReadDone;
-    GetString(HKEY_CLASSES_ROOT, key, L"FileName", fileName, L"", &fileNameRead);
+    GetString(ClassesRoot(reach), key, L"FileName", fileName, L"", &fileNameRead);
     wchar_t nullFile[10];
-    bool hasNullFile = GetString(HKEY_CLASSES_ROOT, key, L"NullFile", nullFile, L"", &nullFileRead);
+    bool hasNullFile =
+        GetString(ClassesRoot(reach), key, L"NullFile", nullFile, L"", &nullFileRead);
     if (fileNameRead == ReadRefused || nullFileRead == ReadRefused)
         return false;
     if (SetRecordString(record, L"", L"ShellNew",
@@ -161,7 +162,7 @@ bool SavePreviousTemplateEntry(const wchar_t* extension, const StateRecord& reco
         return false;
 
     DeleteRecordTree(record, PreviousEntryKey);
-    KeyPresence presence = FindKey(HKEY_CLASSES_ROOT, key);
+    KeyPresence presence = FindKey(ClassesRoot(reach), key);
     if (presence == KeyUnknown)
         return false;
     if (presence == KeyMissing)
@@ -169,7 +170,7 @@ bool SavePreviousTemplateEntry(const wchar_t* extension, const StateRecord& reco
     PreviousEntry outcome = PreviousEntryKept;
     for (DWORD i = 0;; i++) {
         RegistryValue value;
-        ValueReading reading = ReadValueAt(HKEY_CLASSES_ROOT, key, i, &value);
+        ValueReading reading = ReadValueAt(ClassesRoot(reach), key, i, &value);
         if (reading == NoMoreValues)
             break;
         if (reading == ValueUnreadable)
@@ -187,9 +188,9 @@ bool SavePreviousTemplateEntry(const wchar_t* extension, const StateRecord& reco
     return SetRecordDword(record, L"", SavedMarker, outcome) == ERROR_SUCCESS;
 }
 
-bool MayReplaceTemplateEntry(const wchar_t* extension) {
+bool MayReplaceTemplateEntry(const wchar_t* extension, Reach reach) {
     StateRecord record;
-    RecordLookup lookup = FindRecordOf(extension, record);
+    RecordLookup lookup = FindRecordOf(extension, record, reach);
     if (lookup == RecordUnknown)
         return false;
     if (lookup == RecordMissing)
@@ -214,13 +215,13 @@ bool WantTemplate(bool shellExtension, ArchiveKind kind) {
     return true;
 }
 
-void CreateTemplateEntry(const wchar_t* extension, ArchiveKind kind) {
+void CreateTemplateEntry(const wchar_t* extension, ArchiveKind kind, Reach reach) {
     wchar_t path[PathCapacity];
     if (!TemplatePathOf(kind, path))
         return;
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
-    DeleteEmptyKey(HKEY_CLASSES_ROOT, key);
+    DeleteEmptyKey(ClassesRoot(reach), key);
 
     bool isOwnFormat = kind == ArchiveKind::OwnFormat;
     const unsigned char* bytes = isOwnFormat ? OwnFormatTemplate : ZipTemplate;
@@ -234,25 +235,25 @@ void CreateTemplateEntry(const wchar_t* extension, ArchiveKind kind) {
         if (file.Create(path, 0) && file.Write(bytes, uint32_t(size)))
             file.Close();
     }
-    SetString(HKEY_CLASSES_ROOT, key, L"FileName", path);
+    SetString(ClassesRoot(reach), key, L"FileName", path);
 }
 
-bool RemoveOwnTemplateEntry(const wchar_t* extension, ArchiveKind kind) {
+bool RemoveOwnTemplateEntry(const wchar_t* extension, ArchiveKind kind, Reach reach) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     bool refused = false;
-    if (HoldsOwnTemplate(key, kind, &refused))
-        return DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName") && DropIfValueless(key);
+    if (HoldsOwnTemplate(key, kind, &refused, reach))
+        return DeleteValue(ClassesRoot(reach), key, L"FileName") && DropIfValueless(key, reach);
     if (refused)
         return false;
     // A "New" key with nothing in it is what a run cut between deleting the archiver's
     // "FileName" and its key left, but only where the record says there was none before the
     // archiver's: another program's empty key, or one nobody recorded, stays.
-    if (FindKeyContents(HKEY_CLASSES_ROOT, key) != KeyEmpty)
+    if (FindKeyContents(ClassesRoot(reach), key) != KeyEmpty)
         return true;
     StateRecord record;
     ReadResult existRead = ReadDone, savedRead = ReadDone;
-    RecordLookup lookup = FindRecordOf(extension, record);
+    RecordLookup lookup = FindRecordOf(extension, record, reach);
     if (lookup == RecordUnknown)
         return false;
     if (lookup == RecordMissing)
@@ -263,16 +264,16 @@ bool RemoveOwnTemplateEntry(const wchar_t* extension, ArchiveKind kind) {
         return false;
     if (existed && saved != NoPreviousEntry)
         return true;
-    return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
+    return DeleteEmptyKey(ClassesRoot(reach), key) != KeyRefused;
 }
 
 bool RestoreTemplateEntry(const wchar_t* extension, ArchiveKind kind, bool existed,
-                          const StateRecord& record) {
+                          const StateRecord& record, Reach reach) {
     wchar_t key[TemplateKeyCapacity];
     TemplateKeyOf(extension, key);
     if (!existed) {
         // Everything under an extension that had no key before is the archiver's.
-        return DeleteEmptyKey(HKEY_CLASSES_ROOT, key) != KeyRefused;
+        return DeleteEmptyKey(ClassesRoot(reach), key) != KeyRefused;
     }
     ReadResult read = ReadDone;
     DWORD saved = GetRecordDword(record, L"", SavedMarker, PreviousEntryOldState, &read);
@@ -281,22 +282,24 @@ bool RestoreTemplateEntry(const wchar_t* extension, ArchiveKind kind, bool exist
     if (saved == PreviousEntryTooLarge)
         return true; // the archiver never replaced it
     bool refused = false;
-    if (HoldsOwnTemplate(key, kind, &refused) && !DeleteValue(HKEY_CLASSES_ROOT, key, L"FileName"))
+    if (HoldsOwnTemplate(key, kind, &refused, reach) &&
+        !DeleteValue(ClassesRoot(reach), key, L"FileName"))
         return false;
     if (refused)
         return false;
     if (saved == PreviousEntryKept)
-        return GiveBackSavedValues(key, record);
+        return GiveBackSavedValues(key, record, reach);
     if (saved == PreviousEntryOldState) {
         wchar_t text[TemplateKeyCapacity];
         GetRecordString(record, L"", L"ShellNew", text, L"", TemplateKeyCapacity, &read);
         if (read == ReadRefused)
             return false;
-        if (text[0] == L'*' && SetString(HKEY_CLASSES_ROOT, key, L"NullFile", L"") != ERROR_SUCCESS)
+        if (text[0] == L'*' &&
+            SetString(ClassesRoot(reach), key, L"NullFile", L"") != ERROR_SUCCESS)
             return false;
         if (text[0] != L'*' && text[0] != 0 &&
-            SetString(HKEY_CLASSES_ROOT, key, L"FileName", text) != ERROR_SUCCESS)
+            SetString(ClassesRoot(reach), key, L"FileName", text) != ERROR_SUCCESS)
             return false;
     }
-    return DropIfValueless(key);
+    return DropIfValueless(key, reach);
 }

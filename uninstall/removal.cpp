@@ -19,13 +19,21 @@
 
 namespace {
 
-bool RemoveEveryRegistration() {
+// How far the removal reaches: past a settings file's integration switch for an installation
+// that recorded its registrations on the machine (and for what points into this copy), as the
+// settings say for a machine set up by an earlier version, or never.
+Reach ReachOf(InstallationRecord installation) {
+    return installation == NoInstallationRecord ? Reach::AsSettingsSay
+                                                : Reach::PastIntegrationSwitch;
+}
+
+bool RemoveEveryRegistration(Reach reach) {
     // A zero-filled record means nothing is integrated: every step below takes its removal path.
     IntegrationSettings none = {};
     // The extensions first: they read the saved previous owners from the record, which goes
     // last of all.
-    bool released = AssociateAllTypes(none);
-    released = ReleaseRetiredExtensions() && released;
+    bool released = AssociateAllTypes(none, reach);
+    released = ReleaseRetiredExtensions(reach) && released;
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
     if (!released) {
         // The extension still names the archiver's class, which must go on existing, and its
@@ -38,38 +46,39 @@ bool RemoveEveryRegistration() {
         return false;
     }
     LogLine(L"Removal step: file types given back");
-    RegisterShellIntegration(true, none);
+    RegisterShellIntegration(true, none, reach);
     LogLine(L"Removal step: shell extension and capabilities");
-    UpdateShortcuts(none, nullptr, 0, nullptr);
+    UpdateShortcuts(none, nullptr, 0, nullptr, reach);
     LogLine(L"Removal step: shortcuts");
 
-    DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo");
-    DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo.ZIP");
-    DeleteKeyTree(HKEY_CLASSES_ROOT, L"Bundlo.REV");
-    ReleaseRev();
+    const RegistryRoot classes = ClassesRoot(reach);
+    DeleteKeyTree(classes, L"Bundlo");
+    DeleteKeyTree(classes, L"Bundlo.ZIP");
+    DeleteKeyTree(classes, L"Bundlo.REV");
+    ReleaseRev(reach);
     LogLine(L"Removal step: the archiver's class keys");
     return true;
 }
 
-void RemoveEveryEntry() {
-    DeleteKeyTree(HKEY_CURRENT_USER, L"");
+void RemoveEveryEntry(Reach reach) {
+    DeleteKeyTree(InView(HKEY_CURRENT_USER, 0, reach), L"");
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
     for (size_t i = 0; i < viewCount; i++)
         if (views[i] != RecordView())
-            DeleteKeyTree(InView(HKEY_LOCAL_MACHINE, views[i]), MachineProductKey);
-    const RegistryRoot recordMachine = InView(HKEY_LOCAL_MACHINE, RecordView());
+            DeleteKeyTree(InView(HKEY_LOCAL_MACHINE, views[i], reach), MachineProductKey);
+    const RegistryRoot recordMachine = InView(HKEY_LOCAL_MACHINE, RecordView(), reach);
     DeleteValue(recordMachine, MachineProductKey, L"exe32");
     LogLine(L"Removal step: the archiver's settings");
     if (MsiMode) {
         LogLine(L"Removal step: the uninstall entry and App Paths stay with the installer package");
     } else {
-        RemoveAppPaths();
-        RemoveUninstallEntries();
+        RemoveAppPaths(reach);
+        RemoveUninstallEntries(reach);
         LogLine(L"Removal step: the uninstall entry and App Paths");
     }
     // Last: until here a removal run again knows the installation it is finishing.
-    DeleteRecords();
+    DeleteRecords(reach);
     DeleteKeyTree(recordMachine, MachineProductKey);
     LogLine(L"Removal step: the record of the installation");
 }
@@ -86,6 +95,7 @@ bool RemoveRegistrations(InstallationRecord installation) {
                 L"stays for a later removal");
         return false;
     }
+    const Reach reach = ReachOf(installation);
     if (installation == RecordOfAnotherCopy) {
         // The classes, the shell extension and the entry point at that installation; a portable
         // copy says nothing, since leaving the registry alone is all it ever does.
@@ -98,33 +108,24 @@ bool RemoveRegistrations(InstallationRecord installation) {
         wchar_t folder[PathCapacity];
         GetProgramPath(folder);
         CutNamePart(folder);
-        ScopedRecordedRemoval recorded;
-        if (folder[0] != 0 && IsIntegrationEnabled())
+        if (folder[0] != 0 && IsIntegrationEnabled(reach))
             RemoveShortcutsInto(folder);
         LogLine(L"Removal step: the shortcuts into this copy");
         return true;
     }
-    if (installation == NoInstallationRecord)
-        return RemoveEveryRegistration(); // a machine set up by an earlier version, or never
     // This installation's registrations go whatever a settings file says now.
-    ScopedRecordedRemoval recorded;
-    return RemoveEveryRegistration();
+    return RemoveEveryRegistration(reach);
 }
 
 void RemoveInstallationEntries(InstallationRecord installation) {
+    const Reach reach = ReachOf(installation);
     if (installation == RecordOfAnotherCopy) {
         // The installer package owns the entry and App Paths of its copy.
         if (MsiMode)
             return;
-        ScopedRecordedRemoval recorded;
-        RemoveEntriesOfThisCopy();
+        RemoveEntriesOfThisCopy(reach);
         LogLine(L"Removal step: the uninstall entry and App Paths of this copy");
         return;
     }
-    if (installation == NoInstallationRecord) {
-        RemoveEveryEntry();
-        return;
-    }
-    ScopedRecordedRemoval recorded;
-    RemoveEveryEntry();
+    RemoveEveryEntry(reach);
 }

@@ -403,7 +403,7 @@ void RunForeign(Random& random, size_t, Outcome& outcome) {
         FUZZ_CHECK(outcome, released, "an extension was not given back");
         // As the removal does once every extension is given back.
         DeleteKeyTree(HKEY_CURRENT_USER, L"");
-        DeleteRecords();
+        DeleteRecords(Reach::AsSettingsSay);
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", KEY_WOW64_64KEY, 0);
     }
     fuzz::RegistrySnapshot after = fuzz::TakeSnapshot(Places);

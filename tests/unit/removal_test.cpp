@@ -291,6 +291,9 @@ TEST_F(Removal, TheMachinesRecordDrivesTheRemovalWhateverCameSince) {
         EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, KEY_WOW64_32KEY));
         EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall, KEY_WOW64_64KEY));
         EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", KEY_WOW64_64KEY));
+        EXPECT_EQ(MissingValue,
+                  RawValue(HKEY_LOCAL_MACHINE, L"Software\\RegisteredApplications", L"Bundlo"));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Group));
     }
 }
 
