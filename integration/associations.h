@@ -1,6 +1,7 @@
 // The archive extensions the user chose, taken over for the archiver's classes "Bundlo" and
 // "Bundlo.ZIP" with their previous state saved in the machine's record, and given back when
-// unchecked or uninstalled; and the archiver's class keys themselves.
+// unchecked or uninstalled; and the archiver's class keys themselves. Each function reaches the
+// registry with the reach it is given (see Reach): the removal's, or by default the settings'.
 #pragma once
 #include "common/registry.h"
 #include "integration/choices.h"
@@ -13,8 +14,6 @@ enum ExtensionRequest : uint32_t {
 };
 // Takes the extension over or gives it back, as the request says, and keeps its "New" template
 // in step with the choices. An extension that another program took over since is never touched.
-// Every function here acts with the reach it is given (see Reach): the removal's, or the
-// settings' by default.
 // False when a read or a write it needed was refused: the extension is left so that a later run
 // finishes the job (taken over without its state saved, or given back without the state that
 // says how, it would be lost to its previous owner).
