@@ -43,6 +43,10 @@ bool SaveState(const wchar_t* extension, bool hasTemplate, Reach reach) {
         existed = lookup == RecordMissing || GetRecordDword(earlier, L"", L"Exist", 1, &read) != 0;
         if (read == ReadRefused)
             return false;
+        // The machine's whole record of that take-over still tells the state before it. Written
+        // again, a run cut after the record was started would leave no record that says so.
+        if (!existed && earlier.Where.Root == HKEY_LOCAL_MACHINE)
+            return true;
     }
     StateRecord record;
     if (!MachineRecordOf(extension, record, reach) || !StartRecordOf(record))

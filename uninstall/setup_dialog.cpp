@@ -157,10 +157,12 @@ void Confirm(HWND dialog) {
 void Cancel(HWND dialog) {
     // Never over the entry of an installation in another folder, which this copy has not
     // replaced: cancelled, it has taken nothing over.
-    InstallationRecord installation = MsiMode ? RecordRefused : FindInstallationRecord();
-    if (installation == RecordOfThisCopy || installation == NoInstallationRecord) {
-        RegisterUninstallEntry();
-        LogLine(L"Setup cancelled: the uninstall entry only");
+    if (!MsiMode) {
+        InstallationRecord installation = FindInstallationRecord();
+        if (installation == RecordOfThisCopy || installation == NoInstallationRecord) {
+            RegisterUninstallEntry();
+            LogLine(L"Setup cancelled: the uninstall entry only");
+        }
     }
     ExitCode = 1;
     EndDialog(dialog, 0);

@@ -196,6 +196,16 @@ TEST_F(Associations, AnotherProgramsEmptyKeysStay) {
     AssociateExtension(L".taz", GiveBackExtension, ArchiveKind::Other);
     EXPECT_TRUE(RawExists(L".zip\\ShellNew"));
     EXPECT_TRUE(RawExists(L".taz"));
+    // The archiver's own empty key, left by a take-over cut before its class, still goes, even
+    // when the take-over run again is cut while it would write the record anew.
+    AssociateExtension(L".tbz", TakeExtension, ArchiveKind::Other);
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueW(HKEY_CLASSES_ROOT, L".tbz", L""));
+    {
+        FailingCall failing(RegistryCall::SetValue, L"Type", ERROR_ACCESS_DENIED);
+        AssociateExtension(L".tbz", TakeExtension, ArchiveKind::Other);
+    }
+    AssociateExtension(L".tbz", GiveBackExtension, ArchiveKind::Other);
+    EXPECT_FALSE(RawExists(L".tbz"));
 }
 
 TEST_F(Associations, AnOwnClassSavedAsPreviousComesBackEmpty) {
