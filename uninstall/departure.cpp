@@ -17,18 +17,47 @@ namespace {
 
 const uint32_t MaxProgramBytes = 64u << 20;
 
+// The list goes before the program leaves: a list left behind once the program has gone would
+// keep the folder for good, with no program left to finish the removal. A read-only list (as
+// files copied from a disc are) goes too, through a handle, so that only the plain file itself
+// does; one that a run cut short already deleted is gone.
+bool RemoveList(const wchar_t* listPath) {
+    if (TryRemoveFile(listPath))
+        return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return true;
+    if (error == ERROR_ACCESS_DENIED) {
+        HandleRemoval removed = RemoveFileThroughHandle(listPath);
+        if (removed == RemovedThroughHandle)
+            return true;
+        if (removed == RemovalFailed)
+            return false; // reported
+    }
+    ReportFailure(L"delete file", listPath, error);
+    return false;
+}
+
 // When no batch file can take them: the program, moved to a free name first so that the
 // restart deletes nothing a later installation puts under its own name, and its folder, which
 // Windows removes only when empty by then, go at the next restart, which the exit code asks for.
 // The list goes once that is arranged; an unelevated run cannot schedule anything, and all stays
-// for the same removal run again.
+// for the same removal run again. A list that cannot go now goes at the restart too, before its
+// folder; one that not even the restart would delete keeps the folder, which is no success.
 ProgramLeave LeaveProgramToRestart(const Installation& at, const wchar_t* listPath) {
     ReportFailure(L"leave the program and its folder for the restart", at.ProgramPath,
                   ERROR_CAN_NOT_COMPLETE);
     wchar_t scheduled[PathCapacity];
     if (!ScheduleForRestart(at.ProgramPath, scheduled, PathCapacity))
         return ProgramStays;
-    RemoveFile(listPath);
+    wchar_t listScheduled[PathCapacity];
+    if (!RemoveList(listPath)) {
+        if (!ScheduleForRestart(listPath, listScheduled, PathCapacity)) {
+            LogFormat(L"Left in place, not even scheduled for the restart: %s", listPath);
+            return ListStays;
+        }
+        LogFormat(L"Left for the restart: %s (as %s)", listPath, NamePart(listScheduled));
+    }
     ScheduleDeletion(at.FolderName);
     LogFormat(L"Left for the restart: %s (as %s) and its folder", at.ProgramPath,
               NamePart(scheduled));
@@ -61,10 +90,15 @@ bool PrepareBatch(const Installation& at, wchar_t* batchFolder, wchar_t* beside)
 // The removal's last steps, once the batch runs: the list, then the program out of its folder,
 // then the folder when nothing else is left in it. From here on the folder's names are free for
 // a later installation: what the batch deletes is only in its own folder, or under a name drawn
-// for it. A run cut before the program has moved finds it alone in its folder, and finishes.
+// for it. A run cut before the program has moved finds it alone in its folder, and finishes. A
+// list that cannot be deleted keeps the program in place for the same removal run again; the
+// batch then finds nothing of the folder's to delete.
 ProgramLeave DepartProgram(const Installation& at, const wchar_t* listPath,
                            const wchar_t* batchFolder, const wchar_t* beside) {
-    RemoveFile(listPath);
+    if (!RemoveList(listPath)) {
+        LogFormat(L"Left in place, the list could not be deleted: %s", at.ProgramPath);
+        return ProgramStays;
+    }
     wchar_t moved[PathCapacity];
     if (!(JoinPath(batchFolder, MovedName, moved) && MoveEntry(at.ProgramPath, moved, 0)) &&
         !MoveEntry(at.ProgramPath, beside, 0)) {

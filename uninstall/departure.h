@@ -13,8 +13,9 @@ struct Installation {
     wchar_t FolderName[PathCapacity];
 };
 
-// Where the program and its folder went.
-enum ProgramLeave { ProgramToBatch, ProgramToRestart, ProgramStays };
+// Where the program and its folder went. With ListStays the program goes at the restart, but
+// its list keeps the folder.
+enum ProgramLeave { ProgramToBatch, ProgramToRestart, ProgramStays, ListStays };
 
 // The program and its folder go once this process has ended: through the batch file, or at the
 // next restart when the batch file cannot name them or cannot be made or started; the restart

@@ -164,7 +164,7 @@ void RunUninstall() {
         LeaveProgramAndFolder(at, listPath, removal.RestartNeeded, restartText, restartCaption);
     // A distribution tool reads the exit code alone: it asks for the restart on 3010, and must
     // not count as removed what not even the restart removes.
-    if (removal.Unscheduled > 0 || leave == ProgramStays)
+    if (removal.Unscheduled > 0 || leave == ProgramStays || leave == ListStays)
         ExitCode = 1;
     else if (removal.RestartNeeded || leave == ProgramToRestart)
         ExitCode = RestartExitCode;

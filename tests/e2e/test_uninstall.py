@@ -159,10 +159,10 @@ class UninstallTest(unittest.TestCase):
                 self.prefix.registry_snapshot(r"HKCU\Software",
                                               lambda path: path.startswith("bundlo")))
 
-    def hold(self, program_folder, held, command="hold"):
-        """A program of the installation runs and keeps one of its files open ("lock": without
-        letting anyone else read it)."""
-        holder = program_folder + r"\tools\holder.exe"
+    def hold(self, program_folder, held, command="hold", holder=None):
+        """A program (by default one of the installation's) runs and keeps one of its files open
+        ("lock": without letting anyone else read it)."""
+        holder = holder or program_folder + r"\tools\holder.exe"
         shutil.copy(self.unix(self.integration_driver), self.unix(holder))
         ready = self.prefix.unix_path(TOOLS + r"\ready")
         if os.path.exists(ready):
@@ -185,6 +185,8 @@ class Silent(UninstallTest):
         for blocked in (os.path.join(drive, "temp"), os.path.join(drive, system, "cmd.exe")):
             with self.subTest(blocked=blocked):
                 program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"])
+                listed = self.unix(harness.PROGRAM_FOLDER + r"\Uninstall.lst")
+                os.chmod(listed, 0o444)  # read-only, and still in the way of the folder
                 os.rename(blocked, blocked + ".away")
                 if blocked.endswith("temp"):
                     open(blocked, "w").close()
@@ -195,6 +197,7 @@ class Silent(UninstallTest):
                         os.remove(blocked)
                     os.rename(blocked + ".away", blocked)
                 pending = self.pending_deletions()
+                self.assertFalse(os.path.exists(listed))
                 self.prefix.reset()
                 # Wine hands the Unix side the exit code's low byte: 3010 comes as 194.
                 self.assertEqual(3010 % 256, done.code)
@@ -490,6 +493,26 @@ class Silent(UninstallTest):
             holder.kill()
             holder.wait()
 
+    def test_a_list_that_cannot_be_deleted_keeps_the_program_for_the_next_run(self):
+        # Were the program to leave, the list would keep the folder for good with nothing left
+        # to finish the removal.
+        folder = harness.PROGRAM_FOLDER
+        program = self.lay_out(folder, ["data.bin"])
+        holder = self.hold(folder, "Uninstall.lst", holder=TOOLS + r"\holder.exe")
+        try:
+            done = self.prefix.run(program, ["/S"], timeout=120, env=harness.DIAGNOSTICS,
+                                   whole_code=True)
+            self.assertEqual(1, done.code)
+            self.assertEqual([f"Bundlo Uninstall: delete file: {folder}\\Uninstall.lst: error 32"],
+                             done.diagnostics)
+            self.wait_until(lambda: not self.batch_files(), "the batch file is gone", timeout=30)
+            self.assertTrue(os.path.exists(self.unix(program)))
+        finally:
+            holder.kill()
+            holder.wait()
+        self.assertEqual(0, self.prefix.run(program, ["/S"], timeout=120).code)
+        self.assert_removed(folder)
+
 
 class Interactive(UninstallTest):
     def box(self, button, timeout_ms=60000):
@@ -591,7 +614,9 @@ class Interactive(UninstallTest):
 
     def test_a_read_only_program_goes_too_without_a_warning(self):
         program = self.lay_out(harness.PROGRAM_FOLDER, ["Bundlo.exe"], listed=["Bundlo.exe"])
-        os.chmod(self.unix(program), 0o444)  # read-only: a plain "del" refuses it
+        # Read-only, as copied from a disc: a plain "del" refuses them.
+        for path in (program, harness.PROGRAM_FOLDER + r"\Uninstall.lst"):
+            os.chmod(self.unix(path), 0o444)
         process = self.start_and_confirm(program, IDYES)
         self.assertEqual(0, process.wait(timeout=60))
         self.assert_removed(harness.PROGRAM_FOLDER)
