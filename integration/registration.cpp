@@ -104,20 +104,24 @@ bool RegisterAppPaths() {
     return true;
 }
 
-void RemoveAppPaths(Reach reach) {
+bool RemoveAppPaths(Reach reach) {
     // The setup wrote App Paths into every view, for programs of either bitness.
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
+    bool removed = true;
     for (size_t i = 0; i < viewCount; i++)
-        DeleteEmptyKey(InView(HKEY_LOCAL_MACHINE, views[i], reach), AppPathsKey);
+        if (DeleteEmptyKey(InView(HKEY_LOCAL_MACHINE, views[i], reach), AppPathsKey) == KeyRefused)
+            removed = false;
+    return removed;
 }
 
-void RemoveUninstallEntries(Reach reach) {
+bool RemoveUninstallEntries(Reach reach) {
     wchar_t folder[PathCapacity];
     GetProgramPath(folder);
     CutNamePart(folder);
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
+    bool removed = true;
     for (size_t i = 0; i < viewCount; i++) {
         const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i], reach);
         // The other build's entry goes when it is this installation's: the vendor may have
@@ -126,32 +130,36 @@ void RemoveUninstallEntries(Reach reach) {
         wchar_t location[PathCapacity];
         ReadResult read = ReadDone;
         GetString(machine, UninstallKey, L"InstallLocation", location, L"", &read);
-        if (views[i] == ProgramRegistryView(sizeof(void*) == 8) ||
-            (read == ReadDone && IsFullPath(location) && folder[0] != 0 &&
-             SameEntry(location, folder)) ||
-            EntryRunsThisCopy(machine))
-            DeleteEmptyKey(machine, UninstallKey);
+        if ((views[i] == ProgramRegistryView(sizeof(void*) == 8) ||
+             (read == ReadDone && IsFullPath(location) && folder[0] != 0 &&
+              SameEntry(location, folder)) ||
+             EntryRunsThisCopy(machine)) &&
+            DeleteEmptyKey(machine, UninstallKey) == KeyRefused)
+            removed = false;
     }
+    return removed;
 }
 
-void RemoveEntriesOfThisCopy(Reach reach) {
+bool RemoveEntriesOfThisCopy(Reach reach) {
     wchar_t folder[PathCapacity];
     GetProgramPath(folder);
     CutNamePart(folder);
     if (folder[0] == 0)
-        return;
+        return true;
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
+    bool removed = true;
     for (size_t i = 0; i < viewCount; i++) {
         const RegistryRoot machine = InView(HKEY_LOCAL_MACHINE, views[i], reach);
-        if (EntryRunsThisCopy(machine))
-            DeleteEmptyKey(machine, UninstallKey);
+        if (EntryRunsThisCopy(machine) && DeleteEmptyKey(machine, UninstallKey) == KeyRefused)
+            removed = false;
         // The archiver itself is deleted by now: its folder tells whose it was.
         wchar_t archiver[PathCapacity];
         ReadResult read = ReadDone;
         GetString(machine, AppPathsKey, L"", archiver, L"", &read);
-        if (read == ReadDone && LiesIn(archiver, folder))
-            DeleteEmptyKey(machine, AppPathsKey);
+        if (read == ReadDone && LiesIn(archiver, folder) &&
+            DeleteEmptyKey(machine, AppPathsKey) == KeyRefused)
+            removed = false;
         GetString(machine, MachineProductKey, L"exe32", archiver, L"", &read);
         if (read == ReadDone && LiesIn(archiver, folder)) {
             DeleteValue(machine, MachineProductKey, L"exe32");
@@ -160,6 +168,7 @@ void RemoveEntriesOfThisCopy(Reach reach) {
                 DeleteEmptyKey(machine, MachineProductKey);
         }
     }
+    return removed;
 }
 
 void AppendVersionText(wchar_t* text, size_t capacity) {

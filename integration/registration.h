@@ -23,17 +23,18 @@ bool RegisterAppPaths();
 // InstallDate (yyyymmdd of the first setup, kept by later ones) and URLInfoAbout (the built-in
 // home page).
 void RegisterUninstallEntry();
-// App Paths in every view.
-void RemoveAppPaths(Reach reach);
+// App Paths in every view. False when Windows refused a deletion.
+bool RemoveAppPaths(Reach reach);
 // The uninstall entry in this build's view, and in the other view when it is this copy's: its
 // InstallLocation is this copy's folder, or its command runs this copy's program (each known by
-// the file system's identity, however it is spelled).
-void RemoveUninstallEntries(Reach reach);
+// the file system's identity, however it is spelled). False when Windows refused a deletion.
+bool RemoveUninstallEntries(Reach reach);
 // What the removal of a copy whose record is another installation's still takes, since it names
 // this copy alone: the uninstall entry in either view whose command (UninstallString or
 // QuietUninstallString) runs this copy's program, and App Paths and "exe32" in either view that
-// name the archiver in this copy's folder. Whatever names the other installation stays.
-void RemoveEntriesOfThisCopy(Reach reach);
+// name the archiver in this copy's folder. Whatever names the other installation stays. False
+// when Windows refused the deletion of the entry or of App Paths.
+bool RemoveEntriesOfThisCopy(Reach reach);
 // Appends " 6.11 (32-bit)" (string 5141; 5142, "64-bit", in the 64-bit build), with no
 // leading blank to an empty text.
 void AppendVersionText(wchar_t* text, size_t capacity);

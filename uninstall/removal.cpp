@@ -60,7 +60,7 @@ bool RemoveEveryRegistration(Reach reach) {
     return true;
 }
 
-void RemoveEveryEntry(Reach reach) {
+bool RemoveEveryEntry(Reach reach) {
     DeleteKeyTree(InView(HKEY_CURRENT_USER, 0, reach), L"");
     REGSAM views[2];
     size_t viewCount = AllProgramRegistryViews(views);
@@ -73,14 +73,27 @@ void RemoveEveryEntry(Reach reach) {
     if (MsiMode) {
         LogLine(L"Removal step: the uninstall entry and App Paths stay with the installer package");
     } else {
-        RemoveAppPaths(reach);
-        RemoveUninstallEntries(reach);
+        bool removed = RemoveAppPaths(reach);
+        if (!RemoveUninstallEntries(reach) || !removed)
+            return false;
         LogLine(L"Removal step: the uninstall entry and App Paths");
     }
     // Last: until here a removal run again knows the installation it is finishing.
     DeleteRecords(reach);
     DeleteKeyTree(recordMachine, MachineProductKey);
     LogLine(L"Removal step: the record of the installation");
+    return true;
+}
+
+// An entry that stays would go on running a program that is gone, and nothing would be left to
+// finish the removal: the program, its list and the record stay for the same removal run again.
+bool StopForEntries() {
+    ReportFailure(L"removal stopped: the uninstall entry or App Paths could not be deleted",
+                  L"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion",
+                  ERROR_CAN_NOT_COMPLETE);
+    LogLine(L"Removal stopped: the uninstall entry or App Paths could not be deleted; the "
+            L"program and the record of the installation stay for a later removal");
+    return false;
 }
 
 } // namespace
@@ -117,15 +130,16 @@ bool RemoveRegistrations(InstallationRecord installation) {
     return RemoveEveryRegistration(reach);
 }
 
-void RemoveInstallationEntries(InstallationRecord installation) {
+bool RemoveInstallationEntries(InstallationRecord installation) {
     const Reach reach = ReachOf(installation);
     if (installation == RecordOfAnotherCopy) {
         // The installer package owns the entry and App Paths of its copy.
         if (MsiMode)
-            return;
-        RemoveEntriesOfThisCopy(reach);
+            return true;
+        if (!RemoveEntriesOfThisCopy(reach))
+            return StopForEntries();
         LogLine(L"Removal step: the uninstall entry and App Paths of this copy");
-        return;
+        return true;
     }
-    RemoveEveryEntry(reach);
+    return RemoveEveryEntry(reach) || StopForEntries();
 }

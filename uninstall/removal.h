@@ -17,5 +17,7 @@
 bool RemoveRegistrations(InstallationRecord installation);
 // The archiver's per-user and machine-wide settings, then (not with /msi, whose installer package
 // owns them) App Paths and the uninstall entry, and last the record of the installation. Only
-// after RemoveRegistrations has given every extension back.
-void RemoveInstallationEntries(InstallationRecord installation);
+// after RemoveRegistrations has given every extension back. False when Windows refused the
+// deletion of the uninstall entry or of App Paths: the record then stays, and the program must
+// stay to finish the removal when run again.
+bool RemoveInstallationEntries(InstallationRecord installation);

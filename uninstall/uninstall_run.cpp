@@ -139,7 +139,8 @@ void RunUninstall() {
     // Its file is on the list.
     UnloadLanguageModule();
     if (MsiMode) {
-        RemoveInstallationEntries(installation);
+        if (!RemoveInstallationEntries(installation))
+            ExitCode = 1;
         LogLine(L"Removal step: the files stay with the installer package");
         return;
     }
@@ -158,7 +159,12 @@ void RunUninstall() {
               L"moved aside), %u could not even be scheduled; %u readings of the list",
               removal.Deleted, removal.Moved + removal.Scheduled, removal.Moved,
               removal.Unscheduled, removal.Passes);
-    RemoveInstallationEntries(installation);
+    if (!RemoveInstallationEntries(installation)) {
+        // The entry deployment tools and the list of installed programs read still runs this
+        // program: it stays with its list for the same removal run again.
+        ExitCode = 1;
+        return;
+    }
     list.Close();
     ProgramLeave leave =
         LeaveProgramAndFolder(at, listPath, removal.RestartNeeded, restartText, restartCaption);

@@ -251,7 +251,16 @@ TEST_F(Removal, ThePreviousOwnersStayUntilEveryExtensionIsGivenBack) {
         EXPECT_TRUE(FailingCall::Failed());
     }
     EXPECT_EQ(L"Other.7z", RecordValue(L".7z", L"Type"));
-    RemoveFromRegistry();
+    {
+        // The uninstall entry's deletion refused: it would run a program that is gone. The
+        // record stays with it for the same removal run again.
+        FailingCall failing(RegistryCall::DeleteKey, Uninstall.c_str(), ERROR_ACCESS_DENIED);
+        EXPECT_FALSE(RemoveFromRegistry());
+        EXPECT_TRUE(FailingCall::Failed());
+    }
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+    EXPECT_TRUE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo\\Setup", KEY_WOW64_64KEY));
+    EXPECT_TRUE(RemoveFromRegistry());
     EXPECT_EQ(L"Other.7z", RawValue(HKEY_CLASSES_ROOT, L".7z", L""));
     EXPECT_FALSE(RawKeyExists(HKEY_CURRENT_USER, L"Software\\Bundlo"));
     EXPECT_FALSE(RawKeyExists(HKEY_LOCAL_MACHINE, L"Software\\Bundlo", KEY_WOW64_64KEY));

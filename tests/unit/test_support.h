@@ -235,7 +235,7 @@ inline BOOL WINAPI PretendWindows11(OSVERSIONINFOW* info) {
 // makes them; tests keep its findings as fixed cases. The `occurrence`-th call of the kind whose
 // key path (open, create) or value name (query, set, delete) equals `target`, case aside, fails
 // with `error`; every other call goes to the registry.
-enum class RegistryCall { OpenKey, CreateKey, QueryValue, SetValue, DeleteValue };
+enum class RegistryCall { OpenKey, CreateKey, QueryValue, SetValue, DeleteValue, DeleteKey };
 
 class FailingCall {
   public:
@@ -251,6 +251,8 @@ class FailingCall {
         Table.QueryValue = Query;
         Table.SetValue = Set;
         Table.DeleteValue = Delete;
+        Table.DeleteKey = DeleteKey;
+        Table.DeleteKeyEx = DeleteKeyEx;
         OverrideRegistryFunctions(&Table);
     }
     ~FailingCall() { OverrideRegistryFunctions(nullptr); }
@@ -315,15 +317,25 @@ class FailingCall {
             return State().Error;
         return RealRegistryFunctions().DeleteValue(key, name);
     }
+    static LONG WINAPI DeleteKey(HKEY key, LPCWSTR sub) {
+        if (Fails(RegistryCall::DeleteKey, sub))
+            return State().Error;
+        return RealRegistryFunctions().DeleteKey(key, sub);
+    }
+    static LONG WINAPI DeleteKeyEx(HKEY key, LPCWSTR sub, REGSAM view, DWORD reserved) {
+        if (Fails(RegistryCall::DeleteKey, sub))
+            return State().Error;
+        return RealRegistryFunctions().DeleteKeyEx(key, sub, view, reserved);
+    }
     RegistryFunctions Table;
 };
 
 // The registry half of a whole removal, as the uninstall run does it around the files: false,
-// with the installation's entries left, when an extension could not be given back.
+// with the installation's entries left, when an extension could not be given back; false, with
+// the record left, when the uninstall entry or App Paths could not be deleted.
 inline bool RemoveFromRegistry() {
     const InstallationRecord installation = FindInstallationRecord();
     if (!RemoveRegistrations(installation))
         return false;
-    RemoveInstallationEntries(installation);
-    return true;
+    return RemoveInstallationEntries(installation);
 }
