@@ -93,8 +93,11 @@ class Prefix:
         return env
 
     def reset(self):
-        """Ends every process of the prefix and puts its saved registry back."""
+        """Ends every process of the prefix, orphans that never reached its server included,
+        and puts its saved registry back."""
         subprocess.run([PREFIX_SCRIPT, "reset"], env=self.env(), check=True)
+        for pid in self.processes():
+            self.kill_hard(pid)
         subprocess.run([PREFIX_SCRIPT, "start"], env=self.env(), check=True)
 
     def unix_path(self, windows_path):
