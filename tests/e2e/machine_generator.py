@@ -301,10 +301,11 @@ class Machine:
             if extension in hkcr and "" not in hkcr[extension] and \
                     extension not in self.owned_earlier:
                 hkcr[extension][""] = '""'
-        # The old volume extensions without a class take the class ".bdl" had before; with none
-        # they are gone again.
-        bdl_taken = ".bdl" in associated or ".bdl" in self.owned_earlier
-        if bdl_taken:
+        # The old volume extensions without a class, which this setup gave the archiver with
+        # ".bdl", take the class ".bdl" had before; with none they are gone again. An earlier
+        # installation's ".bdl" that this setup gives back brings no volume extensions along:
+        # those that never were there are not made.
+        if ".bdl" in associated:
             if ".bdl" in self.owned_earlier:
                 existed, previous = previous_of(".bdl")
                 previous = previous if existed else ""
